@@ -1,0 +1,26 @@
+#include "runtime/Exceptions.h"
+
+namespace rt {
+
+EFOpenError::EFOpenError(const std::string& fileName, const std::string& osText)
+    : Exception("Cannot open file \"" + fileName + "\". " + osText) {}
+
+EFCreateError::EFCreateError(const std::string& fileName, const std::string& osText)
+    : Exception("Cannot create file \"" + fileName + "\". " + osText) {}
+
+EConvertError EConvertError::InvalidInteger(const std::string& text) {
+    return EConvertError("'" + text + "' is not a valid integer value");
+}
+
+EOSError::EOSError(uint32_t code, const std::string& osText)
+    : Exception(code == 0 ? std::string("A call to an OS function failed")
+                          : "System Error.  Code: " + std::to_string(code) + ".\r\n" + osText),
+      code_(code) {}
+
+EStreamError::EStreamError() : Exception("Out of memory while expanding memory stream") {}
+
+EOutOfMemory::EOutOfMemory() : Exception("Out of memory") {}
+
+EReadError::EReadError() : Exception("Stream read error") {}
+
+} // namespace rt

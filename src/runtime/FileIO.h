@@ -1,0 +1,45 @@
+// Whole-file reading and writing by UTF-8 path, and the operating system's
+// text for an error code. One implementation per platform.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace rt {
+
+// A file opened for reading; others may read it but not write it while open.
+class TReadFile {
+public:
+    // Raises EFOpenError naming fileName.
+    explicit TReadFile(const std::string& fileName);
+    ~TReadFile();
+    TReadFile(const TReadFile&) = delete;
+    TReadFile& operator=(const TReadFile&) = delete;
+
+    int64_t Size() const;
+    // Reads up to count bytes; returns how many were read, 0 at the end.
+    // A read error raises EReadError.
+    int64_t Read(void* buffer, int64_t count);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Creates (or truncates) fileName and writes size bytes. Raises EFCreateError
+// naming fileName when it cannot be created, and when writing fails (the
+// partial file is removed).
+void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size);
+
+// The last error code of the calling thread (GetLastError / errno).
+uint32_t LastOSError();
+
+// The system's text for an error code, with every trailing blank, control
+// character and full stop removed; empty when the system has no text.
+std::string SysErrorMessage(uint32_t code);
+
+// Trims what SysErrorMessage removes (portable, for both platforms' texts).
+std::string TrimErrorText(std::string text);
+
+} // namespace rt

@@ -1,0 +1,85 @@
+// POSIX files. Shared reading is advisory here: a shared flock keeps
+// cooperating writers out while the file is open.
+#include "runtime/FileIO.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime/Exceptions.h"
+
+namespace rt {
+
+struct TReadFile::Impl {
+    int fd = -1;
+};
+
+TReadFile::TReadFile(const std::string& fileName) : impl_(std::make_unique<Impl>()) {
+    impl_->fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (impl_->fd >= 0 && ::fstat(impl_->fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(impl_->fd);
+        impl_->fd = -1;
+        errno = EISDIR;
+    }
+    if (impl_->fd < 0) throw EFOpenError(fileName, SysErrorMessage(LastOSError()));
+    ::flock(impl_->fd, LOCK_SH | LOCK_NB);
+}
+
+TReadFile::~TReadFile() {
+    if (impl_->fd >= 0) ::close(impl_->fd);
+}
+
+int64_t TReadFile::Size() const {
+    struct stat st {};
+    if (::fstat(impl_->fd, &st) != 0) throw EReadError();
+    return static_cast<int64_t>(st.st_size);
+}
+
+int64_t TReadFile::Read(void* buffer, int64_t count) {
+    for (;;) {
+        const ssize_t n = ::read(impl_->fd, buffer, static_cast<size_t>(count));
+        if (n >= 0) return n;
+        if (errno != EINTR) throw EReadError();
+    }
+}
+
+void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) throw EFCreateError(fileName, SysErrorMessage(LastOSError()));
+    int64_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, static_cast<size_t>(size - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const uint32_t code = LastOSError();
+            ::close(fd);
+            ::unlink(fileName.c_str());
+            throw EFCreateError(fileName, SysErrorMessage(code));
+        }
+        done += n;
+    }
+    if (::close(fd) != 0) {
+        const uint32_t code = LastOSError();
+        ::unlink(fileName.c_str());
+        throw EFCreateError(fileName, SysErrorMessage(code));
+    }
+}
+
+uint32_t LastOSError() {
+    return static_cast<uint32_t>(errno);
+}
+
+std::string SysErrorMessage(uint32_t code) {
+    if (code == 0) return {};
+    char buffer[256];
+    const char* text = ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+    if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0) return {};
+    return TrimErrorText(text);
+}
+
+} // namespace rt

@@ -1,0 +1,96 @@
+// Windows files through the wide API, so any path opens whatever the ANSI
+// code page is.
+#include "runtime/FileIO.h"
+
+#include <windows.h>
+
+#include "runtime/Exceptions.h"
+
+namespace rt {
+
+namespace {
+
+std::wstring Widen(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+std::string Narrow(const wchar_t* wide, int length) {
+    if (length <= 0) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, length, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// Largest single ReadFile/WriteFile request.
+constexpr int64_t MaxChunk = 1 << 30;
+
+} // namespace
+
+struct TReadFile::Impl {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+TReadFile::TReadFile(const std::string& fileName) : impl_(std::make_unique<Impl>()) {
+    impl_->handle = CreateFileW(Widen(fileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (impl_->handle == INVALID_HANDLE_VALUE) throw EFOpenError(fileName, SysErrorMessage(GetLastError()));
+}
+
+TReadFile::~TReadFile() {
+    if (impl_->handle != INVALID_HANDLE_VALUE) CloseHandle(impl_->handle);
+}
+
+int64_t TReadFile::Size() const {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(impl_->handle, &size)) throw EReadError();
+    return size.QuadPart;
+}
+
+int64_t TReadFile::Read(void* buffer, int64_t count) {
+    DWORD done = 0;
+    const DWORD want = static_cast<DWORD>(count < MaxChunk ? count : MaxChunk);
+    if (!ReadFile(impl_->handle, buffer, want, &done, nullptr)) throw EReadError();
+    return done;
+}
+
+void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
+    const std::wstring wide = Widen(fileName);
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throw EFCreateError(fileName, SysErrorMessage(GetLastError()));
+    int64_t done = 0;
+    DWORD failure = 0;
+    while (done < size && failure == 0) {
+        DWORD written = 0;
+        const DWORD want = static_cast<DWORD>(size - done < MaxChunk ? size - done : MaxChunk);
+        if (!WriteFile(h, data + done, want, &written, nullptr) || written == 0)
+            failure = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+        done += written;
+    }
+    if (!CloseHandle(h) && failure == 0) failure = GetLastError();
+    if (failure != 0) {
+        DeleteFileW(wide.c_str());
+        throw EFCreateError(fileName, SysErrorMessage(failure));
+    }
+}
+
+uint32_t LastOSError() {
+    return GetLastError();
+}
+
+std::string SysErrorMessage(uint32_t code) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text;
+    if (n != 0 && buffer != nullptr) text = Narrow(buffer, static_cast<int>(n));
+    if (buffer != nullptr) LocalFree(buffer);
+    return TrimErrorText(text);
+}
+
+} // namespace rt

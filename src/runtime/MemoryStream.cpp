@@ -1,0 +1,123 @@
+#include "runtime/MemoryStream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "runtime/Exceptions.h"
+#include "runtime/FileIO.h"
+
+namespace rt {
+
+std::shared_ptr<uint8_t[]> AllocateBytes(int64_t count) {
+    if (count < 0 || static_cast<uint64_t>(count) > std::numeric_limits<size_t>::max() / 2)
+        return nullptr;
+    return std::shared_ptr<uint8_t[]>(new (std::nothrow) uint8_t[static_cast<size_t>(count == 0 ? 1 : count)]);
+}
+
+namespace {
+// Growth step as the streams grow: whole blocks of 8 KiB.
+int64_t RoundCapacity(int64_t size) {
+    constexpr int64_t Block = 8192;
+    return (size + Block - 1) / Block * Block;
+}
+} // namespace
+
+void TMemoryStream::Reserve(int64_t capacity, bool keepContents) {
+    auto fresh = AllocateBytes(capacity);
+    if (!fresh) throw EStreamError();
+    if (keepContents && size_ > 0) std::memcpy(fresh.get(), data_.get(), static_cast<size_t>(size_));
+    data_ = std::move(fresh);
+    capacity_ = capacity;
+}
+
+uint8_t* TMemoryStream::MutableMemory() {
+    // Someone holds the current bytes through Share(): leave them untouched.
+    if (data_ && data_.use_count() > 1) Reserve(std::max<int64_t>(capacity_, 1), true);
+    return data_.get();
+}
+
+int64_t TMemoryStream::Read(void* buffer, int64_t count) noexcept {
+    if (count <= 0 || position_ < 0 || position_ >= size_) return 0;
+    const int64_t n = std::min(count, size_ - position_);
+    std::memcpy(buffer, data_.get() + position_, static_cast<size_t>(n));
+    position_ += n;
+    return n;
+}
+
+void TMemoryStream::ReadBuffer(void* buffer, int64_t count) {
+    if (count != 0 && Read(buffer, count) != count) throw EReadError();
+}
+
+int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
+    if (count <= 0 || position_ < 0) return 0;
+    const int64_t end = position_ + count;
+    if (end > capacity_) {
+        Reserve(RoundCapacity(std::max(end, capacity_ + capacity_ / 4)), true);
+    } else {
+        MutableMemory();
+    }
+    std::memcpy(data_.get() + position_, buffer, static_cast<size_t>(count));
+    position_ = end;
+    if (end > size_) size_ = end;
+    return count;
+}
+
+void TMemoryStream::SetSize(int64_t size) {
+    if (size < 0) throw EStreamError();
+    if (size > capacity_) {
+        Reserve(RoundCapacity(size), true);
+    } else if (size != size_) {
+        MutableMemory();
+    }
+    size_ = size;
+    if (position_ > size) position_ = size;
+}
+
+void TMemoryStream::Clear() noexcept {
+    data_.reset();
+    size_ = capacity_ = position_ = 0;
+}
+
+void TMemoryStream::LoadFromFile(const std::string& fileName) {
+    TReadFile file(fileName);
+    const int64_t size = file.Size();
+    auto fresh = AllocateBytes(size);
+    if (!fresh) throw EStreamError();
+    int64_t done = 0;
+    while (done < size) {
+        const int64_t n = file.Read(fresh.get() + done, size - done);
+        if (n <= 0) throw EReadError();
+        done += n;
+    }
+    data_ = std::move(fresh);
+    size_ = capacity_ = size;
+    position_ = 0;
+}
+
+void TMemoryStream::LoadFromStream(const TMemoryStream& other) {
+    if (&other == this) {
+        position_ = 0;
+        return;
+    }
+    auto fresh = AllocateBytes(other.size_);
+    if (!fresh) throw EStreamError();
+    if (other.size_ > 0) std::memcpy(fresh.get(), other.data_.get(), static_cast<size_t>(other.size_));
+    data_ = std::move(fresh);
+    size_ = capacity_ = other.size_;
+    position_ = 0;
+}
+
+void TMemoryStream::SaveToFile(const std::string& fileName) const {
+    WriteWholeFile(fileName, data_.get(), size_);
+}
+
+void TMemoryStream::Adopt(std::shared_ptr<uint8_t[]> data, int64_t size, int64_t capacity) noexcept {
+    data_ = std::move(data);
+    size_ = size;
+    capacity_ = std::max(size, capacity);
+    position_ = 0;
+}
+
+} // namespace rt

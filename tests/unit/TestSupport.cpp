@@ -1,0 +1,70 @@
+#include "TestSupport.h"
+
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+namespace {
+fs::path FromUtf8(const std::string& s) {
+    return fs::path(std::u8string(s.begin(), s.end()));
+}
+std::string ToUtf8(const fs::path& p) {
+    auto u = p.u8string();
+    return std::string(u.begin(), u.end());
+}
+} // namespace
+
+TempDir::TempDir() {
+    std::random_device rd;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto candidate = fs::temp_directory_path() / ("fwl-test-" + std::to_string(rd()));
+        if (fs::create_directory(candidate)) {
+            root_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder");
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+}
+
+std::string TempDir::Path(const std::string& name) const {
+    return ToUtf8(root_ / FromUtf8(name));
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(FromUtf8(path), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    WriteFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(FromUtf8(path), std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string DataPath(const std::string& relative) {
+    return std::string(FWL_TEST_DATA_DIR) + "/" + relative;
+}
+
+} // namespace testsupport
+
+#if defined(__SANITIZE_ADDRESS__)
+// Out-of-memory paths are tested with impossible sizes: let the allocator
+// answer null instead of aborting the run.
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+#endif

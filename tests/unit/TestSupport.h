@@ -1,0 +1,48 @@
+// Small helpers shared by the unit tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Expects statement to throw exactly the kind `type` with message text `msg`.
+#define EXPECT_THROW_MSG(statement, type, msg)                                        \
+    do {                                                                              \
+        try {                                                                         \
+            statement;                                                                \
+            ADD_FAILURE() << "expected " #type " \"" << (msg) << "\", nothing thrown"; \
+        } catch (const type& e_) {                                                    \
+            EXPECT_EQ(std::string(msg), e_.Message());                                \
+        } catch (const std::exception& e_) {                                          \
+            ADD_FAILURE() << "expected " #type ", got: " << e_.what();                \
+        }                                                                             \
+    } while (0)
+
+namespace testsupport {
+
+// A fresh empty folder for one test, removed when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // UTF-8 path of name inside the folder.
+    std::string Path(const std::string& name) const;
+    const std::filesystem::path& Root() const { return root_; }
+
+private:
+    std::filesystem::path root_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadFile(const std::string& path);
+
+// UTF-8 path of a file under tests/data.
+std::string DataPath(const std::string& relative);
+
+} // namespace testsupport

@@ -1,0 +1,222 @@
+// The runtime pieces: conversions, file names, the byte stream, files.
+#include <cstring>
+#include <string>
+
+#include "TestSupport.h"
+#include "runtime/Convert.h"
+#include "runtime/Display.h"
+#include "runtime/Exceptions.h"
+#include "runtime/FileIO.h"
+#include "runtime/FileName.h"
+#include "runtime/MemoryStream.h"
+
+using testsupport::TempDir;
+
+TEST(Convert, HexTextToInt) {
+    struct Case { const char* text; int64_t value; };  // -1: conversion failure
+    const Case cases[] = {
+        {"$0", 0},          {"$1f", 0x1F},        {"$1F", 0x1F},       {"$FFFFFFFF", 0xFFFFFFFF},
+        {"$00000001", 1},   {"$12340", 0x12340},  {"$80000000", 0x80000000},
+        {"$", -1},          {"", -1},             {"1F", -1},          {"$1G", -1},
+        {"$-1", -1},        {"$+1", -1},          {"$ 1", -1},         {"$1 ", -1},
+        {"$100000000", -1}, {"$x1", -1},          {"$\xD0\x96", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        if (c.value < 0) {
+            EXPECT_THROW_MSG(rt::HexTextToInt(c.text), rt::EConvertError,
+                             std::string("'") + c.text + "' is not a valid integer value");
+        } else {
+            EXPECT_EQ(static_cast<uint32_t>(c.value), rt::HexTextToInt(c.text));
+        }
+    }
+}
+
+TEST(Convert, HexDigitsToIntNamesTheWholeText) {
+    EXPECT_EQ(0x12340000u, rt::HexDigitsToInt("1234", "0000"));
+    EXPECT_EQ(0x10000u, rt::HexDigitsToInt("1000", "0"));
+    EXPECT_THROW_MSG(rt::HexDigitsToInt("12G4", "0000"), rt::EConvertError,
+                     "'$12G40000' is not a valid integer value");
+    EXPECT_THROW_MSG(rt::HexDigitsToInt("", ""), rt::EConvertError, "'$' is not a valid integer value");
+}
+
+TEST(Convert, IntToHex) {
+    struct Case { uint64_t value; int digits; const char* text; };
+    const Case cases[] = {
+        {0, 4, "0000"},        {0x10, 4, "0010"},           {0xFFFF, 4, "FFFF"},
+        {0x10000, 4, "10000"}, {0xABCDEF, 4, "ABCDEF"},     {0x100000000ull, 4, "100000000"},
+        {0xFE, 2, "FE"},       {0xFFFFFFFFFFFFFFFFull, 4, "FFFFFFFFFFFFFFFF"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.text, rt::IntToHex(c.value, c.digits));
+}
+
+TEST(FileName, NameAndExtension) {
+    struct Case { const char* path; const char* name; const char* ext; };
+    const Case cases[] = {
+        {"C:\\fw\\image.bin", "image.bin", ".bin"},
+        {"C:\\fw.old\\image", "image", ""},
+        {"C:image.Hex", "image.Hex", ".Hex"},
+        {"/tmp/a.b/image.bin.hex", "image.bin.hex", ".hex"},
+        {"C:\\fw\\.lock", ".lock", ".lock"},
+        {"C:\\fw\\name.", "name.", "."},
+        {"plain", "plain", ""},
+        {"C:\\dir\\", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(c.name, rt::ExtractFileName(c.path));
+        EXPECT_EQ(c.ext, rt::ExtractFileExt(c.path));
+    }
+    EXPECT_EQ(".HEX", rt::AsciiUpper(".hEx"));
+    EXPECT_EQ(".\xD0\xB6Z", rt::AsciiUpper(".\xD0\xB6z"));  // Cyrillic bytes unchanged
+}
+
+TEST(Display, FullStopRule) {
+    struct Case { const char* message; const char* shown; };
+    const Case cases[] = {
+        {"Stream read error", "Stream read error."},
+        {"Cannot open file \"x\". ", "Cannot open file \"x\". "},
+        {"Ends with stop.", "Ends with stop."},
+        {"Digit 7", "Digit 7."},
+        {"Colon:", "Colon:."},
+        {"Question?", "Question?."},
+        {"Bracket)", "Bracket)"},
+        {"Quote\"", "Quote\""},
+        {"Apostrophe'", "Apostrophe'"},
+        {"Bang!", "Bang!"},
+        {"Slash/", "Slash/."},
+        {"Line\r\n", "Line\r\n"},
+        {"\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0", "\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0."},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.shown, rt::FailureDisplayText(c.message)) << c.message;
+}
+
+TEST(Exceptions, Texts) {
+    EXPECT_EQ("Cannot open file \"C:\\a.bin\". Not found", rt::EFOpenError("C:\\a.bin", "Not found").Message());
+    EXPECT_EQ("Cannot create file \"C:\\a.lock\". ", rt::EFCreateError("C:\\a.lock", "").Message());
+    EXPECT_EQ("System Error.  Code: 8.\r\nNot enough memory", rt::EOSError(8, "Not enough memory").Message());
+    EXPECT_EQ("A call to an OS function failed", rt::EOSError(0, "whatever").Message());
+    EXPECT_EQ("Out of memory while expanding memory stream", rt::EStreamError().Message());
+    EXPECT_EQ("Out of memory", rt::EOutOfMemory().Message());
+    EXPECT_EQ("Stream read error", rt::EReadError().Message());
+}
+
+TEST(OSError, TrimmedSystemText) {
+    EXPECT_EQ("No such file", rt::TrimErrorText("No such file.\r\n"));
+    EXPECT_EQ("a . b", rt::TrimErrorText("a . b . . \t"));
+    EXPECT_EQ("", rt::TrimErrorText(" .\n"));
+    const std::string text = rt::SysErrorMessage(2);  // file not found on both platforms
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE('.', text.back());
+    EXPECT_GT(static_cast<unsigned char>(text.back()), ' ');
+}
+
+TEST(MemoryStream, ReadWriteSizePosition) {
+    rt::TMemoryStream s;
+    EXPECT_EQ(0, s.Size());
+    s.Write("abcdef", 6);
+    EXPECT_EQ(6, s.Size());
+    EXPECT_EQ(6, s.Position());
+    s.SetPosition(2);
+    s.Write("XY", 2);
+    EXPECT_EQ(6, s.Size());
+    char buf[8] = {};
+    s.SetPosition(0);
+    EXPECT_EQ(6, s.Read(buf, 8));
+    EXPECT_EQ(std::string("abXYef"), std::string(buf, 6));
+    EXPECT_EQ(0, s.Read(buf, 1));
+    EXPECT_THROW_MSG(s.ReadBuffer(buf, 1), rt::EReadError, "Stream read error");
+    s.SetSize(3);
+    EXPECT_EQ(3, s.Position());
+    s.SetPosition(10);  // writing past the end grows the stream
+    s.WriteByte('Z');
+    EXPECT_EQ(11, s.Size());
+    EXPECT_EQ('Z', s.Memory()[10]);
+    s.Clear();
+    EXPECT_EQ(0, s.Size());
+    EXPECT_EQ(0, s.Position());
+}
+
+TEST(MemoryStream, SharedBytesNeverChange) {
+    TempDir dir;
+    testsupport::WriteFile(dir.Path("b.bin"), std::string("second"));
+    rt::TMemoryStream s;
+    s.Write("first!", 6);
+    const auto kept = s.Share();
+    const uint8_t* before = s.Memory();
+    // Each way of changing the stream leaves the shared bytes as they were.
+    s.SetPosition(0);
+    s.Write("X", 1);
+    EXPECT_EQ(0, std::memcmp(kept.get(), "first!", 6));
+    const auto kept2 = s.Share();
+    s.SetSize(2);
+    s.SetSize(6);
+    EXPECT_EQ(0, std::memcmp(kept2.get(), "Xirst!", 6));
+    const auto kept3 = s.Share();
+    s.LoadFromFile(dir.Path("b.bin"));
+    s.Clear();
+    EXPECT_EQ(0, std::memcmp(kept3.get(), "Xirst!", 6));
+    EXPECT_EQ(before, kept.get());
+}
+
+TEST(MemoryStream, FailedLoadChangesNothing) {
+    TempDir dir;
+    rt::TMemoryStream s;
+    s.Write("keep", 4);
+    const std::string missing = dir.Path("missing.bin");
+    try {
+        s.LoadFromFile(missing);
+        FAIL() << "no failure";
+    } catch (const rt::EFOpenError& e) {
+        const std::string prefix = "Cannot open file \"" + missing + "\". ";
+        EXPECT_EQ(prefix, e.Message().substr(0, prefix.size()));
+        EXPECT_GT(e.Message().size(), prefix.size());  // the system's text follows
+    }
+    EXPECT_EQ(4, s.Size());
+    EXPECT_EQ(0, std::memcmp(s.Memory(), "keep", 4));
+    EXPECT_THROW(s.LoadFromFile(dir.Root().string()), rt::EFOpenError);  // a folder
+}
+
+TEST(MemoryStream, FileRoundTripAndLoadFromStream) {
+    TempDir dir;
+    const std::string path = dir.Path("\xD0\xBF\xD1\x80\xD0\xBE\xD1\x88\xD0\xB8\xD0\xB2\xD0\xBA\xD0\xB0.bin");
+    std::vector<uint8_t> bytes(100000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+    rt::TMemoryStream s;
+    s.Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+    s.SaveToFile(path);
+    EXPECT_EQ(bytes, testsupport::ReadFile(path));
+    rt::TMemoryStream t;
+    t.LoadFromFile(path);
+    EXPECT_EQ(0, t.Position());
+    ASSERT_EQ(static_cast<int64_t>(bytes.size()), t.Size());
+    EXPECT_EQ(0, std::memcmp(t.Memory(), bytes.data(), bytes.size()));
+    rt::TMemoryStream u;
+    u.LoadFromStream(t);
+    EXPECT_EQ(t.Size(), u.Size());
+    EXPECT_NE(t.Memory(), u.Memory());
+    rt::TMemoryStream empty;
+    empty.SaveToFile(dir.Path("empty.bin"));
+    EXPECT_TRUE(testsupport::ReadFile(dir.Path("empty.bin")).empty());
+}
+
+TEST(MemoryStream, UncreatableFile) {
+    TempDir dir;
+    const std::string path = dir.Path("no-such-folder/x.lock");
+    rt::TMemoryStream s;
+    try {
+        s.SaveToFile(path);
+        FAIL() << "no failure";
+    } catch (const rt::EFCreateError& e) {
+        const std::string prefix = "Cannot create file \"" + path + "\". ";
+        EXPECT_EQ(prefix, e.Message().substr(0, prefix.size()));
+    }
+}
+
+TEST(MemoryStream, GrowthFailureRaisesStreamError) {
+    rt::TMemoryStream s;
+    EXPECT_THROW_MSG(s.SetSize(INT64_MAX / 2), rt::EStreamError, "Out of memory while expanding memory stream");
+    EXPECT_THROW_MSG(s.SetSize(-1), rt::EStreamError, "Out of memory while expanding memory stream");
+    EXPECT_EQ(0, s.Size());
+}
