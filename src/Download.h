@@ -1,0 +1,147 @@
+// The device download without a window: the worker's steps over an abstract
+// platform, the gate that keeps to one worker at a time, and the decisions of
+// the progress display's polling loop. The Win32 layer supplies the platform
+// (message boxes, cursor, DFU.dll) and the display (progress bar, status pane).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string_view>
+
+#include "FirmwareImage.h"
+
+// Message box styles and answers, as the platform defines them. Own names,
+// so that this header can sit beside <windows.h>.
+inline constexpr unsigned kBoxOk = 0x00;
+inline constexpr unsigned kBoxYesNo = 0x04;
+inline constexpr unsigned kBoxIconWarning = 0x30;
+inline constexpr unsigned kBoxIconInformation = 0x40;
+inline constexpr int kAnswerYes = 6;
+
+// One of the worker's message boxes (UTF-8 texts).
+struct TBoxText {
+    std::string_view Text;
+    std::string_view Caption;
+    unsigned Style;
+};
+
+inline constexpr TBoxText ConfirmDownloadBox{" Загрузить программу ? ", " Подтверждение файла",
+                                             kBoxYesNo | kBoxIconWarning};
+inline constexpr TBoxText EnterLoaderFailedBox{"Ошибка перехода в режим загрузки  ", "Предупреждение",
+                                               kBoxOk | kBoxIconWarning};
+inline constexpr TBoxText DownloadFailedBox{"Ошибка загрузки ", "Предупреждение", kBoxOk | kBoxIconWarning};
+inline constexpr TBoxText LeaveLoaderFailedBox{"Ошибка выхода из режима загрузки  ", "Предупреждение",
+                                               kBoxOk | kBoxIconWarning};
+inline constexpr TBoxText DownloadDoneBox{"Загрузка завершена  ", "Поздравление", kBoxOk | kBoxIconInformation};
+
+// The device library's fixed arguments.
+inline constexpr uint32_t kIspArg1 = 3690;
+inline constexpr uint32_t kIspArg2 = 791;
+
+// What the worker needs of the system. Every call may come from the worker's
+// thread while the window's thread runs its polling loop.
+struct TDownloadPlatform {
+    // An ownerless message box; returns the answer code (0 when it could not be shown).
+    virtual int ShowBox(std::string_view text, std::string_view caption, unsigned style) = 0;
+    // The application-wide cursor: hourglass (true) or default (false).
+    virtual void SetHourglass(bool on) = 0;
+    // DFU_Reset_To_ISP, DFU_Download, DFU_Reset_To_AP; nonzero means success.
+    virtual uint32_t ResetToISP(uint32_t arg1, uint32_t arg2) = 0;
+    virtual uint32_t Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) = 0;
+    virtual uint32_t ResetToAP() = 0;
+    virtual ~TDownloadPlatform() = default;
+};
+
+// One download, the body of the worker thread; returns the thread's exit code, 1.
+// Asks for confirmation; on Yes turns the hourglass on, takes a snapshot of
+// windowInfo (whose Keep holds the bytes until the transfer has returned, so an
+// Open meanwhile cannot move or change them), switches to the loader, sends,
+// switches back and tells the outcome; then the default cursor. downloadBusy
+// falls as soon as the transfer returns, or at the end on the other paths.
+//
+// Nothing is thrown. An exception from a step counts as that step failing:
+// from the confirmation, as No; from the hourglass, the snapshot or
+// DFU_Reset_To_ISP, as a refused loader mode (its box, no library call after);
+// from DFU_Download or DFU_Reset_To_AP, as their zero result. An exception
+// from an outcome box or from taking the hourglass off is ignored.
+//
+// The thread routine calls gate.End() after this returns.
+uint32_t RunDownloadWorker(TDownloadPlatform& platform, const TImageInfo& windowInfo,
+                           std::atomic<bool>& downloadBusy) noexcept;
+
+// Keeps to one worker at a time, from the Start that creates it to the very
+// end of its thread, past the moment its display has gone. Lives as long as
+// the process.
+//
+// Start:    if (!gate.TryBegin()) return;  DownloadBusy = true;  create the thread;
+//           if the thread was not created: gate.End(), then raise.
+// Worker:   RunDownloadWorker(...); gate.End(); return 1.
+// Shutdown: gate.WaitIdle() before the program ends, so the instrument is
+//           switched back and the outcome box is seen.
+class TWorkerGate {
+public:
+    // True when no worker was running; the caller now owns the only one.
+    bool TryBegin();
+    // The worker has ended (or was never created).
+    void End() noexcept;
+    bool Running() const;
+    // Returns once no worker runs.
+    void WaitIdle();
+    // The same with a time limit; false when a worker still runs then.
+    bool WaitIdleFor(std::chrono::milliseconds limit);
+
+private:
+    mutable std::mutex lock_;
+    std::condition_variable idle_;
+    bool running_ = false;
+};
+
+// The status pane's and progress bar's settings during a download.
+inline constexpr uint32_t kSearchingReading = 255;
+inline constexpr std::string_view SearchingCaption = "Поиск устройства ...";
+inline constexpr std::string_view LoadingCaption = "Загрузка ...";
+inline constexpr int kSearchingIcon = 3;
+inline constexpr int kLoadingIcon = 0;
+inline constexpr int kNoIcon = -1;
+
+enum class TPollKind {
+    Nothing,    // the reading equals the shown percentage
+    Searching,  // pane: icon, caption, show; the bar is not touched
+    Loading,    // bar: percentage; pane: caption, icon; show the bar (the pane's visibility stays)
+};
+
+struct TPollAction {
+    TPollKind Kind = TPollKind::Nothing;
+    uint16_t Percent = 0;         // Loading: the bar's new percentage
+    std::string_view Caption;     // Searching, Loading
+    int IconIndex = kNoIcon;      // Searching, Loading
+};
+
+// What one reading of DFU_Get_ProcessCount does to the display, given the
+// bar's current percentage. The whole reading is compared, so 65541 differs
+// from 5; the bar then keeps the low 16 bits.
+TPollAction DecidePoll(uint32_t reading, uint16_t currentPercent) noexcept;
+
+// The two display elements as the polling loop uses them. Setting a value
+// equal to the current one should do nothing.
+struct TProgressView {
+    virtual uint16_t Percent() const = 0;
+    virtual void SetPercent(uint16_t percent) = 0;
+    virtual void ShowBar(bool visible) = 0;
+    virtual void SetCaption(std::string_view caption) = 0;
+    virtual void SetIconIndex(int index) = 0;
+    virtual void ShowPane(bool visible) = 0;
+    virtual ~TProgressView() = default;
+};
+
+// The Start handler's loop: while downloadBusy, read the progress, show it,
+// handle the waiting messages; then hide the bar and empty and hide the pane.
+// read and pumpMessages are expected not to throw (a failure raised by a
+// message's handler is shown where the message is dispatched); if one does,
+// the exception leaves the loop with the display as it stands.
+void RunPollingLoop(const std::atomic<bool>& downloadBusy, TProgressView& view,
+                    const std::function<uint32_t()>& read, const std::function<void()>& pumpMessages);

@@ -1,0 +1,572 @@
+#include "Download.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kLimit = 10s;
+
+const std::string kConfirm = "Box( Загрузить программу ? | Подтверждение файла|0x34) busy=1";
+const std::string kHourglassOn = "Hourglass(on) busy=1";
+const std::string kIsp = "ResetToISP(3690,791) busy=1";
+const std::string kDownload = "Download(data,0,5,4660) busy=1";
+const std::string kAp = "ResetToAP() busy=0";
+const std::string kIspFailed = "Box(Ошибка перехода в режим загрузки  |Предупреждение|0x30) busy=1";
+const std::string kHourglassOffBusy = "Hourglass(off) busy=1";
+const std::string kDownloadFailed = "Box(Ошибка загрузки |Предупреждение|0x30) busy=0";
+const std::string kApFailed = "Box(Ошибка выхода из режима загрузки  |Предупреждение|0x30) busy=0";
+const std::string kDone = "Box(Загрузка завершена  |Поздравление|0x40) busy=0";
+const std::string kHourglassOff = "Hourglass(off) busy=0";
+
+enum class TThrow { None, BadAlloc, Int };
+
+// Records every call with the busy flag's value at that moment.
+class TFakePlatform : public TDownloadPlatform {
+public:
+    explicit TFakePlatform(std::atomic<bool>& busy) : busy_(busy) {}
+
+    int answer = kAnswerYes;
+    uint32_t isp = 1, download = 1, ap = 1;
+    // The logged call (without " busy=") that throws, and what it throws.
+    std::string throwAt;
+    TThrow throwKind = TThrow::BadAlloc;
+    // Run inside the confirmation and inside the transfer.
+    std::function<void()> onConfirm, onDownload;
+    // Data that Download names "data" in the log.
+    const uint8_t* knownData = nullptr;
+
+    std::vector<std::string> log;
+    std::vector<uint8_t> sentBytes;
+    uint32_t sentCount = 0, sentSum = 0;
+
+    int ShowBox(std::string_view text, std::string_view caption, unsigned style) override {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%02X", style);
+        Record("Box(" + std::string(text) + "|" + std::string(caption) + "|" + hex + ")");
+        if (text == ConfirmDownloadBox.Text) {
+            if (onConfirm) onConfirm();
+            return answer;
+        }
+        return 1;
+    }
+    void SetHourglass(bool on) override { Record(on ? "Hourglass(on)" : "Hourglass(off)"); }
+    uint32_t ResetToISP(uint32_t a, uint32_t b) override {
+        Record("ResetToISP(" + std::to_string(a) + "," + std::to_string(b) + ")");
+        return isp;
+    }
+    uint32_t Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) override {
+        const char* tag = data == nullptr ? "null" : data == knownData ? "data" : "other";
+        Record("Download(" + std::string(tag) + "," + std::to_string(zero) + "," + std::to_string(count) + "," +
+               std::to_string(sum) + ")");
+        if (onDownload) {
+            onDownload();
+            // What the library reads, after whatever onDownload did to the window's image.
+            sentBytes.assign(data, data + count);
+        }
+        sentCount = count;
+        sentSum = sum;
+        return download;
+    }
+    uint32_t ResetToAP() override {
+        Record("ResetToAP()");
+        return ap;
+    }
+
+private:
+    void Record(const std::string& call) {
+        log.push_back(call + (busy_.load() ? " busy=1" : " busy=0"));
+        if (call == throwAt) {
+            if (throwKind == TThrow::Int) throw 42;
+            throw std::bad_alloc();
+        }
+    }
+
+    std::atomic<bool>& busy_;
+};
+
+const uint8_t kFiveBytes[5] = {1, 2, 3, 4, 5};
+
+TImageInfo FiveByteImage() {
+    TImageInfo info;
+    info.Data = kFiveBytes;
+    info.Size = 5;
+    info.Sum = 0x1234;
+    return info;
+}
+
+struct TRun {
+    uint32_t result;
+    bool busyAfter;
+};
+
+TRun RunWorker(TFakePlatform& platform, std::atomic<bool>& busy, const TImageInfo& info) {
+    busy = true;
+    const uint32_t result = RunDownloadWorker(platform, info, busy);
+    return {result, busy.load()};
+}
+
+TEST(DownloadWorker, OutcomesCallsBoxesBusyAndHourglass) {
+    struct Row {
+        const char* name;
+        int answer;
+        uint32_t isp, download, ap;
+        std::vector<std::string> log;
+    };
+    const std::vector<Row> rows = {
+        {"No", 7, 1, 1, 1, {kConfirm}},
+        {"box not shown", 0, 1, 1, 1, {kConfirm}},
+        {"Cancel", 2, 1, 1, 1, {kConfirm}},
+        {"OK is not Yes", 1, 1, 1, 1, {kConfirm}},
+        {"loader mode refused", 6, 0, 1, 1, {kConfirm, kHourglassOn, kIsp, kIspFailed, kHourglassOffBusy}},
+        {"transfer failed", 6, 1, 0, 1, {kConfirm, kHourglassOn, kIsp, kDownload, kDownloadFailed, kHourglassOff}},
+        {"return failed", 6, 1, 1, 0, {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kApFailed, kHourglassOff}},
+        {"success", 6, 1, 1, 1, {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
+        {"any nonzero succeeds", 6, 0xFFFFFFFF, 0x80000000, 2,
+         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
+        {"high bits only", 6, 0x10000, 0x100, 0x80000000,
+         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::atomic<bool> busy{false};
+        TFakePlatform platform(busy);
+        platform.answer = row.answer;
+        platform.isp = row.isp;
+        platform.download = row.download;
+        platform.ap = row.ap;
+        platform.knownData = kFiveBytes;
+        const TRun run = RunWorker(platform, busy, FiveByteImage());
+        EXPECT_EQ(1u, run.result);
+        EXPECT_FALSE(run.busyAfter);
+        EXPECT_EQ(row.log, platform.log);
+    }
+}
+
+TEST(DownloadWorker, SendsLow32BitsOfSizeAndSumZeroExtended) {
+    struct Row {
+        const uint8_t* data;
+        int64_t size;
+        uint16_t sum;
+        std::string download;
+    };
+    const std::vector<Row> rows = {
+        {kFiveBytes, 0x100000005, 0xFFFF, "Download(data,0,5,65535) busy=1"},
+        {kFiveBytes, 0x100000000, 0x8000, "Download(data,0,0,32768) busy=1"},
+        {kFiveBytes, 0x80000000, 1, "Download(data,0,2147483648,1) busy=1"},
+        {kFiveBytes, INT64_MAX, 0, "Download(data,0,4294967295,0) busy=1"},
+        {nullptr, 0, 0, "Download(null,0,0,0) busy=1"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.download);
+        std::atomic<bool> busy{false};
+        TFakePlatform platform(busy);
+        platform.knownData = kFiveBytes;
+        TImageInfo info;
+        info.Data = row.data;
+        info.Size = row.size;
+        info.Sum = row.sum;
+        RunWorker(platform, busy, info);
+        ASSERT_EQ(7u, platform.log.size());
+        EXPECT_EQ(row.download, platform.log[3]);
+    }
+}
+
+// An exception counts as the failure of the step it arose in, and never
+// leaves the worker; the hourglass goes off on every path that tried it on.
+TEST(DownloadWorker, ExceptionsCountAsFailedSteps) {
+    struct Row {
+        std::string throwAt;
+        TThrow kind;
+        uint32_t isp;
+        std::vector<std::string> log;
+    };
+    const std::vector<Row> rows = {
+        {"Box( Загрузить программу ? | Подтверждение файла|0x34)", TThrow::BadAlloc, 1, {kConfirm}},
+        {"Box( Загрузить программу ? | Подтверждение файла|0x34)", TThrow::Int, 1, {kConfirm}},
+        {"Hourglass(on)", TThrow::BadAlloc, 1, {kConfirm, kHourglassOn, kIspFailed, kHourglassOffBusy}},
+        {"ResetToISP(3690,791)", TThrow::Int, 1, {kConfirm, kHourglassOn, kIsp, kIspFailed, kHourglassOffBusy}},
+        {"Download(data,0,5,4660)", TThrow::BadAlloc, 1,
+         {kConfirm, kHourglassOn, kIsp, kDownload, kDownloadFailed, kHourglassOff}},
+        {"ResetToAP()", TThrow::Int, 1, {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kApFailed, kHourglassOff}},
+        {"Box(Загрузка завершена  |Поздравление|0x40)", TThrow::BadAlloc, 1,
+         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
+        {"Box(Ошибка перехода в режим загрузки  |Предупреждение|0x30)", TThrow::Int, 0,
+         {kConfirm, kHourglassOn, kIsp, kIspFailed, kHourglassOffBusy}},
+        {"Hourglass(off)", TThrow::BadAlloc, 1,
+         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.throwAt);
+        std::atomic<bool> busy{false};
+        TFakePlatform platform(busy);
+        platform.knownData = kFiveBytes;
+        platform.throwAt = row.throwAt;
+        platform.throwKind = row.kind;
+        platform.isp = row.isp;
+        const TRun run = RunWorker(platform, busy, FiveByteImage());
+        EXPECT_EQ(1u, run.result);
+        EXPECT_FALSE(run.busyAfter);
+        EXPECT_EQ(row.log, platform.log);
+    }
+}
+
+std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
+    std::vector<uint8_t> out;
+    for (int v : values) out.push_back(static_cast<uint8_t>(v));
+    return out;
+}
+
+// Restores the process-wide image when a test leaves.
+struct TCurrentImageReset {
+    ~TCurrentImageReset() { CurrentImage.reset(); }
+};
+
+TEST(DownloadWorker, SendsTheImageOpenWhenYesIsAnswered) {
+    testsupport::TempDir dir;
+    const std::string first = dir.Path("first.bin"), second = dir.Path("second.bin");
+    testsupport::WriteFile(first, Bytes({1, 2, 3}));
+    testsupport::WriteFile(second, Bytes({0x10, 0x20, 0x30, 0x40, 0xF0}));
+    TCurrentImageReset reset;
+
+    TImageInfo windowInfo;
+    ASSERT_TRUE(OpenImage(first, windowInfo));
+    std::atomic<bool> busy{false};
+    TFakePlatform platform(busy);
+    platform.onConfirm = [&] { ASSERT_TRUE(OpenImage(second, windowInfo)); };
+    platform.onDownload = [] {};
+    RunWorker(platform, busy, windowInfo);
+
+    EXPECT_EQ(Bytes({0x10, 0x20, 0x30, 0x40, 0xF0}), platform.sentBytes);
+    EXPECT_EQ(5u, platform.sentCount);
+    EXPECT_EQ(0x10u + 0x20 + 0x30 + 0x40 + 0xF0, platform.sentSum);
+}
+
+// The library reads the bytes during the transfer; an Open then, or anything
+// else done to the stream, must not move or change them.
+TEST(DownloadWorker, TransferKeepsItsBytesWhateverHappensToTheImage) {
+    const std::vector<uint8_t> firstBytes = Bytes({0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x7F});
+    testsupport::TempDir dir;
+    const std::string first = dir.Path("first.bin"), second = dir.Path("second.bin");
+    testsupport::WriteFile(first, firstBytes);
+    testsupport::WriteFile(second, Bytes({9, 9}));
+
+    struct Row {
+        const char* name;
+        std::function<void(TImageInfo&)> duringTransfer;
+    };
+    const std::vector<Row> rows = {
+        {"Open replaces the image, then the stream goes",
+         [&](TImageInfo& info) {
+             ASSERT_TRUE(OpenImage(second, info));
+             CurrentImage.reset();
+         }},
+        {"the stream is overwritten in place, then emptied",
+         [](TImageInfo&) {
+             CurrentImage->SetPosition(0);
+             const uint8_t junk[6] = {1, 1, 1, 1, 1, 1};
+             CurrentImage->Write(junk, sizeof junk);
+             std::memset(CurrentImage->MutableMemory(), 0x55, 6);
+             CurrentImage->Clear();
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TCurrentImageReset reset;
+        TImageInfo windowInfo;
+        ASSERT_TRUE(OpenImage(first, windowInfo));
+        std::atomic<bool> busy{false};
+        TFakePlatform platform(busy);
+        platform.onDownload = [&] { row.duringTransfer(windowInfo); };
+        RunWorker(platform, busy, windowInfo);
+        EXPECT_EQ(firstBytes, platform.sentBytes);
+        EXPECT_EQ(6u, platform.sentCount);
+    }
+}
+
+TEST(WorkerGate, OneWorkerAtATime) {
+    TWorkerGate gate;
+    EXPECT_FALSE(gate.Running());
+    EXPECT_TRUE(gate.WaitIdleFor(0ms));
+    ASSERT_TRUE(gate.TryBegin());
+    EXPECT_TRUE(gate.Running());
+    EXPECT_FALSE(gate.TryBegin());
+    EXPECT_FALSE(gate.WaitIdleFor(1ms));
+    // The worker's end, or a thread that could not be created.
+    gate.End();
+    EXPECT_FALSE(gate.Running());
+    gate.WaitIdle();
+    EXPECT_TRUE(gate.TryBegin());
+    gate.End();
+}
+
+// Blocks until a flag is raised by another thread, at most kLimit.
+class TSignal {
+public:
+    void Raise() {
+        std::lock_guard<std::mutex> guard(lock_);
+        raised_ = true;
+        changed_.notify_all();
+    }
+    bool Wait() {
+        std::unique_lock<std::mutex> guard(lock_);
+        return changed_.wait_for(guard, kLimit, [this] { return raised_; });
+    }
+    bool Raised() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return raised_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool raised_ = false;
+};
+
+// Shutdown waits on one thread while the worker ends on another. The waiter
+// may or may not be asleep when End comes, so the case is run many times.
+TEST(WorkerGate, WaitIdleWakesWhenTheWorkerEnds) {
+    for (int round = 0; round < 50; ++round) {
+        // Left behind, not destroyed, should a waiter never wake.
+        auto* gate = new TWorkerGate;
+        auto* started = new TSignal;
+        auto* woke = new TSignal;
+        ASSERT_TRUE(gate->TryBegin());
+        std::thread waiter([=] {
+            started->Raise();
+            gate->WaitIdle();
+            woke->Raise();
+        });
+        ASSERT_TRUE(started->Wait());
+        EXPECT_FALSE(woke->Raised());
+        gate->End();
+        if (!woke->Wait()) {
+            waiter.detach();
+            FAIL() << "WaitIdle did not return after End, round " << round;
+        }
+        waiter.join();
+        delete gate;
+        delete started;
+        delete woke;
+    }
+}
+
+// Records the display operations; the loop's reading and message pumping are
+// logged into the same list.
+class TFakeView : public TProgressView {
+public:
+    uint16_t percent = 0;
+    bool bar = false, pane = false;
+    std::string caption;
+    int icon = kNoIcon;
+    std::vector<std::string> log;
+
+    uint16_t Percent() const override { return percent; }
+    void SetPercent(uint16_t p) override {
+        percent = p;
+        log.push_back("Percent=" + std::to_string(p));
+    }
+    void ShowBar(bool visible) override {
+        bar = visible;
+        log.push_back(visible ? "Bar shown" : "Bar hidden");
+    }
+    void SetCaption(std::string_view c) override {
+        caption = c;
+        log.push_back("Caption=" + caption);
+    }
+    void SetIconIndex(int index) override {
+        icon = index;
+        log.push_back("Icon=" + std::to_string(index));
+    }
+    void ShowPane(bool visible) override {
+        pane = visible;
+        log.push_back(visible ? "Pane shown" : "Pane hidden");
+    }
+};
+
+// The worker on its own thread, the polling loop on this one: the display
+// follows the readings, ends when the transfer returns, and a second Start is
+// refused until the worker's last box is closed.
+TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
+    class TBlockingPlatform : public TFakePlatform {
+    public:
+        using TFakePlatform::TFakePlatform;
+        TSignal searched, inTransfer, transferMayEnd, boxShown, boxMayClose;
+        uint32_t ResetToISP(uint32_t a, uint32_t b) override {
+            searched.Wait();
+            return TFakePlatform::ResetToISP(a, b);
+        }
+        int ShowBox(std::string_view text, std::string_view caption, unsigned style) override {
+            const int answer = TFakePlatform::ShowBox(text, caption, style);
+            if (text == DownloadDoneBox.Text) {
+                boxShown.Raise();
+                boxMayClose.Wait();
+            }
+            return answer;
+        }
+        uint32_t Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) override {
+            inTransfer.Raise();
+            transferMayEnd.Wait();
+            return TFakePlatform::Download(data, zero, count, sum);
+        }
+    };
+
+    TWorkerGate gate;
+    std::atomic<bool> busy{false};
+    TBlockingPlatform platform(busy);
+    const TImageInfo info = FiveByteImage();
+
+    ASSERT_TRUE(gate.TryBegin());
+    busy = true;
+    std::thread worker([&] {
+        RunDownloadWorker(platform, info, busy);
+        gate.End();
+    });
+
+    TFakeView view;
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    bool secondStartRefused = true;
+    RunPollingLoop(
+        busy, view,
+        [&]() -> uint32_t {
+            if (std::chrono::steady_clock::now() > deadline) platform.transferMayEnd.Raise();
+            if (!platform.inTransfer.Raised()) {
+                platform.searched.Raise();
+                return 255;
+            }
+            platform.transferMayEnd.Raise();
+            return 40;
+        },
+        [&] { secondStartRefused = secondStartRefused && !gate.TryBegin(); });
+
+    EXPECT_TRUE(secondStartRefused);
+    EXPECT_TRUE(platform.boxShown.Wait());
+    EXPECT_TRUE(gate.Running());
+    EXPECT_FALSE(gate.TryBegin());
+    platform.boxMayClose.Raise();
+    EXPECT_TRUE(gate.WaitIdleFor(kLimit));
+    worker.join();
+    EXPECT_TRUE(gate.TryBegin());
+
+    EXPECT_EQ(40, view.percent);
+    EXPECT_FALSE(view.bar);
+    EXPECT_FALSE(view.pane);
+    EXPECT_EQ("", view.caption);
+    EXPECT_EQ(kNoIcon, view.icon);
+    const auto has = [&](const std::string& op) {
+        return std::find(view.log.begin(), view.log.end(), op) != view.log.end();
+    };
+    EXPECT_TRUE(has("Caption=Поиск устройства ..."));
+    EXPECT_TRUE(has("Percent=40"));
+    EXPECT_EQ(kHourglassOff, platform.log.back());
+}
+
+TEST(ProgressMonitor, DecidePoll) {
+    struct Row {
+        uint32_t reading;
+        uint16_t current;
+        TPollKind kind;
+        uint16_t percent;
+    };
+    const std::vector<Row> rows = {
+        {0, 0, TPollKind::Nothing, 0},
+        {42, 42, TPollKind::Nothing, 0},
+        {65535, 65535, TPollKind::Nothing, 0},
+        {255, 0, TPollKind::Searching, 0},
+        {255, 255, TPollKind::Searching, 0},
+        {1, 0, TPollKind::Loading, 1},
+        {0, 100, TPollKind::Loading, 0},
+        {150, 100, TPollKind::Loading, 150},
+        {256, 0, TPollKind::Loading, 256},
+        {65536, 0, TPollKind::Loading, 0},
+        {65536 + 5, 5, TPollKind::Loading, 5},
+        {65536 + 255, 0, TPollKind::Loading, 255},
+        {0xFFFFFFFF, 0xFFFF, TPollKind::Loading, 0xFFFF},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.reading << " vs " << row.current);
+        const TPollAction action = DecidePoll(row.reading, row.current);
+        EXPECT_EQ(row.kind, action.Kind);
+        switch (row.kind) {
+        case TPollKind::Searching:
+            EXPECT_EQ("Поиск устройства ...", action.Caption);
+            EXPECT_EQ(3, action.IconIndex);
+            break;
+        case TPollKind::Loading:
+            EXPECT_EQ(row.percent, action.Percent);
+            EXPECT_EQ("Загрузка ...", action.Caption);
+            EXPECT_EQ(0, action.IconIndex);
+            break;
+        case TPollKind::Nothing:
+            break;
+        }
+    }
+}
+
+TEST(ProgressMonitor, PollingLoopShowsReadingsAndHidesAtTheEnd) {
+    const std::vector<std::string> reset = {"Bar hidden", "Caption=", "Icon=-1", "Pane hidden"};
+    const std::vector<std::string> searching = {"Icon=3", "Caption=Поиск устройства ...", "Pane shown"};
+    const auto loading = [](int p) {
+        return std::vector<std::string>{"Percent=" + std::to_string(p), "Caption=Загрузка ...", "Icon=0",
+                                        "Bar shown"};
+    };
+    const auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+        std::vector<std::string> out;
+        for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+        return out;
+    };
+    const std::vector<std::string> pump = {"pump"};
+
+    struct Row {
+        const char* name;
+        uint16_t initial;
+        std::vector<uint32_t> readings;
+        std::vector<std::string> log;
+    };
+    const std::vector<Row> rows = {
+        {"done before the first pass", 0, {}, reset},
+        {"first download: 0 changes nothing", 0, {0, 0, 37}, join({pump, pump, loading(37), pump, reset})},
+        {"later download: the old percentage changes nothing", 37, {37, 50}, join({pump, loading(50), pump, reset})},
+        {"never searching: the pane is never shown", 0, {10, 20}, join({loading(10), pump, loading(20), pump, reset})},
+        {"searching throughout", 0, {255, 255}, join({searching, pump, searching, pump, reset})},
+        {"searching after percentages keeps the bar", 0, {10, 255, 10},
+         join({loading(10), pump, searching, pump, pump, reset})},
+        {"above 100", 100, {150}, join({loading(150), pump, reset})},
+        {"differs only above 16 bits", 5, {65541}, join({loading(5), pump, reset})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::atomic<bool> busy{!row.readings.empty()};
+        TFakeView view;
+        view.percent = row.initial;
+        size_t next = 0;
+        RunPollingLoop(
+            busy, view,
+            [&]() -> uint32_t {
+                if (next >= row.readings.size()) {
+                    ADD_FAILURE() << "read after the flag fell";
+                    return 0;
+                }
+                const uint32_t reading = row.readings[next++];
+                if (next == row.readings.size()) busy = false;
+                return reading;
+            },
+            [&] { view.log.push_back("pump"); });
+        EXPECT_EQ(row.log, view.log);
+    }
+}
+
+} // namespace
