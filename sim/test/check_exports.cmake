@@ -1,0 +1,40 @@
+# DFU.dll exports exactly the four undecorated names, and a program linked
+# with target `dfu` imports exactly those from DFU.dll.
+set(names DFU_Download DFU_Get_ProcessCount DFU_Reset_To_AP DFU_Reset_To_ISP)
+
+# Names listed after the line matching `start`, up to the first empty line.
+function(names_after file start out)
+  execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "objdump -p ${file} failed")
+  endif()
+  string(REPLACE "\n" ";" lines "${dump}")
+  set(inside OFF)
+  set(found)
+  foreach(line IN LISTS lines)
+    if(inside)
+      if(line MATCHES "^[ \t]*$")
+        break()
+      elseif(line MATCHES "Hint/Ord")
+        # column heads of the import table
+      elseif(line MATCHES "([A-Za-z_][A-Za-z_0-9@]*)[ \t]*$")
+        list(APPEND found ${CMAKE_MATCH_1})
+      endif()
+    elseif(line MATCHES "${start}")
+      set(inside ON)
+    endif()
+  endforeach()
+  list(SORT found)
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()
+
+names_after(${DLL} "^\\[Ordinal/Name Pointer\\] Table" exported)
+if(NOT exported STREQUAL names)
+  message(FATAL_ERROR "DFU.dll exports [${exported}], expected [${names}]")
+endif()
+
+names_after(${EXE} "DLL Name: DFU.dll" imported)
+if(NOT imported STREQUAL names)
+  message(FATAL_ERROR "${EXE} imports [${imported}] from DFU.dll, expected [${names}]")
+endif()
+message(STATUS "DFU.dll exports and imports: ${names}")
