@@ -1,0 +1,473 @@
+#include "HexFile2BinMemoryStream.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "HexParse.h"
+#include "runtime/Convert.h"
+#include "runtime/Exceptions.h"
+#include "runtime/FileIO.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Text handling
+
+// Value of each hexadecimal digit; every other byte maps to a value with the
+// high nibble set, so OR-ing the lookups of a field flags any bad character.
+constexpr uint8_t kNotHex = 0xF0;
+
+constexpr std::array<uint8_t, 256> MakeHexTable() {
+    std::array<uint8_t, 256> t{};
+    for (auto& v : t) v = kNotHex;
+    for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<uint8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<uint8_t>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<uint8_t>(c - 'a' + 10);
+    return t;
+}
+constexpr std::array<uint8_t, 256> kHex = MakeHexTable();
+
+inline uint8_t HexOf(char c) { return kHex[static_cast<unsigned char>(c)]; }
+
+// No record reads past this many characters of its line: mark, byte count,
+// address, type and 255 data pairs. Longer lines crossing a block boundary
+// are carried only this far, so one huge line cannot run memory up.
+constexpr std::size_t kLongestRecord = 9 + 2 * 255;
+
+// Raises the conversion failure for a field, naming the text as converted:
+// "$", the field's characters and the suffix.
+[[noreturn]] void BadField(std::string_view field, std::string_view suffix) {
+    rt::HexDigitsToInt(field, suffix);
+    // Only reached if the runtime accepts what the table rejects.
+    throw rt::EConvertError::InvalidInteger("$" + std::string(field) + std::string(suffix));
+}
+
+template <std::size_t N>
+inline uint32_t HexField(const char* p, std::string_view suffix = {}) {
+    uint32_t value = 0;
+    uint8_t seen = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        const uint8_t d = HexOf(p[i]);
+        seen |= d;
+        value = (value << 4) | d;
+    }
+    if (seen & kNotHex) BadField(std::string_view(p, N), suffix);
+    return value;
+}
+
+// Eight hexadecimal characters to four bytes at once (little-endian word
+// order); false, storing nothing, when any character is not a digit.
+inline bool DecodeFour(const char* in, uint8_t* out) {
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kHighs = kOnes * 0x80;
+    uint64_t w;
+    std::memcpy(&w, in, 8);
+    if (w & kHighs) return false;
+    // Per byte, high bit set when the byte is at least n; bytes are below
+    // 0x80 here, so setting their high bit first keeps borrows inside them.
+    auto atLeast = [&](uint64_t x, uint8_t n) { return ((x | kHighs) - kOnes * n) & kHighs; };
+    const uint64_t digit = atLeast(w, '0') & ~atLeast(w, '9' + 1);
+    const uint64_t lower = w | (kOnes * 0x20);
+    const uint64_t letter = atLeast(lower, 'a') & ~atLeast(lower, 'f' + 1);
+    if ((digit | letter) != kHighs) return false;
+    // '0'-'9' end in their value, 'A'-'F' and 'a'-'f' in value - 9.
+    const uint64_t nibbles = (w & (kOnes * 0x0F)) + (letter >> 7) * 9;
+    // Pair the nibbles into bytes, one per 16-bit lane, then close the gaps.
+    uint64_t v = ((nibbles & 0x00FF00FF00FF00FFULL) << 4) | ((nibbles >> 8) & 0x00FF00FF00FF00FFULL);
+    v = (v | (v >> 8)) & 0x0000FFFF0000FFFFULL;
+    v = (v | (v >> 16)) & 0x00000000FFFFFFFFULL;
+    const uint32_t four = static_cast<uint32_t>(v);
+    std::memcpy(out, &four, 4);
+    return true;
+}
+
+[[noreturn]] void Truncated(uint64_t lineNumber) {
+    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) + " is truncated");
+}
+
+[[noreturn]] void PastTop(uint64_t lineNumber) {
+    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) +
+                            " runs past address FFFFFFFF");
+}
+
+// The text may change between the passes (the file is closed in between);
+// a record the first pass did not see must not land outside the image.
+[[noreturn]] void OutsideImage(uint64_t lineNumber) {
+    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) +
+                            " lies outside the image");
+}
+
+// First byte in [p, end) that ends a line (CR, LF or NUL), or end.
+inline const char* FindBreak(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i nul = _mm_setzero_si128();
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
+                                         _mm_cmpeq_epi8(v, nul));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask != 0) return p + std::countr_zero(mask);
+        p += 16;
+    }
+#else
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kHighs = 0x8080808080808080ULL;
+    // Eight bytes at a time: the word test flags any byte below 0x0E, which
+    // covers all three breaks; a flagged word is then looked at byte by byte.
+    while (end - p >= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        if (((w - kOnes * 0x0E) & ~w & kHighs) != 0) {
+            for (int i = 0; i < 8; ++i) {
+                const char c = p[i];
+                if (c == '\n' || c == '\r' || c == '\0') return p + i;
+            }
+        }
+        p += 8;
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == '\n' || *p == '\r' || *p == '\0') return p;
+    }
+    return end;
+}
+
+// Splits the text that read() yields into lines at CR, LF and CR LF, up to
+// the first NUL, and hands each to line(text, length, lineNumber), numbered
+// from 1. read(buffer, count) returns the bytes it placed, 0 at the end.
+template <class Read, class Line>
+void ForEachLine(Read&& read, std::size_t blockSize, Line&& line) {
+    blockSize = std::max<std::size_t>(blockSize, 1);
+    std::unique_ptr<char[]> block(new char[blockSize]);
+    std::array<char, kLongestRecord + 1> carry;
+    std::size_t carried = 0;
+    bool carrying = false;  // a line began in an earlier block
+    bool skipLF = false;    // the last block ended with CR
+    uint64_t lineNumber = 0;
+
+    auto keep = [&](const char* from, const char* to) {
+        const std::size_t n = std::min<std::size_t>(to - from, carry.size() - carried);
+        std::memcpy(carry.data() + carried, from, n);
+        carried += n;
+    };
+
+    for (;;) {
+        const int64_t got = read(block.get(), static_cast<int64_t>(blockSize));
+        if (got <= 0) break;
+        const char* p = block.get();
+        const char* const end = p + got;
+        if (skipLF) {
+            skipLF = false;
+            if (*p == '\n') ++p;
+        }
+        while (p < end) {
+            const char* brk = FindBreak(p, end);
+            if (brk == end) {
+                keep(p, end);
+                carrying = true;
+                break;
+            }
+            if (carrying) {
+                keep(p, brk);
+                line(carry.data(), carried, ++lineNumber);
+                carrying = false;
+                carried = 0;
+            } else {
+                line(p, static_cast<std::size_t>(brk - p), ++lineNumber);
+            }
+            const char c = *brk;
+            p = brk + 1;
+            if (c == '\0') return;
+            if (c == '\r') {
+                if (p < end) {
+                    if (*p == '\n') ++p;
+                } else {
+                    skipLF = true;
+                }
+            }
+        }
+    }
+    if (carrying) line(carry.data(), carried, ++lineNumber);
+}
+
+// Where the text comes from: a file opened anew for each pass, or memory.
+struct FileText {
+    const std::string& fileName;
+
+    template <class Line>
+    void Lines(Line&& line) const {
+        rt::TReadFile file(fileName);
+        ForEachLine([&](char* buffer, int64_t count) { return file.Read(buffer, count); },
+                    hexparse::kDefaultBlockSize, line);
+    }
+};
+
+struct MemoryText {
+    std::string_view text;
+    std::size_t blockSize;
+
+    template <class Line>
+    void Lines(Line&& line) const {
+        std::size_t at = 0;
+        ForEachLine(
+            [&](char* buffer, int64_t count) {
+                const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count),
+                                                            text.size() - at);
+                std::memcpy(buffer, text.data() + at, n);
+                at += n;
+                return static_cast<int64_t>(n);
+            },
+            blockSize, line);
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Records
+
+// One pass over the records: the first (image == nullptr) finds the extent,
+// the second writes the data bytes into the image.
+class RecordPass {
+public:
+    RecordPass() = default;
+    RecordPass(uint8_t* image, uint32_t firstAddress, uint64_t length)
+        : image_(image), firstAddress_(firstAddress), length_(length) {}
+
+    void Line(const char* s, std::size_t n, uint64_t lineNumber) {
+        if (n == 0 || s[0] != ':') return;
+        if (n < 9) Truncated(lineNumber);
+        const uint32_t count = HexField<2>(s + 1);
+        const uint32_t type = HexField<2>(s + 7);
+        switch (type) {
+        case 0x00: {  // data
+            const uint32_t address = HexField<4>(s + 3);
+            if (n < 9 + 2 * std::size_t{count}) Truncated(lineNumber);
+            // The base is at most 0xFFFF0000 or 0xFFFF0, so adding a 16-bit
+            // address never wraps; only the end can pass the top.
+            const uint32_t start = base_ + address;
+            const uint64_t end = uint64_t{start} + count;
+            if (end > (uint64_t{1} << 32)) PastTop(lineNumber);
+            if (image_ == nullptr)
+                Widen(start, end);
+            else
+                Store(s + 9, count, start, end, lineNumber);
+            break;
+        }
+        case 0x02:  // extended segment address
+            if (n < 13) Truncated(lineNumber);
+            base_ = HexField<4>(s + 9, "0") << 4;
+            break;
+        case 0x04:  // extended linear address
+            if (n < 13) Truncated(lineNumber);
+            base_ = HexField<4>(s + 9, "0000") << 16;
+            break;
+        default:  // end of file, start addresses and unknown types change nothing
+            break;
+        }
+    }
+
+    uint32_t FirstAddress() const { return firstAddress_; }
+
+    // Highest end minus the first address; with no data record that is
+    // 0 - 0xFFFFFFFF, which wraps to 1. At most 2^32.
+    uint64_t Length() const {
+        if (!anyData_) return static_cast<uint32_t>(0u - firstAddress_);
+        return highestEnd_ - firstAddress_;
+    }
+
+private:
+    void Widen(uint32_t start, uint64_t end) {
+        if (end > highestEnd_) highestEnd_ = end;
+        if (!anyData_ || start < firstAddress_) firstAddress_ = start;
+        anyData_ = true;
+    }
+
+    void Store(const char* data, uint32_t count, uint32_t start, uint64_t end,
+               uint64_t lineNumber) {
+        if (start < firstAddress_ || end - firstAddress_ > length_) OutsideImage(lineNumber);
+        uint8_t* out = image_ + (start - firstAddress_);
+        uint32_t j = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            for (; j + 4 <= count; j += 4, data += 8) {
+                if (!DecodeFour(data, out + j)) break;  // the bytewise loop names the bad pair
+            }
+        }
+        for (; j < count; ++j, data += 2) {
+            const uint8_t hi = HexOf(data[0]);
+            const uint8_t lo = HexOf(data[1]);
+            if ((hi | lo) & kNotHex) BadField(std::string_view(data, 2), {});
+            out[j] = static_cast<uint8_t>((hi << 4) | lo);
+        }
+    }
+
+    uint8_t* image_ = nullptr;
+    uint32_t base_ = 0;
+    uint32_t firstAddress_ = 0xFFFFFFFF;
+    uint64_t length_ = 0;
+    uint64_t highestEnd_ = 0;
+    bool anyData_ = false;
+};
+
+struct Extent {
+    uint32_t firstAddress;
+    uint64_t length;  // up to 2^32, which THexExtent cannot hold
+};
+
+template <class Text>
+Extent FirstPass(const Text& text) {
+    RecordPass pass;
+    text.Lines([&](const char* s, std::size_t n, uint64_t lineNumber) {
+        pass.Line(s, n, lineNumber);
+    });
+    return {pass.FirstAddress(), pass.Length()};
+}
+
+// The image is assembled here between the passes and handed over whole to
+// the result stream; one conversion runs at a time.
+std::shared_ptr<uint8_t[]> ImageBuffer;
+int64_t ImageBufferLength = 0;
+
+void EmptyImageBuffer() noexcept {
+    ImageBuffer.reset();
+    ImageBufferLength = 0;
+}
+
+// The in-memory stream holds at most 2 GiB - 1 bytes; a 32-bit process
+// cannot map more anyway.
+constexpr uint64_t kLargestImage = 0x7FFFFFFF;
+
+void SizeImageBuffer(uint64_t length) {
+    EmptyImageBuffer();  // before allocating, so two images are never held
+    if (length > kLargestImage) throw rt::EOutOfMemory();
+    std::shared_ptr<uint8_t[]> buffer;
+    try {
+        buffer = rt::AllocateBytes(static_cast<int64_t>(length));
+    } catch (const std::bad_alloc&) {
+        throw rt::EOutOfMemory();
+    }
+    if (!buffer && length > 0) throw rt::EOutOfMemory();
+    if (length > 0) std::memset(buffer.get(), 0xFF, static_cast<std::size_t>(length));
+    ImageBuffer = std::move(buffer);
+    ImageBufferLength = static_cast<int64_t>(length);
+}
+
+template <class Text>
+std::unique_ptr<rt::TMemoryStream> Convert(const Text& text) {
+    try {
+        const Extent extent = FirstPass(text);
+        SizeImageBuffer(extent.length);
+
+        RecordPass pass(ImageBuffer.get(), extent.firstAddress, extent.length);
+        text.Lines([&](const char* s, std::size_t n, uint64_t lineNumber) {
+            pass.Line(s, n, lineNumber);
+        });
+
+        std::unique_ptr<rt::TMemoryStream> result;
+        try {
+            result = std::make_unique<rt::TMemoryStream>();
+        } catch (const std::bad_alloc&) {
+            throw rt::EStreamError();
+        }
+        // The buffer's storage becomes the stream's: no second copy of the image.
+        result->Adopt(std::move(ImageBuffer), ImageBufferLength, ImageBufferLength);
+        EmptyImageBuffer();
+        result->SetPosition(0);
+        return result;
+    } catch (const std::bad_alloc&) {
+        // The read block: too little memory to start reading.
+        throw rt::EOutOfMemory();
+    }
+}
+
+template <class Text>
+THexExtent ExtentOf(const Text& text) {
+    try {
+        const Extent extent = FirstPass(text);
+        return {extent.firstAddress, static_cast<uint32_t>(extent.length)};
+    } catch (const std::bad_alloc&) {
+        throw rt::EOutOfMemory();
+    }
+}
+
+} // namespace
+
+THexExtent HexFileExtent(const std::string& fileName) {
+    return ExtentOf(FileText{fileName});
+}
+
+std::unique_ptr<rt::TMemoryStream> HexFileToStream(const std::string& fileName) {
+    return Convert(FileText{fileName});
+}
+
+void FinalizeHexFile2BinMemoryStream() noexcept {
+    EmptyImageBuffer();
+}
+
+namespace hexparse {
+
+THexExtent TextExtent(std::string_view text, std::size_t blockSize) {
+    return ExtentOf(MemoryText{text, blockSize});
+}
+
+std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text, std::size_t blockSize) {
+    return Convert(MemoryText{text, blockSize});
+}
+
+int64_t ImageBufferLength() noexcept {
+    return ::ImageBufferLength;
+}
+
+} // namespace hexparse
+
+// ---------------------------------------------------------------------------
+// Scrambler
+
+uint8_t RotateLeft1(uint8_t value) {
+    return static_cast<uint8_t>((value << 1) | (value >> 7));
+}
+
+uint8_t RotateRight1(uint8_t value) {
+    return static_cast<uint8_t>((value >> 1) | (value << 7));
+}
+
+uint8_t ScrambleByte(ScrambleKey key, uint8_t value) {
+    // Key bytes 7 down to 0; odd ones rotate left first, even ones right.
+    for (int k = 7; k >= 0; --k) {
+        value = (k & 1) ? RotateLeft1(value) : RotateRight1(value);
+        value ^= key[static_cast<std::size_t>(k)];
+    }
+    return value;
+}
+
+std::unique_ptr<rt::TMemoryStream> ScrambleStream(rt::TMemoryStream& source, ScrambleKey key) {
+    source.SetPosition(0);
+    std::unique_ptr<rt::TMemoryStream> result;
+    try {
+        result = std::make_unique<rt::TMemoryStream>();
+    } catch (const std::bad_alloc&) {
+        throw rt::EStreamError();
+    }
+    const uint32_t count = static_cast<uint32_t>(source.Size());
+    if (count > 0) {
+        // Each byte's result depends on its value alone.
+        std::array<uint8_t, 256> table;
+        for (int v = 0; v < 256; ++v) table[v] = ScrambleByte(key, static_cast<uint8_t>(v));
+        result->SetSize(count);
+        const uint8_t* in = source.Memory();
+        uint8_t* out = result->MutableMemory();
+        for (uint32_t i = 0; i < count; ++i) out[i] = table[in[i]];
+    }
+    source.SetPosition(count);
+    result->SetPosition(0);
+    return result;
+}

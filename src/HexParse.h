@@ -1,0 +1,24 @@
+// Internal entry points of the Intel HEX converter for tests and fuzzing: the
+// same conversion over text held in memory, read in blocks of a chosen size
+// so that lines split across blocks can be exercised.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "HexFile2BinMemoryStream.h"
+
+namespace hexparse {
+
+inline constexpr std::size_t kDefaultBlockSize = 256 * 1024;
+
+THexExtent TextExtent(std::string_view text, std::size_t blockSize = kDefaultBlockSize);
+std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text,
+                                                std::size_t blockSize = kDefaultBlockSize);
+
+// Bytes held by the unit's conversion buffer (0 when it is empty).
+int64_t ImageBufferLength() noexcept;
+
+} // namespace hexparse
