@@ -59,7 +59,13 @@ std::vector<std::string> ModelLines(std::string_view text) {
 }
 
 uint32_t ModelField(const std::string& line, std::size_t pos, std::size_t n, const char* suffix = "") {
-    return rt::HexTextToInt("$" + line.substr(pos, n) + suffix);
+    const std::string field = line.substr(pos, n);
+    try {
+        return rt::HexTextToInt("$" + field + suffix);
+    } catch (const rt::EConvertError&) {
+        // The file's bytes are quoted as the Windows-1251 text they are.
+        throw rt::EConvertError::InvalidInteger("$" + rt::AnsiToUtf8(field) + suffix);
+    }
 }
 
 struct ModelPass {

@@ -46,9 +46,7 @@ constexpr std::size_t kLongestRecord = 9 + 2 * 255;
 // Raises the conversion failure for a field, naming the text as converted:
 // "$", the field's characters and the suffix.
 [[noreturn]] void BadField(std::string_view field, std::string_view suffix) {
-    rt::HexDigitsToInt(field, suffix);
-    // Only reached if the runtime accepts what the table rejects.
-    throw rt::EConvertError::InvalidInteger("$" + std::string(field) + std::string(suffix));
+    throw rt::EConvertError::InvalidInteger("$" + rt::AnsiToUtf8(field) + std::string(suffix));
 }
 
 template <std::size_t N>

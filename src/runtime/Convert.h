@@ -18,6 +18,10 @@ uint32_t HexTextToInt(std::string_view text);
 // the text unless it fails.
 uint32_t HexDigitsToInt(std::string_view digits, std::string_view suffix = {});
 
+// Bytes of a file's text, taken as Windows-1251 (the code page the image
+// files are written in), as UTF-8; for failure texts that quote the file.
+std::string AnsiToUtf8(std::string_view bytes);
+
 // Capital hexadecimal digits, no prefix, zero-padded to at least minDigits.
 std::string IntToHex(uint64_t value, int minDigits = 4);
 

@@ -7,6 +7,7 @@
 #include "HexFile2BinMemoryStream.h"
 #include "HexParse.h"
 #include "TestSupport.h"
+#include "runtime/Convert.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
 
@@ -125,6 +126,7 @@ TEST(HexConvert, Failures) {
         {"record type", ":0000000G\n", "'$0G' is not a valid integer value", true},
         {"blank in the byte count", ": 0000000\n", "'$ 0' is not a valid integer value", true},
         {"address", ":00000G00\n", "'$000G' is not a valid integer value", true},
+        {"Windows-1251 letter quoted as such", ":01000000\xC6" "F\n", "'$\xD0\x96" "F' is not a valid integer value", false},
         {"address with sign", ":00-00100\n", "'$-001' is not a valid integer value", true},
         {"segment base", ":020000021G00\n", "'$1G000' is not a valid integer value", true},
         {"linear base", ":0200000412G4\n", "'$12G40000' is not a valid integer value", true},
@@ -194,7 +196,7 @@ TEST(HexConvert, EveryCharacterAtEveryDataPosition) {
             } else {
                 const std::string pair = data.substr(at / 2 * 2, 2);
                 EXPECT_THROW_MSG(hexparse::TextToStream(text), rt::EConvertError,
-                                 "'$" + pair + "' is not a valid integer value");
+                                 "'$" + rt::AnsiToUtf8(pair) + "' is not a valid integer value");
             }
         }
     }

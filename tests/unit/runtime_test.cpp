@@ -220,3 +220,10 @@ TEST(MemoryStream, GrowthFailureRaisesStreamError) {
     EXPECT_THROW_MSG(s.SetSize(-1), rt::EStreamError, "Out of memory while expanding memory stream");
     EXPECT_EQ(0, s.Size());
 }
+
+TEST(Convert, AnsiToUtf8) {
+    EXPECT_EQ("$1G", rt::AnsiToUtf8("$1G"));
+    EXPECT_EQ("\xD0\x96\xD1\x8F", rt::AnsiToUtf8("\xC6\xFF"));           // Ж я
+    EXPECT_EQ("\xD0\x81\xE2\x84\x96", rt::AnsiToUtf8("\xA8\xB9"));       // Ё №
+    EXPECT_EQ("\xEF\xBF\xBD", rt::AnsiToUtf8("\x98"));                   // unassigned
+}
