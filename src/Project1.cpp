@@ -1,0 +1,28 @@
+// Start-up and shutdown.
+#include <windows.h>
+
+#include <memory>
+
+#include "HexFile2BinMemoryStream.h"
+#include "Unit1.h"
+#include "widgets/Application.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    using widgets::TApplication;
+    TApplication::Initialize(instance);
+    TApplication::SetTitle(AppTitle);
+    int exitCode = 0;
+    try {
+        // Made hidden; Run shows it.
+        auto Form1 = std::make_unique<TForm1>();
+        TApplication::Run(*Form1);
+    } catch (...) {
+        // Only the window's creation can get here: the loop shows its
+        // failures itself.
+        TApplication::HandleException(std::current_exception());
+        exitCode = 1;
+    }
+    FinalizeHexFile2BinMemoryStream();
+    TApplication::Finalize();
+    return exitCode;
+}

@@ -1,0 +1,43 @@
+// The main window: its controls, its three commands and their handlers.
+#pragma once
+
+#include "FirmwareImage.h"
+#include "widgets/Action.h"
+#include "widgets/Controls.h"
+#include "widgets/Form.h"
+#include "widgets/ImageList.h"
+#include "widgets/OpenDialog.h"
+
+// The application's title and the window's caption.
+inline constexpr wchar_t AppTitle[] = L"Загрузчик для тестера";
+
+class TForm1 : public widgets::TForm {
+public:
+    TForm1();
+    ~TForm1() override;
+
+    widgets::TActionList ActionList1;
+    widgets::TAction AStart;
+    widgets::TImageList ImageList1;
+    widgets::TAction AOpen;
+    widgets::TOpenDialog OpenDialog1;
+    // The frame that FileList and StatusPane share.
+    widgets::TFlatFrame Frame1;
+    widgets::TToolButton StartButton;
+    widgets::TProgressBar ProgressBar;
+    widgets::TListBox FileList;
+    widgets::TToolButton OpenButton;
+    widgets::TLabel FileLabel;
+    widgets::TAction ALock;
+    widgets::TEdit KeyEdit;
+    widgets::TToolButton LockButton;
+    widgets::TLabel KeyLabel;
+    widgets::TStatusPane StatusPane;
+
+    void AStartExecute(widgets::TObject* Sender);
+    void AOpenExecute(widgets::TObject* Sender);
+    void ALockExecute(widgets::TObject* Sender);
+
+private:
+    TImageInfo FImageInfo{};
+};

@@ -1,0 +1,478 @@
+#include "widgets/Controls.h"
+
+#include "ControlIds.h"
+#include "widgets/Application.h"
+#include "widgets/Form.h"
+#include "widgets/Paint.h"
+#include "widgets/Text.h"
+
+namespace widgets {
+
+namespace {
+
+constexpr DWORD ChildStyle = WS_CHILD | WS_CLIPSIBLINGS;
+
+DWORD VisibleStyle(bool visible) { return visible ? WS_VISIBLE : 0; }
+
+bool ShiftDown() { return GetKeyState(VK_SHIFT) < 0; }
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// TLabel
+
+void TLabel::Create(TForm& parent, int id, const TBounds& bounds, std::wstring_view caption,
+                    TAlign align, bool autoSize, bool visible) {
+    RegisterOwnClass(L"TLabel");
+    align_ = align;
+    autoSize_ = autoSize;
+    CreateHandle(L"TLabel", 0, ChildStyle | VisibleStyle(visible), parent.Handle(), id,
+                 ToRect(parent.Scale(bounds)), caption);
+    SetFont(parent.Font());
+    if (autoSize_) AdjustSize();
+}
+
+void TLabel::SetCaption(std::wstring_view caption) {
+    ChangeText(caption);
+}
+
+void TLabel::AdjustSize() {
+    const SIZE s = TextExtent(Text());
+    const RECT b = BoundsRect();
+    if (b.right - b.left != s.cx || b.bottom - b.top != s.cy)
+        SetWindowPos(Handle(), nullptr, 0, 0, s.cx, s.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TLabel::Paint(HDC dc) {
+    RECT rc;
+    GetClientRect(Handle(), &rc);
+    PaintParentBackground(dc, rc);
+    const std::wstring text = Text();
+    if (text.empty()) return;
+    HGDIOBJ old = SelectObject(dc, Font());
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(Enabled() ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+    SIZE ext{};
+    GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &ext);
+    // Centred as a whole, trailing blanks included.
+    const int x = align_ == TAlign::Center ? CentredOffset(rc.right, ext.cx) : 0;
+    ExtTextOutW(dc, x, 0, ETO_CLIPPED, &rc, text.data(), static_cast<UINT>(text.size()), nullptr);
+    SelectObject(dc, old);
+}
+
+LRESULT TLabel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_PAINT: {
+        TBufferedPaint paint(Handle());
+        Paint(paint.DC());
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        Paint(reinterpret_cast<HDC>(wParam));
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_NCHITTEST:
+        // The mouse reaches whatever lies below.
+        return HTTRANSPARENT;
+    case WM_SETTEXT: {
+        const LRESULT r = DefaultHandler(msg, wParam, lParam);
+        if (autoSize_) AdjustSize();
+        InvalidateRect(Handle(), nullptr, FALSE);
+        return r;
+    }
+    case WM_ENABLE:
+        InvalidateRect(Handle(), nullptr, FALSE);
+        return 0;
+    }
+    return TWindow::WndProc(msg, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------
+// TToolButton
+
+TToolButton::~TToolButton() {
+    if (action_) action_->RemoveClient(this);
+}
+
+void TToolButton::Create(TForm& parent, int id, const TBounds& bounds, TImageList* images,
+                         bool showCaption) {
+    RegisterOwnClass(L"TToolButton");
+    images_ = images;
+    showCaption_ = showCaption;
+    CreateHandle(L"TToolButton", 0, ChildStyle, parent.Handle(), id, ToRect(parent.Scale(bounds)),
+                 L"");
+    SetFont(parent.Font());
+}
+
+void TToolButton::SetAction(TAction* action) {
+    if (action_ == action) return;
+    if (action_) action_->RemoveClient(this);
+    action_ = action;
+    if (action_) {
+        action_->AddClient(this);
+        ActionChanged(*action_);
+    }
+}
+
+void TToolButton::ActionChanged(const TAction& action) {
+    SetCaption(action.Caption());
+    SetImageIndex(action.ImageIndex());
+    SetEnabled(action.Enabled());
+    SetVisible(action.Visible());
+}
+
+void TToolButton::SetCaption(std::wstring_view caption) {
+    ChangeText(caption);
+}
+
+void TToolButton::SetImageIndex(int index) {
+    if (imageIndex_ == index) return;
+    imageIndex_ = index;
+    InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TToolButton::SetEnabled(bool enabled) {
+    if (Enabled() == enabled) return;
+    if (!enabled) {
+        if (pressed_ && GetCapture() == Handle()) ReleaseCapture();
+        pressed_ = pushedIn_ = hot_ = false;
+    }
+    TWindow::SetEnabled(enabled);
+}
+
+void TToolButton::Click() {
+    if (!Enabled()) return;
+    if (action_)
+        action_->Execute();
+    else if (OnClick)
+        OnClick(this);
+}
+
+void TToolButton::SetHot(bool hot) {
+    if (hot_ == hot) return;
+    hot_ = hot;
+    InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TToolButton::SetPressed(bool pressed) {
+    if (pressed_ == pressed && pushedIn_ == pressed) return;
+    pressed_ = pushedIn_ = pressed;
+    InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TToolButton::Paint(HDC dc) {
+    RECT rc;
+    GetClientRect(Handle(), &rc);
+    PaintParentBackground(dc, rc);
+    const bool enabled = Enabled();
+    const bool down = enabled && pressed_ && pushedIn_;
+    // Drawn for a window-coloured background, where 3-D edges would vanish:
+    // a thin frame under the pointer, filled in while held down.
+    if (down) {
+        FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+        FrameRect(dc, &rc, GetSysColorBrush(COLOR_BTNSHADOW));
+    } else if (enabled && (hot_ || pressed_)) {
+        FrameRect(dc, &rc, GetSysColorBrush(COLOR_BTNSHADOW));
+    }
+
+    const std::wstring text = showCaption_ ? Text() : std::wstring();
+    HGDIOBJ old = SelectObject(dc, Font());
+    SIZE ext{};
+    if (!text.empty()) GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &ext);
+    const int imageSize = images_ ? images_->Size() : 0;
+    const TButtonContent c =
+        ButtonContent(rc.right, rc.bottom, imageSize, ext.cx, showCaption_, TApplication::Dpi());
+    const int shift = down ? 1 : 0;
+    if (images_) images_->Draw(dc, imageIndex_, c.ImageLeft + shift, c.ImageTop + shift, enabled);
+    if (!text.empty()) {
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, GetSysColor(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+        RECT tr{c.TextLeft + shift, shift, rc.right, rc.bottom + shift};
+        DrawTextW(dc, text.data(), static_cast<int>(text.size()), &tr,
+                  DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX | DT_NOCLIP);
+    }
+    SelectObject(dc, old);
+}
+
+LRESULT TToolButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_PAINT: {
+        TBufferedPaint paint(Handle());
+        Paint(paint.DC());
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        Paint(reinterpret_cast<HDC>(wParam));
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_SETTEXT: {
+        const LRESULT r = DefaultHandler(msg, wParam, lParam);
+        InvalidateRect(Handle(), nullptr, FALSE);
+        return r;
+    }
+    case WM_ENABLE:
+        InvalidateRect(Handle(), nullptr, FALSE);
+        return 0;
+    case WM_MOUSEMOVE: {
+        if (!Enabled()) return 0;
+        if (!hot_) {
+            TRACKMOUSEEVENT tme{};
+            tme.cbSize = sizeof tme;
+            tme.dwFlags = TME_LEAVE;
+            tme.hwndTrack = Handle();
+            TrackMouseEvent(&tme);
+            SetHot(true);
+        }
+        if (pressed_) {
+            RECT rc;
+            GetClientRect(Handle(), &rc);
+            const POINT p{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+            const bool inside = PtInRect(&rc, p) != FALSE;
+            if (inside != pushedIn_) {
+                pushedIn_ = inside;
+                InvalidateRect(Handle(), nullptr, FALSE);
+            }
+        }
+        return 0;
+    }
+    case WM_MOUSELEAVE:
+        SetHot(false);
+        return 0;
+    case WM_LBUTTONDOWN:
+        if (!Enabled()) return 0;
+        SetCapture(Handle());
+        SetPressed(true);
+        return 0;
+    case WM_LBUTTONUP: {
+        if (!pressed_) return 0;
+        const bool click = pushedIn_;
+        SetPressed(false);
+        if (GetCapture() == Handle()) ReleaseCapture();
+        // Drawn up before the command runs, which may take long.
+        UpdateWindow(Handle());
+        if (click) Click();
+        return 0;
+    }
+    case WM_CAPTURECHANGED:
+        SetPressed(false);
+        return 0;
+    case BM_CLICK:
+        Click();
+        return 0;
+    case FWM_GETIMAGEINDEX:
+        return imageIndex_;
+    }
+    return TWindow::WndProc(msg, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------
+// TListBox
+
+void TListBox::Create(TForm& parent, int id, const TBounds& bounds, const TFlatFrame* frame,
+                      int itemHeight, bool visible) {
+    form_ = &parent;
+    frame_ = frame;
+    // WS_BORDER reserves the one pixel that the flat frame is drawn in.
+    CreateHandle(L"LISTBOX", 0,
+                 ChildStyle | VisibleStyle(visible) | WS_TABSTOP | WS_VSCROLL | WS_BORDER |
+                     LBS_NOINTEGRALHEIGHT | LBS_NOTIFY,
+                 parent.Handle(), id, ToRect(parent.Scale(bounds)), L"");
+    SetFont(parent.Font());
+    SendMessageW(Handle(), LB_SETITEMHEIGHT, 0, MAKELPARAM(parent.Scale(itemHeight), 0));
+}
+
+void TListBox::Clear() {
+    if (Count() == 0) return;
+    SendMessageW(Handle(), LB_RESETCONTENT, 0, 0);
+}
+
+void TListBox::Add(std::string_view utf8Line) {
+    const std::wstring line = Widen(utf8Line);
+    SendMessageW(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+}
+
+int TListBox::Count() const {
+    return static_cast<int>(SendMessageW(Handle(), LB_GETCOUNT, 0, 0));
+}
+
+void TListBox::SetItemIndex(int index) {
+    if (ItemIndex() == index) return;
+    SendMessageW(Handle(), LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int TListBox::ItemIndex() const {
+    return static_cast<int>(SendMessageW(Handle(), LB_GETCURSEL, 0, 0));
+}
+
+LRESULT TListBox::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_NCPAINT: {
+        const LRESULT r = DefaultHandler(msg, wParam, lParam);
+        if (frame_) {
+            HDC dc = GetWindowDC(Handle());
+            RECT wr;
+            GetWindowRect(Handle(), &wr);
+            OffsetRect(&wr, -wr.left, -wr.top);
+            PaintFrame(dc, wr, *frame_);
+            ReleaseDC(Handle(), dc);
+        }
+        return r;
+    }
+    case WM_KEYDOWN:
+        if (wParam == VK_TAB) {
+            form_->SelectNext(Handle(), !ShiftDown());
+            return 0;
+        }
+        break;
+    case WM_CHAR:
+        if (wParam == L'\t') return 0;
+        break;
+    }
+    return TWindow::WndProc(msg, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------
+// TEdit
+
+void TEdit::Create(TForm& parent, int id, const TBounds& bounds, std::string_view utf8Text,
+                   bool visible) {
+    form_ = &parent;
+    CreateHandle(L"EDIT", WS_EX_CLIENTEDGE,
+                 ChildStyle | VisibleStyle(visible) | WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT,
+                 parent.Handle(), id, ToRect(parent.Scale(bounds)), Widen(utf8Text));
+    SetFont(parent.Font());
+    // No length limit.
+    SendMessageW(Handle(), EM_SETLIMITTEXT, 0, 0);
+}
+
+std::string TEdit::GetText() const {
+    return Narrow(Text());
+}
+
+void TEdit::SetText(std::string_view utf8Text) {
+    ChangeText(Widen(utf8Text));
+}
+
+LRESULT TEdit::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_KEYDOWN:
+        if (wParam == VK_TAB) {
+            form_->SelectNext(Handle(), !ShiftDown());
+            return 0;
+        }
+        break;
+    case WM_CHAR:
+        if (wParam == L'\t') return 0;
+        break;
+    }
+    return TWindow::WndProc(msg, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------
+// TStatusPane
+
+void TStatusPane::Create(TForm& parent, int id, const TBounds& bounds, TImageList* images,
+                         const TFlatFrame* frame, bool visible) {
+    RegisterOwnClass(L"TStatusPane");
+    images_ = images;
+    frame_ = frame;
+    CreateHandle(L"TStatusPane", 0, ChildStyle | VisibleStyle(visible), parent.Handle(), id,
+                 ToRect(parent.Scale(bounds)), L"");
+    SetFont(parent.Font());
+}
+
+void TStatusPane::SetCaption(std::wstring_view caption) {
+    ChangeText(caption);
+}
+
+void TStatusPane::SetCaption(std::string_view utf8Caption) {
+    SetCaption(Widen(utf8Caption));
+}
+
+void TStatusPane::SetImageIndex(int index) {
+    if (imageIndex_ == index) return;
+    imageIndex_ = index;
+    AdjustWidth();
+    InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+TPaneContent TStatusPane::Content() const {
+    const std::wstring text = Text();
+    const int textWidth = text.empty() ? 0 : TextExtent(text).cx;
+    const bool hasImage = images_ && imageIndex_ >= 0 && imageIndex_ < images_->Count();
+    return PaneContent(textWidth, hasImage, images_ ? images_->Size() : 0, TApplication::Dpi());
+}
+
+void TStatusPane::AdjustWidth() {
+    const TPaneContent c = Content();
+    const RECT b = BoundsRect();
+    if (b.right - b.left != c.Width)
+        SetWindowPos(Handle(), nullptr, 0, 0, c.Width, b.bottom - b.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TStatusPane::Paint(HDC dc) {
+    RECT rc;
+    GetClientRect(Handle(), &rc);
+    FillRect(dc, &rc, GetSysColorBrush(COLOR_WINDOW));
+    if (frame_) PaintFrame(dc, rc, *frame_);
+    const TPaneContent c = Content();
+    if (images_ && imageIndex_ >= 0)
+        images_->Draw(dc, imageIndex_, c.ImageLeft, CentredOffset(rc.bottom, images_->Size()), true);
+    const std::wstring text = Text();
+    if (!text.empty()) {
+        HGDIOBJ old = SelectObject(dc, Font());
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        RECT tr{c.TextLeft, 0, rc.right, rc.bottom};
+        DrawTextW(dc, text.data(), static_cast<int>(text.size()), &tr,
+                  DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX);
+        SelectObject(dc, old);
+    }
+}
+
+LRESULT TStatusPane::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_PAINT: {
+        TBufferedPaint paint(Handle());
+        Paint(paint.DC());
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        Paint(reinterpret_cast<HDC>(wParam));
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_SETTEXT: {
+        const LRESULT r = DefaultHandler(msg, wParam, lParam);
+        AdjustWidth();
+        InvalidateRect(Handle(), nullptr, FALSE);
+        return r;
+    }
+    case FWM_GETIMAGEINDEX:
+        return imageIndex_;
+    }
+    return TWindow::WndProc(msg, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------
+// TProgressBar
+
+void TProgressBar::Create(TForm& parent, int id, const TBounds& bounds, bool visible) {
+    RegisterProgressBarClass(TApplication::Instance());
+    CreateHandle(L"TProgressBar", 0, ChildStyle | VisibleStyle(visible), parent.Handle(), id,
+                 ToRect(parent.Scale(bounds)), L"");
+    SetFont(parent.Font());
+}
+
+uint16_t TProgressBar::GetPosition() const {
+    return static_cast<uint16_t>(SendMessageW(Handle(), PBM_GETPOS, 0, 0));
+}
+
+void TProgressBar::SetPosition(uint16_t percent) {
+    SendMessageW(Handle(), PBM_SETPOS, percent, 0);
+}
+
+} // namespace widgets

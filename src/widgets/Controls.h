@@ -1,0 +1,156 @@
+// The main window's controls. Every setter given the value a control already
+// holds changes nothing and repaints nothing.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "widgets/Action.h"
+#include "widgets/ImageList.h"
+#include "widgets/Window.h"
+
+namespace widgets {
+
+class TForm;
+
+// Text on the parent's background, aligned in a box of fixed size, or a box
+// that sizes itself to its text.
+class TLabel : public TWindow {
+public:
+    enum class TAlign { Left, Center };
+
+    void Create(TForm& parent, int id, const TBounds& bounds, std::wstring_view caption,
+                TAlign align, bool autoSize, bool visible);
+    void SetCaption(std::wstring_view caption);
+    std::wstring Caption() const { return Text(); }
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void AdjustSize();
+    void Paint(HDC dc);
+
+    TAlign align_ = TAlign::Left;
+    bool autoSize_ = false;
+};
+
+// Flat tool button: image at the left and caption at its right, centred
+// together (or the image alone). Never takes the focus. While disabled it is
+// drawn greyed and does nothing.
+class TToolButton : public TWindow, private TActionClient {
+public:
+    ~TToolButton() override;
+
+    void Create(TForm& parent, int id, const TBounds& bounds, TImageList* images,
+                bool showCaption);
+    // Takes over the command's caption, image, enabled and visible state and
+    // runs the command when pressed.
+    void SetAction(TAction* action);
+
+    void SetCaption(std::wstring_view caption);
+    void SetImageIndex(int index);
+    void SetEnabled(bool enabled) override;
+    std::wstring Caption() const { return Text(); }
+    int ImageIndex() const noexcept { return imageIndex_; }
+
+    // Used when no command is bound.
+    std::function<void(TObject* Sender)> OnClick;
+    void Click();
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void ActionChanged(const TAction& action) override;
+    void Paint(HDC dc);
+    void SetHot(bool hot);
+    void SetPressed(bool pressed);
+
+    TImageList* images_ = nullptr;
+    TAction* action_ = nullptr;
+    int imageIndex_ = -1;
+    bool showCaption_ = true;
+    bool hot_ = false;
+    bool pressed_ = false;    // the left button went down here
+    bool pushedIn_ = false;   // ... and the pointer is still inside
+};
+
+// Lines of text, one selected at most, framed by the shared flat frame.
+class TListBox : public TWindow {
+public:
+    void Create(TForm& parent, int id, const TBounds& bounds, const TFlatFrame* frame,
+                int itemHeight, bool visible);
+    void Clear();
+    void Add(std::string_view utf8Line);
+    int Count() const;
+    void SetItemIndex(int index);
+    int ItemIndex() const;
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    TForm* form_ = nullptr;
+    const TFlatFrame* frame_ = nullptr;
+};
+
+// One line of free text.
+class TEdit : public TWindow {
+public:
+    void Create(TForm& parent, int id, const TBounds& bounds, std::string_view utf8Text,
+                bool visible);
+    // UTF-8.
+    std::string GetText() const;
+    void SetText(std::string_view utf8Text);
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    TForm* form_ = nullptr;
+};
+
+// Image (if any) at the left and the caption at its right, on the window
+// colour inside the shared flat frame; as wide as its content once either
+// changes.
+class TStatusPane : public TWindow {
+public:
+    void Create(TForm& parent, int id, const TBounds& bounds, TImageList* images,
+                const TFlatFrame* frame, bool visible);
+    void SetCaption(std::wstring_view caption);
+    void SetCaption(std::string_view utf8Caption);
+    std::wstring Caption() const { return Text(); }
+    // -1: no image.
+    void SetImageIndex(int index);
+    int ImageIndex() const noexcept { return imageIndex_; }
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    TPaneContent Content() const;
+    void AdjustWidth();
+    void Paint(HDC dc);
+
+    TImageList* images_ = nullptr;
+    const TFlatFrame* frame_ = nullptr;
+    int imageIndex_ = -1;
+};
+
+// Horizontal bar with the percentage written in its middle. The window class
+// itself ("TProgressBar", see ProgressBar.cpp) holds the value and answers
+// PBM_GETPOS / PBM_SETPOS; this object drives it.
+class TProgressBar : public TWindow {
+public:
+    void Create(TForm& parent, int id, const TBounds& bounds, bool visible);
+    uint16_t GetPosition() const;
+    // The bar keeps the value as it stands (16 bits), above 100 too.
+    void SetPosition(uint16_t percent);
+};
+
+// Registers the progress bar's window class (once).
+void RegisterProgressBarClass(HINSTANCE instance);
+
+} // namespace widgets

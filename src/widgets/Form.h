@@ -1,0 +1,44 @@
+// A top-level window of fixed client size with a single border, a caption
+// and a close button only, centred on the desktop when first shown. Closing
+// it asks the application to quit.
+#pragma once
+
+#include <vector>
+
+#include "widgets/Window.h"
+
+namespace widgets {
+
+class TForm : public TWindow {
+public:
+    // clientWidth/clientHeight in pixels at 96 DPI.
+    TForm(const wchar_t* className, std::wstring_view caption, int clientWidth,
+          int clientHeight, int iconId);
+    ~TForm() override;
+
+    // Shows the window, centred on the desktop the first time.
+    void ShowForm();
+
+    // Pixels at 96 DPI to the screen's.
+    int Scale(int pixels) const;
+    TBounds Scale(const TBounds& bounds) const;
+
+    // The controls that can take the focus, in tab order.
+    void SetTabOrder(std::vector<TWindow*> controls);
+    // Moves the focus to the next (or previous) control of the tab order
+    // that is visible and enabled.
+    void SelectNext(HWND from, bool forward);
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void RestoreFocus();
+
+    HFONT formFont_ = nullptr;
+    bool shown_ = false;
+    HWND savedFocus_ = nullptr;
+    std::vector<TWindow*> tabOrder_;
+};
+
+} // namespace widgets

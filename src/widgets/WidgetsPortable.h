@@ -1,0 +1,197 @@
+// The window's layout and the arithmetic of its controls, kept free of
+// <windows.h> so that it is built and tested natively.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "ControlIds.h"
+
+namespace widgets {
+
+// The layout is drawn for 96 pixels per inch.
+inline constexpr int DesignDpi = 96;
+
+// pixels * dpi / 96, rounded half away from zero (as MulDiv): exactly the
+// given pixels at 96 DPI.
+constexpr int ScaleToDpi(int pixels, int dpi) {
+    const long long n = static_cast<long long>(pixels) * dpi;
+    constexpr long long half = DesignDpi / 2;
+    return n >= 0 ? static_cast<int>((n + half) / DesignDpi)
+                  : -static_cast<int>((-n + half) / DesignDpi);
+}
+
+struct TBounds {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+    friend constexpr bool operator==(const TBounds&, const TBounds&) = default;
+};
+
+constexpr TBounds ScaleToDpi(TBounds b, int dpi) {
+    return {ScaleToDpi(b.Left, dpi), ScaleToDpi(b.Top, dpi), ScaleToDpi(b.Width, dpi),
+            ScaleToDpi(b.Height, dpi)};
+}
+
+// ---------------------------------------------------------------------------
+// The main window, in pixels at 96 DPI.
+
+namespace layout {
+
+inline constexpr int ClientWidth = 346;
+inline constexpr int ClientHeight = 150;
+inline constexpr int FontPoints = 8;       // 11 pixels high at 96 DPI
+inline constexpr int ListItemHeight = 13;
+
+struct TPlace {
+    TControlId Id;
+    TBounds Bounds;
+};
+
+inline constexpr std::array<TPlace, 9> Places{{
+    {IDC_FILELABEL, {8, 6, 241, 13}},
+    {IDC_FILELIST, {8, 20, 237, 73}},
+    {IDC_OPENBUTTON, {248, 18, 81, 25}},
+    {IDC_LOCKBUTTON, {248, 56, 25, 25}},
+    {IDC_KEYLABEL, {8, 96, 38, 13}},
+    {IDC_KEYEDIT, {104, 96, 137, 21}},
+    {IDC_STATUSPANE, {8, 124, 42, 20}},  // width follows the content later
+    {IDC_PROGRESSBAR, {104, 124, 141, 19}},
+    {IDC_STARTBUTTON, {252, 120, 81, 25}},
+}};
+
+constexpr TBounds PlaceOf(TControlId id) {
+    for (const TPlace& p : Places)
+        if (p.Id == id) return p.Bounds;
+    return {};
+}
+
+// Lowest to highest. The two controls that take the focus lie above the rest.
+inline constexpr std::array<TControlId, 9> Stacking{
+    IDC_STARTBUTTON, IDC_PROGRESSBAR, IDC_OPENBUTTON, IDC_FILELABEL, IDC_LOCKBUTTON,
+    IDC_KEYLABEL,    IDC_STATUSPANE,  IDC_FILELIST,   IDC_KEYEDIT,
+};
+
+inline constexpr std::array<TControlId, 2> TabOrder{IDC_FILELIST, IDC_KEYEDIT};
+
+} // namespace layout
+
+// ---------------------------------------------------------------------------
+// Placement.
+
+// Where a window of the given size starts when centred in an area: halved
+// toward zero, never before the area's start.
+constexpr int CentredOrigin(int areaSize, int windowSize) {
+    const int offset = (areaSize - windowSize) / 2;
+    return offset < 0 ? 0 : offset;
+}
+
+// Offset that centres content in a box; negative when the content is wider.
+constexpr int CentredOffset(int boxSize, int contentSize) {
+    return (boxSize - contentSize) / 2;
+}
+
+// The control that takes the focus after `current` (an index into canFocus;
+// -1 for none) in tab order, wrapping around; -1 when no control can.
+inline int NextTabStop(std::span<const bool> canFocus, int current, bool forward) {
+    const int n = static_cast<int>(canFocus.size());
+    if (n == 0) return -1;
+    int i = current;
+    for (int step = 0; step < n; ++step) {
+        if (forward)
+            i = (i < 0 || i >= n - 1) ? 0 : i + 1;
+        else
+            i = (i <= 0 || i >= n) ? n - 1 : i - 1;
+        if (canFocus[static_cast<size_t>(i)]) return i;
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Progress bar.
+
+// Filled part of the inner width: percent * innerWidth / 100 to the nearest
+// pixel, an exact half going to the even neighbour; full from 100 on.
+constexpr int FilledWidth(uint32_t percent, int innerWidth) {
+    if (innerWidth <= 0) return 0;
+    if (percent >= 100) return innerWidth;
+    const uint64_t n = static_cast<uint64_t>(percent) * static_cast<uint64_t>(innerWidth);
+    uint64_t q = n / 100;
+    const uint64_t r = n % 100;
+    if (r > 50 || (r == 50 && (q & 1) != 0)) ++q;
+    return static_cast<int>(q);
+}
+
+// "42%": the stored value as it stands, also above 100.
+inline std::string PercentText(uint16_t percent) {
+    return std::to_string(percent) + "%";
+}
+
+// ---------------------------------------------------------------------------
+// Status pane: [frame][padding][image][gap][caption][padding][frame].
+
+namespace statuspane {
+inline constexpr int Frame = 1;
+inline constexpr int Padding = 2;  // at 96 DPI
+inline constexpr int Gap = 3;      // at 96 DPI
+} // namespace statuspane
+
+struct TPaneContent {
+    int ImageLeft;  // meaningful only with an image
+    int TextLeft;
+    int Width;
+};
+
+constexpr TPaneContent PaneContent(int textWidth, bool hasImage, int imageSize, int dpi) {
+    const int pad = ScaleToDpi(statuspane::Padding, dpi);
+    const int imageLeft = statuspane::Frame + pad;
+    int textLeft = imageLeft;
+    if (hasImage) textLeft += imageSize + (textWidth > 0 ? ScaleToDpi(statuspane::Gap, dpi) : 0);
+    return {imageLeft, textLeft, textLeft + textWidth + pad + statuspane::Frame};
+}
+
+// ---------------------------------------------------------------------------
+// Flat tool button: image, then caption, centred together.
+
+inline constexpr int ButtonSpacing = 4;  // between image and caption, at 96 DPI
+
+struct TButtonContent {
+    int ImageLeft;
+    int ImageTop;
+    int TextLeft;
+};
+
+constexpr TButtonContent ButtonContent(int width, int height, int imageSize, int textWidth,
+                                       bool showText, int dpi) {
+    const bool text = showText && textWidth > 0;
+    const int spacing = text ? ScaleToDpi(ButtonSpacing, dpi) : 0;
+    const int block = imageSize + spacing + (text ? textWidth : 0);
+    const int imageLeft = CentredOffset(width, block);
+    return {imageLeft, CentredOffset(height, imageSize), imageLeft + imageSize + spacing};
+}
+
+// Grey level of a pixel in a disabled image: its brightness pressed into a
+// middle band, so that a greyed picture still shows on a white background.
+constexpr uint8_t GreyedLevel(uint8_t r, uint8_t g, uint8_t b) {
+    const int luma = (r * 77 + g * 151 + b * 28) >> 8;  // 0..255
+    return static_cast<uint8_t>(96 + luma * 104 / 255);
+}
+
+// ---------------------------------------------------------------------------
+// File dialog filter: "Text|*.ext|..." becomes the system's list of
+// NUL-separated strings. The result holds its closing NUL; its c_str() adds
+// the second one that ends the list.
+template <class Char>
+std::basic_string<Char> DialogFilter(std::basic_string_view<Char> filter) {
+    std::basic_string<Char> out(filter);
+    for (Char& c : out)
+        if (c == Char('|')) c = Char(0);
+    out.push_back(Char(0));
+    return out;
+}
+
+} // namespace widgets
