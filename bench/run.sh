@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Converter benchmark: fwimage convert against objcopy, srec_cat and Python's
+# intelhex on the same generated Intel HEX files, in one run; checks that all
+# give the same bytes, then prints median times, ratios and peak memory. Also
+# times fwimage info on a 64 MiB .bin.
+#
+#   bench/run.sh [BUILD_DIR]
+#
+# Without BUILD_DIR, fwimage is built with the "release" preset (build/release);
+# a BUILD_DIR that has no cache yet is configured as an optimised build.
+# Environment: RUNS (fwimage, objcopy; default 5), SLOW_RUNS (srec_cat;
+# default 3), IH_RUNS (intelhex, which takes minutes and gigabytes on the
+# large files; default 1, 0 leaves it out), KEEP=1 keeps the generated files.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+RUNS=${RUNS:-5}
+SLOW_RUNS=${SLOW_RUNS:-3}
+IH_RUNS=${IH_RUNS:-1}
+PY=/usr/bin/python3
+
+if [ $# -gt 1 ] || [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
+  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
+  exit 2
+fi
+
+for tool in objcopy srec_cat /usr/bin/time "$PY"; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool (see scripts/deps.sh)" >&2; exit 1; }
+done
+"$PY" -c 'import intelhex' 2>/dev/null || { echo "missing: python3-intelhex" >&2; exit 1; }
+
+# Build.
+if [ $# -eq 0 ]; then
+  build=$repo/build/release
+  (cd "$repo" && cmake --preset release >/dev/null)
+else
+  build=$(realpath -m "$1")
+  [ -f "$build/CMakeCache.txt" ] ||
+    cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFWL_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target fwimage --parallel 2 >/dev/null
+fw=$build/cli/fwimage
+[ -x "$fw" ] || { echo "no fwimage in $build/cli" >&2; exit 1; }
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/fwimage-bench.XXXXXX")
+if [ "${KEEP:-0}" = 1 ]; then echo "files kept in $tmp"; else trap 'rm -rf "$tmp"' EXIT; fi
+
+# Files: name, kind and arguments for genhex.py, lowest address.
+files=(
+  "dense16M-r16|dense $((16 << 20)) 16 0x08000000|0x08000000"
+  "dense16M-r32|dense $((16 << 20)) 32 0x08000000|0x08000000"
+  "dense64M-r16|dense $((64 << 20)) 16 0x08000000|0x08000000"
+  "dense64M-r32|dense $((64 << 20)) 32 0x08000000|0x08000000"
+  "sparse|sparse|0x0"
+)
+echo "generating files in $tmp"
+for entry in "${files[@]}"; do
+  IFS='|' read -r name spec _ <<<"$entry"
+  read -r kind args <<<"$spec"
+  # shellcheck disable=SC2086
+  "$PY" "$repo/bench/genhex.py" "$kind" "$tmp/$name.hex" "$tmp/$name.expected" $args
+done
+sync
+
+now_ns() { date +%s%N; }
+
+# measure RUNS OUT CMD...: runs CMD RUNS times (OUT removed before each run);
+# sets MEDIAN (seconds) and PEAK (KiB, highest of the runs).
+measure() {
+  local runs=$1 out=$2
+  shift 2
+  local times=() peak=0 start end rss
+  for ((i = 0; i < runs; i++)); do
+    rm -f "$out"
+    # Written-back pages of earlier runs must not land on this one.
+    sync
+    start=$(now_ns)
+    /usr/bin/time -v -o "$tmp/time.txt" "$@" >/dev/null
+    end=$(now_ns)
+    times+=($((end - start)))
+    rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$tmp/time.txt")
+    ((rss > peak)) && peak=$rss
+  done
+  MEDIAN=$(printf '%s\n' "${times[@]}" | sort -n | awk '{ t[NR] = $1 } END { printf "%.4f", t[int((NR + 1) / 2)] / 1e9 }')
+  PEAK=$peak
+}
+
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+
+status=0
+declare -A fwtime objtime fwpeak
+printf '\n%-14s %-9s %5s %10s %9s %13s %11s  %s\n' file tool runs "median s" "vs fwimage" "peak RSS MiB" "image MiB" bytes
+for entry in "${files[@]}"; do
+  IFS='|' read -r name _ low <<<"$entry"
+  in=$tmp/$name.hex
+  expected=$tmp/$name.expected
+  image_kib=$(($(stat -c %s "$expected") / 1024))
+  tools=(fwimage objcopy srec_cat)
+  ((IH_RUNS > 0)) && tools+=(intelhex)
+  for tool in "${tools[@]}"; do
+    out=$tmp/$name.$tool.bin
+    case $tool in
+      fwimage) measure "$RUNS" "$out" "$fw" convert "$in" "$out" ;;
+      objcopy) measure "$RUNS" "$out" objcopy -I ihex -O binary --gap-fill 0xff "$in" "$out" ;;
+      srec_cat) measure "$SLOW_RUNS" "$out" srec_cat '(' "$in" -Intel -fill 0xFF -over "$in" -Intel ')' \
+                  -offset "-$low" -o "$out" -Binary ;;
+      intelhex) measure "$IH_RUNS" "$out" "$PY" -c \
+                  'import sys; from intelhex import IntelHex; h = IntelHex(sys.argv[1]); h.padding = 0xFF; h.tobinfile(sys.argv[2])' \
+                  "$in" "$out" ;;
+    esac
+    runs=$RUNS
+    [ "$tool" = srec_cat ] && runs=$SLOW_RUNS
+    [ "$tool" = intelhex ] && runs=$IH_RUNS
+    if cmp -s "$out" "$expected"; then same=identical; else same=DIFFERENT; status=1; fi
+    rm -f "$out"
+    if [ "$tool" = fwimage ]; then
+      fwtime[$name]=$MEDIAN
+      fwpeak[$name]=$PEAK
+    fi
+    [ "$tool" = objcopy ] && objtime[$name]=$MEDIAN
+    ratio=$(awk -v t="$MEDIAN" -v f="${fwtime[$name]}" 'BEGIN { printf "%.2fx", t / f }')
+    printf '%-14s %-9s %5s %10s %9s %13s %11s  %s\n' "$name" "$tool" "$runs" "$MEDIAN" "$ratio" \
+      "$(mib "$PEAK")" "$(mib "$image_kib")" "$same"
+  done
+done
+
+# fwimage info: load and sum a 64 MiB .bin.
+bin=$tmp/image64M.bin
+cp "$tmp/dense64M-r16.expected" "$bin"
+measure "$RUNS" "$tmp/none" "$fw" info "$bin"
+info_rate=$(awk -v t="$MEDIAN" -v n="$(stat -c %s "$bin")" 'BEGIN { printf "%.2f", n / t / 1e9 }')
+printf '\nfwimage info, 64 MiB .bin: median %s s over %s runs, %s GB/s, peak RSS %s MiB\n' \
+  "$MEDIAN" "$RUNS" "$info_rate" "$(mib "$PEAK")"
+
+# Targets.
+echo
+verdict() { if awk "BEGIN { exit !($1) }"; then echo "met"; else echo "NOT met"; fi; }
+for name in dense16M-r16 dense16M-r32 dense64M-r16 dense64M-r32; do
+  r=$(awk -v o="${objtime[$name]}" -v f="${fwtime[$name]}" 'BEGIN { printf "%.2f", o / f }')
+  printf 'target %-13s objcopy / fwimage = %5sx  (>= 4)      %s\n' "$name" "$r" "$(verdict "$r >= 4")"
+done
+r=$(awk -v o="${objtime[sparse]}" -v f="${fwtime[sparse]}" 'BEGIN { printf "%.2f", f / o }')
+printf 'target %-13s fwimage / objcopy = %5sx  (<= 1.5)    %s\n' sparse "$r" "$(verdict "$r <= 1.5")"
+for entry in "${files[@]}"; do
+  IFS='|' read -r name _ _ <<<"$entry"
+  image_kib=$(($(stat -c %s "$tmp/$name.expected") / 1024))
+  over=$(awk -v p="${fwpeak[$name]}" -v i="$image_kib" 'BEGIN { printf "%.1f", (p - i) / 1024 }')
+  printf 'target %-13s peak RSS - image = %5s MiB (<= 8)      %s\n' "$name" "$over" "$(verdict "$over <= 8")"
+done
+printf 'target %-13s %25s GB/s (>= 1)   %s\n' info "$info_rate" "$(verdict "$info_rate >= 1")"
+
+((status == 0)) || echo "some tool gave different bytes" >&2
+exit $status

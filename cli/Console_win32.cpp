@@ -1,0 +1,109 @@
+// Windows: the arguments come from the wide command line (argv is in the ANSI
+// code page and loses characters outside it), and text reaches a console
+// through WriteConsoleW, which shows any character whatever the console's
+// code page. Redirected output gets the UTF-8 bytes unchanged.
+#include "Console.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <streambuf>
+
+namespace {
+
+std::string ToUtf8(const wchar_t* text) {
+    const int wideLength = static_cast<int>(wcslen(text));
+    if (wideLength == 0) return {};
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, wideLength, result.data(), length, nullptr, nullptr);
+    return result;
+}
+
+std::wstring ToWide(const char* text, int length) {
+    if (length == 0) return {};
+    const int wideLength = MultiByteToWideChar(CP_UTF8, 0, text, length, nullptr, 0);
+    std::wstring result(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, length, result.data(), wideLength);
+    return result;
+}
+
+// Collects UTF-8 and writes it out at each line end and each flush, so that a
+// character is never split between two writes to the console.
+class TConsoleBuf : public std::streambuf {
+public:
+    explicit TConsoleBuf(DWORD which) : handle_(GetStdHandle(which)) {
+        DWORD mode;
+        console_ = handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE && GetConsoleMode(handle_, &mode);
+    }
+    ~TConsoleBuf() override { sync(); }
+
+protected:
+    int_type overflow(int_type ch) override {
+        if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
+        pending_ += traits_type::to_char_type(ch);
+        if (ch == '\n') sync();
+        return ch;
+    }
+
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        for (std::streamsize i = 0; i < count; ++i) overflow(traits_type::to_int_type(text[i]));
+        return count;
+    }
+
+    int sync() override {
+        // A character whose bytes have not all come yet waits for the next write.
+        size_t complete = pending_.size();
+        size_t back = 0;
+        while (back < 3 && back < complete &&
+               (static_cast<unsigned char>(pending_[complete - 1 - back]) & 0xC0) == 0x80)
+            ++back;
+        if (back < complete) {
+            const auto lead = static_cast<unsigned char>(pending_[complete - 1 - back]);
+            const size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            if (need > back + 1) complete -= back + 1;
+        }
+        if (complete == 0) return 0;
+        const bool written = Write(pending_.data(), static_cast<int>(complete));
+        pending_.erase(0, complete);
+        return written ? 0 : -1;
+    }
+
+private:
+    bool Write(const char* text, int length) {
+        DWORD done = 0;
+        if (console_) {
+            const std::wstring wide = ToWide(text, length);
+            return WriteConsoleW(handle_, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr) != 0;
+        }
+        return WriteFile(handle_, text, static_cast<DWORD>(length), &done, nullptr) != 0;
+    }
+
+    HANDLE handle_;
+    bool console_ = false;
+    std::string pending_;
+};
+
+} // namespace
+
+std::vector<std::string> CommandArgs(int, char**) {
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return args;
+    for (int i = 1; i < count; ++i) args.push_back(ToUtf8(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+std::ostream& ConsoleOut() {
+    static TConsoleBuf buf(STD_OUTPUT_HANDLE);
+    static std::ostream stream(&buf);
+    return stream;
+}
+
+std::ostream& ConsoleErr() {
+    static TConsoleBuf buf(STD_ERROR_HANDLE);
+    static std::ostream stream(&buf);
+    return stream;
+}

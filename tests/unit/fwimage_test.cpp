@@ -1,0 +1,212 @@
+// The fwimage commands: outputs, failure texts and exit codes; and the
+// failure display's full-stop rule they share with the window.
+#include "FwimageMain.h"
+
+#include <sstream>
+
+#include "FirmwareImage.h"
+#include "TestSupport.h"
+#include "runtime/Display.h"
+#include "runtime/FileIO.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+struct TRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+TRun RunTool(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    const int code = RunFwimage(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+uint8_t MaskOf(const ScrambleKey& k) {
+    const uint8_t odd = k[1] ^ k[3] ^ k[5] ^ k[7];
+    return static_cast<uint8_t>(((odd >> 1) | (odd << 7)) ^ k[0] ^ k[2] ^ k[4] ^ k[6]);
+}
+
+} // namespace
+
+TEST(FailureDisplayText, FullStopAfterACharacterAboveTheDot) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"Stream read error", "Stream read error."},
+        {"Cannot open file \"a\". No such file or directory", "Cannot open file \"a\". No such file or directory."},
+        {"Cannot open file \"a\". ", "Cannot open file \"a\". "},
+        {"Ends with a stop.", "Ends with a stop."},
+        {"'$1G' is not a valid integer value", "'$1G' is not a valid integer value."},
+        {"quoted '$1G'", "quoted '$1G'"},
+        {"quoted \"x\"", "quoted \"x\""},
+        {"(bracket)", "(bracket)"},
+        {"bang!", "bang!"},
+        {"line\r\n", "line\r\n"},
+        {"comma,", "comma,"},
+        {"dash-", "dash-"},
+        {"slash/", "slash/."},
+        {"digit 9", "digit 9."},
+        {"colon:", "colon:."},
+        {"question?", "question?."},
+        {"Ошибка", "Ошибка."},
+        {"€", "€."},
+    };
+    for (const auto& [message, shown] : cases) EXPECT_EQ(shown, rt::FailureDisplayText(message)) << message;
+}
+
+TEST(Fwimage, UsageAndHelp) {
+    const std::string usageStart = "usage: fwimage info FILE...\n";
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+    };
+    const Case cases[] = {
+        {{}, 2},
+        {{"frobnicate"}, 2},
+        {{"info"}, 2},
+        {{"info", "-x", "a.bin"}, 2},
+        {{"convert", "a.hex"}, 2},
+        {{"convert", "a.hex", "b.bin", "c.bin"}, 2},
+        {{"lock"}, 2},
+        {{"lock", "a.bin", "b.bin"}, 2},
+        {{"lock", "--key"}, 2},
+        {{"lock", "--key", "00", "--key", "11", "a.bin"}, 2},
+        {{"lock", "--kee", "00", "a.bin"}, 2},
+        {{"convert", "--key", "00", "a.hex", "b.bin"}, 2},
+        {{"--help"}, 0},
+        {{"-h"}, 0},
+        {{"info", "--help"}, 0},
+        {{"lock", "a.bin", "--help"}, 0},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const auto& a : c.args) joined += a + " ";
+        SCOPED_TRACE(joined);
+        const TRun r = RunTool(c.args);
+        EXPECT_EQ(c.code, r.code);
+        if (c.code == 2) {
+            EXPECT_EQ("", r.out);
+            EXPECT_EQ(usageStart, r.err.substr(0, usageStart.size()));
+        } else {
+            EXPECT_EQ("", r.err);
+            EXPECT_NE(std::string::npos, r.out.find("Exit status")) << r.out;
+            EXPECT_NE(std::string::npos, r.out.find("fwimage lock [--key TEXT] FILE")) << r.out;
+        }
+    }
+}
+
+TEST(Fwimage, CommandsAndTheirFailures) {
+    TempDir dir;
+    const std::string bin = dir.Path("образ.bin");
+    const std::string bin2 = dir.Path("two.BIN");
+    const std::string hex = dir.Path("image.hex");
+    const std::string badHex = dir.Path("bad.hex");
+    const std::string text = dir.Path("notes.txt");
+    const std::string lockFile = dir.Path("old.lock");
+    const std::string missing = dir.Path("missing.bin");
+    const std::string outBin = dir.Path("out.bin");
+    WriteFile(bin, std::vector<uint8_t>{0x01, 0x02, 0xFF});
+    WriteFile(bin2, std::vector<uint8_t>(258, 0xFF));
+    WriteFile(hex, std::string(":020004000102F7\n:00000001FF\n"));
+    WriteFile(badHex, std::string(":1G00000001FF\n"));
+    WriteFile(text, std::string("text"));
+    WriteFile(lockFile, std::string("lock"));
+    const std::string notFound = rt::SysErrorMessage(2);  // ENOENT, ERROR_FILE_NOT_FOUND
+
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"info", bin}, 0, "Имя: образ.bin\nРазмер: 0003\nКонтрольная сумма: 0102\n", ""},
+        {{"info", bin, hex, bin2}, 0,
+         "Имя: образ.bin\nРазмер: 0003\nКонтрольная сумма: 0102\n"
+         "Имя: image.hex\nРазмер: 0002\nКонтрольная сумма: 0003\n"
+         "Имя: two.BIN\nРазмер: 0102\nКонтрольная сумма: 00FE\n",
+         ""},
+        {{"info", text}, 1, "", "Cannot open file \"" + text + "\": only .hex, .bin and .lock files are images.\n"},
+        {{"info", missing, bin2}, 1, "Имя: two.BIN\nРазмер: 0102\nКонтрольная сумма: 00FE\n",
+         "Cannot open file \"" + missing + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
+        {{"info", badHex}, 1, "", "'$1G' is not a valid integer value.\n"},
+        {{"info", "--", lockFile}, 0, "Имя: old.lock\nРазмер: 0004\nКонтрольная сумма: 01A9\n", ""},
+        {{"convert", bin, outBin}, 1, "",
+         "Cannot convert file \"" + bin + "\": an Intel HEX file must have the .hex extension.\n"},
+        {{"convert", badHex, outBin}, 1, "", "'$1G' is not a valid integer value.\n"},
+        {{"lock", "--key", "123", bin}, 1, "",
+         "The key \"123\" has fewer than 16 characters besides blanks; it needs 8 hexadecimal pairs.\n"},
+        {{"lock", "--key=G0 00 00 00 00 00 00 00", bin}, 1, "", "'$G0' is not a valid integer value.\n"},
+        {{"lock", lockFile}, 1, "",
+         "Cannot lock file \"" + lockFile + "\": only .hex and .bin files can be locked.\n"},
+        {{"lock", text}, 1, "", "Cannot lock file \"" + text + "\": only .hex and .bin files can be locked.\n"},
+        {{"lock", missing}, 1, "",
+         "Cannot open file \"" + missing + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const auto& a : c.args) joined += a + " ";
+        SCOPED_TRACE(joined);
+        const TRun r = RunTool(c.args);
+        EXPECT_EQ(c.code, r.code);
+        EXPECT_EQ(c.out, r.out);
+        EXPECT_EQ(c.err, r.err);
+    }
+    // Failed commands wrote nothing.
+    EXPECT_THROW(ReadFile(outBin), std::runtime_error);
+    EXPECT_THROW(ReadFile(bin + ".lock"), std::runtime_error);
+    EXPECT_THROW(ReadFile(lockFile + ".lock"), std::runtime_error);
+}
+
+TEST(Fwimage, ConvertAndLockWriteTheirFiles) {
+    TempDir dir;
+    const std::string hex = dir.Path("image.HEX");
+    const std::string bin = dir.Path("image.bin");
+    const std::string outBin = dir.Path("вывод.bin");
+    // Two bytes at 0x10000 and one at 0x10004: three 0xFF bytes between.
+    WriteFile(hex, std::string(":020000040001F9\n:02000000A1B2AB\n:01000400C338\n:00000001FF\n"));
+    const std::vector<uint8_t> image = {0xA1, 0xB2, 0xFF, 0xFF, 0xC3};
+    const std::vector<uint8_t> plain = {0x00, 0x5A, 0xFF, 0x80};
+    WriteFile(bin, plain);
+
+    TRun r = RunTool({"convert", hex, outBin});
+    EXPECT_EQ(0, r.code);
+    EXPECT_EQ("", r.out + r.err);
+    EXPECT_EQ(image, ReadFile(outBin));
+
+    struct Case {
+        std::vector<std::string> options;
+        ScrambleKey key;
+    };
+    const Case cases[] = {
+        {{}, ScrambleKey{0x3C, 0x5A, 0x91, 0x0E, 0xD4, 0x27, 0xB8, 0x66}},
+        {{"--key", "00 00 00 00 00 00 00 00"}, ScrambleKey{}},
+        {{"--key=0102040810204080"}, ScrambleKey{1, 2, 4, 8, 16, 32, 64, 128}},
+        {{"--key", " a b c d e f 0 1 2 3 4 5 6 7 8 9 trailing"}, ScrambleKey{0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"lock"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(bin);
+        SCOPED_TRACE(c.options.empty() ? "default key" : c.options.back());
+        r = RunTool(args);
+        EXPECT_EQ(0, r.code);
+        EXPECT_EQ("Файл зашифрован " + bin + ".lock\n", r.out);
+        EXPECT_EQ("", r.err);
+        std::vector<uint8_t> expected = plain;
+        for (auto& v : expected) v ^= MaskOf(c.key);
+        EXPECT_EQ(expected, ReadFile(bin + ".lock"));
+    }
+
+    r = RunTool({"lock", hex});
+    EXPECT_EQ(0, r.code);
+    EXPECT_EQ("Файл зашифрован " + hex + ".lock\n", r.out);
+    std::vector<uint8_t> expected = image;
+    for (auto& v : expected) v ^= MaskOf({0x3C, 0x5A, 0x91, 0x0E, 0xD4, 0x27, 0xB8, 0x66});
+    EXPECT_EQ(expected, ReadFile(hex + ".lock"));
+}
