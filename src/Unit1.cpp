@@ -3,12 +3,80 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <chrono>
+
 #include "ControlIds.h"
+#include "DFU.h"
+#include "Download.h"
 #include "resource.h"
+#include "runtime/Exceptions.h"
+#include "runtime/FileIO.h"
 #include "widgets/Application.h"
 #include "widgets/WidgetsPortable.h"
 
 using namespace widgets;
+
+std::atomic<bool> DownloadBusy{false};
+HANDLE WorkerHandle = nullptr;
+
+namespace {
+
+// From a Start that creates a worker to the end of that worker's thread.
+TWorkerGate& WorkerGate() {
+    static TWorkerGate gate;
+    return gate;
+}
+
+// The worker's view of the system: its boxes have no owner and belong to the
+// worker's thread; the cursor setting is applied by the window's thread.
+class TWin32DownloadPlatform final : public TDownloadPlatform {
+public:
+    int ShowBox(std::string_view text, std::string_view caption, unsigned style) override {
+        return TApplication::SystemMessageBox(text, caption, style);
+    }
+    void SetHourglass(bool on) override {
+        TApplication::SetCursorSetting(on ? TCursorSetting::HourGlass : TCursorSetting::Default);
+    }
+    uint32_t ResetToISP(uint32_t arg1, uint32_t arg2) override { return DFU_Reset_To_ISP(arg1, arg2); }
+    uint32_t Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) override {
+        return DFU_Download(data, zero, count, sum);
+    }
+    uint32_t ResetToAP() override { return DFU_Reset_To_AP(); }
+};
+
+// The bar and the pane as the polling loop drives them.
+class TFormProgressView final : public TProgressView {
+public:
+    TFormProgressView(TProgressBar& bar, TStatusPane& pane) : bar_(bar), pane_(pane) {}
+    uint16_t Percent() const override { return bar_.GetPosition(); }
+    void SetPercent(uint16_t percent) override { bar_.SetPosition(percent); }
+    void ShowBar(bool visible) override { bar_.SetVisible(visible); }
+    void SetCaption(std::string_view caption) override { pane_.SetCaption(caption); }
+    void SetIconIndex(int index) override { pane_.SetImageIndex(index); }
+    void ShowPane(bool visible) override { pane_.SetVisible(visible); }
+
+private:
+    TProgressBar& bar_;
+    TStatusPane& pane_;
+};
+
+// Closes WorkerHandle when the polling loop is left, however it is left.
+struct TWorkerHandleCloser {
+    ~TWorkerHandleCloser() {
+        CloseHandle(WorkerHandle);
+        WorkerHandle = nullptr;
+    }
+};
+
+} // namespace
+
+DWORD WINAPI DownloadWorker(LPVOID info) {
+    // Everything it calls is noexcept: nothing is thrown across the thread's start.
+    TWin32DownloadPlatform platform;
+    RunDownloadWorker(platform, *static_cast<const TImageInfo*>(info), DownloadBusy);
+    WorkerGate().End();
+    return 1;
+}
 
 TForm1::TForm1()
     : TForm(L"TForm1", AppTitle, layout::ClientWidth, layout::ClientHeight, IDI_MAINICON),
@@ -51,7 +119,20 @@ TForm1::TForm1()
     SetTabOrder({&FileList, &KeyEdit});
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    // A worker may still be switching the instrument back or showing its
+    // outcome box (the window was closed during a download, or while that box
+    // was up). It reads FImageInfo and must end before the window's data goes.
+    // Only messages sent to this thread are handled meanwhile (the worker's
+    // box may need them); posted clicks stay unhandled in the hidden window.
+    if (!WorkerGate().Running()) return;
+    ShowWindow(Handle(), SW_HIDE);
+    while (!WorkerGate().WaitIdleFor(std::chrono::milliseconds(0))) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
 
 void TForm1::AOpenExecute(TObject* /*Sender*/) {
     OpenDialog1.SetFilter("Файлы Lock|*.lock|Файлы Bin|*.bin|Файлы Hex|*.hex|Все файлы|*.*");
@@ -65,7 +146,26 @@ void TForm1::AOpenExecute(TObject* /*Sender*/) {
 }
 
 void TForm1::AStartExecute(TObject* /*Sender*/) {
-    // Download: start the worker and follow its progress. Not written yet.
+    // This handler also runs inside its own loop's message handling, and the
+    // previous worker may still be in its last steps: one worker at a time.
+    if (!WorkerGate().TryBegin()) return;
+    DownloadBusy = true;
+    DWORD threadId = 0;
+    WorkerHandle = CreateThread(nullptr, 0, DownloadWorker, &FImageInfo, 0, &threadId);
+    // Taken before the priority request, which on a null handle would leave
+    // its own "invalid handle" code in place of the real cause.
+    const DWORD code = GetLastError();
+    SetThreadPriority(WorkerHandle, THREAD_PRIORITY_ABOVE_NORMAL);
+    if (!WorkerHandle) {
+        WorkerGate().End();
+        throw rt::EOSError(code, rt::SysErrorMessage(code));
+    }
+
+    TWorkerHandleCloser closer;
+    TFormProgressView view(ProgressBar, StatusPane);
+    RunPollingLoop(
+        DownloadBusy, view, [] { return static_cast<uint32_t>(DFU_Get_ProcessCount()); },
+        [] { TApplication::ProcessMessages(); });
 }
 
 void TForm1::ALockExecute(TObject* /*Sender*/) {

@@ -1,12 +1,25 @@
 // The main window: its controls, its three commands and their handlers.
 #pragma once
 
+#include <windows.h>
+
+#include <atomic>
+
 #include "FirmwareImage.h"
 #include "widgets/Action.h"
 #include "widgets/Controls.h"
 #include "widgets/Form.h"
 #include "widgets/ImageList.h"
 #include "widgets/OpenDialog.h"
+
+// Between the Start handler and the download worker: set before the worker is
+// created, cleared by the worker when its transfer is over.
+extern std::atomic<bool> DownloadBusy;
+// The thread of the worker started last; closed when its polling loop ends.
+extern HANDLE WorkerHandle;
+
+// The worker's thread routine; info is the window's TImageInfo. Returns 1.
+DWORD WINAPI DownloadWorker(LPVOID info);
 
 // The application's title and the window's caption.
 inline constexpr wchar_t AppTitle[] = L"Загрузчик для тестера";

@@ -29,3 +29,11 @@ target_link_options(loader PRIVATE -municode)
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/../resources/loader.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/../resources/loader.ico;${CMAKE_CURRENT_LIST_DIR}/../resources/images.bmp;${CMAKE_CURRENT_LIST_DIR}/../resources/images_mask.bmp;${CMAKE_CURRENT_LIST_DIR}/../resources/loader.manifest;${CMAKE_CURRENT_LIST_DIR}/../resources/resource.h")
 target_link_libraries(loader PRIVATE fwcore dfu comctl32 comdlg32 gdi32 user32)
+
+# The program imports exactly the four entry points from DFU.dll.
+if(FWL_TESTS AND EXISTS ${CMAKE_SOURCE_DIR}/sim/test/check_exports.cmake)
+  find_program(FWL_OBJDUMP NAMES ${CMAKE_OBJDUMP} i686-w64-mingw32-objdump)
+  add_test(NAME app.imports
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${FWL_OBJDUMP} -DDLL=$<TARGET_FILE:DFU>
+            -DEXE=$<TARGET_FILE:loader> -P ${CMAKE_SOURCE_DIR}/sim/test/check_exports.cmake)
+endif()
