@@ -1,0 +1,407 @@
+// The loader's window driven as an operator would: its first look, opening
+// images, failures shown in boxes, a missing device library, closing.
+#include "ControlIds.h"
+#include "Driver.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace e2e;
+
+namespace {
+
+const std::wstring kTitle = L"Загрузчик для тестера";
+constexpr DWORD kStartMs = 20000;  // the first window on a fresh display is slow
+
+std::wstring LoaderPath() { return BinFolder() + L"\\loader.exe"; }
+
+// A fresh folder under the temporary folder, removed with everything in it.
+class TempFolder {
+public:
+    TempFolder() {
+        wchar_t temp[MAX_PATH] = {}, longTemp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        // The loader shows full paths, so compare against the long form.
+        if (!GetLongPathNameW(temp, longTemp, MAX_PATH)) wcscpy(longTemp, temp);
+        root_ = longTemp;
+        if (root_.back() != L'\\') root_ += L'\\';
+        root_ += L"fwl-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter_);
+        CreateDirectoryW(root_.c_str(), nullptr);
+    }
+    ~TempFolder() { Remove(root_); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    std::wstring Path(const std::wstring& relative) const { return root_ + L"\\" + relative; }
+    const std::wstring& Root() const { return root_; }
+
+    std::wstring Write(const std::wstring& relative, const std::string& bytes) const {
+        std::wstring path = Path(relative);
+        auto slash = path.find_last_of(L'\\');
+        CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
+        HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + Narrow(path));
+        DWORD written = 0;
+        WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(f);
+        return path;
+    }
+
+private:
+    static void Remove(const std::wstring& folder) {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                std::wstring name = fd.cFileName;
+                if (name == L"." || name == L"..") continue;
+                std::wstring path = folder + L"\\" + name;
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    Remove(path);
+                else
+                    DeleteFileW(path.c_str());
+            } while (FindNextFileW(h, &fd));
+            FindClose(h);
+        }
+        RemoveDirectoryW(folder.c_str());
+    }
+
+    std::wstring root_;
+    static inline int counter_ = 0;
+};
+
+// The system's text for an error code, trimmed as the loader trims it.
+std::wstring SystemText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text(buffer ? buffer : L"", n);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
+    return text;
+}
+
+// A failure text as the failure display shows it: a full stop is added
+// after anything that lies above "." in the code table.
+std::wstring Displayed(const std::wstring& message) {
+    if (!message.empty() && message.back() > L'.') return message + L".";
+    return message;
+}
+
+std::string Bytes(size_t count, unsigned char value) { return std::string(count, static_cast<char>(value)); }
+
+std::string Sequence(int first, int count) {
+    std::string bytes;
+    for (int i = 0; i < count; ++i) bytes += static_cast<char>(first + i);
+    return bytes;
+}
+
+// Records at 0x0000 and 0x0010: a 20-byte image with 12 bytes of 0xFF between.
+const std::string kHexTwoRecords =
+    ":0400000001020304F2\r\n"
+    ":04001000AABBCCDDDE\r\n"
+    ":00000001FF\r\n";
+
+struct ControlExpectation {
+    int id;
+    const char* name;
+    RECT rect;  // left, top, width, height; width -1: any
+    bool visible;
+    bool enabled;
+    const wchar_t* text;  // nullptr: not checked
+    int image;            // FWM_GETIMAGEINDEX; -2: not checked
+};
+
+std::string Describe(const std::vector<std::wstring>& lines) {
+    std::string out;
+    for (const auto& l : lines) {
+        out += '"';
+        out += Narrow(l);
+        out += "\" ";
+    }
+    return out;
+}
+
+class LoaderWindow : public ::testing::Test {
+protected:
+    void SetUp() override { Start(); }
+    void TearDown() override { program_.reset(); }
+
+    void Start(const Program::Env& env = {}) {
+        program_ = std::make_unique<Program>(LoaderPath(), env);
+        main_ = program_->WaitForWindow(kTitle, kStartMs);
+    }
+
+    HWND Ctl(int id) const { return program_->Control(id); }
+    std::vector<std::wstring> Lines() const { return ListLines(Ctl(IDC_FILELIST)); }
+
+    // Presses Open and chooses path in the dialog.
+    void Open(const std::wstring& path) {
+        Click(Ctl(IDC_OPENBUTTON));
+        program_->ChooseFile(path);
+    }
+
+    // Everything posted so far has been handled by the window's thread.
+    void Settle() const { Sync(Ctl(IDC_KEYEDIT)); }
+
+    void ExpectSummary(const std::wstring& name, const std::wstring& size, const std::wstring& sum) {
+        std::vector<std::wstring> want = {L"Имя: " + name, L"Размер: " + size, L"Контрольная сумма: " + sum};
+        EXPECT_EQ(want, Lines()) << "lines: " << Describe(Lines());
+        EXPECT_EQ(0, ListSelection(Ctl(IDC_FILELIST)));
+        EXPECT_TRUE(Enabled(Ctl(IDC_STARTBUTTON)));
+    }
+
+    // Waits for the failure box, checks its looks and that it holds the
+    // window, presses OK and waits until the window takes input again.
+    void ExpectFailureBox(const std::wstring& text, const std::wstring& shot = {}) {
+        HWND box = program_->WaitForMessageBox();
+        auto info = ReadMessageBox(box);
+        if (!shot.empty()) Screenshot(shot);
+        EXPECT_EQ(Narrow(text), Narrow(info.text));
+        EXPECT_EQ(Narrow(kTitle), Narrow(info.caption));
+        EXPECT_EQ(std::vector<int>{IDOK}, info.buttons);
+        EXPECT_STREQ("error", IconName(info.icon));
+        EXPECT_FALSE(Enabled(main_)) << "the main window must not react while the box is open";
+        PressDialogButton(box, IDOK);
+        WaitUntil("the main window enabled again", [&] { return Enabled(main_); });
+        EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
+    }
+
+    std::unique_ptr<Program> program_;
+    HWND main_ = nullptr;
+    TempFolder temp_;
+};
+
+TEST_F(LoaderWindow, FirstLook) {
+    EXPECT_EQ(Narrow(kTitle), Narrow(Text(main_)));
+    SIZE client = ClientSize(main_);
+    EXPECT_EQ(346, client.cx);
+    EXPECT_EQ(150, client.cy);
+
+    LONG style = GetWindowLongW(main_, GWL_STYLE);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_EQ(WS_CAPTION, style & WS_CAPTION);
+    EXPECT_FALSE(style & WS_MINIMIZEBOX) << "no minimise button";
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX) << "no maximise button";
+    EXPECT_FALSE(style & WS_THICKFRAME) << "fixed border";
+
+    RECT outer{};
+    GetWindowRect(main_, &outer);
+    LONG w = outer.right - outer.left, h = outer.bottom - outer.top;
+    EXPECT_EQ(std::max(0L, (GetSystemMetrics(SM_CXVIRTUALSCREEN) - w) / 2), outer.left);
+    EXPECT_EQ(std::max(0L, (GetSystemMetrics(SM_CYVIRTUALSCREEN) - h) / 2), outer.top);
+
+    const ControlExpectation controls[] = {
+        {IDC_FILELABEL, "FileLabel", {8, 6, 241, 13}, true, true, L"Файл        ", -2},
+        {IDC_FILELIST, "FileList", {8, 20, 237, 73}, true, true, nullptr, -2},
+        {IDC_OPENBUTTON, "OpenButton", {248, 18, 81, 25}, true, true, L"Открыть", 1},
+        {IDC_LOCKBUTTON, "LockButton", {248, 56, 25, 25}, false, false, nullptr, 4},
+        {IDC_KEYLABEL, "KeyLabel", {8, 96, -1, 13}, false, true, L"Пароль", -2},
+        {IDC_KEYEDIT, "KeyEdit", {104, 96, 137, 21}, false, true, L"3C 5A 91 0E D4 27 B8 66", -2},
+        {IDC_STATUSPANE, "StatusPane", {8, 124, 42, 20}, false, true, L"", -1},
+        {IDC_PROGRESSBAR, "ProgressBar", {104, 124, 141, 19}, false, true, nullptr, -2},
+        {IDC_STARTBUTTON, "StartButton", {252, 120, 81, 25}, true, false, L"Старт", 0},
+    };
+    for (const auto& c : controls) {
+        SCOPED_TRACE(c.name);
+        HWND h = Ctl(c.id);
+        RECT r = RectIn(h, main_);
+        EXPECT_EQ(c.rect.left, r.left);
+        EXPECT_EQ(c.rect.top, r.top);
+        if (c.rect.right >= 0) {
+            EXPECT_EQ(c.rect.right, r.right - r.left);
+        }
+        EXPECT_EQ(c.rect.bottom, r.bottom - r.top);
+        EXPECT_EQ(c.visible, Visible(h));
+        EXPECT_EQ(c.enabled, Enabled(h));
+        if (c.text) {
+            EXPECT_EQ(Narrow(c.text), Narrow(Text(h)));
+        }
+        if (c.image != -2) {
+            EXPECT_EQ(c.image, ImageIndex(h));
+        }
+    }
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_EQ(-1, ListSelection(Ctl(IDC_FILELIST)));
+    EXPECT_EQ(0, ProgressPos(Ctl(IDC_PROGRESSBAR)));
+    Screenshot(L"window-initial", main_);
+}
+
+TEST_F(LoaderWindow, GreyedStartDoesNothing) {
+    HWND start = Ctl(IDC_STARTBUTTON);
+    Click(start);
+    Settle();
+    // A download would show its confirmation box and the status pane.
+    EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
+    EXPECT_FALSE(Enabled(start));
+    EXPECT_FALSE(Visible(Ctl(IDC_STATUSPANE)));
+    EXPECT_FALSE(Visible(Ctl(IDC_PROGRESSBAR)));
+    EXPECT_TRUE(Lines().empty());
+
+    // The window still answers the mouse: Open shows its dialog.
+    Click(Ctl(IDC_OPENBUTTON));
+    program_->CancelFileDialog();
+    Settle();
+    EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
+    EXPECT_FALSE(Enabled(start));
+}
+
+TEST_F(LoaderWindow, OpenDialogOffersImageFilesFirst) {
+    Click(Ctl(IDC_OPENBUTTON));
+    HWND dialog = program_->WaitForFileDialog();
+    EXPECT_EQ("Select file to update", Narrow(Text(dialog)));
+    HWND types = FileTypeBox(dialog);
+    std::vector<std::string> want = {"Файлы Lock", "Файлы Bin", "Файлы Hex", "Все файлы"}, got;
+    for (const auto& line : ComboLines(types)) got.push_back(Narrow(line));
+    EXPECT_EQ(want, got);
+    EXPECT_EQ(0, ComboSelection(types));
+    EXPECT_FALSE(Enabled(main_)) << "the dialog holds the window";
+    PressDialogButton(dialog, IDCANCEL);
+    WaitUntil("the main window enabled again", [&] { return Enabled(main_); });
+}
+
+struct OpenCase {
+    const wchar_t* file;  // relative to the test's folder
+    std::string bytes;
+    const wchar_t* name;  // as the name line shows it
+    const wchar_t* size;
+    const wchar_t* sum;
+};
+
+class OpenImage : public LoaderWindow, public ::testing::WithParamInterface<OpenCase> {};
+
+TEST_P(OpenImage, ShowsSummary) {
+    const auto& c = GetParam();
+    Open(temp_.Write(c.file, c.bytes));
+    Settle();
+    ExpectSummary(c.name, c.size, c.sum);
+    EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, OpenImage,
+    ::testing::Values(
+        OpenCase{L"fw.Bin", Sequence(1, 16), L"fw.Bin", L"0010", L"0088"},
+        OpenCase{L"a.LOCK", Bytes(258, 0xFF), L"a.LOCK", L"0102", L"00FE"},
+        OpenCase{L"ff257.bin", Bytes(257, 0xFF), L"ff257.bin", L"0101", L"FFFF"},
+        OpenCase{L"empty.bin", "", L"empty.bin", L"0000", L"0000"},
+        OpenCase{L"big.lock", Bytes(65537, 0x01), L"big.lock", L"10001", L"0001"},
+        OpenCase{L"FIRMWARE.HEX", kHexTwoRecords, L"FIRMWARE.HEX", L"0014", L"0F0C"},
+        OpenCase{L"firmware.Hex", ":0400000001020304f2\n:04001000aabbccddde\n", L"firmware.Hex", L"0014", L"0F0C"},
+        OpenCase{L"image.bin.hex", ":00000001FF\r\n", L"image.bin.hex", L"0001", L"00FF"},
+        OpenCase{L"Прошивки\\прошивка.bin", Sequence(0x30, 3), L"прошивка.bin", L"0003", L"0093"}));
+
+TEST_F(LoaderWindow, SecondOpenReplacesSummary) {
+    Open(temp_.Write(L"one.bin", Sequence(1, 4)));
+    Settle();
+    ExpectSummary(L"one.bin", L"0004", L"000A");
+    Screenshot(L"window-after-open", main_);
+    // Move the selection away so that the second open has to select again.
+    PostMessageW(Ctl(IDC_FILELIST), LB_SETCURSEL, 2, 0);
+    Settle();
+    ASSERT_EQ(2, ListSelection(Ctl(IDC_FILELIST)));
+    Open(temp_.Write(L"two.hex", kHexTwoRecords));
+    Settle();
+    ExpectSummary(L"two.hex", L"0014", L"0F0C");
+}
+
+TEST_F(LoaderWindow, IgnoredExtensionAndCancelKeepSummary) {
+    Open(temp_.Write(L"fw.bin", Sequence(1, 16)));
+    Settle();
+    ExpectSummary(L"fw.bin", L"0010", L"0088");
+
+    for (const wchar_t* ignored : {L"image.txt", L"image.lck"}) {
+        SCOPED_TRACE(Narrow(ignored));
+        Open(temp_.Write(ignored, Bytes(8, 0x55)));
+        Settle();
+        EXPECT_TRUE(program_->NoDialogs()) << "an unknown extension is ignored silently\n" << DumpTopLevelWindows();
+        ExpectSummary(L"fw.bin", L"0010", L"0088");
+    }
+
+    Click(Ctl(IDC_OPENBUTTON));
+    program_->CancelFileDialog();
+    Settle();
+    EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
+    ExpectSummary(L"fw.bin", L"0010", L"0088");
+}
+
+TEST_F(LoaderWindow, MissingFileShowsFailureAndWindowWorksAfter) {
+    Open(temp_.Write(L"good.bin", Sequence(1, 16)));
+    Settle();
+    ExpectSummary(L"good.bin", L"0010", L"0088");
+
+    HWND list = Ctl(IDC_FILELIST);
+    EXPECT_EQ(list, FocusOf(main_)) << "the list is the only control that takes the focus";
+    std::wstring missing = temp_.Path(L"missing.bin");
+    Open(missing);
+    std::wstring sys = SystemText(ERROR_FILE_NOT_FOUND);
+    ASSERT_FALSE(sys.empty());
+    ExpectFailureBox(Displayed(L"Cannot open file \"" + missing + L"\". " + sys), L"failure-box");
+    ExpectSummary(L"good.bin", L"0010", L"0088");
+    WaitUntil("the focus back on the list", [&] { return FocusOf(main_) == list && ActiveOf(main_) == main_; });
+
+    // The window works as before.
+    Open(temp_.Write(L"again.lock", Bytes(2, 0x80)));
+    Settle();
+    ExpectSummary(L"again.lock", L"0002", L"0100");
+}
+
+TEST_F(LoaderWindow, BadHexFieldShowsConvertError) {
+    Open(temp_.Write(L"bad.hex", ":0400000001020304F2\r\n:1G00100001FF\r\n"));
+    ExpectFailureBox(L"'$1G' is not a valid integer value.");
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_FALSE(Enabled(Ctl(IDC_STARTBUTTON)));
+
+    Open(temp_.Write(L"ok.hex", kHexTwoRecords));
+    Settle();
+    ExpectSummary(L"ok.hex", L"0014", L"0F0C");
+}
+
+struct CloseCase {
+    const char* name;
+    void (Program::*close)();
+};
+
+class CloseWindow : public LoaderWindow, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseWindow, EndsWithExitCodeZero) {
+    Open(temp_.Write(L"fw.bin", Sequence(1, 16)));
+    Settle();
+    ((*program_).*GetParam().close)();
+    EXPECT_EQ(0u, program_->ExitCode());
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, CloseWindow,
+                         ::testing::Values(CloseCase{"WmClose", &Program::PostClose},
+                                           CloseCase{"SysClose", &Program::PostSysClose}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LoaderStart, WithoutDeviceLibraryShowsNoWindowAndEnds) {
+    TempFolder alone;
+    std::wstring exe = alone.Path(L"loader.exe");
+    ASSERT_TRUE(CopyFileW(LoaderPath().c_str(), exe.c_str(), FALSE)) << "error " << GetLastError();
+    Program program(exe, {}, alone.Root());
+    bool windowSeen = false;
+    WaitUntil("the loader to end without its device library", [&] {
+        for (const auto& w : TopLevelWindows()) {
+            if (w.pid != program.Pid() || !w.visible) continue;
+            if (w.text == kTitle) windowSeen = true;
+            // The system's report of the missing library, where it shows one.
+            if (w.className == L"#32770" && GetDlgItem(w.hwnd, IDOK))
+                PostMessageW(w.hwnd, WM_COMMAND, IDOK, 0);
+        }
+        return !program.Running();
+    });
+    EXPECT_FALSE(windowSeen);
+    DWORD code = 0;
+    ASSERT_TRUE(program.WaitForExit(0, &code));
+    EXPECT_NE(0u, code);
+}
+
+} // namespace
