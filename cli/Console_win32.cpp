@@ -9,24 +9,10 @@
 
 #include <streambuf>
 
+#include "runtime/Convert.h"
+#include "runtime/Utf16.h"
+
 namespace {
-
-std::string ToUtf8(const wchar_t* text) {
-    const int wideLength = static_cast<int>(wcslen(text));
-    if (wideLength == 0) return {};
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, wideLength, result.data(), length, nullptr, nullptr);
-    return result;
-}
-
-std::wstring ToWide(const char* text, int length) {
-    if (length == 0) return {};
-    const int wideLength = MultiByteToWideChar(CP_UTF8, 0, text, length, nullptr, 0);
-    std::wstring result(static_cast<size_t>(wideLength), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, length, result.data(), wideLength);
-    return result;
-}
 
 // Collects UTF-8 and writes it out at each line end and each flush, so that a
 // character is never split between two writes to the console.
@@ -60,8 +46,7 @@ protected:
             ++back;
         if (back < complete) {
             const auto lead = static_cast<unsigned char>(pending_[complete - 1 - back]);
-            const size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-            if (need > back + 1) complete -= back + 1;
+            if (rt::Utf8SequenceLength(lead) > back + 1) complete -= back + 1;
         }
         if (complete == 0) return 0;
         const bool written = Write(pending_.data(), static_cast<int>(complete));
@@ -73,7 +58,7 @@ private:
     bool Write(const char* text, int length) {
         DWORD done = 0;
         if (console_) {
-            const std::wstring wide = ToWide(text, length);
+            const std::wstring wide = rt::Utf8ToUtf16(std::string_view(text, static_cast<size_t>(length)));
             return WriteConsoleW(handle_, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr) != 0;
         }
         return WriteFile(handle_, text, static_cast<DWORD>(length), &done, nullptr) != 0;
@@ -91,7 +76,7 @@ std::vector<std::string> CommandArgs(int, char**) {
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wide == nullptr) return args;
-    for (int i = 1; i < count; ++i) args.push_back(ToUtf8(wide[i]));
+    for (int i = 1; i < count; ++i) args.push_back(rt::Utf16ToUtf8(wide[i]));
     LocalFree(wide);
     return args;
 }

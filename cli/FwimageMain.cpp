@@ -1,12 +1,13 @@
 #include "FwimageMain.h"
 
-#include <new>
+#include <exception>
 #include <optional>
 
 #include "FirmwareImage.h"
 #include "HexFile2BinMemoryStream.h"
 #include "runtime/Display.h"
 #include "runtime/Exceptions.h"
+#include "runtime/FileIO.h"
 
 namespace {
 
@@ -20,13 +21,10 @@ constexpr const char* kUsageText =
     "       fwimage lock [--key TEXT] FILE\n"
     "       fwimage --help\n";
 
-constexpr const char* kHelpText =
-    "fwimage - firmware image files of the tester's loader, without the window\n"
-    "\n"
-    "usage: fwimage info FILE...\n"
-    "       fwimage convert IN.hex OUT.bin\n"
-    "       fwimage lock [--key TEXT] FILE\n"
-    "       fwimage --help\n"
+// The help is this, the usage lines and kHelpBody.
+constexpr const char* kHelpHead = "fwimage - firmware image files of the tester's loader, without the window\n\n";
+
+constexpr const char* kHelpBody =
     "\n"
     "Commands\n"
     "  info FILE...\n"
@@ -116,7 +114,9 @@ void Lock(const std::string& fileName, const std::string& keyText, std::ostream&
     if (!key)
         throw ECommandError("The key " + Quoted(keyText) +
                             " has fewer than 16 characters besides blanks; it needs 8 hexadecimal pairs");
-    const std::optional<std::string> lockPath = LockImage(fileName, *key);
+    // The window's dialog gives a full path, and its message names the .lock
+    // file by it.
+    const std::optional<std::string> lockPath = LockImage(rt::ExpandFileName(fileName), *key);
     if (!lockPath)
         throw ECommandError("Cannot lock file " + Quoted(fileName) +
                             ": only .hex and .bin files can be locked");
@@ -126,19 +126,13 @@ void Lock(const std::string& fileName, const std::string& keyText, std::ostream&
 // Runs one step and reports its failure as the window would show it.
 template <typename Step>
 bool Report(Step step, std::ostream& err) {
-    std::string text;
     try {
         step();
         return true;
-    } catch (const rt::Exception& e) {
-        text = e.Message();
-    } catch (const std::bad_alloc&) {
-        text = rt::EOutOfMemory().Message();
-    } catch (const std::exception& e) {
-        text = e.what();
+    } catch (...) {
+        err << rt::FailureDisplayText(rt::FailureMessage(std::current_exception())) << '\n';
+        return false;
     }
-    err << rt::FailureDisplayText(text) << '\n';
-    return false;
 }
 
 // "--help" or "-h" anywhere before "--" asks for the help, whatever else is given.
@@ -179,7 +173,7 @@ int Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
 int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     int code = kUsage;
     if (AsksForHelp(args)) {
-        out << kHelpText;
+        out << kHelpHead << kUsageText << kHelpBody;
         code = kDone;
     } else if (!args.empty()) {
         try {

@@ -40,8 +40,7 @@ void LoadCurrentImage(const std::string& fileName, TImageKind kind) {
 // continuation bytes it announces. A stray byte counts as one character, as it
 // would in a single-byte code page.
 size_t CharLength(std::string_view text, size_t pos) {
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    size_t expected = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    const size_t expected = rt::Utf8SequenceLength(static_cast<unsigned char>(text[pos]));
     size_t n = 1;
     while (n < expected && pos + n < text.size() &&
            (static_cast<unsigned char>(text[pos + n]) & 0xC0) == 0x80)
@@ -145,8 +144,9 @@ std::optional<ScrambleKey> KeyFromText(std::string_view keyText) {
 
     ScrambleKey key{};
     for (size_t i = 0; i < key.size(); ++i) {
-        const std::string pair = Join(chars[2 * i], chars[2 * i + 1]);
-        key[i] = static_cast<uint8_t>(rt::HexTextToInt(Join("$", pair)));
+        // The two characters lie side by side in text.
+        const std::string_view pair(chars[2 * i].data(), chars[2 * i].size() + chars[2 * i + 1].size());
+        key[i] = static_cast<uint8_t>(rt::HexDigitsToInt(pair));
     }
     return key;
 }
@@ -156,14 +156,15 @@ std::optional<std::string> LockImage(const std::string& fileName, const Scramble
     if (kind == TImageKind::Ignored) return std::nullopt;
     LoadCurrentImage(fileName, kind);
 
-    const std::unique_ptr<rt::TMemoryStream> locked = ScrambleStream(*CurrentImage, key);
+    std::unique_ptr<rt::TMemoryStream> locked = ScrambleStream(*CurrentImage, key);
     std::string lockPath = Join(fileName, ".lock");
     locked->SaveToFile(lockPath);
 
-    // Any TImageInfo still holds the bytes it describes through Keep, so
-    // CurrentImage may let go of them here.
-    CurrentImage->Clear();
-    CurrentImage->LoadFromStream(*locked);
+    // The locked stream becomes CurrentImage, positioned at 0: the file is
+    // written, so nothing may fail from here on, and no third copy of the
+    // image is needed. Any TImageInfo still holds the bytes it describes
+    // through Keep, so the stream replaced here may go.
+    CurrentImage = std::move(locked);
     return lockPath;
 }
 

@@ -22,21 +22,8 @@ namespace {
 // ---------------------------------------------------------------------------
 // Text handling
 
-// Value of each hexadecimal digit; every other byte maps to a value with the
-// high nibble set, so OR-ing the lookups of a field flags any bad character.
-constexpr uint8_t kNotHex = 0xF0;
-
-constexpr std::array<uint8_t, 256> MakeHexTable() {
-    std::array<uint8_t, 256> t{};
-    for (auto& v : t) v = kNotHex;
-    for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<uint8_t>(c - '0');
-    for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<uint8_t>(c - 'A' + 10);
-    for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<uint8_t>(c - 'a' + 10);
-    return t;
-}
-constexpr std::array<uint8_t, 256> kHex = MakeHexTable();
-
-inline uint8_t HexOf(char c) { return kHex[static_cast<unsigned char>(c)]; }
+using rt::HexDigitValue;
+using rt::kNotHexDigit;
 
 // No record reads past this many characters of its line: mark, byte count,
 // address, type and 255 data pairs. Longer lines crossing a block boundary
@@ -54,11 +41,11 @@ inline uint32_t HexField(const char* p, std::string_view suffix = {}) {
     uint32_t value = 0;
     uint8_t seen = 0;
     for (std::size_t i = 0; i < N; ++i) {
-        const uint8_t d = HexOf(p[i]);
+        const uint8_t d = HexDigitValue(p[i]);
         seen |= d;
         value = (value << 4) | d;
     }
-    if (seen & kNotHex) BadField(std::string_view(p, N), suffix);
+    if (seen & kNotHexDigit) BadField(std::string_view(p, N), suffix);
     return value;
 }
 
@@ -301,9 +288,9 @@ private:
             }
         }
         for (; j < count; ++j, data += 2) {
-            const uint8_t hi = HexOf(data[0]);
-            const uint8_t lo = HexOf(data[1]);
-            if ((hi | lo) & kNotHex) BadField(std::string_view(data, 2), {});
+            const uint8_t hi = HexDigitValue(data[0]);
+            const uint8_t lo = HexDigitValue(data[1]);
+            if ((hi | lo) & kNotHexDigit) BadField(std::string_view(data, 2), {});
             out[j] = static_cast<uint8_t>((hi << 4) | lo);
         }
     }
@@ -347,16 +334,20 @@ constexpr uint64_t kLargestImage = 0x7FFFFFFF;
 void SizeImageBuffer(uint64_t length) {
     EmptyImageBuffer();  // before allocating, so two images are never held
     if (length > kLargestImage) throw rt::EOutOfMemory();
-    std::shared_ptr<uint8_t[]> buffer;
-    try {
-        buffer = rt::AllocateBytes(static_cast<int64_t>(length));
-    } catch (const std::bad_alloc&) {
-        throw rt::EOutOfMemory();
-    }
-    if (!buffer && length > 0) throw rt::EOutOfMemory();
+    std::shared_ptr<uint8_t[]> buffer = rt::AllocateBytes(static_cast<int64_t>(length));
+    if (!buffer) throw rt::EOutOfMemory();
     if (length > 0) std::memset(buffer.get(), 0xFF, static_cast<std::size_t>(length));
     ImageBuffer = std::move(buffer);
     ImageBufferLength = static_cast<int64_t>(length);
+}
+
+// A new empty result stream; no memory for it is the stream's own failure.
+std::unique_ptr<rt::TMemoryStream> NewStream() {
+    try {
+        return std::make_unique<rt::TMemoryStream>();
+    } catch (const std::bad_alloc&) {
+        throw rt::EStreamError();
+    }
 }
 
 template <class Text>
@@ -370,12 +361,7 @@ std::unique_ptr<rt::TMemoryStream> Convert(const Text& text) {
             pass.Line(s, n, lineNumber);
         });
 
-        std::unique_ptr<rt::TMemoryStream> result;
-        try {
-            result = std::make_unique<rt::TMemoryStream>();
-        } catch (const std::bad_alloc&) {
-            throw rt::EStreamError();
-        }
+        std::unique_ptr<rt::TMemoryStream> result = NewStream();
         // The buffer's storage becomes the stream's: no second copy of the image.
         result->Adopt(std::move(ImageBuffer), ImageBufferLength, ImageBufferLength);
         EmptyImageBuffer();
@@ -449,12 +435,7 @@ uint8_t ScrambleByte(ScrambleKey key, uint8_t value) {
 
 std::unique_ptr<rt::TMemoryStream> ScrambleStream(rt::TMemoryStream& source, ScrambleKey key) {
     source.SetPosition(0);
-    std::unique_ptr<rt::TMemoryStream> result;
-    try {
-        result = std::make_unique<rt::TMemoryStream>();
-    } catch (const std::bad_alloc&) {
-        throw rt::EStreamError();
-    }
+    std::unique_ptr<rt::TMemoryStream> result = NewStream();
     const uint32_t count = static_cast<uint32_t>(source.Size());
     if (count > 0) {
         // Each byte's result depends on its value alone.

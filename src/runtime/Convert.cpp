@@ -1,22 +1,10 @@
 #include "runtime/Convert.h"
 
-#include <array>
-
 #include "runtime/Exceptions.h"
 
 namespace rt {
 
 namespace {
-
-constexpr std::array<int8_t, 256> MakeDigitTable() {
-    std::array<int8_t, 256> t{};
-    for (auto& v : t) v = -1;
-    for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<int8_t>(c - '0');
-    for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<int8_t>(c - 'A' + 10);
-    for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<int8_t>(c - 'a' + 10);
-    return t;
-}
-constexpr auto DigitTable = MakeDigitTable();
 
 // Value of digits followed by suffix, or -1 when either holds a non-digit or
 // the whole is empty or longer than 8 digits.
@@ -25,10 +13,10 @@ int64_t ParseHex(std::string_view digits, std::string_view suffix) {
     if (total == 0 || total > 8) return -1;
     uint32_t value = 0;
     for (std::string_view part : {digits, suffix}) {
-        for (unsigned char c : part) {
-            const int d = DigitTable[c];
-            if (d < 0) return -1;
-            value = (value << 4) | static_cast<uint32_t>(d);
+        for (char c : part) {
+            const uint8_t d = HexDigitValue(c);
+            if (d == kNotHexDigit) return -1;
+            value = (value << 4) | d;
         }
     }
     return value;

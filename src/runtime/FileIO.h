@@ -11,7 +11,7 @@ namespace rt {
 // A file opened for reading; others may read it but not write it while open.
 class TReadFile {
 public:
-    // Raises EFOpenError naming fileName.
+    // Raises EFOpenError naming fileName's full path.
     explicit TReadFile(const std::string& fileName);
     ~TReadFile();
     TReadFile(const TReadFile&) = delete;
@@ -28,9 +28,14 @@ private:
 };
 
 // Creates (or truncates) fileName and writes size bytes. Raises EFCreateError
-// naming fileName when it cannot be created, and when writing fails (the
-// partial file is removed).
+// naming fileName's full path when it cannot be created, and when writing
+// fails (the partial file is removed).
 void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size);
+
+// fileName made into a full path as the system would resolve it (relative to
+// the current folder, "." and ".." folded); unchanged when that fails. File
+// failures name this path.
+std::string ExpandFileName(const std::string& fileName);
 
 // The last error code of the calling thread (GetLastError / errno).
 uint32_t LastOSError();

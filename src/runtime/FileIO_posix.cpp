@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -26,7 +28,10 @@ TReadFile::TReadFile(const std::string& fileName) : impl_(std::make_unique<Impl>
         impl_->fd = -1;
         errno = EISDIR;
     }
-    if (impl_->fd < 0) throw EFOpenError(fileName, SysErrorMessage(LastOSError()));
+    if (impl_->fd < 0) {
+        const uint32_t code = LastOSError();
+        throw EFOpenError(ExpandFileName(fileName), SysErrorMessage(code));
+    }
     ::flock(impl_->fd, LOCK_SH | LOCK_NB);
 }
 
@@ -48,9 +53,15 @@ int64_t TReadFile::Read(void* buffer, int64_t count) {
     }
 }
 
+namespace {
+[[noreturn]] void CannotCreate(const std::string& fileName, uint32_t code) {
+    throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code));
+}
+} // namespace
+
 void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
     const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) throw EFCreateError(fileName, SysErrorMessage(LastOSError()));
+    if (fd < 0) CannotCreate(fileName, LastOSError());
     int64_t done = 0;
     while (done < size) {
         const ssize_t n = ::write(fd, data + done, static_cast<size_t>(size - done));
@@ -59,15 +70,23 @@ void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t si
             const uint32_t code = LastOSError();
             ::close(fd);
             ::unlink(fileName.c_str());
-            throw EFCreateError(fileName, SysErrorMessage(code));
+            CannotCreate(fileName, code);
         }
         done += n;
     }
     if (::close(fd) != 0) {
         const uint32_t code = LastOSError();
         ::unlink(fileName.c_str());
-        throw EFCreateError(fileName, SysErrorMessage(code));
+        CannotCreate(fileName, code);
     }
+}
+
+std::string ExpandFileName(const std::string& fileName) {
+    if (fileName.empty()) return fileName;
+    std::error_code failed;
+    const std::filesystem::path full = std::filesystem::absolute(fileName, failed);
+    if (failed) return fileName;
+    return full.lexically_normal().string();
 }
 
 uint32_t LastOSError() {

@@ -5,12 +5,11 @@
 #include <windows.h>
 
 #include "runtime/Exceptions.h"
+#include "runtime/Utf16.h"
 
 namespace rt {
 
-namespace {
-
-std::wstring Widen(const std::string& utf8) {
+std::wstring Utf8ToUtf16(std::string_view utf8) {
     if (utf8.empty()) return {};
     const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring out(static_cast<size_t>(n), L'\0');
@@ -18,13 +17,17 @@ std::wstring Widen(const std::string& utf8) {
     return out;
 }
 
-std::string Narrow(const wchar_t* wide, int length) {
-    if (length <= 0) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+std::string Utf16ToUtf8(std::wstring_view utf16) {
+    if (utf16.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr, 0,
+                                      nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, length, out.data(), n, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n, nullptr,
+                        nullptr);
     return out;
 }
+
+namespace {
 
 // Largest single ReadFile/WriteFile request.
 constexpr int64_t MaxChunk = 1 << 30;
@@ -36,9 +39,12 @@ struct TReadFile::Impl {
 };
 
 TReadFile::TReadFile(const std::string& fileName) : impl_(std::make_unique<Impl>()) {
-    impl_->handle = CreateFileW(Widen(fileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    impl_->handle = CreateFileW(Utf8ToUtf16(fileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (impl_->handle == INVALID_HANDLE_VALUE) throw EFOpenError(fileName, SysErrorMessage(GetLastError()));
+    if (impl_->handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        throw EFOpenError(ExpandFileName(fileName), SysErrorMessage(code));
+    }
 }
 
 TReadFile::~TReadFile() {
@@ -59,9 +65,12 @@ int64_t TReadFile::Read(void* buffer, int64_t count) {
 }
 
 void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
-    const std::wstring wide = Widen(fileName);
+    const std::wstring wide = Utf8ToUtf16(fileName);
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) throw EFCreateError(fileName, SysErrorMessage(GetLastError()));
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code));
+    }
     int64_t done = 0;
     DWORD failure = 0;
     while (done < size && failure == 0) {
@@ -74,8 +83,20 @@ void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t si
     if (!CloseHandle(h) && failure == 0) failure = GetLastError();
     if (failure != 0) {
         DeleteFileW(wide.c_str());
-        throw EFCreateError(fileName, SysErrorMessage(failure));
+        throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(failure));
     }
+}
+
+std::string ExpandFileName(const std::string& fileName) {
+    if (fileName.empty()) return fileName;
+    const std::wstring wide = Utf8ToUtf16(fileName);
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return fileName;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return fileName;
+    full.resize(length);
+    return Utf16ToUtf8(full);
 }
 
 uint32_t LastOSError() {
@@ -88,7 +109,7 @@ std::string SysErrorMessage(uint32_t code) {
                                        FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
                                    nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text;
-    if (n != 0 && buffer != nullptr) text = Narrow(buffer, static_cast<int>(n));
+    if (n != 0 && buffer != nullptr) text = Utf16ToUtf8(std::wstring_view(buffer, n));
     if (buffer != nullptr) LocalFree(buffer);
     return TrimErrorText(text);
 }

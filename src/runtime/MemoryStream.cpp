@@ -10,16 +10,24 @@
 
 namespace rt {
 
-std::shared_ptr<uint8_t[]> AllocateBytes(int64_t count) {
+std::shared_ptr<uint8_t[]> AllocateBytes(int64_t count) noexcept {
     if (count < 0 || static_cast<uint64_t>(count) > std::numeric_limits<size_t>::max() / 2)
         return nullptr;
-    return std::shared_ptr<uint8_t[]>(new (std::nothrow) uint8_t[static_cast<size_t>(count == 0 ? 1 : count)]);
+    uint8_t* bytes = new (std::nothrow) uint8_t[static_cast<size_t>(count == 0 ? 1 : count)];
+    if (bytes == nullptr) return nullptr;
+    try {
+        return std::shared_ptr<uint8_t[]>(bytes);  // frees bytes when its own block fails
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 namespace {
-// Growth step as the streams grow: whole blocks of 8 KiB.
+// Growth step as the streams grow: whole blocks of 8 KiB. A size no block
+// count can reach is left as it is; allocating it fails.
 int64_t RoundCapacity(int64_t size) {
     constexpr int64_t Block = 8192;
+    if (size > std::numeric_limits<int64_t>::max() - Block) return size;
     return (size + Block - 1) / Block * Block;
 }
 } // namespace
@@ -52,6 +60,7 @@ void TMemoryStream::ReadBuffer(void* buffer, int64_t count) {
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
     if (count <= 0 || position_ < 0) return 0;
+    if (count > std::numeric_limits<int64_t>::max() - position_) throw EStreamError();
     const int64_t end = position_ + count;
     if (end > capacity_) {
         Reserve(RoundCapacity(std::max(end, capacity_ + capacity_ / 4)), true);

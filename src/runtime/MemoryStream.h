@@ -67,8 +67,8 @@ private:
     int64_t position_ = 0;
 };
 
-// Allocates count bytes without initialising them; raises std::bad_alloc or
-// returns null when count does not fit size_t.
-std::shared_ptr<uint8_t[]> AllocateBytes(int64_t count);
+// Allocates count bytes without initialising them; null when they cannot be
+// had (count negative or beyond what size_t can hold included).
+std::shared_ptr<uint8_t[]> AllocateBytes(int64_t count) noexcept;
 
 } // namespace rt

@@ -2,6 +2,7 @@
 // failure display's full-stop rule they share with the window.
 #include "FwimageMain.h"
 
+#include <filesystem>
 #include <sstream>
 
 #include "FirmwareImage.h"
@@ -209,4 +210,41 @@ TEST(Fwimage, ConvertAndLockWriteTheirFiles) {
     std::vector<uint8_t> expected = image;
     for (auto& v : expected) v ^= MaskOf({0x3C, 0x5A, 0x91, 0x0E, 0xD4, 0x27, 0xB8, 0x66});
     EXPECT_EQ(expected, ReadFile(hex + ".lock"));
+}
+
+// The window names files by the full paths its dialog gives; so does the tool,
+// whatever form of a path it is given.
+TEST(Fwimage, RelativePathsAreNamedInFull) {
+    TempDir dir;
+    struct TBackHome {
+        std::filesystem::path home = std::filesystem::current_path();
+        ~TBackHome() { std::filesystem::current_path(home); }
+    } backHome;
+    std::filesystem::current_path(dir.Root());
+    const auto inRoot = [&](const std::string& name) {
+        const std::u8string p = (std::filesystem::current_path() / name).u8string();
+        return std::string(p.begin(), p.end());
+    };
+    WriteFile(inRoot("image.bin"), std::vector<uint8_t>{1, 2});
+    const std::string notFound = rt::SysErrorMessage(2);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"lock", "--key", "0000000000000000", "./image.bin"}, "Файл зашифрован " + inRoot("image.bin") + ".lock\n", ""},
+        {{"info", "missing.bin"}, "",
+         "Cannot open file \"" + inRoot("missing.bin") + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
+        {{"lock", "missing.bin"}, "",
+         "Cannot open file \"" + inRoot("missing.bin") + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1] + " " + c.args.back());
+        const TRun r = RunTool(c.args);
+        EXPECT_EQ(c.out, r.out);
+        EXPECT_EQ(c.err, r.err);
+    }
+    EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFile(inRoot("image.bin.lock")));
 }

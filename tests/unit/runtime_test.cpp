@@ -1,5 +1,9 @@
 // The runtime pieces: conversions, file names, the byte stream, files.
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "TestSupport.h"
@@ -209,16 +213,98 @@ TEST(MemoryStream, UncreatableFile) {
         s.SaveToFile(path);
         FAIL() << "no failure";
     } catch (const rt::EFCreateError& e) {
-        const std::string prefix = "Cannot create file \"" + path + "\". ";
+        // The full path, with the system's own separators.
+        const std::string prefix = "Cannot create file \"" + rt::ExpandFileName(path) + "\". ";
         EXPECT_EQ(prefix, e.Message().substr(0, prefix.size()));
     }
 }
 
 TEST(MemoryStream, GrowthFailureRaisesStreamError) {
+    const char* const text = "Out of memory while expanding memory stream";
     rt::TMemoryStream s;
-    EXPECT_THROW_MSG(s.SetSize(INT64_MAX / 2), rt::EStreamError, "Out of memory while expanding memory stream");
-    EXPECT_THROW_MSG(s.SetSize(-1), rt::EStreamError, "Out of memory while expanding memory stream");
+    EXPECT_THROW_MSG(s.SetSize(INT64_MAX / 2), rt::EStreamError, text);
+    EXPECT_THROW_MSG(s.SetSize(-1), rt::EStreamError, text);
+    // Sizes whose rounding up to whole blocks, or whose end, passes INT64_MAX.
+    EXPECT_THROW_MSG(s.SetSize(INT64_MAX), rt::EStreamError, text);
+    EXPECT_THROW_MSG(s.SetSize(INT64_MAX - 100), rt::EStreamError, text);
+    s.SetPosition(INT64_MAX - 2);
+    EXPECT_THROW_MSG(s.Write("12345678", 8), rt::EStreamError, text);
     EXPECT_EQ(0, s.Size());
+}
+
+// Restores the current folder when a test leaves.
+class TCurrentFolder {
+public:
+    explicit TCurrentFolder(const std::filesystem::path& to) : before_(std::filesystem::current_path()) {
+        std::filesystem::current_path(to);
+    }
+    ~TCurrentFolder() { std::filesystem::current_path(before_); }
+
+private:
+    std::filesystem::path before_;
+};
+
+std::string Utf8(const std::filesystem::path& p) {
+    const std::u8string u = p.u8string();
+    return std::string(u.begin(), u.end());
+}
+
+// File failures name the file by its full path, however it was given.
+TEST(FileIO, FailuresNameTheFullPath) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.Root() / "sub");
+    const TCurrentFolder inDir(dir.Root());
+    const std::filesystem::path root = std::filesystem::current_path();
+    struct Case { const char* given; std::filesystem::path full; };
+    const Case cases[] = {
+        {"missing.bin", root / "missing.bin"},
+        {"./missing.bin", root / "missing.bin"},
+        {"sub/../missing.bin", root / "missing.bin"},
+        {"sub/missing.bin", root / "sub" / "missing.bin"},
+        {"no-folder/x.lock", root / "no-folder" / "x.lock"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.given);
+        const std::string full = Utf8(c.full);
+        EXPECT_EQ(full, rt::ExpandFileName(c.given));
+        EXPECT_EQ(full, rt::ExpandFileName(full));
+        rt::TMemoryStream s;
+        try {
+            s.LoadFromFile(c.given);
+            ADD_FAILURE() << "no failure";
+        } catch (const rt::EFOpenError& e) {
+            const std::string prefix = "Cannot open file \"" + full + "\". ";
+            EXPECT_EQ(prefix, e.Message().substr(0, prefix.size())) << e.Message();
+            EXPECT_GT(e.Message().size(), prefix.size());
+        }
+    }
+    rt::TMemoryStream s;
+    try {
+        s.SaveToFile("sub/../no-folder/x.lock");
+        ADD_FAILURE() << "no failure";
+    } catch (const rt::EFCreateError& e) {
+        const std::string prefix = "Cannot create file \"" + Utf8(root / "no-folder" / "x.lock") + "\". ";
+        EXPECT_EQ(prefix, e.Message().substr(0, prefix.size())) << e.Message();
+    }
+    EXPECT_EQ("", rt::ExpandFileName(""));
+}
+
+TEST(Display, FailureMessageOfEachKind) {
+    struct Case { std::function<void()> raise; const char* message; };
+    const Case cases[] = {
+        {[] { throw rt::EReadError(); }, "Stream read error"},
+        {[] { throw rt::EConvertError::InvalidInteger("$1G"); }, "'$1G' is not a valid integer value"},
+        {[] { throw std::bad_alloc(); }, "Out of memory"},
+        {[] { throw std::runtime_error("plain"); }, "plain"},
+        {[] { throw 42; }, "Unknown failure"},
+    };
+    for (const auto& c : cases) {
+        try {
+            c.raise();
+        } catch (...) {
+            EXPECT_EQ(c.message, rt::FailureMessage(std::current_exception()));
+        }
+    }
 }
 
 TEST(Convert, AnsiToUtf8) {
