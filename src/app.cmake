@@ -12,7 +12,6 @@ add_executable(loader WIN32
   ${CMAKE_CURRENT_LIST_DIR}/widgets/OpenDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/widgets/Paint.cpp
   ${CMAKE_CURRENT_LIST_DIR}/widgets/ProgressBar.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/widgets/Text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/widgets/Window.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../resources/loader.rc
 )

@@ -11,6 +11,15 @@ std::vector<TActionList*>& AllLists() {
     return lists;
 }
 
+// Stores value unless field already holds it; true when it changed, so that
+// an unchanged setting tells no client.
+template <class T, class V>
+bool Assign(T& field, const V& value) {
+    if (field == value) return false;
+    field = value;
+    return true;
+}
+
 } // namespace
 
 TAction::TAction(TActionList& list, std::wstring caption, int imageIndex, bool enabled,
@@ -26,27 +35,19 @@ TAction::~TAction() {
 }
 
 void TAction::SetCaption(std::wstring_view caption) {
-    if (caption_ == caption) return;
-    caption_ = caption;
-    Changed();
+    if (Assign(caption_, caption)) Changed();
 }
 
 void TAction::SetImageIndex(int index) {
-    if (imageIndex_ == index) return;
-    imageIndex_ = index;
-    Changed();
+    if (Assign(imageIndex_, index)) Changed();
 }
 
 void TAction::SetEnabled(bool enabled) {
-    if (enabled_ == enabled) return;
-    enabled_ = enabled;
-    Changed();
+    if (Assign(enabled_, enabled)) Changed();
 }
 
 void TAction::SetVisible(bool visible) {
-    if (visible_ == visible) return;
-    visible_ = visible;
-    Changed();
+    if (Assign(visible_, visible)) Changed();
 }
 
 bool TAction::Execute() {

@@ -3,14 +3,12 @@
 #include <commctrl.h>
 
 #include <atomic>
-#include <new>
 #include <vector>
 
 #include "runtime/Display.h"
-#include "runtime/Exceptions.h"
+#include "runtime/Utf16.h"
 #include "widgets/Action.h"
 #include "widgets/Form.h"
-#include "widgets/Text.h"
 #include "widgets/WidgetsPortable.h"
 
 namespace widgets {
@@ -41,9 +39,15 @@ TAppState& State() {
 
 BOOL CALLBACK CollectEnabledWindow(HWND hwnd, LPARAM param) {
     auto* windows = reinterpret_cast<std::vector<HWND>*>(param);
-    if (hwnd != State().handle && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd))
+    if (hwnd == State().handle || !IsWindowVisible(hwnd) || !IsWindowEnabled(hwnd)) return TRUE;
+    // Nothing may be thrown back through the system's enumeration; without
+    // memory the windows found so far are all that is disabled.
+    try {
         windows->push_back(hwnd);
-    return TRUE;
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
 }
 
 // Moves the failure box to the middle of the chosen monitor's work area as
@@ -70,17 +74,13 @@ LRESULT CALLBACK PlaceBoxHook(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-std::string FailureMessage(std::exception_ptr failure) {
+bool IsSilent(std::exception_ptr failure) noexcept {
     try {
         std::rethrow_exception(failure);
-    } catch (const rt::Exception& e) {
-        return e.Message();
-    } catch (const std::bad_alloc&) {
-        return rt::EOutOfMemory().Message();
-    } catch (const std::exception& e) {
-        return e.what();
+    } catch (const EAbort&) {
+        return true;
     } catch (...) {
-        return "Unknown failure";
+        return false;
     }
 }
 
@@ -166,9 +166,13 @@ bool TApplication::Terminated() noexcept { return State().terminated; }
 void TApplication::Terminate() noexcept { PostQuitMessage(0); }
 
 void TApplication::HandleException(std::exception_ptr failure) noexcept {
+    // A button held down when the failure arose is let go, also for the
+    // silent kind.
+    if (GetCapture()) ReleaseCapture();
+    if (IsSilent(failure)) return;
     std::string message;
     try {
-        message = FailureMessage(failure);
+        message = rt::FailureMessage(failure);
     } catch (...) {
         message = "Out of memory";
     }
@@ -182,7 +186,7 @@ void TApplication::ShowException(const std::string& message) noexcept {
 
     std::wstring text, caption;
     try {
-        text = Widen(rt::FailureDisplayText(message));
+        text = rt::Utf8ToUtf16(rt::FailureDisplayText(message));
         caption = s.title;
     } catch (...) {
         text = L"Out of memory.";
@@ -192,12 +196,7 @@ void TApplication::ShowException(const std::string& message) noexcept {
     HWND focus = GetFocus();
 
     std::vector<HWND> disabled;
-    try {
-        EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow,
-                          reinterpret_cast<LPARAM>(&disabled));
-    } catch (...) {
-        disabled.clear();
-    }
+    EnumThreadWindows(GetCurrentThreadId(), CollectEnabledWindow, reinterpret_cast<LPARAM>(&disabled));
     for (HWND h : disabled) EnableWindow(h, FALSE);
 
     HWND placeBy = active ? active : s.mainWindow;
@@ -217,8 +216,8 @@ void TApplication::ShowException(const std::string& message) noexcept {
 }
 
 int TApplication::SystemMessageBox(std::string_view text, std::string_view caption, UINT style) {
-    const std::wstring t = Widen(text);
-    const std::wstring c = Widen(caption);
+    const std::wstring t = rt::Utf8ToUtf16(text);
+    const std::wstring c = rt::Utf8ToUtf16(caption);
     return MessageBoxW(nullptr, t.c_str(), c.c_str(), style);
 }
 

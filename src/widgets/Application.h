@@ -14,6 +14,13 @@ class TForm;
 
 enum class TCursorSetting { Default, HourGlass };
 
+// The silent failure: it ends the handler that raises it like any other, and
+// the failure display shows nothing for it.
+class EAbort : public std::exception {
+public:
+    const char* what() const noexcept override { return "Operation aborted"; }
+};
+
 class TApplication {
 public:
     TApplication() = delete;
@@ -43,7 +50,7 @@ public:
     // Posts the quit request.
     static void Terminate() noexcept;
 
-    // The default failure display for the failure in flight (or given).
+    // The default failure display for the given failure (EAbort: nothing).
     static void HandleException(std::exception_ptr failure) noexcept;
     // Shows message as a failure: full stop rule, the title as caption, the
     // stop icon and OK, owned by the application.

@@ -1,10 +1,10 @@
 #include "widgets/Controls.h"
 
 #include "ControlIds.h"
+#include "runtime/Utf16.h"
 #include "widgets/Application.h"
 #include "widgets/Form.h"
 #include "widgets/Paint.h"
-#include "widgets/Text.h"
 
 namespace widgets {
 
@@ -14,26 +14,92 @@ constexpr DWORD ChildStyle = WS_CHILD | WS_CLIPSIBLINGS;
 
 DWORD VisibleStyle(bool visible) { return visible ? WS_VISIBLE : 0; }
 
-bool ShiftDown() { return GetKeyState(VK_SHIFT) < 0; }
-
 } // namespace
+
+// ---------------------------------------------------------------------------
+// TCustomControl
+
+void TCustomControl::CreateControl(TForm& parent, const wchar_t* className, int id,
+                                   const TBounds& bounds, std::wstring_view caption, bool visible) {
+    RegisterOwnClass(className);
+    CreateHandle(className, 0, ChildStyle | VisibleStyle(visible), parent.Handle(), id,
+                 ToRect(parent.Scale(bounds)), caption);
+    SetFont(parent.Font());
+}
+
+void TCustomControl::Invalidate() {
+    InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TCustomControl::DrawCaption(HDC dc, RECT rect, std::wstring_view text, bool enabled,
+                                 UINT format) const {
+    if (text.empty()) return;
+    HGDIOBJ old = SelectObject(dc, Font());
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+    DrawTextW(dc, text.data(), static_cast<int>(text.size()), &rect,
+              format | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+}
+
+LRESULT TCustomControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_PAINT: {
+        TBufferedPaint paint(Handle());
+        Paint(paint.DC());
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        Paint(reinterpret_cast<HDC>(wParam));
+        return 0;
+    case WM_ERASEBKGND:
+        // Paint covers every pixel.
+        return 1;
+    case WM_SETTEXT: {
+        const LRESULT r = DefaultHandler(msg, wParam, lParam);
+        TextChanged();
+        Invalidate();
+        return r;
+    }
+    case WM_ENABLE:
+        Invalidate();
+        return 0;
+    }
+    return TWindow::WndProc(msg, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------
+// TImageControl
+
+void TImageControl::SetImageIndex(int index) {
+    if (imageIndex_ == index) return;
+    imageIndex_ = index;
+    ImageChanged();
+    Invalidate();
+}
+
+LRESULT TImageControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == FWM_GETIMAGEINDEX) return imageIndex_;
+    return TCustomControl::WndProc(msg, wParam, lParam);
+}
 
 // ---------------------------------------------------------------------------
 // TLabel
 
 void TLabel::Create(TForm& parent, int id, const TBounds& bounds, std::wstring_view caption,
                     TAlign align, bool autoSize, bool visible) {
-    RegisterOwnClass(L"TLabel");
     align_ = align;
     autoSize_ = autoSize;
-    CreateHandle(L"TLabel", 0, ChildStyle | VisibleStyle(visible), parent.Handle(), id,
-                 ToRect(parent.Scale(bounds)), caption);
-    SetFont(parent.Font());
+    CreateControl(parent, L"TLabel", id, bounds, caption, visible);
     if (autoSize_) AdjustSize();
 }
 
 void TLabel::SetCaption(std::wstring_view caption) {
     ChangeText(caption);
+}
+
+void TLabel::TextChanged() {
+    if (autoSize_) AdjustSize();
 }
 
 void TLabel::AdjustSize() {
@@ -49,43 +115,15 @@ void TLabel::Paint(HDC dc) {
     PaintParentBackground(dc, rc);
     const std::wstring text = Text();
     if (text.empty()) return;
-    HGDIOBJ old = SelectObject(dc, Font());
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, GetSysColor(Enabled() ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
-    SIZE ext{};
-    GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &ext);
     // Centred as a whole, trailing blanks included.
-    const int x = align_ == TAlign::Center ? CentredOffset(rc.right, ext.cx) : 0;
-    ExtTextOutW(dc, x, 0, ETO_CLIPPED, &rc, text.data(), static_cast<UINT>(text.size()), nullptr);
-    SelectObject(dc, old);
+    if (align_ == TAlign::Center) rc.left = CentredOffset(rc.right, TextExtent(text).cx);
+    DrawCaption(dc, rc, text, Enabled(), DT_LEFT | DT_TOP);
 }
 
 LRESULT TLabel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-    switch (msg) {
-    case WM_PAINT: {
-        TBufferedPaint paint(Handle());
-        Paint(paint.DC());
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        Paint(reinterpret_cast<HDC>(wParam));
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_NCHITTEST:
-        // The mouse reaches whatever lies below.
-        return HTTRANSPARENT;
-    case WM_SETTEXT: {
-        const LRESULT r = DefaultHandler(msg, wParam, lParam);
-        if (autoSize_) AdjustSize();
-        InvalidateRect(Handle(), nullptr, FALSE);
-        return r;
-    }
-    case WM_ENABLE:
-        InvalidateRect(Handle(), nullptr, FALSE);
-        return 0;
-    }
-    return TWindow::WndProc(msg, wParam, lParam);
+    // The mouse reaches whatever lies below.
+    if (msg == WM_NCHITTEST) return HTTRANSPARENT;
+    return TCustomControl::WndProc(msg, wParam, lParam);
 }
 
 // ---------------------------------------------------------------------------
@@ -97,12 +135,9 @@ TToolButton::~TToolButton() {
 
 void TToolButton::Create(TForm& parent, int id, const TBounds& bounds, TImageList* images,
                          bool showCaption) {
-    RegisterOwnClass(L"TToolButton");
     images_ = images;
     showCaption_ = showCaption;
-    CreateHandle(L"TToolButton", 0, ChildStyle, parent.Handle(), id, ToRect(parent.Scale(bounds)),
-                 L"");
-    SetFont(parent.Font());
+    CreateControl(parent, L"TToolButton", id, bounds, L"", false);
 }
 
 void TToolButton::SetAction(TAction* action) {
@@ -126,12 +161,6 @@ void TToolButton::SetCaption(std::wstring_view caption) {
     ChangeText(caption);
 }
 
-void TToolButton::SetImageIndex(int index) {
-    if (imageIndex_ == index) return;
-    imageIndex_ = index;
-    InvalidateRect(Handle(), nullptr, FALSE);
-}
-
 void TToolButton::SetEnabled(bool enabled) {
     if (Enabled() == enabled) return;
     if (!enabled) {
@@ -152,13 +181,13 @@ void TToolButton::Click() {
 void TToolButton::SetHot(bool hot) {
     if (hot_ == hot) return;
     hot_ = hot;
-    InvalidateRect(Handle(), nullptr, FALSE);
+    Invalidate();
 }
 
 void TToolButton::SetPressed(bool pressed) {
     if (pressed_ == pressed && pushedIn_ == pressed) return;
     pressed_ = pushedIn_ = pressed;
-    InvalidateRect(Handle(), nullptr, FALSE);
+    Invalidate();
 }
 
 void TToolButton::Paint(HDC dc) {
@@ -177,44 +206,18 @@ void TToolButton::Paint(HDC dc) {
     }
 
     const std::wstring text = showCaption_ ? Text() : std::wstring();
-    HGDIOBJ old = SelectObject(dc, Font());
-    SIZE ext{};
-    if (!text.empty()) GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &ext);
+    const int textWidth = text.empty() ? 0 : TextExtent(text).cx;
     const int imageSize = images_ ? images_->Size() : 0;
     const TButtonContent c =
-        ButtonContent(rc.right, rc.bottom, imageSize, ext.cx, showCaption_, TApplication::Dpi());
+        ButtonContent(rc.right, rc.bottom, imageSize, textWidth, showCaption_, TApplication::Dpi());
     const int shift = down ? 1 : 0;
     if (images_) images_->Draw(dc, imageIndex_, c.ImageLeft + shift, c.ImageTop + shift, enabled);
-    if (!text.empty()) {
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, GetSysColor(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
-        RECT tr{c.TextLeft + shift, shift, rc.right, rc.bottom + shift};
-        DrawTextW(dc, text.data(), static_cast<int>(text.size()), &tr,
-                  DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX | DT_NOCLIP);
-    }
-    SelectObject(dc, old);
+    DrawCaption(dc, RECT{c.TextLeft + shift, shift, rc.right, rc.bottom + shift}, text, enabled,
+                DT_VCENTER | DT_LEFT | DT_NOCLIP);
 }
 
 LRESULT TToolButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
-    case WM_PAINT: {
-        TBufferedPaint paint(Handle());
-        Paint(paint.DC());
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        Paint(reinterpret_cast<HDC>(wParam));
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_SETTEXT: {
-        const LRESULT r = DefaultHandler(msg, wParam, lParam);
-        InvalidateRect(Handle(), nullptr, FALSE);
-        return r;
-    }
-    case WM_ENABLE:
-        InvalidateRect(Handle(), nullptr, FALSE);
-        return 0;
     case WM_MOUSEMOVE: {
         if (!Enabled()) return 0;
         if (!hot_) {
@@ -232,7 +235,7 @@ LRESULT TToolButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             const bool inside = PtInRect(&rc, p) != FALSE;
             if (inside != pushedIn_) {
                 pushedIn_ = inside;
-                InvalidateRect(Handle(), nullptr, FALSE);
+                Invalidate();
             }
         }
         return 0;
@@ -261,8 +264,33 @@ LRESULT TToolButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case BM_CLICK:
         Click();
         return 0;
-    case FWM_GETIMAGEINDEX:
-        return imageIndex_;
+    }
+    return TImageControl::WndProc(msg, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------
+// TFocusControl
+
+void TFocusControl::CreateControl(TForm& parent, const wchar_t* className, DWORD exStyle,
+                                  DWORD style, int id, const TBounds& bounds,
+                                  std::wstring_view text, bool visible) {
+    form_ = &parent;
+    CreateHandle(className, exStyle, ChildStyle | VisibleStyle(visible) | WS_TABSTOP | style,
+                 parent.Handle(), id, ToRect(parent.Scale(bounds)), text);
+    SetFont(parent.Font());
+}
+
+LRESULT TFocusControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_KEYDOWN:
+        if (wParam == VK_TAB) {
+            form_->SelectNext(Handle(), GetKeyState(VK_SHIFT) >= 0);
+            return 0;
+        }
+        break;
+    case WM_CHAR:
+        if (wParam == L'\t') return 0;
+        break;
     }
     return TWindow::WndProc(msg, wParam, lParam);
 }
@@ -272,14 +300,10 @@ LRESULT TToolButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void TListBox::Create(TForm& parent, int id, const TBounds& bounds, const TFlatFrame* frame,
                       int itemHeight, bool visible) {
-    form_ = &parent;
     frame_ = frame;
     // WS_BORDER reserves the one pixel that the flat frame is drawn in.
-    CreateHandle(L"LISTBOX", 0,
-                 ChildStyle | VisibleStyle(visible) | WS_TABSTOP | WS_VSCROLL | WS_BORDER |
-                     LBS_NOINTEGRALHEIGHT | LBS_NOTIFY,
-                 parent.Handle(), id, ToRect(parent.Scale(bounds)), L"");
-    SetFont(parent.Font());
+    CreateControl(parent, L"LISTBOX", 0, WS_VSCROLL | WS_BORDER | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY,
+                  id, bounds, L"", visible);
     SendMessageW(Handle(), LB_SETITEMHEIGHT, 0, MAKELPARAM(parent.Scale(itemHeight), 0));
 }
 
@@ -289,7 +313,7 @@ void TListBox::Clear() {
 }
 
 void TListBox::Add(std::string_view utf8Line) {
-    const std::wstring line = Widen(utf8Line);
+    const std::wstring line = rt::Utf8ToUtf16(utf8Line);
     SendMessageW(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
 }
 
@@ -307,8 +331,7 @@ int TListBox::ItemIndex() const {
 }
 
 LRESULT TListBox::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-    switch (msg) {
-    case WM_NCPAINT: {
+    if (msg == WM_NCPAINT) {
         const LRESULT r = DefaultHandler(msg, wParam, lParam);
         if (frame_) {
             HDC dc = GetWindowDC(Handle());
@@ -320,17 +343,7 @@ LRESULT TListBox::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         return r;
     }
-    case WM_KEYDOWN:
-        if (wParam == VK_TAB) {
-            form_->SelectNext(Handle(), !ShiftDown());
-            return 0;
-        }
-        break;
-    case WM_CHAR:
-        if (wParam == L'\t') return 0;
-        break;
-    }
-    return TWindow::WndProc(msg, wParam, lParam);
+    return TFocusControl::WndProc(msg, wParam, lParam);
 }
 
 // ---------------------------------------------------------------------------
@@ -338,36 +351,18 @@ LRESULT TListBox::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void TEdit::Create(TForm& parent, int id, const TBounds& bounds, std::string_view utf8Text,
                    bool visible) {
-    form_ = &parent;
-    CreateHandle(L"EDIT", WS_EX_CLIENTEDGE,
-                 ChildStyle | VisibleStyle(visible) | WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT,
-                 parent.Handle(), id, ToRect(parent.Scale(bounds)), Widen(utf8Text));
-    SetFont(parent.Font());
+    CreateControl(parent, L"EDIT", WS_EX_CLIENTEDGE, ES_AUTOHSCROLL | ES_LEFT, id, bounds,
+                  rt::Utf8ToUtf16(utf8Text), visible);
     // No length limit.
     SendMessageW(Handle(), EM_SETLIMITTEXT, 0, 0);
 }
 
 std::string TEdit::GetText() const {
-    return Narrow(Text());
+    return rt::Utf16ToUtf8(Text());
 }
 
 void TEdit::SetText(std::string_view utf8Text) {
-    ChangeText(Widen(utf8Text));
-}
-
-LRESULT TEdit::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-    switch (msg) {
-    case WM_KEYDOWN:
-        if (wParam == VK_TAB) {
-            form_->SelectNext(Handle(), !ShiftDown());
-            return 0;
-        }
-        break;
-    case WM_CHAR:
-        if (wParam == L'\t') return 0;
-        break;
-    }
-    return TWindow::WndProc(msg, wParam, lParam);
+    ChangeText(rt::Utf8ToUtf16(utf8Text));
 }
 
 // ---------------------------------------------------------------------------
@@ -375,12 +370,9 @@ LRESULT TEdit::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void TStatusPane::Create(TForm& parent, int id, const TBounds& bounds, TImageList* images,
                          const TFlatFrame* frame, bool visible) {
-    RegisterOwnClass(L"TStatusPane");
     images_ = images;
     frame_ = frame;
-    CreateHandle(L"TStatusPane", 0, ChildStyle | VisibleStyle(visible), parent.Handle(), id,
-                 ToRect(parent.Scale(bounds)), L"");
-    SetFont(parent.Font());
+    CreateControl(parent, L"TStatusPane", id, bounds, L"", visible);
 }
 
 void TStatusPane::SetCaption(std::wstring_view caption) {
@@ -388,14 +380,7 @@ void TStatusPane::SetCaption(std::wstring_view caption) {
 }
 
 void TStatusPane::SetCaption(std::string_view utf8Caption) {
-    SetCaption(Widen(utf8Caption));
-}
-
-void TStatusPane::SetImageIndex(int index) {
-    if (imageIndex_ == index) return;
-    imageIndex_ = index;
-    AdjustWidth();
-    InvalidateRect(Handle(), nullptr, FALSE);
+    SetCaption(rt::Utf8ToUtf16(utf8Caption));
 }
 
 TPaneContent TStatusPane::Content() const {
@@ -421,40 +406,7 @@ void TStatusPane::Paint(HDC dc) {
     const TPaneContent c = Content();
     if (images_ && imageIndex_ >= 0)
         images_->Draw(dc, imageIndex_, c.ImageLeft, CentredOffset(rc.bottom, images_->Size()), true);
-    const std::wstring text = Text();
-    if (!text.empty()) {
-        HGDIOBJ old = SelectObject(dc, Font());
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-        RECT tr{c.TextLeft, 0, rc.right, rc.bottom};
-        DrawTextW(dc, text.data(), static_cast<int>(text.size()), &tr,
-                  DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX);
-        SelectObject(dc, old);
-    }
-}
-
-LRESULT TStatusPane::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-    switch (msg) {
-    case WM_PAINT: {
-        TBufferedPaint paint(Handle());
-        Paint(paint.DC());
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        Paint(reinterpret_cast<HDC>(wParam));
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_SETTEXT: {
-        const LRESULT r = DefaultHandler(msg, wParam, lParam);
-        AdjustWidth();
-        InvalidateRect(Handle(), nullptr, FALSE);
-        return r;
-    }
-    case FWM_GETIMAGEINDEX:
-        return imageIndex_;
-    }
-    return TWindow::WndProc(msg, wParam, lParam);
+    DrawCaption(dc, RECT{c.TextLeft, 0, rc.right, rc.bottom}, Text(), true, DT_VCENTER | DT_LEFT);
 }
 
 // ---------------------------------------------------------------------------

@@ -14,9 +14,44 @@ namespace widgets {
 
 class TForm;
 
+// A control of the program's own class that paints itself whole, through an
+// off-screen bitmap, on WM_PAINT and WM_PRINTCLIENT alike, and repaints when
+// its text or enabled state changes.
+class TCustomControl : public TWindow {
+protected:
+    // Registers className once and creates the control in the form's font.
+    void CreateControl(TForm& parent, const wchar_t* className, int id, const TBounds& bounds,
+                       std::wstring_view caption, bool visible);
+
+    virtual void Paint(HDC dc) = 0;
+    // Runs after the window text has changed, before the repaint is asked.
+    virtual void TextChanged() {}
+    void Invalidate();
+    // One line of text in the control's font; greyed when not enabled.
+    void DrawCaption(HDC dc, RECT rect, std::wstring_view text, bool enabled, UINT format) const;
+
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+};
+
+// A custom control that shows one image of an image list (-1: none) and
+// answers FWM_GETIMAGEINDEX, also across processes.
+class TImageControl : public TCustomControl {
+public:
+    void SetImageIndex(int index);
+    int ImageIndex() const noexcept { return imageIndex_; }
+
+protected:
+    // Runs after the image index has changed, before the repaint is asked.
+    virtual void ImageChanged() {}
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+    TImageList* images_ = nullptr;
+    int imageIndex_ = -1;
+};
+
 // Text on the parent's background, aligned in a box of fixed size, or a box
 // that sizes itself to its text.
-class TLabel : public TWindow {
+class TLabel : public TCustomControl {
 public:
     enum class TAlign { Left, Center };
 
@@ -27,10 +62,11 @@ public:
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    void Paint(HDC dc) override;
+    void TextChanged() override;
 
 private:
     void AdjustSize();
-    void Paint(HDC dc);
 
     TAlign align_ = TAlign::Left;
     bool autoSize_ = false;
@@ -39,7 +75,7 @@ private:
 // Flat tool button: image at the left and caption at its right, centred
 // together (or the image alone). Never takes the focus. While disabled it is
 // drawn greyed and does nothing.
-class TToolButton : public TWindow, private TActionClient {
+class TToolButton : public TImageControl, private TActionClient {
 public:
     ~TToolButton() override;
 
@@ -50,10 +86,8 @@ public:
     void SetAction(TAction* action);
 
     void SetCaption(std::wstring_view caption);
-    void SetImageIndex(int index);
     void SetEnabled(bool enabled) override;
     std::wstring Caption() const { return Text(); }
-    int ImageIndex() const noexcept { return imageIndex_; }
 
     // Used when no command is bound.
     std::function<void(TObject* Sender)> OnClick;
@@ -61,24 +95,34 @@ public:
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    void Paint(HDC dc) override;
 
 private:
     void ActionChanged(const TAction& action) override;
-    void Paint(HDC dc);
     void SetHot(bool hot);
     void SetPressed(bool pressed);
 
-    TImageList* images_ = nullptr;
     TAction* action_ = nullptr;
-    int imageIndex_ = -1;
     bool showCaption_ = true;
     bool hot_ = false;
     bool pressed_ = false;    // the left button went down here
     bool pushedIn_ = false;   // ... and the pointer is still inside
 };
 
+// A control of a system class that takes the focus; Tab and Shift+Tab move
+// the focus along the form's tab order.
+class TFocusControl : public TWindow {
+protected:
+    void CreateControl(TForm& parent, const wchar_t* className, DWORD exStyle, DWORD style, int id,
+                       const TBounds& bounds, std::wstring_view text, bool visible);
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    TForm* form_ = nullptr;
+};
+
 // Lines of text, one selected at most, framed by the shared flat frame.
-class TListBox : public TWindow {
+class TListBox : public TFocusControl {
 public:
     void Create(TForm& parent, int id, const TBounds& bounds, const TFlatFrame* frame,
                 int itemHeight, bool visible);
@@ -92,51 +136,40 @@ protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    TForm* form_ = nullptr;
     const TFlatFrame* frame_ = nullptr;
 };
 
 // One line of free text.
-class TEdit : public TWindow {
+class TEdit : public TFocusControl {
 public:
     void Create(TForm& parent, int id, const TBounds& bounds, std::string_view utf8Text,
                 bool visible);
     // UTF-8.
     std::string GetText() const;
     void SetText(std::string_view utf8Text);
-
-protected:
-    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
-
-private:
-    TForm* form_ = nullptr;
 };
 
 // Image (if any) at the left and the caption at its right, on the window
 // colour inside the shared flat frame; as wide as its content once either
 // changes.
-class TStatusPane : public TWindow {
+class TStatusPane : public TImageControl {
 public:
     void Create(TForm& parent, int id, const TBounds& bounds, TImageList* images,
                 const TFlatFrame* frame, bool visible);
     void SetCaption(std::wstring_view caption);
     void SetCaption(std::string_view utf8Caption);
     std::wstring Caption() const { return Text(); }
-    // -1: no image.
-    void SetImageIndex(int index);
-    int ImageIndex() const noexcept { return imageIndex_; }
 
 protected:
-    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    void Paint(HDC dc) override;
+    void TextChanged() override { AdjustWidth(); }
+    void ImageChanged() override { AdjustWidth(); }
 
 private:
     TPaneContent Content() const;
     void AdjustWidth();
-    void Paint(HDC dc);
 
-    TImageList* images_ = nullptr;
     const TFlatFrame* frame_ = nullptr;
-    int imageIndex_ = -1;
 };
 
 // Horizontal bar with the percentage written in its middle. The window class

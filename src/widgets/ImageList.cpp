@@ -4,18 +4,12 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/Exceptions.h"
-#include "runtime/FileIO.h"
+#include "widgets/Window.h"
 #include "widgets/WidgetsPortable.h"
 
 namespace widgets {
 
 namespace {
-
-[[noreturn]] void RaiseLastError() {
-    const uint32_t code = GetLastError();
-    throw rt::EOSError(code, rt::SysErrorMessage(code));
-}
 
 // The bitmap's pixels as top-down 0x00RRGGBB.
 std::vector<uint32_t> ReadPixels(HDC dc, HBITMAP bitmap, int width, int height) {
@@ -28,7 +22,7 @@ std::vector<uint32_t> ReadPixels(HDC dc, HBITMAP bitmap, int width, int height) 
     bi.bmiHeader.biCompression = BI_RGB;
     std::vector<uint32_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
     if (!GetDIBits(dc, bitmap, 0, static_cast<UINT>(height), pixels.data(), &bi, DIB_RGB_COLORS))
-        RaiseLastError();
+        RaiseLastOSError();
     return pixels;
 }
 
@@ -50,7 +44,7 @@ void TImageList::LoadStrip(HINSTANCE instance, int bitmapId, int maskId, int siz
         if (colour) DeleteObject(colour);
         if (mask) DeleteObject(mask);
         SetLastError(code);
-        RaiseLastError();
+        RaiseLastOSError();
     }
     BITMAP bm{};
     GetObjectW(colour, sizeof bm, &bm);

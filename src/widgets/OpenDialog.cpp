@@ -4,13 +4,13 @@
 
 #include <vector>
 
-#include "widgets/Text.h"
+#include "runtime/Utf16.h"
 #include "widgets/WidgetsPortable.h"
 
 namespace widgets {
 
 void TOpenDialog::SetFilter(std::string_view filter) {
-    filter_ = Widen(filter);
+    filter_ = rt::Utf8ToUtf16(filter);
 }
 
 bool TOpenDialog::Execute(HWND owner) {
@@ -30,7 +30,7 @@ bool TOpenDialog::Execute(HWND owner) {
     ofn.Flags = Options;
     if (!GetOpenFileNameW(&ofn)) return false;
     filterIndex_ = static_cast<int>(ofn.nFilterIndex);
-    fileName_ = Narrow(file.data());
+    fileName_ = rt::Utf16ToUtf8(file.data());
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "widgets/Application.h"
 #include "widgets/Controls.h"
 #include "widgets/Paint.h"
 #include "widgets/WidgetsPortable.h"
@@ -77,7 +78,7 @@ void Paint(const TProgressInfo& info, HDC dc) {
     SelectObject(dc, oldFont);
 }
 
-LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     TProgressInfo* info = InfoOf(hwnd);
     if (!info && msg != WM_CREATE) return DefWindowProcW(hwnd, msg, wParam, lParam);
 
@@ -121,6 +122,17 @@ LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
     }
     }
     return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// The class's own procedure is called by the system, also from inside the
+// subclass chain: a failure stops here, where the message arrived.
+LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    try {
+        return HandleMessage(hwnd, msg, wParam, lParam);
+    } catch (...) {
+        TApplication::HandleException(std::current_exception());
+        return 0;
+    }
 }
 
 } // namespace

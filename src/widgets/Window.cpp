@@ -5,7 +5,6 @@
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
 #include "widgets/Application.h"
-#include "widgets/Text.h"
 
 namespace widgets {
 
@@ -13,12 +12,12 @@ namespace {
 
 constexpr UINT_PTR SubclassId = 1;
 
-[[noreturn]] void RaiseLastError() {
+} // namespace
+
+void RaiseLastOSError() {
     const uint32_t code = GetLastError();
     throw rt::EOSError(code, rt::SysErrorMessage(code));
 }
-
-} // namespace
 
 RECT ToRect(const TBounds& b) {
     return {b.Left, b.Top, b.Left + b.Width, b.Top + b.Height};
@@ -50,7 +49,7 @@ void TWindow::RegisterOwnClass(const wchar_t* className, UINT style, HICON icon,
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = background;
     wc.lpszClassName = className;
-    if (!RegisterClassExW(&wc)) RaiseLastError();
+    if (!RegisterClassExW(&wc)) RaiseLastOSError();
 }
 
 void TWindow::CreateHandle(const wchar_t* className, DWORD exStyle, DWORD style, HWND parent,
@@ -65,13 +64,13 @@ void TWindow::CreateHandle(const wchar_t* className, DWORD exStyle, DWORD style,
                              (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id))
                                                 : nullptr,
                              TApplication::Instance(), own ? this : nullptr);
-    if (!h) RaiseLastError();
+    if (!h) RaiseLastOSError();
     if (!own) {
         handle_ = h;
         if (!SetWindowSubclass(h, SubclassProc, SubclassId, reinterpret_cast<DWORD_PTR>(this))) {
             handle_ = nullptr;
             DestroyWindow(h);
-            RaiseLastError();
+            RaiseLastOSError();
         }
         subclassed_ = true;
     }

@@ -92,4 +92,7 @@ private:
 
 RECT ToRect(const TBounds& bounds);
 
+// Raises EOSError for the calling thread's last error code.
+[[noreturn]] void RaiseLastOSError();
+
 } // namespace widgets

@@ -230,6 +230,20 @@ TEST_F(LoaderWindow, FirstLook) {
     EXPECT_TRUE(Lines().empty());
     EXPECT_EQ(-1, ListSelection(Ctl(IDC_FILELIST)));
     EXPECT_EQ(0, ProgressPos(Ctl(IDC_PROGRESSBAR)));
+
+    // Stacking, highest first: the two focusable controls (in either order)
+    // above the rest, and the status pane above the progress bar it grows into.
+    const std::vector<int> drawn = {IDC_STATUSPANE, IDC_KEYLABEL,   IDC_LOCKBUTTON,
+                                    IDC_FILELABEL,  IDC_OPENBUTTON, IDC_PROGRESSBAR,
+                                    IDC_STARTBUTTON};
+    std::vector<int> seen;
+    for (HWND h = GetWindow(main_, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+        seen.push_back(GetDlgCtrlID(h));
+    ASSERT_EQ(drawn.size() + 2, seen.size());
+    std::vector<int> top(seen.begin(), seen.begin() + 2);
+    std::sort(top.begin(), top.end());
+    EXPECT_EQ((std::vector<int>{IDC_FILELIST, IDC_KEYEDIT}), top);
+    EXPECT_EQ(drawn, std::vector<int>(seen.begin() + 2, seen.end()));
     Screenshot(L"window-initial", main_);
 }
 
