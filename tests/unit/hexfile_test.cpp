@@ -218,6 +218,17 @@ TEST(HexConvert, ImageTooLargeIsOutOfMemory) {
     }
 }
 
+// A 32-bit process has at most 2 GiB of address space: an image below the
+// 2 GiB cap that still cannot be had is the allocator's "Out of memory", and
+// the next conversion works.
+TEST(HexConvert, ImageBeyondTheAddressSpaceOf32Bits) {
+    if (sizeof(void*) != 4) GTEST_SKIP() << "a 64-bit process can map this much";
+    const std::string text = ":0100000011\n:0200000470008A\n:0100000022\n";
+    EXPECT_EQ(0x70000001u, hexparse::TextExtent(text).Length);
+    EXPECT_THROW_MSG(hexparse::TextToStream(text), rt::EOutOfMemory, "Out of memory");
+    EXPECT_EQ(1, hexparse::TextToStream(":0100000033\n")->Size());
+}
+
 TEST(HexConvert, MissingFile) {
     TempDir dir;
     const std::string path = dir.Path("absent.hex");

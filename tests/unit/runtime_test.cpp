@@ -250,6 +250,16 @@ std::string Utf8(const std::filesystem::path& p) {
 }
 
 // File failures name the file by its full path, however it was given.
+TEST(MemoryStream, GrowthBeyondTheAddressSpaceOf32Bits) {
+    if (sizeof(void*) != 4) GTEST_SKIP() << "a 64-bit process can map this much";
+    rt::TMemoryStream s;
+    s.Write("keep", 4);
+    EXPECT_THROW_MSG(s.SetSize(int64_t{0x78000000}), rt::EStreamError,
+                     "Out of memory while expanding memory stream");
+    EXPECT_EQ(4, s.Size());
+    EXPECT_EQ(0, std::memcmp(s.Memory(), "keep", 4));
+}
+
 TEST(FileIO, FailuresNameTheFullPath) {
     TempDir dir;
     std::filesystem::create_directory(dir.Root() / "sub");
