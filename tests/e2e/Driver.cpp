@@ -149,36 +149,33 @@ SIZE ClientSize(HWND hwnd) {
     return {r.right - r.left, r.bottom - r.top};
 }
 
-std::vector<std::wstring> ListLines(HWND listBox) {
+namespace {
+// The lines of a list box or of a combo box's list, which answer the same
+// three messages under different numbers (LB_ERR and CB_ERR are both -1).
+std::vector<std::wstring> ItemLines(HWND box, UINT getCount, UINT getTextLen, UINT getText) {
     std::vector<std::wstring> lines;
-    auto count = Send(listBox, LB_GETCOUNT);
-    if (count == LB_ERR) throw std::runtime_error("LB_GETCOUNT failed on " + Hex(listBox));
+    auto count = Send(box, getCount);
+    if (count == LB_ERR) throw std::runtime_error("cannot count the lines of " + Hex(box));
     for (LRESULT i = 0; i < count; ++i) {
-        auto len = Send(listBox, LB_GETTEXTLEN, i);
-        if (len == LB_ERR) throw std::runtime_error("LB_GETTEXTLEN failed for line " + std::to_string(i));
+        auto len = Send(box, getTextLen, i);
+        if (len == LB_ERR) throw std::runtime_error("cannot read the length of line " + std::to_string(i));
         std::wstring line(static_cast<size_t>(len) + 1, L'\0');
-        auto got = Send(listBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
+        auto got = Send(box, getText, i, reinterpret_cast<LPARAM>(line.data()));
         line.resize(got == LB_ERR ? 0 : static_cast<size_t>(got));
         lines.push_back(line);
     }
     return lines;
 }
+} // namespace
+
+std::vector<std::wstring> ListLines(HWND listBox) {
+    return ItemLines(listBox, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT);
+}
 
 int ListSelection(HWND listBox) { return static_cast<int>(Send(listBox, LB_GETCURSEL)); }
 
 std::vector<std::wstring> ComboLines(HWND comboBox) {
-    std::vector<std::wstring> lines;
-    auto count = Send(comboBox, CB_GETCOUNT);
-    if (count == CB_ERR) throw std::runtime_error("CB_GETCOUNT failed on " + Hex(comboBox));
-    for (LRESULT i = 0; i < count; ++i) {
-        auto len = Send(comboBox, CB_GETLBTEXTLEN, i);
-        if (len == CB_ERR) throw std::runtime_error("CB_GETLBTEXTLEN failed for line " + std::to_string(i));
-        std::wstring line(static_cast<size_t>(len) + 1, L'\0');
-        auto got = Send(comboBox, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(line.data()));
-        line.resize(got == CB_ERR ? 0 : static_cast<size_t>(got));
-        lines.push_back(line);
-    }
-    return lines;
+    return ItemLines(comboBox, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT);
 }
 
 int ComboSelection(HWND comboBox) { return static_cast<int>(Send(comboBox, CB_GETCURSEL)); }
