@@ -179,16 +179,16 @@ TEST(HexConvert, EveryCharacterAtEveryDataPosition) {
     // Data is decoded several pairs at a time: each place in a group must
     // take every digit and reject every other character, naming its own pair.
     const std::string digits = "0123456789ABCDEFabcdef";
-    for (size_t at = 0; at < 10; ++at) {
+    for (size_t at = 0; at < 18; ++at) {
         for (int c = 0; c < 256; ++c) {
-            std::string data(10, '0');
+            std::string data(18, '0');
             data[at] = static_cast<char>(c);
-            const std::string text = ":05000000" + data + "\n";
+            const std::string text = ":09000000" + data + "\n";
             SCOPED_TRACE("char " + std::to_string(c) + " at " + std::to_string(at));
             const size_t digit = digits.find(static_cast<char>(c));
             if (digit != std::string::npos) {
                 const uint8_t value = static_cast<uint8_t>(std::stoi(std::string(1, static_cast<char>(c)), nullptr, 16));
-                Bytes expected(5, 0);
+                Bytes expected(9, 0);
                 expected[at / 2] = static_cast<uint8_t>(at % 2 ? value : value << 4);
                 EXPECT_EQ(expected, Contents(*hexparse::TextToStream(text)));
             } else if (c == '\r' || c == '\n' || c == '\0') {
