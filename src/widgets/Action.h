@@ -34,7 +34,6 @@ public:
     int ImageIndex() const noexcept { return imageIndex_; }
     bool Enabled() const noexcept { return enabled_; }
     bool Visible() const noexcept { return visible_; }
-    TActionList& ActionList() const noexcept { return list_; }
 
     void SetCaption(std::wstring_view caption);
     void SetImageIndex(int index);

@@ -161,8 +161,6 @@ void TApplication::Idle() {
     if (!State().terminated) WaitMessage();
 }
 
-bool TApplication::Terminated() noexcept { return State().terminated; }
-
 void TApplication::Terminate() noexcept { PostQuitMessage(0); }
 
 void TApplication::HandleException(std::exception_ptr failure) noexcept {

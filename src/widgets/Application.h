@@ -45,8 +45,6 @@ public:
     // Handles every waiting message of the calling thread without waiting
     // for new ones; a quit request taken here only sets the quit flag.
     static void ProcessMessages();
-    // The quit flag.
-    static bool Terminated() noexcept;
     // Posts the quit request.
     static void Terminate() noexcept;
 

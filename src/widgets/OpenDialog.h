@@ -16,9 +16,6 @@ public:
 
     // "Description|pattern|..."; kept until set again.
     void SetFilter(std::string_view filter);
-    const std::wstring& Filter() const noexcept { return filter_; }
-    // 1-based; the dialog leaves the operator's last choice here.
-    int FilterIndex() const noexcept { return filterIndex_; }
 
     // Shows the dialog owned by owner; false when it was cancelled.
     bool Execute(HWND owner);

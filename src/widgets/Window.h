@@ -38,8 +38,6 @@ public:
     // The window's own visible flag (not whether its parent is shown).
     bool Visible() const noexcept;
     void SetVisible(bool visible);
-    void Show() { SetVisible(true); }
-    void Hide() { SetVisible(false); }
 
     bool Enabled() const noexcept;
     virtual void SetEnabled(bool enabled);

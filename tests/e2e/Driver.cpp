@@ -565,27 +565,20 @@ HWND Program::Control(int id) const {
     return h;
 }
 
-HWND Program::WaitForMessageBox(DWORD ms) {
-    HWND box = nullptr;
-    WaitUntil("a message box of pid " + std::to_string(pid_), [&] {
-        auto boxes = Dialogs(pid_, 0xFFFF);
-        if (boxes.empty()) return false;
-        box = boxes.front();
-        return true;
-    }, ms);
-    return box;
-}
-
-HWND Program::WaitForFileDialog(DWORD ms) {
+HWND Program::WaitForDialog(int childId, const std::string& what, DWORD ms) {
     HWND dialog = nullptr;
-    WaitUntil("a file dialog of pid " + std::to_string(pid_), [&] {
-        auto dialogs = Dialogs(pid_, 0x47C);
+    WaitUntil(what + " of pid " + std::to_string(pid_), [&] {
+        auto dialogs = Dialogs(pid_, childId);
         if (dialogs.empty()) return false;
         dialog = dialogs.front();
         return true;
     }, ms);
     return dialog;
 }
+
+// A message box is told by its text static, the file dialog by its name box.
+HWND Program::WaitForMessageBox(DWORD ms) { return WaitForDialog(0xFFFF, "a message box", ms); }
+HWND Program::WaitForFileDialog(DWORD ms) { return WaitForDialog(0x47C, "a file dialog", ms); }
 
 bool Program::NoDialogs() const { return Dialogs(pid_).empty(); }
 

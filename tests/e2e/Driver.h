@@ -182,6 +182,9 @@ public:
     void Kill();
 
 private:
+    // The first dialog of the program that has a child with childId.
+    HWND WaitForDialog(int childId, const std::string& what, DWORD ms);
+
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
     HWND main_ = nullptr;

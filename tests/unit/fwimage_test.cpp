@@ -28,6 +28,13 @@ TRun RunTool(const std::vector<std::string>& args) {
     return {code, out.str(), err.str()};
 }
 
+// The arguments as one line, to name a case.
+std::string Joined(const std::vector<std::string>& args) {
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    return joined;
+}
+
 uint8_t MaskOf(const ScrambleKey& k) {
     const uint8_t odd = k[1] ^ k[3] ^ k[5] ^ k[7];
     return static_cast<uint8_t>(((odd >> 1) | (odd << 7)) ^ k[0] ^ k[2] ^ k[4] ^ k[6]);
@@ -85,9 +92,7 @@ TEST(Fwimage, UsageAndHelp) {
         {{"lock", "a.bin", "--help"}, 0},
     };
     for (const Case& c : cases) {
-        std::string joined;
-        for (const auto& a : c.args) joined += a + " ";
-        SCOPED_TRACE(joined);
+        SCOPED_TRACE(Joined(c.args));
         const TRun r = RunTool(c.args);
         EXPECT_EQ(c.code, r.code);
         if (c.code == 2) {
@@ -150,9 +155,7 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          "Cannot open file \"" + missing + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
     };
     for (const Case& c : cases) {
-        std::string joined;
-        for (const auto& a : c.args) joined += a + " ";
-        SCOPED_TRACE(joined);
+        SCOPED_TRACE(Joined(c.args));
         const TRun r = RunTool(c.args);
         EXPECT_EQ(c.code, r.code);
         EXPECT_EQ(c.out, r.out);
