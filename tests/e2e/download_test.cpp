@@ -193,10 +193,24 @@ protected:
 
     std::vector<HWND> Boxes() const { return Dialogs(program_->Pid(), 0xFFFF); }
 
+    // The worker's last steps run after its outcome box has gone (or after
+    // No), and a Start pressed before its thread ends starts nothing: waits
+    // for the thread of the last confirmation box to end.
+    void WaitLastWorkerEnded() {
+        if (!lastWorker_) return;
+        const DWORD waited = WaitForSingleObject(lastWorker_.get(), kMs);
+        if (waited != WAIT_OBJECT_0)
+            throw std::runtime_error("the worker thread did not end\n" + DumpTopLevelWindows());
+        lastWorker_.reset();
+    }
+
     // Presses Start and checks the confirmation box, which leaves the window working.
     HWND StartAndConfirmBox() {
+        WaitLastWorkerEnded();
         Click(Ctl(IDC_STARTBUTTON));
         HWND box = program_->WaitForMessageBox();
+        // Held while the box is up, so the handle is the worker's own.
+        lastWorker_.reset(OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(box, nullptr)));
         const MessageBoxInfo info = ReadMessageBox(box);
         EXPECT_EQ(kConfirmText, Narrow(info.text));
         EXPECT_EQ(kConfirmCaption, Narrow(info.caption));
@@ -264,6 +278,10 @@ protected:
     HWND main_ = nullptr;
     DWORD windowThread_ = 0;
     HCURSOR ownCursor_ = nullptr;
+    struct HandleCloser {
+        void operator()(HANDLE h) const { CloseHandle(h); }
+    };
+    std::unique_ptr<void, HandleCloser> lastWorker_;  // thread of the last confirmation box
 };
 
 // ---------------------------------------------------------------------------
