@@ -304,24 +304,8 @@ std::vector<DWORD> Render(HICON icon, int w, int h, DWORD background) {
     return pixels;
 }
 
-BoxIcon TellIcon(HWND iconStatic) {
-    if (!iconStatic || !Visible(iconStatic)) return BoxIcon::None;
-    RECT r{};
-    GetClientRect(iconStatic, &r);
-    MapWindowPoints(iconStatic, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
-    int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return BoxIcon::None;
-    // A visible window is not yet a painted one: wait for two equal grabs
-    // that show more than one colour.
-    std::vector<DWORD> shot;
-    WaitUntil("the message box icon to be painted", [&] {
-        auto first = Grab(r);
-        auto second = Grab(r);
-        if (first != second) return false;
-        if (std::all_of(first.begin(), first.end(), [&](DWORD p) { return p == first[0]; })) return false;
-        shot = std::move(first);
-        return true;
-    });
+// What the pixels of `shot` show: the standard icon that most of them match.
+BoxIcon ClassifyIcon(const std::vector<DWORD>& shot, int w, int h) {
     const struct {
         LPCWSTR id;
         BoxIcon kind;
@@ -342,6 +326,36 @@ BoxIcon TellIcon(HWND iconStatic) {
     }
     // The icons differ in most of their pixels; allow a little for blending.
     return bestSame * 100 >= shot.size() * 95 ? best : BoxIcon::Unknown;
+}
+
+BoxIcon TellIcon(HWND iconStatic) {
+    if (!iconStatic || !Visible(iconStatic)) return BoxIcon::None;
+    RECT r{};
+    GetClientRect(iconStatic, &r);
+    MapWindowPoints(iconStatic, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+    int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return BoxIcon::None;
+    // A visible window is not yet a painted one: until the box paints, the
+    // screen still shows what lay beneath, steady and many-coloured on a busy
+    // machine. So the pixels are read until two equal grabs show a standard
+    // icon; what is steady but never one of them is told as Unknown.
+    BoxIcon told = BoxIcon::Unknown;
+    bool steady = false;
+    try {
+        WaitUntil("the message box icon to be painted", [&] {
+            if (GetUpdateRect(iconStatic, nullptr, FALSE)) return false;  // a paint is still due
+            auto first = Grab(r);
+            auto second = Grab(r);
+            if (first != second) return false;
+            if (std::all_of(first.begin(), first.end(), [&](DWORD p) { return p == first[0]; })) return false;
+            steady = true;
+            told = ClassifyIcon(first, w, h);
+            return told != BoxIcon::Unknown;
+        });
+    } catch (const Timeout&) {
+        if (!steady) throw;
+    }
+    return told;
 }
 
 } // namespace
