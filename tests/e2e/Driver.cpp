@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
+#include <functional>
 
 namespace e2e {
 
@@ -247,9 +248,9 @@ HWND FindControl(HWND parent, int id) {
     return all.empty() ? nullptr : all.front();
 }
 
-// Pixels of a screen rectangle, 32 bits each, top row first.
-std::vector<DWORD> Grab(const RECT& r) {
-    int w = r.right - r.left, h = r.bottom - r.top;
+// What `draw` paints on a w x h memory bitmap, 32 bits a pixel (0x00RRGGBB),
+// top row first. `draw` gets the bitmap's DC and the screen's.
+std::vector<DWORD> DrawnPixels(int w, int h, const std::function<void(HDC mem, HDC screen)>& draw) {
     std::vector<DWORD> pixels(static_cast<size_t>(w) * h);
     if (w <= 0 || h <= 0) return pixels;
     HDC screen = GetDC(nullptr);
@@ -263,7 +264,7 @@ std::vector<DWORD> Grab(const RECT& r) {
     void* bits = nullptr;
     HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    draw(mem, screen);
     GdiFlush();
     std::memcpy(pixels.data(), bits, pixels.size() * 4);
     SelectObject(mem, old);
@@ -274,34 +275,24 @@ std::vector<DWORD> Grab(const RECT& r) {
     return pixels;
 }
 
+// Pixels of a screen rectangle.
+std::vector<DWORD> Grab(const RECT& r) {
+    return DrawnPixels(r.right - r.left, r.bottom - r.top, [&](HDC mem, HDC screen) {
+        BitBlt(mem, 0, 0, r.right - r.left, r.bottom - r.top, screen, r.left, r.top, SRCCOPY);
+    });
+}
+
 // The icon drawn as a static control draws it, on the given background.
 std::vector<DWORD> Render(HICON icon, int w, int h, DWORD background) {
-    std::vector<DWORD> pixels(static_cast<size_t>(w) * h);
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    // DIB pixels are 0x00RRGGBB, COLORREF is 0x00BBGGRR.
-    HBRUSH brush = CreateSolidBrush(RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
-    RECT all{0, 0, w, h};
-    FillRect(mem, &all, brush);
-    DeleteObject(brush);
-    DrawIconEx(mem, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
-    GdiFlush();
-    std::memcpy(pixels.data(), bits, pixels.size() * 4);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    for (auto& p : pixels) p &= 0xFFFFFF;
-    return pixels;
+    return DrawnPixels(w, h, [&](HDC mem, HDC) {
+        // DIB pixels are 0x00RRGGBB, COLORREF is 0x00BBGGRR.
+        HBRUSH brush =
+            CreateSolidBrush(RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
+        RECT all{0, 0, w, h};
+        FillRect(mem, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(mem, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
+    });
 }
 
 // What the pixels of `shot` show: the standard icon that most of them match.
