@@ -162,7 +162,7 @@ int Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (command == "lock") {
         const TParsed parsed = Parse(args, true);
         if (parsed.operands.size() != 1) throw TUsageError{};
-        const std::string keyText = parsed.key.value_or(std::string(DefaultKeyText));
+        const std::string keyText = parsed.key.value_or(std::string(kDefaultKeyText));
         return Report([&] { Lock(parsed.operands[0], keyText, out); }, err) ? kDone : kFailed;
     }
     throw TUsageError{};

@@ -26,11 +26,11 @@ const TBoxText& Transfer(TDownloadPlatform& platform, const TImageInfo& windowIn
     try {
         image.emplace(SnapshotImageInfo(windowInfo));
     } catch (...) {
-        return EnterLoaderFailedBox;
+        return kEnterLoaderFailedBox;
     }
 
     if (OrOnThrow([&] { return platform.ResetToISP(kIspArg1, kIspArg2); }, 0u) == 0)
-        return EnterLoaderFailedBox;
+        return kEnterLoaderFailedBox;
 
     const uint32_t sent = OrOnThrow(
         [&] {
@@ -39,17 +39,17 @@ const TBoxText& Transfer(TDownloadPlatform& platform, const TImageInfo& windowIn
         },
         0u);
     downloadBusy.store(false);
-    if (sent == 0) return DownloadFailedBox;
+    if (sent == 0) return kDownloadFailedBox;
 
-    if (OrOnThrow([&] { return platform.ResetToAP(); }, 0u) == 0) return LeaveLoaderFailedBox;
-    return DownloadDoneBox;
+    if (OrOnThrow([&] { return platform.ResetToAP(); }, 0u) == 0) return kLeaveLoaderFailedBox;
+    return kDownloadDoneBox;
 }
 
 } // namespace
 
 uint32_t RunDownloadWorker(TDownloadPlatform& platform, const TImageInfo& windowInfo,
                            std::atomic<bool>& downloadBusy) noexcept {
-    const TBoxText& ask = ConfirmDownloadBox;
+    const TBoxText& ask = kConfirmDownloadBox;
     const int answer = OrOnThrow([&] { return platform.ShowBox(ask.Text, ask.Caption, ask.Style); }, 0);
     if (answer == kAnswerYes) {
         // Without the hourglass something is wrong with the system: the
@@ -60,7 +60,7 @@ uint32_t RunDownloadWorker(TDownloadPlatform& platform, const TImageInfo& window
                 return true;
             },
             false);
-        ShowOutcome(platform, hourglass ? Transfer(platform, windowInfo, downloadBusy) : EnterLoaderFailedBox);
+        ShowOutcome(platform, hourglass ? Transfer(platform, windowInfo, downloadBusy) : kEnterLoaderFailedBox);
         // Also after a failed attempt to put it on: the default cursor is harmless.
         OrOnThrow(
             [&] {
@@ -105,9 +105,9 @@ bool TWorkerGate::WaitIdleFor(std::chrono::milliseconds limit) {
 
 TPollAction DecidePoll(uint32_t reading, uint16_t currentPercent) noexcept {
     if (reading == kSearchingReading)
-        return {TPollKind::Searching, 0, SearchingCaption, kSearchingIcon};
+        return {TPollKind::Searching, 0, kSearchingCaption, kSearchingIcon};
     if (reading == static_cast<uint32_t>(currentPercent)) return {};
-    return {TPollKind::Loading, static_cast<uint16_t>(reading), LoadingCaption, kLoadingIcon};
+    return {TPollKind::Loading, static_cast<uint16_t>(reading), kLoadingCaption, kLoadingIcon};
 }
 
 void RunPollingLoop(const std::atomic<bool>& downloadBusy, TProgressView& view,

@@ -29,14 +29,14 @@ struct TBoxText {
     unsigned Style;
 };
 
-inline constexpr TBoxText ConfirmDownloadBox{" Загрузить программу ? ", " Подтверждение файла",
+inline constexpr TBoxText kConfirmDownloadBox{" Загрузить программу ? ", " Подтверждение файла",
                                              kBoxYesNo | kBoxIconWarning};
-inline constexpr TBoxText EnterLoaderFailedBox{"Ошибка перехода в режим загрузки  ", "Предупреждение",
+inline constexpr TBoxText kEnterLoaderFailedBox{"Ошибка перехода в режим загрузки  ", "Предупреждение",
                                                kBoxOk | kBoxIconWarning};
-inline constexpr TBoxText DownloadFailedBox{"Ошибка загрузки ", "Предупреждение", kBoxOk | kBoxIconWarning};
-inline constexpr TBoxText LeaveLoaderFailedBox{"Ошибка выхода из режима загрузки  ", "Предупреждение",
+inline constexpr TBoxText kDownloadFailedBox{"Ошибка загрузки ", "Предупреждение", kBoxOk | kBoxIconWarning};
+inline constexpr TBoxText kLeaveLoaderFailedBox{"Ошибка выхода из режима загрузки  ", "Предупреждение",
                                                kBoxOk | kBoxIconWarning};
-inline constexpr TBoxText DownloadDoneBox{"Загрузка завершена  ", "Поздравление", kBoxOk | kBoxIconInformation};
+inline constexpr TBoxText kDownloadDoneBox{"Загрузка завершена  ", "Поздравление", kBoxOk | kBoxIconInformation};
 
 // The device library's fixed arguments.
 inline constexpr uint32_t kIspArg1 = 3690;
@@ -102,8 +102,8 @@ private:
 
 // The status pane's and progress bar's settings during a download.
 inline constexpr uint32_t kSearchingReading = 255;
-inline constexpr std::string_view SearchingCaption = "Поиск устройства ...";
-inline constexpr std::string_view LoadingCaption = "Загрузка ...";
+inline constexpr std::string_view kSearchingCaption = "Поиск устройства ...";
+inline constexpr std::string_view kLoadingCaption = "Загрузка ...";
 inline constexpr int kSearchingIcon = 3;
 inline constexpr int kLoadingIcon = 0;
 inline constexpr int kNoIcon = -1;

@@ -67,4 +67,4 @@ std::optional<std::string> LockImage(const std::string& fileName, const Scramble
 std::string LockDoneText(const std::string& lockPath);
 
 // The default key box text.
-inline constexpr std::string_view DefaultKeyText = "3C 5A 91 0E D4 27 B8 66";
+inline constexpr std::string_view kDefaultKeyText = "3C 5A 91 0E D4 27 B8 66";

@@ -10,7 +10,7 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using widgets::TApplication;
     TApplication::Initialize(instance);
-    TApplication::SetTitle(AppTitle);
+    TApplication::SetTitle(kAppTitle);
     int exitCode = 0;
     try {
         // Made hidden; Run shows it.

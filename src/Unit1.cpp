@@ -79,7 +79,7 @@ DWORD WINAPI DownloadWorker(LPVOID info) {
 }
 
 TForm1::TForm1()
-    : TForm(L"TForm1", AppTitle, layout::ClientWidth, layout::ClientHeight, IDI_MAINICON),
+    : TForm(L"TForm1", kAppTitle, layout::kClientWidth, layout::kClientHeight, IDI_MAINICON),
       AStart(ActionList1, L"Старт", 0, false, true),
       AOpen(ActionList1, L"Открыть", 1, true, true),
       ALock(ActionList1, L"Lock", 4, false, false) {
@@ -101,19 +101,19 @@ TForm1::TForm1()
     StartButton.Create(*this, IDC_STARTBUTTON, PlaceOf(IDC_STARTBUTTON), &ImageList1, true);
     StartButton.SetAction(&AStart);
     ProgressBar.Create(*this, IDC_PROGRESSBAR, PlaceOf(IDC_PROGRESSBAR), false);
-    FileList.Create(*this, IDC_FILELIST, PlaceOf(IDC_FILELIST), &Frame1, layout::ListItemHeight, true);
+    FileList.Create(*this, IDC_FILELIST, PlaceOf(IDC_FILELIST), &Frame1, layout::kListItemHeight, true);
     OpenButton.Create(*this, IDC_OPENBUTTON, PlaceOf(IDC_OPENBUTTON), &ImageList1, true);
     OpenButton.SetAction(&AOpen);
     FileLabel.Create(*this, IDC_FILELABEL, PlaceOf(IDC_FILELABEL), L"Файл        ",
                      TLabel::TAlign::Center, false, true);
-    KeyEdit.Create(*this, IDC_KEYEDIT, PlaceOf(IDC_KEYEDIT), DefaultKeyText, false);
+    KeyEdit.Create(*this, IDC_KEYEDIT, PlaceOf(IDC_KEYEDIT), kDefaultKeyText, false);
     LockButton.Create(*this, IDC_LOCKBUTTON, PlaceOf(IDC_LOCKBUTTON), &ImageList1, false);
     LockButton.SetAction(&ALock);
     KeyLabel.Create(*this, IDC_KEYLABEL, PlaceOf(IDC_KEYLABEL), L"Пароль", TLabel::TAlign::Left,
                     true, false);
     StatusPane.Create(*this, IDC_STATUSPANE, PlaceOf(IDC_STATUSPANE), &ImageList1, &Frame1, false);
 
-    for (TControlId id : layout::Stacking)
+    for (TControlId id : layout::kStacking)
         SetWindowPos(GetDlgItem(Handle(), id), HWND_TOP, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SetTabOrder({&FileList, &KeyEdit});

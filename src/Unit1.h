@@ -22,7 +22,7 @@ extern HANDLE WorkerHandle;
 DWORD WINAPI DownloadWorker(LPVOID info);
 
 // The application's title and the window's caption.
-inline constexpr wchar_t AppTitle[] = L"Загрузчик для тестера";
+inline constexpr wchar_t kAppTitle[] = L"Загрузчик для тестера";
 
 class TForm1 : public widgets::TForm {
 public:

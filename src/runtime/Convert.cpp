@@ -42,7 +42,7 @@ uint32_t HexDigitsToInt(std::string_view digits, std::string_view suffix) {
 }
 
 std::string AnsiToUtf8(std::string_view bytes) {
-    static constexpr uint16_t Upper[128] = {
+    static constexpr uint16_t kUpper[128] = {
     0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
     0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
     0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
@@ -63,7 +63,7 @@ std::string AnsiToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (unsigned char b : bytes) {
-        const uint32_t cp = b < 0x80 ? b : Upper[b - 0x80];
+        const uint32_t cp = b < 0x80 ? b : kUpper[b - 0x80];
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp));
         } else if (cp < 0x800) {
@@ -79,11 +79,11 @@ std::string AnsiToUtf8(std::string_view bytes) {
 }
 
 std::string IntToHex(uint64_t value, int minDigits) {
-    static constexpr char Digits[] = "0123456789ABCDEF";
+    static constexpr char kDigits[] = "0123456789ABCDEF";
     char buffer[16];
     int n = 0;
     do {
-        buffer[n++] = Digits[value & 0xF];
+        buffer[n++] = kDigits[value & 0xF];
         value >>= 4;
     } while (value != 0);
     std::string out;

@@ -14,7 +14,7 @@ namespace rt {
 // characters flags any bad one.
 inline constexpr uint8_t kNotHexDigit = 0xF0;
 
-inline constexpr std::array<uint8_t, 256> HexDigitTable = [] {
+inline constexpr std::array<uint8_t, 256> kHexDigitTable = [] {
     std::array<uint8_t, 256> t{};
     for (auto& v : t) v = kNotHexDigit;
     for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<uint8_t>(c - '0');
@@ -23,7 +23,7 @@ inline constexpr std::array<uint8_t, 256> HexDigitTable = [] {
     return t;
 }();
 
-inline uint8_t HexDigitValue(char c) { return HexDigitTable[static_cast<unsigned char>(c)]; }
+inline uint8_t HexDigitValue(char c) { return kHexDigitTable[static_cast<unsigned char>(c)]; }
 
 // Reads "$" followed by 1 to 8 hexadecimal digits (either case) as an unsigned
 // 32-bit value. Any other text, a lone "$", a sign, blanks or more than 8

@@ -30,7 +30,7 @@ std::string Utf16ToUtf8(std::wstring_view utf16) {
 namespace {
 
 // Largest single ReadFile/WriteFile request.
-constexpr int64_t MaxChunk = 1 << 30;
+constexpr int64_t kMaxChunk = 1 << 30;
 
 } // namespace
 
@@ -59,7 +59,7 @@ int64_t TReadFile::Size() const {
 
 int64_t TReadFile::Read(void* buffer, int64_t count) {
     DWORD done = 0;
-    const DWORD want = static_cast<DWORD>(count < MaxChunk ? count : MaxChunk);
+    const DWORD want = static_cast<DWORD>(count < kMaxChunk ? count : kMaxChunk);
     if (!ReadFile(impl_->handle, buffer, want, &done, nullptr)) throw EReadError();
     return done;
 }
@@ -75,7 +75,7 @@ void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t si
     DWORD failure = 0;
     while (done < size && failure == 0) {
         DWORD written = 0;
-        const DWORD want = static_cast<DWORD>(size - done < MaxChunk ? size - done : MaxChunk);
+        const DWORD want = static_cast<DWORD>(size - done < kMaxChunk ? size - done : kMaxChunk);
         if (!WriteFile(h, data + done, want, &written, nullptr) || written == 0)
             failure = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
         done += written;

@@ -26,9 +26,9 @@ namespace {
 // Growth step as the streams grow: whole blocks of 8 KiB. A size no block
 // count can reach is left as it is; allocating it fails.
 int64_t RoundCapacity(int64_t size) {
-    constexpr int64_t Block = 8192;
-    if (size > std::numeric_limits<int64_t>::max() - Block) return size;
-    return (size + Block - 1) / Block * Block;
+    constexpr int64_t kBlock = 8192;
+    if (size > std::numeric_limits<int64_t>::max() - kBlock) return size;
+    return (size + kBlock - 1) / kBlock * kBlock;
 }
 } // namespace
 

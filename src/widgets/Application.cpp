@@ -15,13 +15,13 @@ namespace widgets {
 
 namespace {
 
-constexpr wchar_t AppClassName[] = L"TApplication";
+constexpr wchar_t kAppClassName[] = L"TApplication";
 
 struct TAppState {
     HINSTANCE instance = nullptr;
     HWND handle = nullptr;
     HWND mainWindow = nullptr;
-    int dpi = DesignDpi;
+    int dpi = kDesignDpi;
     std::wstring title;
     bool terminated = false;
     // Written by the download worker, read by the window's thread: one
@@ -98,17 +98,17 @@ void TApplication::Initialize(HINSTANCE instance) {
     if (HDC screen = GetDC(nullptr)) {
         s.dpi = GetDeviceCaps(screen, LOGPIXELSY);
         ReleaseDC(nullptr, screen);
-        if (s.dpi <= 0) s.dpi = DesignDpi;
+        if (s.dpi <= 0) s.dpi = kDesignDpi;
     }
 
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = DefWindowProcW;
     wc.hInstance = instance;
-    wc.lpszClassName = AppClassName;
+    wc.lpszClassName = kAppClassName;
     RegisterClassExW(&wc);
     // Hidden, untitled and off the taskbar: it only owns the failure boxes.
-    s.handle = CreateWindowExW(WS_EX_TOOLWINDOW, AppClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+    s.handle = CreateWindowExW(WS_EX_TOOLWINDOW, kAppClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
                                nullptr, instance, nullptr);
 }
 
@@ -116,7 +116,7 @@ void TApplication::Finalize() noexcept {
     TAppState& s = State();
     if (s.handle) DestroyWindow(s.handle);
     s.handle = nullptr;
-    UnregisterClassW(AppClassName, s.instance);
+    UnregisterClassW(kAppClassName, s.instance);
 }
 
 HINSTANCE TApplication::Instance() noexcept { return State().instance; }

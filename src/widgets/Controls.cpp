@@ -10,7 +10,7 @@ namespace widgets {
 
 namespace {
 
-constexpr DWORD ChildStyle = WS_CHILD | WS_CLIPSIBLINGS;
+constexpr DWORD kChildStyle = WS_CHILD | WS_CLIPSIBLINGS;
 
 DWORD VisibleStyle(bool visible) { return visible ? WS_VISIBLE : 0; }
 
@@ -22,7 +22,7 @@ DWORD VisibleStyle(bool visible) { return visible ? WS_VISIBLE : 0; }
 void TCustomControl::CreateControl(TForm& parent, const wchar_t* className, int id,
                                    const TBounds& bounds, std::wstring_view caption, bool visible) {
     RegisterOwnClass(className);
-    CreateHandle(className, 0, ChildStyle | VisibleStyle(visible), parent.Handle(), id,
+    CreateHandle(className, 0, kChildStyle | VisibleStyle(visible), parent.Handle(), id,
                  ToRect(parent.Scale(bounds)), caption);
     SetFont(parent.Font());
 }
@@ -275,7 +275,7 @@ void TFocusControl::CreateControl(TForm& parent, const wchar_t* className, DWORD
                                   DWORD style, int id, const TBounds& bounds,
                                   std::wstring_view text, bool visible) {
     form_ = &parent;
-    CreateHandle(className, exStyle, ChildStyle | VisibleStyle(visible) | WS_TABSTOP | style,
+    CreateHandle(className, exStyle, kChildStyle | VisibleStyle(visible) | WS_TABSTOP | style,
                  parent.Handle(), id, ToRect(parent.Scale(bounds)), text);
     SetFont(parent.Font());
 }
@@ -414,7 +414,7 @@ void TStatusPane::Paint(HDC dc) {
 
 void TProgressBar::Create(TForm& parent, int id, const TBounds& bounds, bool visible) {
     RegisterProgressBarClass(TApplication::Instance());
-    CreateHandle(L"TProgressBar", 0, ChildStyle | VisibleStyle(visible), parent.Handle(), id,
+    CreateHandle(L"TProgressBar", 0, kChildStyle | VisibleStyle(visible), parent.Handle(), id,
                  ToRect(parent.Scale(bounds)), L"");
     SetFont(parent.Font());
 }

@@ -8,7 +8,7 @@ namespace widgets {
 
 namespace {
 
-constexpr DWORD FormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 
 HICON LoadIconSized(int id, int metricX, int metricY) {
     return static_cast<HICON>(LoadImageW(TApplication::Instance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
@@ -26,8 +26,8 @@ TForm::TForm(const wchar_t* className, std::wstring_view caption, int clientWidt
     const int width = Scale(clientWidth);
     const int height = Scale(clientHeight);
     RECT r{0, 0, width, height};
-    AdjustWindowRectEx(&r, FormStyle, FALSE, 0);
-    CreateHandle(className, 0, FormStyle, nullptr, 0, RECT{0, 0, r.right - r.left, r.bottom - r.top},
+    AdjustWindowRectEx(&r, kFormStyle, FALSE, 0);
+    CreateHandle(className, 0, kFormStyle, nullptr, 0, RECT{0, 0, r.right - r.left, r.bottom - r.top},
                  caption);
     // The frame the system really drew may differ from its own estimate.
     RECT client{};
@@ -40,7 +40,7 @@ TForm::TForm(const wchar_t* className, std::wstring_view caption, int clientWidt
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     // "MS Sans Serif", 8 points: 11 pixels high at 96 DPI.
-    formFont_ = CreateFontW(-MulDiv(layout::FontPoints, TApplication::Dpi(), 72), 0, 0, 0, FW_NORMAL,
+    formFont_ = CreateFontW(-MulDiv(layout::kFontPoints, TApplication::Dpi(), 72), 0, 0, 0, FW_NORMAL,
                             FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
                             L"MS Sans Serif");

@@ -21,8 +21,8 @@ namespace widgets {
 
 namespace {
 
-constexpr wchar_t ClassName[] = L"TProgressBar";
-constexpr COLORREF EmptyColour = RGB(255, 255, 255);
+constexpr wchar_t kClassName[] = L"TProgressBar";
+constexpr COLORREF kEmptyColour = RGB(255, 255, 255);
 
 struct TProgressInfo {
     HWND Self;
@@ -48,7 +48,7 @@ void Paint(const TProgressInfo& info, HDC dc) {
     RECT rest = inner;
     rest.left = done.right;
     FillRect(dc, &done, GetSysColorBrush(COLOR_HIGHLIGHT));
-    HBRUSH white = CreateSolidBrush(EmptyColour);
+    HBRUSH white = CreateSolidBrush(kEmptyColour);
     FillRect(dc, &rest, white);
     DeleteObject(white);
 
@@ -66,7 +66,7 @@ void Paint(const TProgressInfo& info, HDC dc) {
     const struct {
         const RECT& part;
         COLORREF colour;
-    } passes[] = {{done, EmptyColour}, {rest, GetSysColor(COLOR_HIGHLIGHT)}};
+    } passes[] = {{done, kEmptyColour}, {rest, GetSysColor(COLOR_HIGHLIGHT)}};
     for (const auto& pass : passes) {
         if (pass.part.right <= pass.part.left) continue;
         const int saved = SaveDC(dc);
@@ -140,12 +140,12 @@ LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
 void RegisterProgressBarClass(HINSTANCE instance) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    if (GetClassInfoExW(instance, ClassName, &wc)) return;
+    if (GetClassInfoExW(instance, kClassName, &wc)) return;
     wc.lpfnWndProc = ProgressWndProc;
     wc.cbWndExtra = sizeof(TProgressInfo*);
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.lpszClassName = ClassName;
+    wc.lpszClassName = kClassName;
     RegisterClassExW(&wc);
 }
 

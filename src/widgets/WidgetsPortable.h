@@ -13,15 +13,15 @@
 namespace widgets {
 
 // The layout is drawn for 96 pixels per inch.
-inline constexpr int DesignDpi = 96;
+inline constexpr int kDesignDpi = 96;
 
 // pixels * dpi / 96, rounded half away from zero (as MulDiv): exactly the
 // given pixels at 96 DPI.
 constexpr int ScaleToDpi(int pixels, int dpi) {
     const long long n = static_cast<long long>(pixels) * dpi;
-    constexpr long long half = DesignDpi / 2;
-    return n >= 0 ? static_cast<int>((n + half) / DesignDpi)
-                  : -static_cast<int>((-n + half) / DesignDpi);
+    constexpr long long half = kDesignDpi / 2;
+    return n >= 0 ? static_cast<int>((n + half) / kDesignDpi)
+                  : -static_cast<int>((-n + half) / kDesignDpi);
 }
 
 struct TBounds {
@@ -42,17 +42,17 @@ constexpr TBounds ScaleToDpi(TBounds b, int dpi) {
 
 namespace layout {
 
-inline constexpr int ClientWidth = 346;
-inline constexpr int ClientHeight = 150;
-inline constexpr int FontPoints = 8;       // 11 pixels high at 96 DPI
-inline constexpr int ListItemHeight = 13;
+inline constexpr int kClientWidth = 346;
+inline constexpr int kClientHeight = 150;
+inline constexpr int kFontPoints = 8;       // 11 pixels high at 96 DPI
+inline constexpr int kListItemHeight = 13;
 
 struct TPlace {
     TControlId Id;
     TBounds Bounds;
 };
 
-inline constexpr std::array<TPlace, 9> Places{{
+inline constexpr std::array<TPlace, 9> kPlaces{{
     {IDC_FILELABEL, {8, 6, 241, 13}},
     {IDC_FILELIST, {8, 20, 237, 73}},
     {IDC_OPENBUTTON, {248, 18, 81, 25}},
@@ -65,18 +65,18 @@ inline constexpr std::array<TPlace, 9> Places{{
 }};
 
 constexpr TBounds PlaceOf(TControlId id) {
-    for (const TPlace& p : Places)
+    for (const TPlace& p : kPlaces)
         if (p.Id == id) return p.Bounds;
     return {};
 }
 
 // Lowest to highest. The two controls that take the focus lie above the rest.
-inline constexpr std::array<TControlId, 9> Stacking{
+inline constexpr std::array<TControlId, 9> kStacking{
     IDC_STARTBUTTON, IDC_PROGRESSBAR, IDC_OPENBUTTON, IDC_FILELABEL, IDC_LOCKBUTTON,
     IDC_KEYLABEL,    IDC_STATUSPANE,  IDC_FILELIST,   IDC_KEYEDIT,
 };
 
-inline constexpr std::array<TControlId, 2> TabOrder{IDC_FILELIST, IDC_KEYEDIT};
+inline constexpr std::array<TControlId, 2> kTabOrder{IDC_FILELIST, IDC_KEYEDIT};
 
 } // namespace layout
 
@@ -135,9 +135,9 @@ inline std::string PercentText(uint16_t percent) {
 // Status pane: [frame][padding][image][gap][caption][padding][frame].
 
 namespace statuspane {
-inline constexpr int Frame = 1;
-inline constexpr int Padding = 2;  // at 96 DPI
-inline constexpr int Gap = 3;      // at 96 DPI
+inline constexpr int kFrame = 1;
+inline constexpr int kPadding = 2;  // at 96 DPI
+inline constexpr int kGap = 3;      // at 96 DPI
 } // namespace statuspane
 
 struct TPaneContent {
@@ -147,17 +147,17 @@ struct TPaneContent {
 };
 
 constexpr TPaneContent PaneContent(int textWidth, bool hasImage, int imageSize, int dpi) {
-    const int pad = ScaleToDpi(statuspane::Padding, dpi);
-    const int imageLeft = statuspane::Frame + pad;
+    const int pad = ScaleToDpi(statuspane::kPadding, dpi);
+    const int imageLeft = statuspane::kFrame + pad;
     int textLeft = imageLeft;
-    if (hasImage) textLeft += imageSize + (textWidth > 0 ? ScaleToDpi(statuspane::Gap, dpi) : 0);
-    return {imageLeft, textLeft, textLeft + textWidth + pad + statuspane::Frame};
+    if (hasImage) textLeft += imageSize + (textWidth > 0 ? ScaleToDpi(statuspane::kGap, dpi) : 0);
+    return {imageLeft, textLeft, textLeft + textWidth + pad + statuspane::kFrame};
 }
 
 // ---------------------------------------------------------------------------
 // Flat tool button: image, then caption, centred together.
 
-inline constexpr int ButtonSpacing = 4;  // between image and caption, at 96 DPI
+inline constexpr int kButtonSpacing = 4;  // between image and caption, at 96 DPI
 
 struct TButtonContent {
     int ImageLeft;
@@ -168,7 +168,7 @@ struct TButtonContent {
 constexpr TButtonContent ButtonContent(int width, int height, int imageSize, int textWidth,
                                        bool showText, int dpi) {
     const bool text = showText && textWidth > 0;
-    const int spacing = text ? ScaleToDpi(ButtonSpacing, dpi) : 0;
+    const int spacing = text ? ScaleToDpi(kButtonSpacing, dpi) : 0;
     const int block = imageSize + spacing + (text ? textWidth : 0);
     const int imageLeft = CentredOffset(width, block);
     return {imageLeft, CentredOffset(height, imageSize), imageLeft + imageSize + spacing};

@@ -10,7 +10,7 @@ namespace widgets {
 
 namespace {
 
-constexpr UINT_PTR SubclassId = 1;
+constexpr UINT_PTR kSubclassId = 1;
 
 } // namespace
 
@@ -67,7 +67,7 @@ void TWindow::CreateHandle(const wchar_t* className, DWORD exStyle, DWORD style,
     if (!h) RaiseLastOSError();
     if (!own) {
         handle_ = h;
-        if (!SetWindowSubclass(h, SubclassProc, SubclassId, reinterpret_cast<DWORD_PTR>(this))) {
+        if (!SetWindowSubclass(h, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) {
             handle_ = nullptr;
             DestroyWindow(h);
             RaiseLastOSError();
@@ -104,7 +104,7 @@ LRESULT CALLBACK TWindow::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
 void TWindow::Detach() noexcept {
     if (!handle_) return;
     if (subclassed_)
-        RemoveWindowSubclass(handle_, SubclassProc, SubclassId);
+        RemoveWindowSubclass(handle_, SubclassProc, kSubclassId);
     else
         SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
     handle_ = nullptr;

@@ -231,7 +231,7 @@ TEST_F(LoaderWindow, FirstLook) {
     EXPECT_EQ(-1, ListSelection(Ctl(IDC_FILELIST)));
     EXPECT_EQ(0, ProgressPos(Ctl(IDC_PROGRESSBAR)));
 
-    // Stacking, highest first: the two focusable controls (in either order)
+    // kStacking, highest first: the two focusable controls (in either order)
     // above the rest, and the status pane above the progress bar it grows into.
     const std::vector<int> drawn = {IDC_STATUSPANE, IDC_KEYLABEL,   IDC_LOCKBUTTON,
                                     IDC_FILELABEL,  IDC_OPENBUTTON, IDC_PROGRESSBAR,

@@ -57,7 +57,7 @@ public:
         char hex[16];
         std::snprintf(hex, sizeof hex, "0x%02X", style);
         Record("Box(" + std::string(text) + "|" + std::string(caption) + "|" + hex + ")");
-        if (text == ConfirmDownloadBox.Text) {
+        if (text == kConfirmDownloadBox.Text) {
             if (onConfirm) onConfirm();
             return answer;
         }
@@ -411,7 +411,7 @@ TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
         }
         int ShowBox(std::string_view text, std::string_view caption, unsigned style) override {
             const int answer = TFakePlatform::ShowBox(text, caption, style);
-            if (text == DownloadDoneBox.Text) {
+            if (text == kDownloadDoneBox.Text) {
                 boxShown.Raise();
                 boxMayClose.Wait();
             }

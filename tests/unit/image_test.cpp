@@ -328,7 +328,7 @@ TEST(KeyFromText, PairsOfHexDigitsAfterBlanksAreRemoved) {
         std::string error;               // the failure's text when not empty
     };
     const Case cases[] = {
-        {std::string(DefaultKeyText), def, ""},
+        {std::string(kDefaultKeyText), def, ""},
         {"3C5A910ED427B866", def, ""},
         {"  3C5A910ED427B866  ", def, ""},
         {"3 C 5 A 9 1 0 E D 4 2 7 B 8 6 6", def, ""},

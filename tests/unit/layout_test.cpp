@@ -28,7 +28,7 @@ TEST(Layout, ScaleToDpiRoundsHalfAwayFromZero) {
 }
 
 TEST(Layout, EveryPlaceIsExactAt96DpiAndGrowsWithDpi) {
-    for (const layout::TPlace& p : layout::Places) {
+    for (const layout::TPlace& p : layout::kPlaces) {
         EXPECT_EQ(p.Bounds, ScaleToDpi(p.Bounds, 96)) << p.Id;
         const TBounds big = ScaleToDpi(p.Bounds, 144);
         EXPECT_EQ((p.Bounds.Width * 3 + 1) / 2, big.Width) << p.Id;
@@ -38,15 +38,15 @@ TEST(Layout, EveryPlaceIsExactAt96DpiAndGrowsWithDpi) {
 }
 
 TEST(Layout, StackingAndTabOrderNameEachControlOnce) {
-    for (const layout::TPlace& p : layout::Places) {
+    for (const layout::TPlace& p : layout::kPlaces) {
         int seen = 0;
-        for (TControlId id : layout::Stacking) seen += id == p.Id;
+        for (TControlId id : layout::kStacking) seen += id == p.Id;
         EXPECT_EQ(1, seen) << p.Id;
     }
     // The controls that take the focus lie above all others.
-    EXPECT_EQ(IDC_FILELIST, layout::Stacking[layout::Stacking.size() - 2]);
-    EXPECT_EQ(IDC_KEYEDIT, layout::Stacking.back());
-    EXPECT_EQ(IDC_FILELIST, layout::TabOrder.front());
+    EXPECT_EQ(IDC_FILELIST, layout::kStacking[layout::kStacking.size() - 2]);
+    EXPECT_EQ(IDC_KEYEDIT, layout::kStacking.back());
+    EXPECT_EQ(IDC_FILELIST, layout::kTabOrder.front());
 }
 
 TEST(Layout, CentredOriginHalvesTowardZeroAndNeverGoesNegative) {
@@ -135,7 +135,7 @@ TEST(StatusPane, ContentKeepsCaptionClearOfImageAndFrame) {
         if (r.image) {
             EXPECT_GE(c.TextLeft, c.ImageLeft + 16);
         }
-        EXPECT_GE(c.Width, c.TextLeft + r.text + statuspane::Frame);
+        EXPECT_GE(c.Width, c.TextLeft + r.text + statuspane::kFrame);
     }
 }
 
