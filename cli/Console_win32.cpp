@@ -69,7 +69,7 @@ private:
     std::string pending_;
 };
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> CommandArgs(int, char**) {
     std::vector<std::string> args;

@@ -22,7 +22,8 @@ constexpr const char* kUsageText =
     "       fwimage --help\n";
 
 // The help is this, the usage lines and kHelpBody.
-constexpr const char* kHelpHead = "fwimage - firmware image files of the tester's loader, without the window\n\n";
+constexpr const char* kHelpHead =
+    "fwimage - firmware image files of the tester's loader, without the window\n\n";
 
 constexpr const char* kHelpBody =
     "\n"
@@ -91,7 +92,9 @@ TParsed Parse(const std::vector<std::string>& args, bool takesKey) {
     return parsed;
 }
 
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+std::string Quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
 
 // One file's three summary lines; the image goes into CurrentImage.
 void Info(const std::string& fileName, std::ostream& out) {
@@ -168,7 +171,7 @@ int Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     throw TUsageError{};
 }
 
-} // namespace
+}  // namespace
 
 int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     int code = kUsage;

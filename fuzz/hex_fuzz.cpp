@@ -33,8 +33,8 @@ struct Outcome {
 
 [[noreturn]] void Fail(const char* what, const Outcome& a, const Outcome& b) {
     std::fprintf(stderr, "%s\n  got: '%s' %08X+%u (%zu bytes)\n  want: '%s' %08X+%u (%zu bytes)\n", what,
-                 a.failure.c_str(), a.first, a.length, a.image.size(), b.failure.c_str(), b.first,
-                 b.length, b.image.size());
+                 a.failure.c_str(), a.first, a.length, a.image.size(), b.failure.c_str(), b.first, b.length,
+                 b.image.size());
     std::abort();
 }
 
@@ -156,7 +156,7 @@ Outcome Converter(std::string_view text, std::size_t blockSize) {
     return o;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

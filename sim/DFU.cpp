@@ -28,94 +28,112 @@ constexpr uint32_t kSearching = 255;
 constexpr uint32_t kIspA = 3690, kIspB = 791;
 
 struct Config {
-  uint32_t searchMs = 1500;
-  uint32_t rate = 20 * 1024;  // bytes per second; 0: no limit
-  uint64_t capacity = 64ull << 20;
-  bool failIsp = false, failDownload = false, failAp = false;
-  std::wstring log, bytes, script;
-  uint32_t scriptTimeoutMs = 60000;
-  std::string notes;  // settings that could not be read
+    uint32_t searchMs = 1500;
+    uint32_t rate = 20 * 1024;  // bytes per second; 0: no limit
+    uint64_t capacity = 64ull << 20;
+    bool failIsp = false, failDownload = false, failAp = false;
+    std::wstring log, bytes, script;
+    uint32_t scriptTimeoutMs = 60000;
+    std::string notes;  // settings that could not be read
 };
 
 Config g_cfg;
 uint64_t g_t0 = 0;
 
-uint64_t NowMs() { return GetTickCount64(); }
-uint64_t SinceLoad() { return NowMs() - g_t0; }
+uint64_t NowMs() {
+    return GetTickCount64();
+}
+uint64_t SinceLoad() {
+    return NowMs() - g_t0;
+}
 
 // ---- settings ---------------------------------------------------------------
 
 std::wstring Env(const wchar_t* name) {
-  wchar_t buf[1024];
-  DWORD n = GetEnvironmentVariableW(name, buf, 1024);
-  if (n == 0 || n >= 1024) return {};
-  return std::wstring(buf, n);
+    wchar_t buf[1024];
+    DWORD n = GetEnvironmentVariableW(name, buf, 1024);
+    if (n == 0 || n >= 1024) return {};
+    return std::wstring(buf, n);
 }
 
 std::string Narrow(const std::wstring& w) {
-  std::string s;
-  for (wchar_t c : w) s += (c < 128) ? char(c) : '?';
-  return s;
+    std::string s;
+    for (wchar_t c : w) s += (c < 128) ? char(c) : '?';
+    return s;
 }
 
 // Decimal number with an optional K, M or G (binary) suffix.
 bool ParseSize(const std::wstring& s, uint64_t max, uint64_t& out) {
-  if (s.empty()) return false;
-  uint64_t v = 0;
-  size_t i = 0;
-  for (; i < s.size() && s[i] >= L'0' && s[i] <= L'9'; ++i) {
-    v = v * 10 + (s[i] - L'0');
-    if (v > max) return false;
-  }
-  if (i == 0) return false;
-  if (i + 1 == s.size()) {
-    int shift = 0;
-    switch (s[i]) {
-      case L'k': case L'K': shift = 10; break;
-      case L'm': case L'M': shift = 20; break;
-      case L'g': case L'G': shift = 30; break;
-      default: return false;
+    if (s.empty()) return false;
+    uint64_t v = 0;
+    size_t i = 0;
+    for (; i < s.size() && s[i] >= L'0' && s[i] <= L'9'; ++i) {
+        v = v * 10 + (s[i] - L'0');
+        if (v > max) return false;
     }
-    if (v > (max >> shift)) return false;
-    v <<= shift;
-  } else if (i != s.size()) {
-    return false;
-  }
-  out = v;
-  return true;
+    if (i == 0) return false;
+    if (i + 1 == s.size()) {
+        int shift = 0;
+        switch (s[i]) {
+        case L'k':
+        case L'K':
+            shift = 10;
+            break;
+        case L'm':
+        case L'M':
+            shift = 20;
+            break;
+        case L'g':
+        case L'G':
+            shift = 30;
+            break;
+        default:
+            return false;
+        }
+        if (v > (max >> shift)) return false;
+        v <<= shift;
+    } else if (i != s.size()) {
+        return false;
+    }
+    out = v;
+    return true;
 }
 
 template <class T>
 void ReadSize(const wchar_t* name, uint64_t max, T& field) {
-  std::wstring s = Env(name);
-  if (s.empty()) return;
-  uint64_t v;
-  if (ParseSize(s, max, v))
-    field = T(v);
-  else
-    g_cfg.notes += " bad " + Narrow(name) + "=" + Narrow(s);
+    std::wstring s = Env(name);
+    if (s.empty()) return;
+    uint64_t v;
+    if (ParseSize(s, max, v))
+        field = T(v);
+    else
+        g_cfg.notes += " bad " + Narrow(name) + "=" + Narrow(s);
 }
 
 void ReadConfig() {
-  ReadSize(L"FWL_DFU_SEARCH_MS", 3600000, g_cfg.searchMs);
-  ReadSize(L"FWL_DFU_RATE", 0xFFFFFFFFull, g_cfg.rate);
-  ReadSize(L"FWL_DFU_CAPACITY", 0x100000000ull, g_cfg.capacity);
-  ReadSize(L"FWL_DFU_SCRIPT_TIMEOUT_MS", 3600000, g_cfg.scriptTimeoutMs);
-  std::wstring fail = Env(L"FWL_DFU_FAIL");
-  size_t pos = 0;
-  while (pos <= fail.size() && !fail.empty()) {
-    size_t end = fail.find(L',', pos);
-    if (end == std::wstring::npos) end = fail.size();
-    std::wstring step = fail.substr(pos, end - pos);
-    if (step == L"isp") g_cfg.failIsp = true;
-    else if (step == L"download") g_cfg.failDownload = true;
-    else if (step == L"ap") g_cfg.failAp = true;
-    else if (!step.empty() && step != L"none") g_cfg.notes += " bad FWL_DFU_FAIL step " + Narrow(step);
-    pos = end + 1;
-  }
-  g_cfg.log = Env(L"FWL_DFU_LOG");
-  g_cfg.bytes = Env(L"FWL_DFU_BYTES");
-  g_cfg.script = Env(L"FWL_DFU_SCRIPT");
+    ReadSize(L"FWL_DFU_SEARCH_MS", 3600000, g_cfg.searchMs);
+    ReadSize(L"FWL_DFU_RATE", 0xFFFFFFFFull, g_cfg.rate);
+    ReadSize(L"FWL_DFU_CAPACITY", 0x100000000ull, g_cfg.capacity);
+    ReadSize(L"FWL_DFU_SCRIPT_TIMEOUT_MS", 3600000, g_cfg.scriptTimeoutMs);
+    std::wstring fail = Env(L"FWL_DFU_FAIL");
+    size_t pos = 0;
+    while (pos <= fail.size() && !fail.empty()) {
+        size_t end = fail.find(L',', pos);
+        if (end == std::wstring::npos) end = fail.size();
+        std::wstring step = fail.substr(pos, end - pos);
+        if (step == L"isp")
+            g_cfg.failIsp = true;
+        else if (step == L"download")
+            g_cfg.failDownload = true;
+        else if (step == L"ap")
+            g_cfg.failAp = true;
+        else if (!step.empty() && step != L"none")
+            g_cfg.notes += " bad FWL_DFU_FAIL step " + Narrow(step);
+        pos = end + 1;
+    }
+    g_cfg.log = Env(L"FWL_DFU_LOG");
+    g_cfg.bytes = Env(L"FWL_DFU_BYTES");
+    g_cfg.script = Env(L"FWL_DFU_SCRIPT");
 }
 
 // ---- log ----------------------------------------------------------------------
@@ -124,77 +142,77 @@ HANDLE g_log = INVALID_HANDLE_VALUE;
 SRWLOCK g_logLock = SRWLOCK_INIT;
 
 void WriteLine(const std::string& line, bool mayBlock = true) {
-  if (g_log == INVALID_HANDLE_VALUE) return;
-  // At process exit another thread may have died holding the lock.
-  if (mayBlock)
-    AcquireSRWLockExclusive(&g_logLock);
-  else if (!TryAcquireSRWLockExclusive(&g_logLock))
-    return;
-  std::string s = line + "\n";
-  DWORD written;
-  WriteFile(g_log, s.data(), DWORD(s.size()), &written, nullptr);
-  ReleaseSRWLockExclusive(&g_logLock);
+    if (g_log == INVALID_HANDLE_VALUE) return;
+    // At process exit another thread may have died holding the lock.
+    if (mayBlock)
+        AcquireSRWLockExclusive(&g_logLock);
+    else if (!TryAcquireSRWLockExclusive(&g_logLock))
+        return;
+    std::string s = line + "\n";
+    DWORD written;
+    WriteFile(g_log, s.data(), DWORD(s.size()), &written, nullptr);
+    ReleaseSRWLockExclusive(&g_logLock);
 }
 
 std::string Format(const char* fmt, ...) {
-  char buf[512];
-  va_list ap;
-  va_start(ap, fmt);
-  int n = vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  if (n < 0) return {};
-  return std::string(buf, size_t(n) < sizeof buf ? size_t(n) : sizeof buf - 1);
+    char buf[512];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    if (n < 0) return {};
+    return std::string(buf, size_t(n) < sizeof buf ? size_t(n) : sizeof buf - 1);
 }
 
 // ---- polls: per-thread counts for the log, and who polled during each call ----
 
 struct PollThread {
-  std::atomic<DWORD> tid{0};
-  std::atomic<uint32_t> last{0};
-  std::atomic<uint32_t> count{0};
+    std::atomic<DWORD> tid{0};
+    std::atomic<uint32_t> last{0};
+    std::atomic<uint32_t> count{0};
 };
 constexpr int kPollThreads = 32;
 PollThread g_pollThreads[kPollThreads];
 
 PollThread* PollSlot(DWORD tid) {
-  for (auto& s : g_pollThreads) {
-    DWORD cur = s.tid.load();
-    if (cur == tid) return &s;
-    if (cur == 0) {
-      DWORD expected = 0;
-      if (s.tid.compare_exchange_strong(expected, tid) || expected == tid) return &s;
+    for (auto& s : g_pollThreads) {
+        DWORD cur = s.tid.load();
+        if (cur == tid) return &s;
+        if (cur == 0) {
+            DWORD expected = 0;
+            if (s.tid.compare_exchange_strong(expected, tid) || expected == tid) return &s;
+        }
     }
-  }
-  return nullptr;
+    return nullptr;
 }
 
 struct Active {
-  std::atomic<int> on{0};
-  std::atomic<uint32_t> polls{0};
-  std::atomic<DWORD> pollers[kMaxPollers];
+    std::atomic<int> on{0};
+    std::atomic<uint32_t> polls{0};
+    std::atomic<DWORD> pollers[kMaxPollers];
 };
 Active g_active[kFnCount];
 
 void AddTid(std::atomic<DWORD>* set, DWORD tid) {
-  for (int i = 0; i < kMaxPollers; ++i) {
-    DWORD cur = set[i].load();
-    if (cur == tid) return;
-    if (cur == 0) {
-      DWORD expected = 0;
-      if (set[i].compare_exchange_strong(expected, tid) || expected == tid) return;
+    for (int i = 0; i < kMaxPollers; ++i) {
+        DWORD cur = set[i].load();
+        if (cur == tid) return;
+        if (cur == 0) {
+            DWORD expected = 0;
+            if (set[i].compare_exchange_strong(expected, tid) || expected == tid) return;
+        }
     }
-  }
 }
 
 std::string PollersText(const Active& a) {
-  std::string s;
-  for (const auto& p : a.pollers) {
-    DWORD t = p.load();
-    if (!t) break;
-    if (!s.empty()) s += ",";
-    s += std::to_string(t);
-  }
-  return s.empty() ? "-" : s;
+    std::string s;
+    for (const auto& p : a.pollers) {
+        DWORD t = p.load();
+        if (!t) break;
+        if (!s.empty()) s += ",";
+        s += std::to_string(t);
+    }
+    return s.empty() ? "-" : s;
 }
 
 std::atomic<int> g_inside{0};
@@ -210,263 +228,266 @@ std::atomic<bool> g_loader{false};     // ISP succeeded, no AP since
 std::atomic<bool> g_delivered{false};  // a download succeeded since the ISP
 
 void SetReading(uint32_t r) {
-  AcquireSRWLockExclusive(&g_stateLock);
-  g_searchEnd = 0;
-  g_reading = r;
-  ReleaseSRWLockExclusive(&g_stateLock);
+    AcquireSRWLockExclusive(&g_stateLock);
+    g_searchEnd = 0;
+    g_reading = r;
+    ReleaseSRWLockExclusive(&g_stateLock);
 }
 
 // Ends a search that is due; returns the reading.
 uint32_t CurrentReading() {
-  uint32_t r = g_reading.load();
-  if (r != kSearching) return r;
-  uint64_t end = g_searchEnd.load();
-  if (end == 0 || NowMs() < end) return r;
-  AcquireSRWLockExclusive(&g_stateLock);
-  if (g_searchEnd.load() == end) {
-    g_searchEnd = 0;
-    g_reading = 0;
-  }
-  r = g_reading.load();
-  ReleaseSRWLockExclusive(&g_stateLock);
-  return r;
+    uint32_t r = g_reading.load();
+    if (r != kSearching) return r;
+    uint64_t end = g_searchEnd.load();
+    if (end == 0 || NowMs() < end) return r;
+    AcquireSRWLockExclusive(&g_stateLock);
+    if (g_searchEnd.load() == end) {
+        g_searchEnd = 0;
+        g_reading = 0;
+    }
+    r = g_reading.load();
+    ReleaseSRWLockExclusive(&g_stateLock);
+    return r;
 }
 
 // ---- reading the caller's buffer --------------------------------------------
 
 bool Readable(DWORD protect) {
-  if (protect & (PAGE_GUARD | PAGE_NOACCESS)) return false;
-  return (protect & (PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                     PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)) != 0;
+    if (protect & (PAGE_GUARD | PAGE_NOACCESS)) return false;
+    return (protect & (PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                       PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)) != 0;
 }
 
 // Copies n bytes, checking first that the memory is there: a buffer freed or
 // unmapped under the transfer gives false instead of a crash.
 bool ReadChecked(const uint8_t* src, size_t n, uint8_t* dst) {
-  while (n > 0) {
-    MEMORY_BASIC_INFORMATION mbi;
-    if (VirtualQuery(src, &mbi, sizeof mbi) == 0) return false;
-    if (mbi.State != MEM_COMMIT || !Readable(mbi.Protect)) return false;
-    uintptr_t regionEnd = uintptr_t(mbi.BaseAddress) + mbi.RegionSize;
-    size_t take = regionEnd - uintptr_t(src);
-    if (take > n) take = n;
-    memcpy(dst, src, take);
-    src += take;
-    dst += take;
-    n -= take;
-  }
-  return true;
+    while (n > 0) {
+        MEMORY_BASIC_INFORMATION mbi;
+        if (VirtualQuery(src, &mbi, sizeof mbi) == 0) return false;
+        if (mbi.State != MEM_COMMIT || !Readable(mbi.Protect)) return false;
+        uintptr_t regionEnd = uintptr_t(mbi.BaseAddress) + mbi.RegionSize;
+        size_t take = regionEnd - uintptr_t(src);
+        if (take > n) take = n;
+        memcpy(dst, src, take);
+        src += take;
+        dst += take;
+        n -= take;
+    }
+    return true;
 }
 
 uint32_t Sum16(const uint8_t* p, size_t n, uint32_t sum = 0) {
-  for (size_t i = 0; i < n; ++i) sum += p[i];
-  return sum & 0xFFFF;
+    for (size_t i = 0; i < n; ++i) sum += p[i];
+    return sum & 0xFFFF;
 }
 
 void WriteBytesFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-  if (path.empty()) return;
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    WriteLine("error cannot create bytes file " + Narrow(path));
-    return;
-  }
-  size_t off = 0;
-  while (off < bytes.size()) {
-    DWORD chunk = DWORD(bytes.size() - off > (1u << 20) ? (1u << 20) : bytes.size() - off);
-    DWORD written = 0;
-    if (!WriteFile(h, bytes.data() + off, chunk, &written, nullptr) || written == 0) break;
-    off += written;
-  }
-  CloseHandle(h);
+    if (path.empty()) return;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        WriteLine("error cannot create bytes file " + Narrow(path));
+        return;
+    }
+    size_t off = 0;
+    while (off < bytes.size()) {
+        DWORD chunk = DWORD(bytes.size() - off > (1u << 20) ? (1u << 20) : bytes.size() - off);
+        DWORD written = 0;
+        if (!WriteFile(h, bytes.data() + off, chunk, &written, nullptr) || written == 0) break;
+        off += written;
+    }
+    CloseHandle(h);
 }
 
 // Argument checks shared by both modes.
 Check CheckDownloadArgs(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) {
-  if (zero != 0) return kCheckBadZero;
-  if (sum > 0xFFFF) return kCheckSumRange;
-  if (count > g_cfg.capacity) return kCheckTooBig;
-  if (!data && count) return kCheckNullData;
-  return kCheckOk;
+    if (zero != 0) return kCheckBadZero;
+    if (sum > 0xFFFF) return kCheckSumRange;
+    if (count > g_cfg.capacity) return kCheckTooBig;
+    if (!data && count) return kCheckNullData;
+    return kCheckOk;
 }
 
 // ---- scripted mode ---------------------------------------------------------------
 
 struct Script {
-  SRWLOCK lock = SRWLOCK_INIT;
-  std::atomic<Shared*> shm{nullptr};
-  HANDLE mapping = nullptr;
-  HANDLE entered[kFnCount] = {};
-  HANDLE released[kFnCount] = {};
-  HANDLE exited[kFnCount] = {};
-  HANDLE polled = nullptr;
-  bool reportedMissing = false;
+    SRWLOCK lock = SRWLOCK_INIT;
+    std::atomic<Shared*> shm{nullptr};
+    HANDLE mapping = nullptr;
+    HANDLE entered[kFnCount] = {};
+    HANDLE released[kFnCount] = {};
+    HANDLE exited[kFnCount] = {};
+    HANDLE polled = nullptr;
+    bool reportedMissing = false;
 };
 Script g_script;
 
-bool Scripted() { return !g_cfg.script.empty(); }
+bool Scripted() {
+    return !g_cfg.script.empty();
+}
 
 void CloseScript() {
-  Shared* s = g_script.shm.exchange(nullptr);
-  if (s) UnmapViewOfFile(s);
-  for (HANDLE* set : {g_script.entered, g_script.released, g_script.exited})
-    for (int i = 0; i < kFnCount; ++i)
-      if (set[i]) CloseHandle(set[i]), set[i] = nullptr;
-  if (g_script.polled) CloseHandle(g_script.polled), g_script.polled = nullptr;
-  if (g_script.mapping) CloseHandle(g_script.mapping), g_script.mapping = nullptr;
+    Shared* s = g_script.shm.exchange(nullptr);
+    if (s) UnmapViewOfFile(s);
+    for (HANDLE* set : {g_script.entered, g_script.released, g_script.exited})
+        for (int i = 0; i < kFnCount; ++i)
+            if (set[i]) CloseHandle(set[i]), set[i] = nullptr;
+    if (g_script.polled) CloseHandle(g_script.polled), g_script.polled = nullptr;
+    if (g_script.mapping) CloseHandle(g_script.mapping), g_script.mapping = nullptr;
 }
 
 // Opens the test's block and events; tried again at every call until it works,
 // so the program may be started before the test is ready.
 Shared* ScriptShm() {
-  Shared* s = g_script.shm.load();
-  if (s) return s;
-  AcquireSRWLockExclusive(&g_script.lock);
-  s = g_script.shm.load();
-  if (!s) {
-    const std::wstring& name = g_cfg.script;
-    const DWORD ev = SYNCHRONIZE | EVENT_MODIFY_STATE;
-    bool ok = true;
-    g_script.mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, MappingName(name).c_str());
-    ok = g_script.mapping != nullptr;
-    for (int i = 0; ok && i < kFnCount; ++i) {
-      ok = (g_script.entered[i] = OpenEventW(ev, FALSE, EventName(name, kEvEntered, i).c_str())) &&
-           (g_script.released[i] = OpenEventW(ev, FALSE, EventName(name, kEvReleased, i).c_str())) &&
-           (g_script.exited[i] = OpenEventW(ev, FALSE, EventName(name, kEvExited, i).c_str()));
+    Shared* s = g_script.shm.load();
+    if (s) return s;
+    AcquireSRWLockExclusive(&g_script.lock);
+    s = g_script.shm.load();
+    if (!s) {
+        const std::wstring& name = g_cfg.script;
+        const DWORD ev = SYNCHRONIZE | EVENT_MODIFY_STATE;
+        bool ok = true;
+        g_script.mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, MappingName(name).c_str());
+        ok = g_script.mapping != nullptr;
+        for (int i = 0; ok && i < kFnCount; ++i) {
+            ok = (g_script.entered[i] = OpenEventW(ev, FALSE, EventName(name, kEvEntered, i).c_str())) &&
+                 (g_script.released[i] = OpenEventW(ev, FALSE, EventName(name, kEvReleased, i).c_str())) &&
+                 (g_script.exited[i] = OpenEventW(ev, FALSE, EventName(name, kEvExited, i).c_str()));
+        }
+        if (ok) ok = (g_script.polled = OpenEventW(ev, FALSE, EventName(name, kEvPolled).c_str())) != nullptr;
+        Shared* view = nullptr;
+        if (ok) {
+            view = static_cast<Shared*>(
+                MapViewOfFile(g_script.mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Shared)));
+            ok = view && view->magic == kMagic && view->version == kVersion &&
+                 view->size == LONG(sizeof(Shared));
+            if (!ok && view) UnmapViewOfFile(view);
+        }
+        if (ok) {
+            InterlockedExchange(&view->dllProcessId, LONG(GetCurrentProcessId()));
+            g_script.shm = s = view;
+            WriteLine(Format("script %s attached", Narrow(name).c_str()));
+        } else {
+            CloseScript();
+            if (!g_script.reportedMissing) {
+                g_script.reportedMissing = true;
+                WriteLine(Format("error script %s not found or not usable; calls fail until it is",
+                                 Narrow(name).c_str()));
+            }
+        }
     }
-    if (ok) ok = (g_script.polled = OpenEventW(ev, FALSE, EventName(name, kEvPolled).c_str())) != nullptr;
-    Shared* view = nullptr;
-    if (ok) {
-      view = static_cast<Shared*>(MapViewOfFile(g_script.mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Shared)));
-      ok = view && view->magic == kMagic && view->version == kVersion && view->size == LONG(sizeof(Shared));
-      if (!ok && view) UnmapViewOfFile(view);
-    }
-    if (ok) {
-      InterlockedExchange(&view->dllProcessId, LONG(GetCurrentProcessId()));
-      g_script.shm = s = view;
-      WriteLine(Format("script %s attached", Narrow(name).c_str()));
-    } else {
-      CloseScript();
-      if (!g_script.reportedMissing) {
-        g_script.reportedMissing = true;
-        WriteLine(Format("error script %s not found or not usable; calls fail until it is",
-                         Narrow(name).c_str()));
-      }
-    }
-  }
-  ReleaseSRWLockExclusive(&g_script.lock);
-  return s;
+    ReleaseSRWLockExclusive(&g_script.lock);
+    return s;
 }
 
 std::wstring BytesPath(Shared* s) {
-  if (s && s->bytesPath[0]) {
-    wchar_t buf[kPathChars];
-    memcpy(buf, const_cast<const wchar_t*>(s->bytesPath), sizeof buf);
-    buf[kPathChars - 1] = 0;
-    return buf;
-  }
-  return g_cfg.bytes;
+    if (s && s->bytesPath[0]) {
+        wchar_t buf[kPathChars];
+        memcpy(buf, const_cast<const wchar_t*>(s->bytesPath), sizeof buf);
+        buf[kPathChars - 1] = 0;
+        return buf;
+    }
+    return g_cfg.bytes;
 }
 
 // Records the entry, lets the test see it and waits for its release.
 // Returns the test's result (0 when the test never released it).
 uint32_t ScriptedWait(Shared* s, int fn, const uint32_t args[4], Check check) {
-  CallSlot& c = s->calls[fn];
-  for (int i = 0; i < 4; ++i) c.args[i] = LONG(args[i]);
-  c.threadId = LONG(GetCurrentThreadId());
-  c.pollsDuring = 0;
-  for (auto& p : c.pollers) p = 0;
-  c.pollerCount = 0;
-  c.check = check;
-  c.checkAtExit = kCheckNone;
-  InterlockedExchange(&c.active, 1);
-  InterlockedIncrement(&c.entered);
-  SetEvent(g_script.entered[fn]);
+    CallSlot& c = s->calls[fn];
+    for (int i = 0; i < 4; ++i) c.args[i] = LONG(args[i]);
+    c.threadId = LONG(GetCurrentThreadId());
+    c.pollsDuring = 0;
+    for (auto& p : c.pollers) p = 0;
+    c.pollerCount = 0;
+    c.check = check;
+    c.checkAtExit = kCheckNone;
+    InterlockedExchange(&c.active, 1);
+    InterlockedIncrement(&c.entered);
+    SetEvent(g_script.entered[fn]);
 
-  if (InterlockedCompareExchange(&c.autoRelease, 0, 0))
-    return uint32_t(c.autoResult);
-  // Calls of one function are serialised, so this thread alone moves `taken`.
-  const LONG want = c.taken + 1;
-  uint64_t deadline = NowMs() + g_cfg.scriptTimeoutMs;
-  while (InterlockedCompareExchange(&c.released, 0, 0) - want < 0) {
-    uint64_t now = NowMs();
-    if (now >= deadline) {
-      InterlockedIncrement(&s->timeouts);
-      WriteLine(Format("error %s not released within %u ms; returning 0", FnName(fn),
-                       g_cfg.scriptTimeoutMs));
-      return 0;
+    if (InterlockedCompareExchange(&c.autoRelease, 0, 0)) return uint32_t(c.autoResult);
+    // Calls of one function are serialised, so this thread alone moves `taken`.
+    const LONG want = c.taken + 1;
+    uint64_t deadline = NowMs() + g_cfg.scriptTimeoutMs;
+    while (InterlockedCompareExchange(&c.released, 0, 0) - want < 0) {
+        uint64_t now = NowMs();
+        if (now >= deadline) {
+            InterlockedIncrement(&s->timeouts);
+            WriteLine(
+                Format("error %s not released within %u ms; returning 0", FnName(fn), g_cfg.scriptTimeoutMs));
+            return 0;
+        }
+        WaitForSingleObject(g_script.released[fn], DWORD(deadline - now));
     }
-    WaitForSingleObject(g_script.released[fn], DWORD(deadline - now));
-  }
-  InterlockedExchange(&c.taken, want);
-  return uint32_t(c.results[(want - 1) % kResultRing]);
+    InterlockedExchange(&c.taken, want);
+    return uint32_t(c.results[(want - 1) % kResultRing]);
 }
 
 void ScriptedExit(Shared* s, int fn, uint32_t result) {
-  CallSlot& c = s->calls[fn];
-  c.lastResult = LONG(result);
-  InterlockedExchange(&c.active, 0);
-  InterlockedIncrement(&c.exited);
-  SetEvent(g_script.exited[fn]);
+    CallSlot& c = s->calls[fn];
+    c.lastResult = LONG(result);
+    InterlockedExchange(&c.active, 0);
+    InterlockedIncrement(&c.exited);
+    SetEvent(g_script.exited[fn]);
 }
 
 // ---- one call of ISP/Download/AP ------------------------------------------------
 
 class Call {
- public:
-  // s: the test's block in scripted mode, else null.
-  Call(int fn, Shared* s) : fn_(fn), s_(s), start_(SinceLoad()) {
-    int in = ++g_inside;
-    int max = g_maxInside.load();
-    while (in > max && !g_maxInside.compare_exchange_weak(max, in)) {
+public:
+    // s: the test's block in scripted mode, else null.
+    Call(int fn, Shared* s) : fn_(fn), s_(s), start_(SinceLoad()) {
+        int in = ++g_inside;
+        int max = g_maxInside.load();
+        while (in > max && !g_maxInside.compare_exchange_weak(max, in)) {
+        }
+        if (s_) {
+            InterlockedIncrement(&s_->inside);
+            LONG m = s_->maxInside;
+            while (in > m) {
+                LONG seen = InterlockedCompareExchange(&s_->maxInside, in, m);
+                if (seen == m) break;
+                m = seen;
+            }
+        }
+        AcquireSRWLockExclusive(&g_fnLock[fn]);
+        Active& a = g_active[fn];
+        a.polls = 0;
+        for (auto& p : a.pollers) p = 0;
+        a.on = 1;
     }
-    if (s_) {
-      InterlockedIncrement(&s_->inside);
-      LONG m = s_->maxInside;
-      while (in > m) {
-        LONG seen = InterlockedCompareExchange(&s_->maxInside, in, m);
-        if (seen == m) break;
-        m = seen;
-      }
+    // Writes the call's line, then lets the test see the return.
+    uint32_t Finish(const std::string& callText, uint32_t result, const std::string& extra) {
+        Active& a = g_active[fn_];
+        a.on = 0;
+        WriteLine(Format("%s = %u tid=%lu t=%llu-%llu polls=%u pollers=%s", callText.c_str(), result,
+                         GetCurrentThreadId(), (unsigned long long)start_, (unsigned long long)SinceLoad(),
+                         a.polls.load(), PollersText(a).c_str()) +
+                  extra);
+        if (s_) {
+            InterlockedDecrement(&s_->inside);
+            ScriptedExit(s_, fn_, result);
+        }
+        ReleaseSRWLockExclusive(&g_fnLock[fn_]);
+        --g_inside;
+        return result;
     }
-    AcquireSRWLockExclusive(&g_fnLock[fn]);
-    Active& a = g_active[fn];
-    a.polls = 0;
-    for (auto& p : a.pollers) p = 0;
-    a.on = 1;
-  }
-  // Writes the call's line, then lets the test see the return.
-  uint32_t Finish(const std::string& callText, uint32_t result, const std::string& extra) {
-    Active& a = g_active[fn_];
-    a.on = 0;
-    WriteLine(Format("%s = %u tid=%lu t=%llu-%llu polls=%u pollers=%s", callText.c_str(), result,
-                     GetCurrentThreadId(), (unsigned long long)start_,
-                     (unsigned long long)SinceLoad(), a.polls.load(), PollersText(a).c_str()) +
-              extra);
-    if (s_) {
-      InterlockedDecrement(&s_->inside);
-      ScriptedExit(s_, fn_, result);
-    }
-    ReleaseSRWLockExclusive(&g_fnLock[fn_]);
-    --g_inside;
-    return result;
-  }
 
- private:
-  int fn_;
-  Shared* s_;
-  uint64_t start_;
+private:
+    int fn_;
+    Shared* s_;
+    uint64_t start_;
 };
 
 // Waits until the search that DFU_Reset_To_ISP began is over.
 void AwaitSearch() {
-  for (;;) {
-    uint64_t end = g_searchEnd.load();
-    uint64_t now = NowMs();
-    if (end == 0 || now >= end) break;
-    Sleep(DWORD(end - now > 50 ? 50 : end - now));
-  }
-  CurrentReading();
+    for (;;) {
+        uint64_t end = g_searchEnd.load();
+        uint64_t now = NowMs();
+        if (end == 0 || now >= end) break;
+        Sleep(DWORD(end - now > 50 ? 50 : end - now));
+    }
+    CurrentReading();
 }
 
 }  // namespace
@@ -474,200 +495,200 @@ void AwaitSearch() {
 // ---- entry points ------------------------------------------------------------------
 
 extern "C" uint32_t __stdcall DFU_Reset_To_ISP(uint32_t a, uint32_t b) {
-  Shared* s = Scripted() ? ScriptShm() : nullptr;
-  Call call(kIsp, s);
-  std::string text = Format("DFU_Reset_To_ISP(%u, %u)", a, b);
-  Check check = (a == kIspA && b == kIspB) ? kCheckOk : kCheckBadId;
-  if (Scripted()) {
-    if (!s) return call.Finish(text, 0, " check=no-script");
-    uint32_t args[4] = {a, b, 0, 0};
-    uint32_t r = ScriptedWait(s, kIsp, args, check);
-    g_loader = r != 0;
+    Shared* s = Scripted() ? ScriptShm() : nullptr;
+    Call call(kIsp, s);
+    std::string text = Format("DFU_Reset_To_ISP(%u, %u)", a, b);
+    Check check = (a == kIspA && b == kIspB) ? kCheckOk : kCheckBadId;
+    if (Scripted()) {
+        if (!s) return call.Finish(text, 0, " check=no-script");
+        uint32_t args[4] = {a, b, 0, 0};
+        uint32_t r = ScriptedWait(s, kIsp, args, check);
+        g_loader = r != 0;
+        g_delivered = false;
+        s->calls[kIsp].checkAtExit = check;
+        return call.Finish(text, r, std::string(" check=") + CheckName(check));
+    }
+    if (check == kCheckOk && g_cfg.failIsp) check = kCheckInjected;
+    // The search starts anew; a device that does not answer is searched for forever.
+    AcquireSRWLockExclusive(&g_stateLock);
+    g_reading = kSearching;
+    g_searchEnd = check == kCheckOk ? NowMs() + g_cfg.searchMs : 0;
+    ReleaseSRWLockExclusive(&g_stateLock);
+    g_loader = check == kCheckOk;
     g_delivered = false;
-    s->calls[kIsp].checkAtExit = check;
-    return call.Finish(text, r, std::string(" check=") + CheckName(check));
-  }
-  if (check == kCheckOk && g_cfg.failIsp) check = kCheckInjected;
-  // The search starts anew; a device that does not answer is searched for forever.
-  AcquireSRWLockExclusive(&g_stateLock);
-  g_reading = kSearching;
-  g_searchEnd = check == kCheckOk ? NowMs() + g_cfg.searchMs : 0;
-  ReleaseSRWLockExclusive(&g_stateLock);
-  g_loader = check == kCheckOk;
-  g_delivered = false;
-  return call.Finish(text, check == kCheckOk, std::string(" check=") + CheckName(check));
+    return call.Finish(text, check == kCheckOk, std::string(" check=") + CheckName(check));
 }
 
-extern "C" uint32_t __stdcall DFU_Download(const uint8_t* data, uint32_t zero, uint32_t count,
-                                           uint32_t sum) {
-  Shared* s = Scripted() ? ScriptShm() : nullptr;
-  Call call(kDownload, s);
-  std::string text = Format("DFU_Download(0x%08lX, %u, %u, %u)", (unsigned long)uintptr_t(data),
-                            zero, count, sum);
-  Check check = g_loader ? CheckDownloadArgs(data, zero, count, sum) : kCheckNoIsp;
-  std::vector<uint8_t> got;
+extern "C" uint32_t __stdcall DFU_Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) {
+    Shared* s = Scripted() ? ScriptShm() : nullptr;
+    Call call(kDownload, s);
+    std::string text =
+        Format("DFU_Download(0x%08lX, %u, %u, %u)", (unsigned long)uintptr_t(data), zero, count, sum);
+    Check check = g_loader ? CheckDownloadArgs(data, zero, count, sum) : kCheckNoIsp;
+    std::vector<uint8_t> got;
 
-  if (Scripted()) {
-    if (!s) return call.Finish(text, 0, " check=no-script");
-    // The bytes are read before the test sees the entry, and again when it
-    // releases the call: a buffer changed or freed meanwhile shows.
-    bool read = false;
-    if (check == kCheckOk || check == kCheckNoIsp) {
-      Check argCheck = CheckDownloadArgs(data, zero, count, sum);
-      if (argCheck == kCheckOk) {
-        got.resize(count);
-        read = ReadChecked(data, count, got.data());
-        if (!read) got.clear();
-        if (check == kCheckOk)
-          check = !read ? kCheckUnreadable
-                        : Sum16(got.data(), got.size()) != sum ? kCheckSumMismatch : kCheckOk;
-      }
+    if (Scripted()) {
+        if (!s) return call.Finish(text, 0, " check=no-script");
+        // The bytes are read before the test sees the entry, and again when it
+        // releases the call: a buffer changed or freed meanwhile shows.
+        bool read = false;
+        if (check == kCheckOk || check == kCheckNoIsp) {
+            Check argCheck = CheckDownloadArgs(data, zero, count, sum);
+            if (argCheck == kCheckOk) {
+                got.resize(count);
+                read = ReadChecked(data, count, got.data());
+                if (!read) got.clear();
+                if (check == kCheckOk)
+                    check = !read                                  ? kCheckUnreadable
+                            : Sum16(got.data(), got.size()) != sum ? kCheckSumMismatch
+                                                                   : kCheckOk;
+            }
+        }
+        s->receivedCount = LONG(got.size());
+        s->receivedSum = LONG(Sum16(got.data(), got.size()));
+        WriteBytesFile(BytesPath(s), got);
+        uint32_t args[4] = {uint32_t(uintptr_t(data)), zero, count, sum};
+        uint32_t r = ScriptedWait(s, kDownload, args, check);
+        Check atExit = check;
+        if (read) {
+            std::vector<uint8_t> again(count);
+            if (!ReadChecked(data, count, again.data()))
+                atExit = kCheckUnreadable;
+            else if (again != got)
+                atExit = kCheckChanged;
+        }
+        s->calls[kDownload].checkAtExit = atExit;
+        g_delivered = r != 0;
+        return call.Finish(text, r, Format(" check=%s entry_check=%s", CheckName(atExit), CheckName(check)));
     }
-    s->receivedCount = LONG(got.size());
-    s->receivedSum = LONG(Sum16(got.data(), got.size()));
-    WriteBytesFile(BytesPath(s), got);
-    uint32_t args[4] = {uint32_t(uintptr_t(data)), zero, count, sum};
-    uint32_t r = ScriptedWait(s, kDownload, args, check);
-    Check atExit = check;
-    if (read) {
-      std::vector<uint8_t> again(count);
-      if (!ReadChecked(data, count, again.data()))
-        atExit = kCheckUnreadable;
-      else if (again != got)
-        atExit = kCheckChanged;
-    }
-    s->calls[kDownload].checkAtExit = atExit;
-    g_delivered = r != 0;
-    return call.Finish(text, r,
-                       Format(" check=%s entry_check=%s", CheckName(atExit), CheckName(check)));
-  }
 
-  if (check == kCheckOk) {
-    AwaitSearch();
-    SetReading(0);
-    got.resize(count);
-    // Paced by the rate: the bytes are read as they go, as a device would.
-    const uint32_t chunk = g_cfg.rate == 0 ? (1u << 16)
-                           : g_cfg.rate / 100 < 64 ? 64
-                           : g_cfg.rate / 100 > (1u << 16) ? (1u << 16) : g_cfg.rate / 100;
-    const uint64_t t0 = NowMs();
-    const uint32_t stopAt = g_cfg.failDownload ? count / 2 : count;
-    uint32_t sent = 0, running = 0;
-    while (sent < stopAt) {
-      uint32_t n = stopAt - sent < chunk ? stopAt - sent : chunk;
-      if (!ReadChecked(data + sent, n, got.data() + sent)) {
-        check = kCheckUnreadable;
-        break;
-      }
-      running = Sum16(got.data() + sent, n, running);
-      sent += n;
-      if (g_cfg.rate) {
-        uint64_t due = t0 + uint64_t(sent) * 1000 / g_cfg.rate;
-        uint64_t now = NowMs();
-        if (due > now) Sleep(DWORD(due - now));
-      }
-      SetReading(uint32_t(uint64_t(sent) * 100 / count));
-    }
-    got.resize(sent);
     if (check == kCheckOk) {
-      if (g_cfg.failDownload)
-        check = kCheckInjected;
-      else if (running != sum)
-        check = kCheckSumMismatch;
+        AwaitSearch();
+        SetReading(0);
+        got.resize(count);
+        // Paced by the rate: the bytes are read as they go, as a device would.
+        const uint32_t chunk = g_cfg.rate == 0                 ? (1u << 16)
+                               : g_cfg.rate / 100 < 64         ? 64
+                               : g_cfg.rate / 100 > (1u << 16) ? (1u << 16)
+                                                               : g_cfg.rate / 100;
+        const uint64_t t0 = NowMs();
+        const uint32_t stopAt = g_cfg.failDownload ? count / 2 : count;
+        uint32_t sent = 0, running = 0;
+        while (sent < stopAt) {
+            uint32_t n = stopAt - sent < chunk ? stopAt - sent : chunk;
+            if (!ReadChecked(data + sent, n, got.data() + sent)) {
+                check = kCheckUnreadable;
+                break;
+            }
+            running = Sum16(got.data() + sent, n, running);
+            sent += n;
+            if (g_cfg.rate) {
+                uint64_t due = t0 + uint64_t(sent) * 1000 / g_cfg.rate;
+                uint64_t now = NowMs();
+                if (due > now) Sleep(DWORD(due - now));
+            }
+            SetReading(uint32_t(uint64_t(sent) * 100 / count));
+        }
+        got.resize(sent);
+        if (check == kCheckOk) {
+            if (g_cfg.failDownload)
+                check = kCheckInjected;
+            else if (running != sum)
+                check = kCheckSumMismatch;
+        }
+        if (count == 0 && check == kCheckOk) SetReading(100);
+        WriteBytesFile(g_cfg.bytes, got);
     }
-    if (count == 0 && check == kCheckOk) SetReading(100);
-    WriteBytesFile(g_cfg.bytes, got);
-  }
-  g_delivered = check == kCheckOk;
-  return call.Finish(text, check == kCheckOk, std::string(" check=") + CheckName(check));
+    g_delivered = check == kCheckOk;
+    return call.Finish(text, check == kCheckOk, std::string(" check=") + CheckName(check));
 }
 
 extern "C" uint32_t __stdcall DFU_Reset_To_AP() {
-  Shared* s = Scripted() ? ScriptShm() : nullptr;
-  Call call(kAp, s);
-  const std::string text = "DFU_Reset_To_AP()";
-  Check check = g_delivered ? kCheckOk : kCheckNoDownload;
-  if (Scripted()) {
-    if (!s) return call.Finish(text, 0, " check=no-script");
-    uint32_t args[4] = {0, 0, 0, 0};
-    uint32_t r = ScriptedWait(s, kAp, args, check);
-    if (r) g_loader = g_delivered = false;
-    s->calls[kAp].checkAtExit = check;
-    return call.Finish(text, r, std::string(" check=") + CheckName(check));
-  }
-  if (check == kCheckOk && g_cfg.failAp) check = kCheckInjected;
-  if (check == kCheckOk) g_loader = g_delivered = false;
-  return call.Finish(text, check == kCheckOk, std::string(" check=") + CheckName(check));
+    Shared* s = Scripted() ? ScriptShm() : nullptr;
+    Call call(kAp, s);
+    const std::string text = "DFU_Reset_To_AP()";
+    Check check = g_delivered ? kCheckOk : kCheckNoDownload;
+    if (Scripted()) {
+        if (!s) return call.Finish(text, 0, " check=no-script");
+        uint32_t args[4] = {0, 0, 0, 0};
+        uint32_t r = ScriptedWait(s, kAp, args, check);
+        if (r) g_loader = g_delivered = false;
+        s->calls[kAp].checkAtExit = check;
+        return call.Finish(text, r, std::string(" check=") + CheckName(check));
+    }
+    if (check == kCheckOk && g_cfg.failAp) check = kCheckInjected;
+    if (check == kCheckOk) g_loader = g_delivered = false;
+    return call.Finish(text, check == kCheckOk, std::string(" check=") + CheckName(check));
 }
 
 extern "C" uint32_t __stdcall DFU_Get_ProcessCount() {
-  const DWORD tid = GetCurrentThreadId();
-  uint32_t r;
-  Shared* s = nullptr;
-  if (Scripted() && (s = ScriptShm()) != nullptr) {
-    // Counted before the reading is taken: a poll counted after the test set
-    // a reading returns that reading.
-    LONG n = InterlockedIncrement(&s->polls);
-    s->lastPollThread = LONG(tid);
-    for (auto& c : s->calls) {
-      if (!c.active) continue;
-      InterlockedIncrement(&c.pollsDuring);
-      for (int i = 0; i < kMaxPollers; ++i) {
-        LONG prev = InterlockedCompareExchange(&c.pollers[i], LONG(tid), 0);
-        if (prev == 0) InterlockedIncrement(&c.pollerCount);
-        if (prev == 0 || prev == LONG(tid)) break;
-      }
+    const DWORD tid = GetCurrentThreadId();
+    uint32_t r;
+    Shared* s = nullptr;
+    if (Scripted() && (s = ScriptShm()) != nullptr) {
+        // Counted before the reading is taken: a poll counted after the test set
+        // a reading returns that reading.
+        LONG n = InterlockedIncrement(&s->polls);
+        s->lastPollThread = LONG(tid);
+        for (auto& c : s->calls) {
+            if (!c.active) continue;
+            InterlockedIncrement(&c.pollsDuring);
+            for (int i = 0; i < kMaxPollers; ++i) {
+                LONG prev = InterlockedCompareExchange(&c.pollers[i], LONG(tid), 0);
+                if (prev == 0) InterlockedIncrement(&c.pollerCount);
+                if (prev == 0 || prev == LONG(tid)) break;
+            }
+        }
+        r = uint32_t(InterlockedCompareExchange(&s->reading, 0, 0));
+        if (s->pollWaiting && n - s->pollTarget >= 0) SetEvent(g_script.polled);
+    } else {
+        r = Scripted() ? kSearching : CurrentReading();
     }
-    r = uint32_t(InterlockedCompareExchange(&s->reading, 0, 0));
-    if (s->pollWaiting && n - s->pollTarget >= 0) SetEvent(g_script.polled);
-  } else {
-    r = Scripted() ? kSearching : CurrentReading();
-  }
-  for (auto& a : g_active) {
-    if (!a.on) continue;
-    ++a.polls;
-    AddTid(a.pollers, tid);
-  }
-  if (PollThread* p = PollSlot(tid)) {
-    uint32_t k = ++p->count;
-    if (k == 1 || p->last.load() != r) {
-      p->last = r;
-      WriteLine(Format("DFU_Get_ProcessCount() = %u tid=%lu n=%u t=%llu", r, tid, k,
-                       (unsigned long long)SinceLoad()));
+    for (auto& a : g_active) {
+        if (!a.on) continue;
+        ++a.polls;
+        AddTid(a.pollers, tid);
     }
-  }
-  return r;
+    if (PollThread* p = PollSlot(tid)) {
+        uint32_t k = ++p->count;
+        if (k == 1 || p->last.load() != r) {
+            p->last = r;
+            WriteLine(Format("DFU_Get_ProcessCount() = %u tid=%lu n=%u t=%llu", r, tid, k,
+                             (unsigned long long)SinceLoad()));
+        }
+    }
+    return r;
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    DisableThreadLibraryCalls(instance);
-    g_t0 = NowMs();
-    ReadConfig();
-    if (!g_cfg.log.empty())
-      g_log = CreateFileW(g_cfg.log.c_str(), FILE_APPEND_DATA,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::string fail = g_cfg.failIsp || g_cfg.failDownload || g_cfg.failAp
-                           ? std::string(g_cfg.failIsp ? "isp," : "") +
-                                 (g_cfg.failDownload ? "download," : "") + (g_cfg.failAp ? "ap," : "")
-                           : std::string("none,");
-    fail.pop_back();
-    WriteLine(Format("load pid=%lu mode=%s%s search_ms=%u rate=%u capacity=%llu fail=%s",
-                     GetCurrentProcessId(), Scripted() ? "script:" : "default",
-                     Narrow(g_cfg.script).c_str(), g_cfg.searchMs, g_cfg.rate,
-                     (unsigned long long)g_cfg.capacity, fail.c_str()) +
-              g_cfg.notes);
-  } else if (reason == DLL_PROCESS_DETACH) {
-    const bool exiting = reserved != nullptr;
-    for (auto& p : g_pollThreads) {
-      if (!p.tid.load()) break;
-      WriteLine(Format("polls tid=%lu n=%u last=%u", p.tid.load(), p.count.load(), p.last.load()),
-                !exiting);
+    if (reason == DLL_PROCESS_ATTACH) {
+        DisableThreadLibraryCalls(instance);
+        g_t0 = NowMs();
+        ReadConfig();
+        if (!g_cfg.log.empty())
+            g_log = CreateFileW(g_cfg.log.c_str(), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+        std::string fail = g_cfg.failIsp || g_cfg.failDownload || g_cfg.failAp
+                               ? std::string(g_cfg.failIsp ? "isp," : "") +
+                                     (g_cfg.failDownload ? "download," : "") + (g_cfg.failAp ? "ap," : "")
+                               : std::string("none,");
+        fail.pop_back();
+        WriteLine(Format("load pid=%lu mode=%s%s search_ms=%u rate=%u capacity=%llu fail=%s",
+                         GetCurrentProcessId(), Scripted() ? "script:" : "default",
+                         Narrow(g_cfg.script).c_str(), g_cfg.searchMs, g_cfg.rate,
+                         (unsigned long long)g_cfg.capacity, fail.c_str()) +
+                  g_cfg.notes);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        const bool exiting = reserved != nullptr;
+        for (auto& p : g_pollThreads) {
+            if (!p.tid.load()) break;
+            WriteLine(Format("polls tid=%lu n=%u last=%u", p.tid.load(), p.count.load(), p.last.load()),
+                      !exiting);
+        }
+        WriteLine(Format("unload max_inside=%d", g_maxInside.load()), !exiting);
+        if (!exiting) CloseScript();
+        if (g_log != INVALID_HANDLE_VALUE) CloseHandle(g_log);
     }
-    WriteLine(Format("unload max_inside=%d", g_maxInside.load()), !exiting);
-    if (!exiting) CloseScript();
-    if (g_log != INVALID_HANDLE_VALUE) CloseHandle(g_log);
-  }
-  return TRUE;
+    return TRUE;
 }

@@ -45,7 +45,7 @@ const TBoxText& Transfer(TDownloadPlatform& platform, const TImageInfo& windowIn
     return kDownloadDoneBox;
 }
 
-} // namespace
+}  // namespace
 
 uint32_t RunDownloadWorker(TDownloadPlatform& platform, const TImageInfo& windowInfo,
                            std::atomic<bool>& downloadBusy) noexcept {
@@ -60,7 +60,8 @@ uint32_t RunDownloadWorker(TDownloadPlatform& platform, const TImageInfo& window
                 return true;
             },
             false);
-        ShowOutcome(platform, hourglass ? Transfer(platform, windowInfo, downloadBusy) : kEnterLoaderFailedBox);
+        ShowOutcome(platform,
+                    hourglass ? Transfer(platform, windowInfo, downloadBusy) : kEnterLoaderFailedBox);
         // Also after a failed attempt to put it on: the default cursor is harmless.
         OrOnThrow(
             [&] {
@@ -104,8 +105,7 @@ bool TWorkerGate::WaitIdleFor(std::chrono::milliseconds limit) {
 }
 
 TPollAction DecidePoll(uint32_t reading, uint16_t currentPercent) noexcept {
-    if (reading == kSearchingReading)
-        return {TPollKind::Searching, 0, kSearchingCaption, kSearchingIcon};
+    if (reading == kSearchingReading) return {TPollKind::Searching, 0, kSearchingCaption, kSearchingIcon};
     if (reading == static_cast<uint32_t>(currentPercent)) return {};
     return {TPollKind::Loading, static_cast<uint16_t>(reading), kLoadingCaption, kLoadingIcon};
 }

@@ -30,13 +30,14 @@ struct TBoxText {
 };
 
 inline constexpr TBoxText kConfirmDownloadBox{" Загрузить программу ? ", " Подтверждение файла",
-                                             kBoxYesNo | kBoxIconWarning};
+                                              kBoxYesNo | kBoxIconWarning};
 inline constexpr TBoxText kEnterLoaderFailedBox{"Ошибка перехода в режим загрузки  ", "Предупреждение",
-                                               kBoxOk | kBoxIconWarning};
+                                                kBoxOk | kBoxIconWarning};
 inline constexpr TBoxText kDownloadFailedBox{"Ошибка загрузки ", "Предупреждение", kBoxOk | kBoxIconWarning};
 inline constexpr TBoxText kLeaveLoaderFailedBox{"Ошибка выхода из режима загрузки  ", "Предупреждение",
-                                               kBoxOk | kBoxIconWarning};
-inline constexpr TBoxText kDownloadDoneBox{"Загрузка завершена  ", "Поздравление", kBoxOk | kBoxIconInformation};
+                                                kBoxOk | kBoxIconWarning};
+inline constexpr TBoxText kDownloadDoneBox{"Загрузка завершена  ", "Поздравление",
+                                           kBoxOk | kBoxIconInformation};
 
 // The device library's fixed arguments.
 inline constexpr uint32_t kIspArg1 = 3690;
@@ -116,9 +117,9 @@ enum class TPollKind {
 
 struct TPollAction {
     TPollKind Kind = TPollKind::Nothing;
-    uint16_t Percent = 0;         // Loading: the bar's new percentage
-    std::string_view Caption;     // Searching, Loading
-    int IconIndex = kNoIcon;      // Searching, Loading
+    uint16_t Percent = 0;      // Loading: the bar's new percentage
+    std::string_view Caption;  // Searching, Loading
+    int IconIndex = kNoIcon;   // Searching, Loading
 };
 
 // What one reading of DFU_Get_ProcessCount does to the display, given the

@@ -57,7 +57,7 @@ std::string Join(std::string_view label, std::string_view value) {
     return text;
 }
 
-} // namespace
+}  // namespace
 
 TImageKind OpenKindOf(std::string_view fileName) {
     const std::string ext = UpperExt(fileName);

@@ -19,10 +19,10 @@ namespace {
 // ---------------------------------------------------------------------------
 // Text handling
 
-using rt::HexDigitValue;
-using rt::kNotHexDigit;
 using hextext::DecodeFour;
 using hextext::ForEachLine;
+using rt::HexDigitValue;
+using rt::kNotHexDigit;
 #if defined(__SSE2__)
 using hextext::DecodeEight;
 #endif
@@ -51,15 +51,13 @@ inline uint32_t HexField(const char* p, std::string_view suffix = {}) {
 }
 
 [[noreturn]] void PastTop(uint64_t lineNumber) {
-    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) +
-                            " runs past address FFFFFFFF");
+    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) + " runs past address FFFFFFFF");
 }
 
 // The text may change between the passes (the file is closed in between);
 // a record the first pass did not see must not land outside the image.
 [[noreturn]] void OutsideImage(uint64_t lineNumber) {
-    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) +
-                            " lies outside the image");
+    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) + " lies outside the image");
 }
 
 // Where the text comes from: a file opened anew for each pass, or memory.
@@ -83,8 +81,8 @@ struct MemoryText {
         std::size_t at = 0;
         ForEachLine(
             [&](char* buffer, int64_t count) {
-                const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count),
-                                                            text.size() - at);
+                const std::size_t n =
+                    std::min<std::size_t>(static_cast<std::size_t>(count), text.size() - at);
                 std::memcpy(buffer, text.data() + at, n);
                 at += n;
                 return static_cast<int64_t>(n);
@@ -153,8 +151,7 @@ private:
         anyData_ = true;
     }
 
-    void Store(const char* data, uint32_t count, uint32_t start, uint64_t end,
-               uint64_t lineNumber) {
+    void Store(const char* data, uint32_t count, uint32_t start, uint64_t end, uint64_t lineNumber) {
         if (start < firstAddress_ || end - firstAddress_ > length_) OutsideImage(lineNumber);
         uint8_t* out = image_ + (start - firstAddress_);
         uint32_t j = 0;
@@ -192,9 +189,7 @@ struct Extent {
 template <class Text>
 Extent FirstPass(const Text& text) {
     RecordPass pass;
-    text.Lines([&](const char* s, std::size_t n, uint64_t lineNumber) {
-        pass.Line(s, n, lineNumber);
-    });
+    text.Lines([&](const char* s, std::size_t n, uint64_t lineNumber) { pass.Line(s, n, lineNumber); });
     return {pass.FirstAddress(), pass.Length()};
 }
 
@@ -238,9 +233,7 @@ std::unique_ptr<rt::TMemoryStream> Convert(const Text& text) {
         SizeImageBuffer(extent.length);
 
         RecordPass pass(ImageBuffer.get(), extent.firstAddress, extent.length);
-        text.Lines([&](const char* s, std::size_t n, uint64_t lineNumber) {
-            pass.Line(s, n, lineNumber);
-        });
+        text.Lines([&](const char* s, std::size_t n, uint64_t lineNumber) { pass.Line(s, n, lineNumber); });
 
         std::unique_ptr<rt::TMemoryStream> result = NewStream();
         // The buffer's storage becomes the stream's: no second copy of the image.
@@ -264,7 +257,7 @@ THexExtent ExtentOf(const Text& text) {
     }
 }
 
-} // namespace
+}  // namespace
 
 THexExtent HexFileExtent(const std::string& fileName) {
     return ExtentOf(FileText{fileName});
@@ -292,7 +285,7 @@ int64_t ImageBufferLength() noexcept {
     return ::ImageBufferLength;
 }
 
-} // namespace hexparse
+}  // namespace hexparse
 
 // ---------------------------------------------------------------------------
 // Scrambler

@@ -21,4 +21,4 @@ std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text,
 // Bytes held by the unit's conversion buffer (0 when it is empty).
 int64_t ImageBufferLength() noexcept;
 
-} // namespace hexparse
+}  // namespace hexparse

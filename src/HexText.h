@@ -33,9 +33,8 @@ inline bool DecodeEight(const char* in, uint8_t* out) {
     const __m128i letter = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
     const __m128i isLetter = _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter);
     if (_mm_movemask_epi8(_mm_or_si128(isDigit, isLetter)) != 0xFFFF) return false;
-    const __m128i nibbles =
-        _mm_or_si128(_mm_and_si128(isDigit, digit),
-                     _mm_and_si128(isLetter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
+    const __m128i nibbles = _mm_or_si128(_mm_and_si128(isDigit, digit),
+                                         _mm_and_si128(isLetter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
     // Each 16-bit lane holds a pair: high digit in its low byte, low digit above.
     const __m128i pairs = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(nibbles, _mm_set1_epi16(0x00FF)), 4),
                                        _mm_srli_epi16(nibbles, 8));
@@ -78,8 +77,8 @@ inline const char* FindBreak(const char* p, const char* end) {
     const __m128i nul = _mm_setzero_si128();
     while (end - p >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
-                                         _mm_cmpeq_epi8(v, nul));
+        const __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, nul));
         const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
         if (mask != 0) return p + std::countr_zero(mask);
         p += 16;
@@ -165,4 +164,4 @@ void ForEachLine(Read&& read, std::size_t blockSize, Line&& line) {
     if (carrying) line(carry.data(), carried, ++lineNumber);
 }
 
-} // namespace hextext
+}  // namespace hextext

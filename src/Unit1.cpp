@@ -68,7 +68,7 @@ struct TWorkerHandleCloser {
     }
 };
 
-} // namespace
+}  // namespace
 
 DWORD WINAPI DownloadWorker(LPVOID info) {
     // Everything it calls is noexcept: nothing is thrown across the thread's start.
@@ -104,13 +104,12 @@ TForm1::TForm1()
     FileList.Create(*this, IDC_FILELIST, PlaceOf(IDC_FILELIST), &Frame1, layout::kListItemHeight, true);
     OpenButton.Create(*this, IDC_OPENBUTTON, PlaceOf(IDC_OPENBUTTON), &ImageList1, true);
     OpenButton.SetAction(&AOpen);
-    FileLabel.Create(*this, IDC_FILELABEL, PlaceOf(IDC_FILELABEL), L"Файл        ",
-                     TLabel::TAlign::Center, false, true);
+    FileLabel.Create(*this, IDC_FILELABEL, PlaceOf(IDC_FILELABEL), L"Файл        ", TLabel::TAlign::Center,
+                     false, true);
     KeyEdit.Create(*this, IDC_KEYEDIT, PlaceOf(IDC_KEYEDIT), kDefaultKeyText, false);
     LockButton.Create(*this, IDC_LOCKBUTTON, PlaceOf(IDC_LOCKBUTTON), &ImageList1, false);
     LockButton.SetAction(&ALock);
-    KeyLabel.Create(*this, IDC_KEYLABEL, PlaceOf(IDC_KEYLABEL), L"Пароль", TLabel::TAlign::Left,
-                    true, false);
+    KeyLabel.Create(*this, IDC_KEYLABEL, PlaceOf(IDC_KEYLABEL), L"Пароль", TLabel::TAlign::Left, true, false);
     StatusPane.Create(*this, IDC_STATUSPANE, PlaceOf(IDC_STATUSPANE), &ImageList1, &Frame1, false);
 
     for (TControlId id : layout::kStacking)

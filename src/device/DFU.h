@@ -19,8 +19,7 @@ FWL_DFU_API uint32_t __stdcall DFU_Reset_To_ISP(uint32_t a, uint32_t b);
 
 // Sends count bytes from data; zero is always 0, sum is the 16-bit byte sum
 // zero-extended. Returns when the transfer is over; nonzero: delivered.
-FWL_DFU_API uint32_t __stdcall DFU_Download(const uint8_t* data, uint32_t zero,
-                                            uint32_t count, uint32_t sum);
+FWL_DFU_API uint32_t __stdcall DFU_Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum);
 
 // Switches the instrument back to its application. Nonzero: done.
 FWL_DFU_API uint32_t __stdcall DFU_Reset_To_AP();

@@ -23,7 +23,9 @@ inline constexpr std::array<uint8_t, 256> kHexDigitTable = [] {
     return t;
 }();
 
-inline uint8_t HexDigitValue(char c) { return kHexDigitTable[static_cast<unsigned char>(c)]; }
+inline uint8_t HexDigitValue(char c) {
+    return kHexDigitTable[static_cast<unsigned char>(c)];
+}
 
 // Reads "$" followed by 1 to 8 hexadecimal digits (either case) as an unsigned
 // 32-bit value. Any other text, a lone "$", a sign, blanks or more than 8
@@ -47,4 +49,4 @@ inline std::size_t Utf8SequenceLength(unsigned char lead) {
 // Capital hexadecimal digits, no prefix, zero-padded to at least minDigits.
 std::string IntToHex(uint64_t value, int minDigits = 4);
 
-} // namespace rt
+}  // namespace rt

@@ -28,4 +28,4 @@ std::string FailureMessage(std::exception_ptr failure) {
     }
 }
 
-} // namespace rt
+}  // namespace rt

@@ -17,4 +17,4 @@ std::string FailureDisplayText(const std::string& message);
 // standard exception, and a fixed text for anything else.
 std::string FailureMessage(std::exception_ptr failure);
 
-} // namespace rt
+}  // namespace rt

@@ -23,4 +23,4 @@ EOutOfMemory::EOutOfMemory() : Exception("Out of memory") {}
 
 EReadError::EReadError() : Exception("Stream read error") {}
 
-} // namespace rt
+}  // namespace rt

@@ -67,4 +67,4 @@ public:
     EReadError();
 };
 
-} // namespace rt
+}  // namespace rt

@@ -47,4 +47,4 @@ std::string SysErrorMessage(uint32_t code);
 // Trims what SysErrorMessage removes (portable, for both platforms' texts).
 std::string TrimErrorText(std::string text);
 
-} // namespace rt
+}  // namespace rt

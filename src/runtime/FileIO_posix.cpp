@@ -57,7 +57,7 @@ namespace {
 [[noreturn]] void CannotCreate(const std::string& fileName, uint32_t code) {
     throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code));
 }
-} // namespace
+}  // namespace
 
 void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
     const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -101,4 +101,4 @@ std::string SysErrorMessage(uint32_t code) {
     return TrimErrorText(text);
 }
 
-} // namespace rt
+}  // namespace rt

@@ -32,7 +32,7 @@ namespace {
 // Largest single ReadFile/WriteFile request.
 constexpr int64_t kMaxChunk = 1 << 30;
 
-} // namespace
+}  // namespace
 
 struct TReadFile::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -66,7 +66,8 @@ int64_t TReadFile::Read(void* buffer, int64_t count) {
 
 void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
     const std::wstring wide = Utf8ToUtf16(fileName);
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code));
@@ -114,4 +115,4 @@ std::string SysErrorMessage(uint32_t code) {
     return TrimErrorText(text);
 }
 
-} // namespace rt
+}  // namespace rt

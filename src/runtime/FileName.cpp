@@ -7,7 +7,7 @@ size_t NameStart(std::string_view path) {
     const size_t sep = path.find_last_of("\\/:");
     return sep == std::string_view::npos ? 0 : sep + 1;
 }
-} // namespace
+}  // namespace
 
 std::string_view ExtractFileName(std::string_view path) {
     return path.substr(NameStart(path));
@@ -27,4 +27,4 @@ std::string AsciiUpper(std::string_view text) {
     return out;
 }
 
-} // namespace rt
+}  // namespace rt

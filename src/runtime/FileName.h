@@ -17,4 +17,4 @@ std::string_view ExtractFileExt(std::string_view path);
 // ASCII a-z to A-Z; every other byte (UTF-8 sequences included) unchanged.
 std::string AsciiUpper(std::string_view text);
 
-} // namespace rt
+}  // namespace rt

@@ -11,8 +11,7 @@
 namespace rt {
 
 std::shared_ptr<uint8_t[]> AllocateBytes(int64_t count) noexcept {
-    if (count < 0 || static_cast<uint64_t>(count) > std::numeric_limits<size_t>::max() / 2)
-        return nullptr;
+    if (count < 0 || static_cast<uint64_t>(count) > std::numeric_limits<size_t>::max() / 2) return nullptr;
     uint8_t* bytes = new (std::nothrow) uint8_t[static_cast<size_t>(count == 0 ? 1 : count)];
     if (bytes == nullptr) return nullptr;
     try {
@@ -30,7 +29,7 @@ int64_t RoundCapacity(int64_t size) {
     if (size > std::numeric_limits<int64_t>::max() - kBlock) return size;
     return (size + kBlock - 1) / kBlock * kBlock;
 }
-} // namespace
+}  // namespace
 
 void TMemoryStream::Reserve(int64_t capacity, bool keepContents) {
     auto fresh = AllocateBytes(capacity);
@@ -129,4 +128,4 @@ void TMemoryStream::Adopt(std::shared_ptr<uint8_t[]> data, int64_t size, int64_t
     position_ = 0;
 }
 
-} // namespace rt
+}  // namespace rt

@@ -71,4 +71,4 @@ private:
 // had (count negative or beyond what size_t can hold included).
 std::shared_ptr<uint8_t[]> AllocateBytes(int64_t count) noexcept;
 
-} // namespace rt
+}  // namespace rt

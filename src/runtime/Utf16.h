@@ -10,4 +10,4 @@ namespace rt {
 std::wstring Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::wstring_view utf16);
 
-} // namespace rt
+}  // namespace rt

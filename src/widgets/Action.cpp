@@ -20,11 +20,13 @@ bool Assign(T& field, const V& value) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
-TAction::TAction(TActionList& list, std::wstring caption, int imageIndex, bool enabled,
-                 bool visible)
-    : list_(list), caption_(std::move(caption)), imageIndex_(imageIndex), enabled_(enabled),
+TAction::TAction(TActionList& list, std::wstring caption, int imageIndex, bool enabled, bool visible)
+    : list_(list),
+      caption_(std::move(caption)),
+      imageIndex_(imageIndex),
+      enabled_(enabled),
       visible_(visible) {
     list_.actions_.push_back(this);
 }
@@ -57,8 +59,7 @@ bool TAction::Execute() {
 }
 
 void TAction::AddClient(TActionClient* client) {
-    if (std::find(clients_.begin(), clients_.end(), client) == clients_.end())
-        clients_.push_back(client);
+    if (std::find(clients_.begin(), clients_.end(), client) == clients_.end()) clients_.push_back(client);
 }
 
 void TAction::RemoveClient(TActionClient* client) noexcept {
@@ -86,4 +87,4 @@ void TActionList::UpdateAll() {
             if (a->OnUpdate) a->OnUpdate(*a);
 }
 
-} // namespace widgets
+}  // namespace widgets

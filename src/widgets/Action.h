@@ -79,4 +79,4 @@ private:
     std::vector<TAction*> actions_;
 };
 
-} // namespace widgets
+}  // namespace widgets

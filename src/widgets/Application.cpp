@@ -84,7 +84,7 @@ bool IsSilent(std::exception_ptr failure) noexcept {
     }
 }
 
-} // namespace
+}  // namespace
 
 void TApplication::Initialize(HINSTANCE instance) {
     TAppState& s = State();
@@ -108,8 +108,8 @@ void TApplication::Initialize(HINSTANCE instance) {
     wc.lpszClassName = kAppClassName;
     RegisterClassExW(&wc);
     // Hidden, untitled and off the taskbar: it only owns the failure boxes.
-    s.handle = CreateWindowExW(WS_EX_TOOLWINDOW, kAppClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                               nullptr, instance, nullptr);
+    s.handle = CreateWindowExW(WS_EX_TOOLWINDOW, kAppClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                               instance, nullptr);
 }
 
 void TApplication::Finalize() noexcept {
@@ -119,12 +119,22 @@ void TApplication::Finalize() noexcept {
     UnregisterClassW(kAppClassName, s.instance);
 }
 
-HINSTANCE TApplication::Instance() noexcept { return State().instance; }
-HWND TApplication::Handle() noexcept { return State().handle; }
-int TApplication::Dpi() noexcept { return State().dpi; }
+HINSTANCE TApplication::Instance() noexcept {
+    return State().instance;
+}
+HWND TApplication::Handle() noexcept {
+    return State().handle;
+}
+int TApplication::Dpi() noexcept {
+    return State().dpi;
+}
 
-std::wstring TApplication::Title() { return State().title; }
-void TApplication::SetTitle(std::wstring_view title) { State().title = title; }
+std::wstring TApplication::Title() {
+    return State().title;
+}
+void TApplication::SetTitle(std::wstring_view title) {
+    State().title = title;
+}
 
 void TApplication::Run(TForm& mainForm) {
     State().mainWindow = mainForm.Handle();
@@ -161,7 +171,9 @@ void TApplication::Idle() {
     if (!State().terminated) WaitMessage();
 }
 
-void TApplication::Terminate() noexcept { PostQuitMessage(0); }
+void TApplication::Terminate() noexcept {
+    PostQuitMessage(0);
+}
 
 void TApplication::HandleException(std::exception_ptr failure) noexcept {
     // A button held down when the failure arose is let go, also for the
@@ -237,6 +249,8 @@ void TApplication::SetCursorSetting(TCursorSetting value) {
     SetCursor(LoadCursorW(nullptr, value == TCursorSetting::HourGlass ? IDC_WAIT : IDC_ARROW));
 }
 
-TCursorSetting TApplication::CursorSetting() noexcept { return State().cursor.load(); }
+TCursorSetting TApplication::CursorSetting() noexcept {
+    return State().cursor.load();
+}
 
-} // namespace widgets
+}  // namespace widgets

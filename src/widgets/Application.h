@@ -68,4 +68,4 @@ private:
     static void Idle();
 };
 
-} // namespace widgets
+}  // namespace widgets

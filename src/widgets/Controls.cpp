@@ -12,15 +12,17 @@ namespace {
 
 constexpr DWORD kChildStyle = WS_CHILD | WS_CLIPSIBLINGS;
 
-DWORD VisibleStyle(bool visible) { return visible ? WS_VISIBLE : 0; }
+DWORD VisibleStyle(bool visible) {
+    return visible ? WS_VISIBLE : 0;
+}
 
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // TCustomControl
 
-void TCustomControl::CreateControl(TForm& parent, const wchar_t* className, int id,
-                                   const TBounds& bounds, std::wstring_view caption, bool visible) {
+void TCustomControl::CreateControl(TForm& parent, const wchar_t* className, int id, const TBounds& bounds,
+                                   std::wstring_view caption, bool visible) {
     RegisterOwnClass(className);
     CreateHandle(className, 0, kChildStyle | VisibleStyle(visible), parent.Handle(), id,
                  ToRect(parent.Scale(bounds)), caption);
@@ -31,14 +33,12 @@ void TCustomControl::Invalidate() {
     InvalidateRect(Handle(), nullptr, FALSE);
 }
 
-void TCustomControl::DrawCaption(HDC dc, RECT rect, std::wstring_view text, bool enabled,
-                                 UINT format) const {
+void TCustomControl::DrawCaption(HDC dc, RECT rect, std::wstring_view text, bool enabled, UINT format) const {
     if (text.empty()) return;
     HGDIOBJ old = SelectObject(dc, Font());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
-    DrawTextW(dc, text.data(), static_cast<int>(text.size()), &rect,
-              format | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextW(dc, text.data(), static_cast<int>(text.size()), &rect, format | DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(dc, old);
 }
 
@@ -86,8 +86,8 @@ LRESULT TImageControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------------------
 // TLabel
 
-void TLabel::Create(TForm& parent, int id, const TBounds& bounds, std::wstring_view caption,
-                    TAlign align, bool autoSize, bool visible) {
+void TLabel::Create(TForm& parent, int id, const TBounds& bounds, std::wstring_view caption, TAlign align,
+                    bool autoSize, bool visible) {
     align_ = align;
     autoSize_ = autoSize;
     CreateControl(parent, L"TLabel", id, bounds, caption, visible);
@@ -133,8 +133,7 @@ TToolButton::~TToolButton() {
     if (action_) action_->RemoveClient(this);
 }
 
-void TToolButton::Create(TForm& parent, int id, const TBounds& bounds, TImageList* images,
-                         bool showCaption) {
+void TToolButton::Create(TForm& parent, int id, const TBounds& bounds, TImageList* images, bool showCaption) {
     images_ = images;
     showCaption_ = showCaption;
     CreateControl(parent, L"TToolButton", id, bounds, L"", false);
@@ -271,9 +270,8 @@ LRESULT TToolButton::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------------------
 // TFocusControl
 
-void TFocusControl::CreateControl(TForm& parent, const wchar_t* className, DWORD exStyle,
-                                  DWORD style, int id, const TBounds& bounds,
-                                  std::wstring_view text, bool visible) {
+void TFocusControl::CreateControl(TForm& parent, const wchar_t* className, DWORD exStyle, DWORD style, int id,
+                                  const TBounds& bounds, std::wstring_view text, bool visible) {
     form_ = &parent;
     CreateHandle(className, exStyle, kChildStyle | VisibleStyle(visible) | WS_TABSTOP | style,
                  parent.Handle(), id, ToRect(parent.Scale(bounds)), text);
@@ -298,12 +296,12 @@ LRESULT TFocusControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------------------
 // TListBox
 
-void TListBox::Create(TForm& parent, int id, const TBounds& bounds, const TFlatFrame* frame,
-                      int itemHeight, bool visible) {
+void TListBox::Create(TForm& parent, int id, const TBounds& bounds, const TFlatFrame* frame, int itemHeight,
+                      bool visible) {
     frame_ = frame;
     // WS_BORDER reserves the one pixel that the flat frame is drawn in.
-    CreateControl(parent, L"LISTBOX", 0, WS_VSCROLL | WS_BORDER | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY,
-                  id, bounds, L"", visible);
+    CreateControl(parent, L"LISTBOX", 0, WS_VSCROLL | WS_BORDER | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY, id,
+                  bounds, L"", visible);
     SendMessageW(Handle(), LB_SETITEMHEIGHT, 0, MAKELPARAM(parent.Scale(itemHeight), 0));
 }
 
@@ -349,8 +347,7 @@ LRESULT TListBox::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------------------
 // TEdit
 
-void TEdit::Create(TForm& parent, int id, const TBounds& bounds, std::string_view utf8Text,
-                   bool visible) {
+void TEdit::Create(TForm& parent, int id, const TBounds& bounds, std::string_view utf8Text, bool visible) {
     CreateControl(parent, L"EDIT", WS_EX_CLIENTEDGE, ES_AUTOHSCROLL | ES_LEFT, id, bounds,
                   rt::Utf8ToUtf16(utf8Text), visible);
     // No length limit.
@@ -427,4 +424,4 @@ void TProgressBar::SetPosition(uint16_t percent) {
     SendMessageW(Handle(), PBM_SETPOS, percent, 0);
 }
 
-} // namespace widgets
+}  // namespace widgets

@@ -55,8 +55,8 @@ class TLabel : public TCustomControl {
 public:
     enum class TAlign { Left, Center };
 
-    void Create(TForm& parent, int id, const TBounds& bounds, std::wstring_view caption,
-                TAlign align, bool autoSize, bool visible);
+    void Create(TForm& parent, int id, const TBounds& bounds, std::wstring_view caption, TAlign align,
+                bool autoSize, bool visible);
     void SetCaption(std::wstring_view caption);
     std::wstring Caption() const { return Text(); }
 
@@ -79,8 +79,7 @@ class TToolButton : public TImageControl, private TActionClient {
 public:
     ~TToolButton() override;
 
-    void Create(TForm& parent, int id, const TBounds& bounds, TImageList* images,
-                bool showCaption);
+    void Create(TForm& parent, int id, const TBounds& bounds, TImageList* images, bool showCaption);
     // Takes over the command's caption, image, enabled and visible state and
     // runs the command when pressed.
     void SetAction(TAction* action);
@@ -105,8 +104,8 @@ private:
     TAction* action_ = nullptr;
     bool showCaption_ = true;
     bool hot_ = false;
-    bool pressed_ = false;    // the left button went down here
-    bool pushedIn_ = false;   // ... and the pointer is still inside
+    bool pressed_ = false;   // the left button went down here
+    bool pushedIn_ = false;  // ... and the pointer is still inside
 };
 
 // A control of a system class that takes the focus; Tab and Shift+Tab move
@@ -124,8 +123,8 @@ private:
 // Lines of text, one selected at most, framed by the shared flat frame.
 class TListBox : public TFocusControl {
 public:
-    void Create(TForm& parent, int id, const TBounds& bounds, const TFlatFrame* frame,
-                int itemHeight, bool visible);
+    void Create(TForm& parent, int id, const TBounds& bounds, const TFlatFrame* frame, int itemHeight,
+                bool visible);
     void Clear();
     void Add(std::string_view utf8Line);
     int Count() const;
@@ -142,8 +141,7 @@ private:
 // One line of free text.
 class TEdit : public TFocusControl {
 public:
-    void Create(TForm& parent, int id, const TBounds& bounds, std::string_view utf8Text,
-                bool visible);
+    void Create(TForm& parent, int id, const TBounds& bounds, std::string_view utf8Text, bool visible);
     // UTF-8.
     std::string GetText() const;
     void SetText(std::string_view utf8Text);
@@ -154,8 +152,8 @@ public:
 // changes.
 class TStatusPane : public TImageControl {
 public:
-    void Create(TForm& parent, int id, const TBounds& bounds, TImageList* images,
-                const TFlatFrame* frame, bool visible);
+    void Create(TForm& parent, int id, const TBounds& bounds, TImageList* images, const TFlatFrame* frame,
+                bool visible);
     void SetCaption(std::wstring_view caption);
     void SetCaption(std::string_view utf8Caption);
     std::wstring Caption() const { return Text(); }
@@ -186,4 +184,4 @@ public:
 // Registers the progress bar's window class (once).
 void RegisterProgressBarClass(HINSTANCE instance);
 
-} // namespace widgets
+}  // namespace widgets

@@ -16,10 +16,10 @@ HICON LoadIconSized(int id, int metricX, int metricY) {
                                          LR_DEFAULTCOLOR | LR_SHARED));
 }
 
-} // namespace
+}  // namespace
 
-TForm::TForm(const wchar_t* className, std::wstring_view caption, int clientWidth,
-             int clientHeight, int iconId) {
+TForm::TForm(const wchar_t* className, std::wstring_view caption, int clientWidth, int clientHeight,
+             int iconId) {
     RegisterOwnClass(className, 0, LoadIconSized(iconId, SM_CXICON, SM_CYICON),
                      LoadIconSized(iconId, SM_CXSMICON, SM_CYSMICON),
                      reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
@@ -36,14 +36,12 @@ TForm::TForm(const wchar_t* className, std::wstring_view caption, int clientWidt
         RECT w{};
         GetWindowRect(Handle(), &w);
         SetWindowPos(Handle(), nullptr, 0, 0, (w.right - w.left) + width - client.right,
-                     (w.bottom - w.top) + height - client.bottom,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                     (w.bottom - w.top) + height - client.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     // "MS Sans Serif", 8 points: 11 pixels high at 96 DPI.
-    formFont_ = CreateFontW(-MulDiv(layout::kFontPoints, TApplication::Dpi(), 72), 0, 0, 0, FW_NORMAL,
-                            FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                            L"MS Sans Serif");
+    formFont_ = CreateFontW(-MulDiv(layout::kFontPoints, TApplication::Dpi(), 72), 0, 0, 0, FW_NORMAL, FALSE,
+                            FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
     SetFont(formFont_);
 }
 
@@ -124,4 +122,4 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     return TWindow::WndProc(msg, wParam, lParam);
 }
 
-} // namespace widgets
+}  // namespace widgets

@@ -12,8 +12,7 @@ namespace widgets {
 class TForm : public TWindow {
 public:
     // clientWidth/clientHeight in pixels at 96 DPI.
-    TForm(const wchar_t* className, std::wstring_view caption, int clientWidth,
-          int clientHeight, int iconId);
+    TForm(const wchar_t* className, std::wstring_view caption, int clientWidth, int clientHeight, int iconId);
     ~TForm() override;
 
     // Shows the window, centred on the desktop the first time.
@@ -41,4 +40,4 @@ private:
     std::vector<TWindow*> tabOrder_;
 };
 
-} // namespace widgets
+}  // namespace widgets

@@ -26,7 +26,7 @@ std::vector<uint32_t> ReadPixels(HDC dc, HBITMAP bitmap, int width, int height) 
     return pixels;
 }
 
-} // namespace
+}  // namespace
 
 TImageList::~TImageList() {
     if (normal_) ImageList_Destroy(normal_);
@@ -64,8 +64,8 @@ void TImageList::LoadStrip(HINSTANCE instance, int bitmapId, int maskId, int siz
             continue;
         }
         const uint32_t p = pixels[i];
-        const uint32_t level = GreyedLevel(static_cast<uint8_t>(p >> 16), static_cast<uint8_t>(p >> 8),
-                                           static_cast<uint8_t>(p));
+        const uint32_t level =
+            GreyedLevel(static_cast<uint8_t>(p >> 16), static_cast<uint8_t>(p >> 8), static_cast<uint8_t>(p));
         pixels[i] = level * 0x010101u;
     }
     BITMAPINFO bi{};
@@ -98,4 +98,4 @@ void TImageList::Draw(HDC dc, int index, int x, int y, bool enabled) const {
     ImageList_Draw(list, index, dc, x, y, ILD_TRANSPARENT);
 }
 
-} // namespace widgets
+}  // namespace widgets

@@ -30,4 +30,4 @@ private:
     int size_ = 16;
 };
 
-} // namespace widgets
+}  // namespace widgets

@@ -34,4 +34,4 @@ bool TOpenDialog::Execute(HWND owner) {
     return true;
 }
 
-} // namespace widgets
+}  // namespace widgets

@@ -28,4 +28,4 @@ private:
     std::string fileName_;
 };
 
-} // namespace widgets
+}  // namespace widgets

@@ -19,8 +19,7 @@ TBufferedPaint::TBufferedPaint(HWND hwnd) : hwnd_(hwnd) {
 TBufferedPaint::~TBufferedPaint() {
     if (memory_) {
         const RECT& r = ps_.rcPaint;
-        BitBlt(ps_.hdc, r.left, r.top, r.right - r.left, r.bottom - r.top, memory_, r.left, r.top,
-               SRCCOPY);
+        BitBlt(ps_.hdc, r.left, r.top, r.right - r.left, r.bottom - r.top, memory_, r.left, r.top, SRCCOPY);
         SelectObject(memory_, oldBitmap_);
         DeleteObject(bitmap_);
         DeleteDC(memory_);
@@ -28,4 +27,4 @@ TBufferedPaint::~TBufferedPaint() {
     EndPaint(hwnd_, &ps_);
 }
 
-} // namespace widgets
+}  // namespace widgets

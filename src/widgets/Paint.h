@@ -26,4 +26,4 @@ private:
     HGDIOBJ oldBitmap_ = nullptr;
 };
 
-} // namespace widgets
+}  // namespace widgets

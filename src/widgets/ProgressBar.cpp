@@ -54,8 +54,8 @@ void Paint(const TProgressInfo& info, HDC dc) {
 
     const std::string ascii = PercentText(info.Position);
     const std::wstring text(ascii.begin(), ascii.end());
-    HGDIOBJ oldFont = SelectObject(dc, info.Font ? static_cast<HGDIOBJ>(info.Font)
-                                                 : GetStockObject(DEFAULT_GUI_FONT));
+    HGDIOBJ oldFont =
+        SelectObject(dc, info.Font ? static_cast<HGDIOBJ>(info.Font) : GetStockObject(DEFAULT_GUI_FONT));
     SIZE ext{};
     GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &ext);
     const int x = inner.left + CentredOffset(inner.right - inner.left, ext.cx);
@@ -135,7 +135,7 @@ LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
     }
 }
 
-} // namespace
+}  // namespace
 
 void RegisterProgressBarClass(HINSTANCE instance) {
     WNDCLASSEXW wc{};
@@ -149,4 +149,4 @@ void RegisterProgressBarClass(HINSTANCE instance) {
     RegisterClassExW(&wc);
 }
 
-} // namespace widgets
+}  // namespace widgets

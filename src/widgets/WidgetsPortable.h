@@ -20,8 +20,7 @@ inline constexpr int kDesignDpi = 96;
 constexpr int ScaleToDpi(int pixels, int dpi) {
     const long long n = static_cast<long long>(pixels) * dpi;
     constexpr long long half = kDesignDpi / 2;
-    return n >= 0 ? static_cast<int>((n + half) / kDesignDpi)
-                  : -static_cast<int>((-n + half) / kDesignDpi);
+    return n >= 0 ? static_cast<int>((n + half) / kDesignDpi) : -static_cast<int>((-n + half) / kDesignDpi);
 }
 
 struct TBounds {
@@ -44,7 +43,7 @@ namespace layout {
 
 inline constexpr int kClientWidth = 346;
 inline constexpr int kClientHeight = 150;
-inline constexpr int kFontPoints = 8;       // 11 pixels high at 96 DPI
+inline constexpr int kFontPoints = 8;  // 11 pixels high at 96 DPI
 inline constexpr int kListItemHeight = 13;
 
 struct TPlace {
@@ -78,7 +77,7 @@ inline constexpr std::array<TControlId, 9> kStacking{
 
 inline constexpr std::array<TControlId, 2> kTabOrder{IDC_FILELIST, IDC_KEYEDIT};
 
-} // namespace layout
+}  // namespace layout
 
 // ---------------------------------------------------------------------------
 // Placement.
@@ -138,7 +137,7 @@ namespace statuspane {
 inline constexpr int kFrame = 1;
 inline constexpr int kPadding = 2;  // at 96 DPI
 inline constexpr int kGap = 3;      // at 96 DPI
-} // namespace statuspane
+}  // namespace statuspane
 
 struct TPaneContent {
     int ImageLeft;  // meaningful only with an image
@@ -165,8 +164,8 @@ struct TButtonContent {
     int TextLeft;
 };
 
-constexpr TButtonContent ButtonContent(int width, int height, int imageSize, int textWidth,
-                                       bool showText, int dpi) {
+constexpr TButtonContent ButtonContent(int width, int height, int imageSize, int textWidth, bool showText,
+                                       int dpi) {
     const bool text = showText && textWidth > 0;
     const int spacing = text ? ScaleToDpi(kButtonSpacing, dpi) : 0;
     const int block = imageSize + spacing + (text ? textWidth : 0);
@@ -194,4 +193,4 @@ std::basic_string<Char> DialogFilter(std::basic_string_view<Char> filter) {
     return out;
 }
 
-} // namespace widgets
+}  // namespace widgets

@@ -12,7 +12,7 @@ namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
 
-} // namespace
+}  // namespace
 
 void RaiseLastOSError() {
     const uint32_t code = GetLastError();
@@ -52,17 +52,16 @@ void TWindow::RegisterOwnClass(const wchar_t* className, UINT style, HICON icon,
     if (!RegisterClassExW(&wc)) RaiseLastOSError();
 }
 
-void TWindow::CreateHandle(const wchar_t* className, DWORD exStyle, DWORD style, HWND parent,
-                           int id, const RECT& r, std::wstring_view text) {
+void TWindow::CreateHandle(const wchar_t* className, DWORD exStyle, DWORD style, HWND parent, int id,
+                           const RECT& r, std::wstring_view text) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    const bool own = GetClassInfoExW(TApplication::Instance(), className, &wc) &&
-                     wc.lpfnWndProc == StaticWndProc;
+    const bool own =
+        GetClassInfoExW(TApplication::Instance(), className, &wc) && wc.lpfnWndProc == StaticWndProc;
     const std::wstring caption(text);
-    HWND h = CreateWindowExW(exStyle, className, caption.c_str(), style, r.left, r.top,
-                             r.right - r.left, r.bottom - r.top, parent,
-                             (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id))
-                                                : nullptr,
+    HWND h = CreateWindowExW(exStyle, className, caption.c_str(), style, r.left, r.top, r.right - r.left,
+                             r.bottom - r.top, parent,
+                             (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)) : nullptr,
                              TApplication::Instance(), own ? this : nullptr);
     if (!h) RaiseLastOSError();
     if (!own) {
@@ -91,8 +90,8 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPAR
     return result;
 }
 
-LRESULT CALLBACK TWindow::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                       UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK TWindow::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                       DWORD_PTR data) {
     auto* self = reinterpret_cast<TWindow*>(data);
     if (msg == WM_NCDESTROY) {
         self->Detach();
@@ -219,8 +218,7 @@ SIZE TWindow::TextExtent(std::wstring_view text) const {
     SIZE size{0, 0};
     HDC dc = GetDC(handle_);
     HGDIOBJ old = SelectObject(dc, font_ ? static_cast<HGDIOBJ>(font_) : GetStockObject(DEFAULT_GUI_FONT));
-    if (!text.empty())
-        GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
+    if (!text.empty()) GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
     TEXTMETRICW tm{};
     GetTextMetricsW(dc, &tm);
     if (text.empty()) size.cy = tm.tmHeight;
@@ -233,4 +231,4 @@ int TWindow::Dpi() const {
     return TApplication::Dpi();
 }
 
-} // namespace widgets
+}  // namespace widgets

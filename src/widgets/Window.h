@@ -51,8 +51,8 @@ public:
 protected:
     // Creates the window. Classes registered with RegisterOwnClass are bound
     // to this object from WM_NCCREATE on; any other class is subclassed.
-    void CreateHandle(const wchar_t* className, DWORD exStyle, DWORD style, HWND parent,
-                      int id, const RECT& bounds, std::wstring_view text);
+    void CreateHandle(const wchar_t* className, DWORD exStyle, DWORD style, HWND parent, int id,
+                      const RECT& bounds, std::wstring_view text);
 
     void DestroyHandle() noexcept;
 
@@ -78,8 +78,8 @@ protected:
 
 private:
     static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR id, DWORD_PTR data);
+    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR data);
     LRESULT Dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
     void Detach() noexcept;
 
@@ -93,4 +93,4 @@ RECT ToRect(const TBounds& bounds);
 // Raises EOSError for the calling thread's last error code.
 [[noreturn]] void RaiseLastOSError();
 
-} // namespace widgets
+}  // namespace widgets

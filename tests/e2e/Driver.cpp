@@ -118,8 +118,12 @@ void SetText(HWND hwnd, const std::wstring& text) {
     Send(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-bool Visible(HWND hwnd) { return IsWindowVisible(hwnd) != FALSE; }
-bool Enabled(HWND hwnd) { return IsWindowEnabled(hwnd) != FALSE; }
+bool Visible(HWND hwnd) {
+    return IsWindowVisible(hwnd) != FALSE;
+}
+bool Enabled(HWND hwnd) {
+    return IsWindowEnabled(hwnd) != FALSE;
+}
 
 std::wstring ClassName(HWND hwnd) {
     wchar_t buf[256] = {};
@@ -134,8 +138,12 @@ static GUITHREADINFO ThreadInfo(HWND window) {
     return info;
 }
 
-HWND FocusOf(HWND window) { return ThreadInfo(window).hwndFocus; }
-HWND ActiveOf(HWND window) { return ThreadInfo(window).hwndActive; }
+HWND FocusOf(HWND window) {
+    return ThreadInfo(window).hwndFocus;
+}
+HWND ActiveOf(HWND window) {
+    return ThreadInfo(window).hwndActive;
+}
 
 RECT RectIn(HWND control, HWND parent) {
     RECT r{};
@@ -167,22 +175,30 @@ std::vector<std::wstring> ItemLines(HWND box, UINT getCount, UINT getTextLen, UI
     }
     return lines;
 }
-} // namespace
+}  // namespace
 
 std::vector<std::wstring> ListLines(HWND listBox) {
     return ItemLines(listBox, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT);
 }
 
-int ListSelection(HWND listBox) { return static_cast<int>(Send(listBox, LB_GETCURSEL)); }
+int ListSelection(HWND listBox) {
+    return static_cast<int>(Send(listBox, LB_GETCURSEL));
+}
 
 std::vector<std::wstring> ComboLines(HWND comboBox) {
     return ItemLines(comboBox, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT);
 }
 
-int ComboSelection(HWND comboBox) { return static_cast<int>(Send(comboBox, CB_GETCURSEL)); }
+int ComboSelection(HWND comboBox) {
+    return static_cast<int>(Send(comboBox, CB_GETCURSEL));
+}
 
-int ProgressPos(HWND progressBar) { return static_cast<int>(Send(progressBar, PBM_GETPOS)); }
-int ImageIndex(HWND control) { return static_cast<int>(Send(control, FWM_GETIMAGEINDEX)); }
+int ProgressPos(HWND progressBar) {
+    return static_cast<int>(Send(progressBar, PBM_GETPOS));
+}
+int ImageIndex(HWND control) {
+    return static_cast<int>(Send(control, FWM_GETIMAGEINDEX));
+}
 
 void Click(HWND control) {
     RECT r{};
@@ -209,12 +225,18 @@ void Sync(HWND edit) {
 
 const char* IconName(BoxIcon icon) {
     switch (icon) {
-    case BoxIcon::None: return "none";
-    case BoxIcon::Error: return "error";
-    case BoxIcon::Warning: return "warning";
-    case BoxIcon::Information: return "information";
-    case BoxIcon::Question: return "question";
-    case BoxIcon::Unknown: break;
+    case BoxIcon::None:
+        return "none";
+    case BoxIcon::Error:
+        return "error";
+    case BoxIcon::Warning:
+        return "warning";
+    case BoxIcon::Information:
+        return "information";
+    case BoxIcon::Question:
+        return "question";
+    case BoxIcon::Unknown:
+        break;
     }
     return "unknown";
 }
@@ -349,7 +371,7 @@ BoxIcon TellIcon(HWND iconStatic) {
     return told;
 }
 
-} // namespace
+}  // namespace
 
 static BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM lp) {
     auto* all = reinterpret_cast<std::vector<HWND>*>(lp);
@@ -394,8 +416,9 @@ void PressDialogButton(HWND dialog, int id, DWORD ms) {
     // What a click on the button sends its dialog; a posted BM_CLICK needs
     // the dialog to be active on some systems.
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-    WaitUntil("dialog " + Hex(dialog) + " to close after button " + std::to_string(id),
-              [&] { return !IsWindow(dialog) || !Visible(dialog); }, ms);
+    WaitUntil(
+        "dialog " + Hex(dialog) + " to close after button " + std::to_string(id),
+        [&] { return !IsWindow(dialog) || !Visible(dialog); }, ms);
 }
 
 HWND FileTypeBox(HWND dialog) {
@@ -416,8 +439,7 @@ void SetDialogFileName(HWND dialog, const std::wstring& path) {
         target = edt1;
     if (!target) throw std::runtime_error("file dialog " + Hex(dialog) + " has no file name box");
     SetText(target, path);
-    if (Text(target) != path)
-        throw std::runtime_error("file name box did not take \"" + Narrow(path) + "\"");
+    if (Text(target) != path) throw std::runtime_error("file name box did not take \"" + Narrow(path) + "\"");
 }
 
 // ---------------------------------------------------------------------------
@@ -518,7 +540,9 @@ Program::Program(const std::wstring& exe, const Env& env, const std::wstring& wo
     }
     for (const auto& [name, value] : env) {
         entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                     [&](const std::wstring& e) { return _wcsicmp(EnvName(e).c_str(), name.c_str()) == 0; }),
+                                     [&](const std::wstring& e) {
+                                         return _wcsicmp(EnvName(e).c_str(), name.c_str()) == 0;
+                                     }),
                       entries.end());
         entries.push_back(name + L"=" + value);
     }
@@ -533,8 +557,8 @@ Program::Program(const std::wstring& exe, const Env& env, const std::wstring& wo
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, block.data(),
-                        dir.c_str(), &si, &pi))
+    if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                        block.data(), dir.c_str(), &si, &pi))
         throw std::runtime_error("cannot start " + Narrow(exe) + ": error " + std::to_string(GetLastError()));
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
@@ -546,19 +570,24 @@ Program::~Program() {
     if (process_) CloseHandle(process_);
 }
 
-bool Program::Running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+bool Program::Running() const {
+    return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
 
 HWND Program::WaitForWindow(const std::wstring& caption, DWORD ms) {
     HWND found = nullptr;
-    WaitUntil("window \"" + Narrow(caption) + "\" of pid " + std::to_string(pid_), [&] {
-        for (const auto& w : TopLevelWindows())
-            if (w.pid == pid_ && w.visible && w.text == caption) {
-                found = w.hwnd;
-                return true;
-            }
-        if (!Running()) throw std::runtime_error("the program ended before its window appeared");
-        return false;
-    }, ms);
+    WaitUntil(
+        "window \"" + Narrow(caption) + "\" of pid " + std::to_string(pid_),
+        [&] {
+            for (const auto& w : TopLevelWindows())
+                if (w.pid == pid_ && w.visible && w.text == caption) {
+                    found = w.hwnd;
+                    return true;
+                }
+            if (!Running()) throw std::runtime_error("the program ended before its window appeared");
+            return false;
+        },
+        ms);
     main_ = found;
     return found;
 }
@@ -572,20 +601,29 @@ HWND Program::Control(int id) const {
 
 HWND Program::WaitForDialog(int childId, const std::string& what, DWORD ms) {
     HWND dialog = nullptr;
-    WaitUntil(what + " of pid " + std::to_string(pid_), [&] {
-        auto dialogs = Dialogs(pid_, childId);
-        if (dialogs.empty()) return false;
-        dialog = dialogs.front();
-        return true;
-    }, ms);
+    WaitUntil(
+        what + " of pid " + std::to_string(pid_),
+        [&] {
+            auto dialogs = Dialogs(pid_, childId);
+            if (dialogs.empty()) return false;
+            dialog = dialogs.front();
+            return true;
+        },
+        ms);
     return dialog;
 }
 
 // A message box is told by its text static, the file dialog by its name box.
-HWND Program::WaitForMessageBox(DWORD ms) { return WaitForDialog(0xFFFF, "a message box", ms); }
-HWND Program::WaitForFileDialog(DWORD ms) { return WaitForDialog(0x47C, "a file dialog", ms); }
+HWND Program::WaitForMessageBox(DWORD ms) {
+    return WaitForDialog(0xFFFF, "a message box", ms);
+}
+HWND Program::WaitForFileDialog(DWORD ms) {
+    return WaitForDialog(0x47C, "a file dialog", ms);
+}
 
-bool Program::NoDialogs() const { return Dialogs(pid_).empty(); }
+bool Program::NoDialogs() const {
+    return Dialogs(pid_).empty();
+}
 
 void Program::ChooseFile(const std::wstring& path, DWORD ms) {
     HWND dialog = WaitForFileDialog(ms);
@@ -593,10 +631,16 @@ void Program::ChooseFile(const std::wstring& path, DWORD ms) {
     PressDialogButton(dialog, IDOK, ms);
 }
 
-void Program::CancelFileDialog(DWORD ms) { PressDialogButton(WaitForFileDialog(ms), IDCANCEL, ms); }
+void Program::CancelFileDialog(DWORD ms) {
+    PressDialogButton(WaitForFileDialog(ms), IDCANCEL, ms);
+}
 
-void Program::PostClose() { PostMessageW(main_, WM_CLOSE, 0, 0); }
-void Program::PostSysClose() { PostMessageW(main_, WM_SYSCOMMAND, SC_CLOSE, 0); }
+void Program::PostClose() {
+    PostMessageW(main_, WM_CLOSE, 0, 0);
+}
+void Program::PostSysClose() {
+    PostMessageW(main_, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
 
 bool Program::WaitForExit(DWORD ms, DWORD* exitCode) {
     if (WaitForSingleObject(process_, ms) != WAIT_OBJECT_0) return false;
@@ -621,4 +665,4 @@ void Program::Kill() {
     }
 }
 
-} // namespace e2e
+}  // namespace e2e

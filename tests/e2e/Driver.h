@@ -171,8 +171,8 @@ public:
     void ChooseFile(const std::wstring& path, DWORD ms = kWaitMs);
     void CancelFileDialog(DWORD ms = kWaitMs);
 
-    void PostClose();       // WM_CLOSE
-    void PostSysClose();    // WM_SYSCOMMAND SC_CLOSE (title-bar button, system menu)
+    void PostClose();     // WM_CLOSE
+    void PostSysClose();  // WM_SYSCOMMAND SC_CLOSE (title-bar button, system menu)
 
     // True and the exit code when the process ended within ms.
     bool WaitForExit(DWORD ms, DWORD* exitCode = nullptr);
@@ -194,4 +194,4 @@ private:
 std::wstring BinFolder();
 std::wstring GetEnv(const wchar_t* name);
 
-} // namespace e2e
+}  // namespace e2e

@@ -33,7 +33,9 @@ const std::string kDoneCaption = "Поздравление";
 const std::string kSearching = "Поиск устройства ...";
 const std::string kLoading = "Загрузка ...";
 
-std::wstring LoaderPath() { return BinFolder() + L"\\loader.exe"; }
+std::wstring LoaderPath() {
+    return BinFolder() + L"\\loader.exe";
+}
 
 // A fresh folder under the temporary folder, removed with everything in it.
 class TempFolder {
@@ -112,7 +114,8 @@ const std::string kHexTwoRecords =
     ":0400000001020304F2\r\n"
     ":04001000AABBCCDDDE\r\n"
     ":00000001FF\r\n";
-const std::string kHexImage = std::string("\x01\x02\x03\x04", 4) + std::string(12, '\xFF') + "\xAA\xBB\xCC\xDD";
+const std::string kHexImage =
+    std::string("\x01\x02\x03\x04", 4) + std::string(12, '\xFF') + "\xAA\xBB\xCC\xDD";
 
 // What the progress display shows.
 struct Display {
@@ -129,7 +132,9 @@ std::ostream& operator<<(std::ostream& out, const Display& d) {
                << d.icon << ", bar " << (d.barVisible ? "shown" : "hidden") << " " << d.percent << "}";
 }
 
-Display kIdle(int percent) { return {false, "", -1, false, percent}; }
+Display kIdle(int percent) {
+    return {false, "", -1, false, percent};
+}
 
 // One loader started on a scripted instrument of its own.
 class Download : public ::testing::Test {
@@ -290,9 +295,9 @@ protected:
 struct OutcomeCase {
     const char* name;
     const wchar_t* file;
-    std::string bytes;     // the file's contents
-    std::string image;     // what the instrument must receive
-    int answer;            // IDYES or IDNO
+    std::string bytes;           // the file's contents
+    std::string image;           // what the instrument must receive
+    int answer;                  // IDYES or IDNO
     uint32_t isp, download, ap;  // results the library gives
     const std::string* text;     // outcome box; nullptr: none
     const std::string* caption;
@@ -392,21 +397,21 @@ const std::string kLock300 = Pattern(300, 2);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Outcome,
-    ::testing::Values(
-        OutcomeCase{"AnsweredNo", L"fw.bin", kBin16, kBin16, IDNO, 0, 0, 0, nullptr, nullptr, BoxIcon::None},
-        OutcomeCase{"LoaderModeRefused", L"fw.bin", kBin16, kBin16, IDYES, 0, 0, 0, &kIspFailedText,
-                    &kWarningCaption, BoxIcon::Warning},
-        OutcomeCase{"TransferFailed", L"fw.lock", kLock300, kLock300, IDYES, 1, 0, 0, &kDownloadFailedText,
-                    &kWarningCaption, BoxIcon::Warning},
-        OutcomeCase{"ReturnFailed", L"fw.bin", kBin16, kBin16, IDYES, 1, 1, 0, &kApFailedText,
-                    &kWarningCaption, BoxIcon::Warning},
-        OutcomeCase{"SuccessHex", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1, &kDoneText,
-                    &kDoneCaption, BoxIcon::Information},
-        OutcomeCase{"SuccessEmptyImage", L"empty.bin", "", "", IDYES, 1, 1, 1, &kDoneText, &kDoneCaption,
-                    BoxIcon::Information},
-        // Any nonzero result is success.
-        OutcomeCase{"SuccessLargeResults", L"fw.bin", kBin16, kBin16, IDYES, 0x80000000u, 0xFFFFFFFFu, 256,
-                    &kDoneText, &kDoneCaption, BoxIcon::Information}),
+    ::testing::Values(OutcomeCase{"AnsweredNo", L"fw.bin", kBin16, kBin16, IDNO, 0, 0, 0, nullptr, nullptr,
+                                  BoxIcon::None},
+                      OutcomeCase{"LoaderModeRefused", L"fw.bin", kBin16, kBin16, IDYES, 0, 0, 0,
+                                  &kIspFailedText, &kWarningCaption, BoxIcon::Warning},
+                      OutcomeCase{"TransferFailed", L"fw.lock", kLock300, kLock300, IDYES, 1, 0, 0,
+                                  &kDownloadFailedText, &kWarningCaption, BoxIcon::Warning},
+                      OutcomeCase{"ReturnFailed", L"fw.bin", kBin16, kBin16, IDYES, 1, 1, 0, &kApFailedText,
+                                  &kWarningCaption, BoxIcon::Warning},
+                      OutcomeCase{"SuccessHex", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1,
+                                  &kDoneText, &kDoneCaption, BoxIcon::Information},
+                      OutcomeCase{"SuccessEmptyImage", L"empty.bin", "", "", IDYES, 1, 1, 1, &kDoneText,
+                                  &kDoneCaption, BoxIcon::Information},
+                      // Any nonzero result is success.
+                      OutcomeCase{"SuccessLargeResults", L"fw.bin", kBin16, kBin16, IDYES, 0x80000000u,
+                                  0xFFFFFFFFu, 256, &kDoneText, &kDoneCaption, BoxIcon::Information}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -666,4 +671,4 @@ TEST(LargeImage, SixteenMebibytesArriveIntact) {
     EXPECT_EQ(3u, calls) << logText;
 }
 
-} // namespace
+}  // namespace

@@ -18,7 +18,9 @@ namespace {
 const std::wstring kTitle = L"Загрузчик для тестера";
 constexpr DWORD kStartMs = 20000;  // the first window on a fresh display is slow
 
-std::wstring LoaderPath() { return BinFolder() + L"\\loader.exe"; }
+std::wstring LoaderPath() {
+    return BinFolder() + L"\\loader.exe";
+}
 
 // A fresh folder under the temporary folder, removed with everything in it.
 class TempFolder {
@@ -78,9 +80,9 @@ private:
 // The system's text for an error code, trimmed as the loader trims it.
 std::wstring SystemText(DWORD code) {
     wchar_t* buffer = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text(buffer ? buffer : L"", n);
     LocalFree(buffer);
     while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
@@ -94,7 +96,9 @@ std::wstring Displayed(const std::wstring& message) {
     return message;
 }
 
-std::string Bytes(size_t count, unsigned char value) { return std::string(count, static_cast<char>(value)); }
+std::string Bytes(size_t count, unsigned char value) {
+    return std::string(count, static_cast<char>(value));
+}
 
 std::string Sequence(int first, int count) {
     std::string bytes;
@@ -233,9 +237,8 @@ TEST_F(LoaderWindow, FirstLook) {
 
     // kStacking, highest first: the two focusable controls (in either order)
     // above the rest, and the status pane above the progress bar it grows into.
-    const std::vector<int> drawn = {IDC_STATUSPANE, IDC_KEYLABEL,   IDC_LOCKBUTTON,
-                                    IDC_FILELABEL,  IDC_OPENBUTTON, IDC_PROGRESSBAR,
-                                    IDC_STARTBUTTON};
+    const std::vector<int> drawn = {IDC_STATUSPANE, IDC_KEYLABEL,    IDC_LOCKBUTTON, IDC_FILELABEL,
+                                    IDC_OPENBUTTON, IDC_PROGRESSBAR, IDC_STARTBUTTON};
     std::vector<int> seen;
     for (HWND h = GetWindow(main_, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
         seen.push_back(GetDlgCtrlID(h));
@@ -300,16 +303,17 @@ TEST_P(OpenImage, ShowsSummary) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, OpenImage,
-    ::testing::Values(
-        OpenCase{L"fw.Bin", Sequence(1, 16), L"fw.Bin", L"0010", L"0088"},
-        OpenCase{L"a.LOCK", Bytes(258, 0xFF), L"a.LOCK", L"0102", L"00FE"},
-        OpenCase{L"ff257.bin", Bytes(257, 0xFF), L"ff257.bin", L"0101", L"FFFF"},
-        OpenCase{L"empty.bin", "", L"empty.bin", L"0000", L"0000"},
-        OpenCase{L"big.lock", Bytes(65537, 0x01), L"big.lock", L"10001", L"0001"},
-        OpenCase{L"FIRMWARE.HEX", kHexTwoRecords, L"FIRMWARE.HEX", L"0014", L"0F0C"},
-        OpenCase{L"firmware.Hex", ":0400000001020304f2\n:04001000aabbccddde\n", L"firmware.Hex", L"0014", L"0F0C"},
-        OpenCase{L"image.bin.hex", ":00000001FF\r\n", L"image.bin.hex", L"0001", L"00FF"},
-        OpenCase{L"Прошивки\\прошивка.bin", Sequence(0x30, 3), L"прошивка.bin", L"0003", L"0093"}));
+    ::testing::Values(OpenCase{L"fw.Bin", Sequence(1, 16), L"fw.Bin", L"0010", L"0088"},
+                      OpenCase{L"a.LOCK", Bytes(258, 0xFF), L"a.LOCK", L"0102", L"00FE"},
+                      OpenCase{L"ff257.bin", Bytes(257, 0xFF), L"ff257.bin", L"0101", L"FFFF"},
+                      OpenCase{L"empty.bin", "", L"empty.bin", L"0000", L"0000"},
+                      OpenCase{L"big.lock", Bytes(65537, 0x01), L"big.lock", L"10001", L"0001"},
+                      OpenCase{L"FIRMWARE.HEX", kHexTwoRecords, L"FIRMWARE.HEX", L"0014", L"0F0C"},
+                      OpenCase{L"firmware.Hex", ":0400000001020304f2\n:04001000aabbccddde\n", L"firmware.Hex",
+                               L"0014", L"0F0C"},
+                      OpenCase{L"image.bin.hex", ":00000001FF\r\n", L"image.bin.hex", L"0001", L"00FF"},
+                      OpenCase{L"Прошивки\\прошивка.bin", Sequence(0x30, 3), L"прошивка.bin", L"0003",
+                               L"0093"}));
 
 TEST_F(LoaderWindow, SecondOpenReplacesSummary) {
     Open(temp_.Write(L"one.bin", Sequence(1, 4)));
@@ -334,7 +338,8 @@ TEST_F(LoaderWindow, IgnoredExtensionAndCancelKeepSummary) {
         SCOPED_TRACE(Narrow(ignored));
         Open(temp_.Write(ignored, Bytes(8, 0x55)));
         Settle();
-        EXPECT_TRUE(program_->NoDialogs()) << "an unknown extension is ignored silently\n" << DumpTopLevelWindows();
+        EXPECT_TRUE(program_->NoDialogs()) << "an unknown extension is ignored silently\n"
+                                           << DumpTopLevelWindows();
         ExpectSummary(L"fw.bin", L"0010", L"0088");
     }
 
@@ -358,7 +363,8 @@ TEST_F(LoaderWindow, MissingFileShowsFailureAndWindowWorksAfter) {
     ASSERT_FALSE(sys.empty());
     ExpectFailureBox(Displayed(L"Cannot open file \"" + missing + L"\". " + sys), L"failure-box");
     ExpectSummary(L"good.bin", L"0010", L"0088");
-    WaitUntil("the focus back on the list", [&] { return FocusOf(main_) == list && ActiveOf(main_) == main_; });
+    WaitUntil("the focus back on the list",
+              [&] { return FocusOf(main_) == list && ActiveOf(main_) == main_; });
 
     // The window works as before.
     Open(temp_.Write(L"again.lock", Bytes(2, 0x80)));
@@ -418,4 +424,4 @@ TEST(LoaderStart, WithoutDeviceLibraryShowsNoWindowAndEnds) {
     EXPECT_NE(0u, code);
 }
 
-} // namespace
+}  // namespace

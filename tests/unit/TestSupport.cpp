@@ -16,7 +16,7 @@ std::string ToUtf8(const fs::path& p) {
     auto u = p.u8string();
     return std::string(u.begin(), u.end());
 }
-} // namespace
+}  // namespace
 
 TempDir::TempDir() {
     std::random_device rd;
@@ -59,7 +59,7 @@ std::string DataPath(const std::string& relative) {
     return std::string(FWL_TEST_DATA_DIR) + "/" + relative;
 }
 
-} // namespace testsupport
+}  // namespace testsupport
 
 #if defined(__SANITIZE_ADDRESS__)
 // Out-of-memory paths are tested with impossible sizes: let the allocator

@@ -9,16 +9,16 @@
 #include <vector>
 
 // Expects statement to throw exactly the kind `type` with message text `msg`.
-#define EXPECT_THROW_MSG(statement, type, msg)                                        \
-    do {                                                                              \
-        try {                                                                         \
-            statement;                                                                \
+#define EXPECT_THROW_MSG(statement, type, msg)                                         \
+    do {                                                                               \
+        try {                                                                          \
+            statement;                                                                 \
             ADD_FAILURE() << "expected " #type " \"" << (msg) << "\", nothing thrown"; \
-        } catch (const type& e_) {                                                    \
-            EXPECT_EQ(std::string(msg), e_.Message());                                \
-        } catch (const std::exception& e_) {                                          \
-            ADD_FAILURE() << "expected " #type ", got: " << e_.what();                \
-        }                                                                             \
+        } catch (const type& e_) {                                                     \
+            EXPECT_EQ(std::string(msg), e_.Message());                                 \
+        } catch (const std::exception& e_) {                                           \
+            ADD_FAILURE() << "expected " #type ", got: " << e_.what();                 \
+        }                                                                              \
     } while (0)
 
 namespace testsupport {
@@ -45,4 +45,4 @@ std::vector<uint8_t> ReadFile(const std::string& path);
 // UTF-8 path of a file under tests/data.
 std::string DataPath(const std::string& relative);
 
-} // namespace testsupport
+}  // namespace testsupport

@@ -70,8 +70,8 @@ public:
     }
     uint32_t Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) override {
         const char* tag = data == nullptr ? "null" : data == knownData ? "data" : "other";
-        Record("Download(" + std::string(tag) + "," + std::to_string(zero) + "," + std::to_string(count) + "," +
-               std::to_string(sum) + ")");
+        Record("Download(" + std::string(tag) + "," + std::to_string(zero) + "," + std::to_string(count) +
+               "," + std::to_string(sum) + ")");
         if (onDownload) {
             onDownload();
             // What the library reads, after whatever onDownload did to the window's image.
@@ -132,12 +132,30 @@ TEST(DownloadWorker, OutcomesCallsBoxesBusyAndHourglass) {
         {"Cancel", 2, 1, 1, 1, {kConfirm}},
         {"OK is not Yes", 1, 1, 1, 1, {kConfirm}},
         {"loader mode refused", 6, 0, 1, 1, {kConfirm, kHourglassOn, kIsp, kIspFailed, kHourglassOffBusy}},
-        {"transfer failed", 6, 1, 0, 1, {kConfirm, kHourglassOn, kIsp, kDownload, kDownloadFailed, kHourglassOff}},
-        {"return failed", 6, 1, 1, 0, {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kApFailed, kHourglassOff}},
+        {"transfer failed",
+         6,
+         1,
+         0,
+         1,
+         {kConfirm, kHourglassOn, kIsp, kDownload, kDownloadFailed, kHourglassOff}},
+        {"return failed",
+         6,
+         1,
+         1,
+         0,
+         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kApFailed, kHourglassOff}},
         {"success", 6, 1, 1, 1, {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
-        {"any nonzero succeeds", 6, 0xFFFFFFFF, 0x80000000, 2,
+        {"any nonzero succeeds",
+         6,
+         0xFFFFFFFF,
+         0x80000000,
+         2,
          {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
-        {"high bits only", 6, 0x10000, 0x100, 0x80000000,
+        {"high bits only",
+         6,
+         0x10000,
+         0x100,
+         0x80000000,
          {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
     };
     for (const Row& row : rows) {
@@ -198,15 +216,29 @@ TEST(DownloadWorker, ExceptionsCountAsFailedSteps) {
         {"Box( Загрузить программу ? | Подтверждение файла|0x34)", TThrow::BadAlloc, 1, {kConfirm}},
         {"Box( Загрузить программу ? | Подтверждение файла|0x34)", TThrow::Int, 1, {kConfirm}},
         {"Hourglass(on)", TThrow::BadAlloc, 1, {kConfirm, kHourglassOn, kIspFailed, kHourglassOffBusy}},
-        {"ResetToISP(3690,791)", TThrow::Int, 1, {kConfirm, kHourglassOn, kIsp, kIspFailed, kHourglassOffBusy}},
-        {"Download(data,0,5,4660)", TThrow::BadAlloc, 1,
-         {kConfirm, kHourglassOn, kIsp, kDownload, kDownloadFailed, kHourglassOff}},
-        {"ResetToAP()", TThrow::Int, 1, {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kApFailed, kHourglassOff}},
-        {"Box(Загрузка завершена  |Поздравление|0x40)", TThrow::BadAlloc, 1,
-         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
-        {"Box(Ошибка перехода в режим загрузки  |Предупреждение|0x30)", TThrow::Int, 0,
+        {"ResetToISP(3690,791)",
+         TThrow::Int,
+         1,
          {kConfirm, kHourglassOn, kIsp, kIspFailed, kHourglassOffBusy}},
-        {"Hourglass(off)", TThrow::BadAlloc, 1,
+        {"Download(data,0,5,4660)",
+         TThrow::BadAlloc,
+         1,
+         {kConfirm, kHourglassOn, kIsp, kDownload, kDownloadFailed, kHourglassOff}},
+        {"ResetToAP()",
+         TThrow::Int,
+         1,
+         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kApFailed, kHourglassOff}},
+        {"Box(Загрузка завершена  |Поздравление|0x40)",
+         TThrow::BadAlloc,
+         1,
+         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
+        {"Box(Ошибка перехода в режим загрузки  |Предупреждение|0x30)",
+         TThrow::Int,
+         0,
+         {kConfirm, kHourglassOn, kIsp, kIspFailed, kHourglassOffBusy}},
+        {"Hourglass(off)",
+         TThrow::BadAlloc,
+         1,
          {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
     };
     for (const Row& row : rows) {
@@ -539,10 +571,18 @@ TEST(ProgressMonitor, PollingLoopShowsReadingsAndHidesAtTheEnd) {
     const std::vector<Row> rows = {
         {"done before the first pass", 0, {}, reset},
         {"first download: 0 changes nothing", 0, {0, 0, 37}, join({pump, pump, loading(37), pump, reset})},
-        {"later download: the old percentage changes nothing", 37, {37, 50}, join({pump, loading(50), pump, reset})},
-        {"never searching: the pane is never shown", 0, {10, 20}, join({loading(10), pump, loading(20), pump, reset})},
+        {"later download: the old percentage changes nothing",
+         37,
+         {37, 50},
+         join({pump, loading(50), pump, reset})},
+        {"never searching: the pane is never shown",
+         0,
+         {10, 20},
+         join({loading(10), pump, loading(20), pump, reset})},
         {"searching throughout", 0, {255, 255}, join({searching, pump, searching, pump, reset})},
-        {"searching after percentages keeps the bar", 0, {10, 255, 10},
+        {"searching after percentages keeps the bar",
+         0,
+         {10, 255, 10},
          join({loading(10), pump, searching, pump, pump, reset})},
         {"above 100", 100, {150}, join({loading(150), pump, reset})},
         {"differs only above 16 bits", 5, {65541}, join({loading(5), pump, reset})},
@@ -569,4 +609,4 @@ TEST(ProgressMonitor, PollingLoopShowsReadingsAndHidesAtTheEnd) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -40,13 +40,14 @@ uint8_t MaskOf(const ScrambleKey& k) {
     return static_cast<uint8_t>(((odd >> 1) | (odd << 7)) ^ k[0] ^ k[2] ^ k[4] ^ k[6]);
 }
 
-} // namespace
+}  // namespace
 
 TEST(FailureDisplayText, FullStopAfterACharacterAboveTheDot) {
     const std::pair<std::string, std::string> cases[] = {
         {"", ""},
         {"Stream read error", "Stream read error."},
-        {"Cannot open file \"a\". No such file or directory", "Cannot open file \"a\". No such file or directory."},
+        {"Cannot open file \"a\". No such file or directory",
+         "Cannot open file \"a\". No such file or directory."},
         {"Cannot open file \"a\". ", "Cannot open file \"a\". "},
         {"Ends with a stop.", "Ends with a stop."},
         {"'$1G' is not a valid integer value", "'$1G' is not a valid integer value."},
@@ -132,26 +133,43 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     };
     const Case cases[] = {
         {{"info", bin}, 0, "Имя: образ.bin\nРазмер: 0003\nКонтрольная сумма: 0102\n", ""},
-        {{"info", bin, hex, bin2}, 0,
+        {{"info", bin, hex, bin2},
+         0,
          "Имя: образ.bin\nРазмер: 0003\nКонтрольная сумма: 0102\n"
          "Имя: image.hex\nРазмер: 0002\nКонтрольная сумма: 0003\n"
          "Имя: two.BIN\nРазмер: 0102\nКонтрольная сумма: 00FE\n",
          ""},
-        {{"info", text}, 1, "", "Cannot open file \"" + text + "\": only .hex, .bin and .lock files are images.\n"},
-        {{"info", missing, bin2}, 1, "Имя: two.BIN\nРазмер: 0102\nКонтрольная сумма: 00FE\n",
+        {{"info", text},
+         1,
+         "",
+         "Cannot open file \"" + text + "\": only .hex, .bin and .lock files are images.\n"},
+        {{"info", missing, bin2},
+         1,
+         "Имя: two.BIN\nРазмер: 0102\nКонтрольная сумма: 00FE\n",
          "Cannot open file \"" + missing + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
         {{"info", badHex}, 1, "", "'$1G' is not a valid integer value.\n"},
         {{"info", "--", lockFile}, 0, "Имя: old.lock\nРазмер: 0004\nКонтрольная сумма: 01A9\n", ""},
-        {{"convert", bin, outBin}, 1, "",
+        {{"convert", bin, outBin},
+         1,
+         "",
          "Cannot convert file \"" + bin + "\": an Intel HEX file must have the .hex extension.\n"},
         {{"convert", badHex, outBin}, 1, "", "'$1G' is not a valid integer value.\n"},
-        {{"lock", "--key", "123", bin}, 1, "",
+        {{"lock", "--key", "123", bin},
+         1,
+         "",
          "The key \"123\" has fewer than 16 characters besides blanks; it needs 8 hexadecimal pairs.\n"},
         {{"lock", "--key=G0 00 00 00 00 00 00 00", bin}, 1, "", "'$G0' is not a valid integer value.\n"},
-        {{"lock", lockFile}, 1, "",
+        {{"lock", lockFile},
+         1,
+         "",
          "Cannot lock file \"" + lockFile + "\": only .hex and .bin files can be locked.\n"},
-        {{"lock", text}, 1, "", "Cannot lock file \"" + text + "\": only .hex and .bin files can be locked.\n"},
-        {{"lock", missing}, 1, "",
+        {{"lock", text},
+         1,
+         "",
+         "Cannot lock file \"" + text + "\": only .hex and .bin files can be locked.\n"},
+        {{"lock", missing},
+         1,
+         "",
          "Cannot open file \"" + missing + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
     };
     for (const Case& c : cases) {
@@ -191,7 +209,8 @@ TEST(Fwimage, ConvertAndLockWriteTheirFiles) {
         {{}, ScrambleKey{0x3C, 0x5A, 0x91, 0x0E, 0xD4, 0x27, 0xB8, 0x66}},
         {{"--key", "00 00 00 00 00 00 00 00"}, ScrambleKey{}},
         {{"--key=0102040810204080"}, ScrambleKey{1, 2, 4, 8, 16, 32, 64, 128}},
-        {{"--key", " a b c d e f 0 1 2 3 4 5 6 7 8 9 trailing"}, ScrambleKey{0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89}},
+        {{"--key", " a b c d e f 0 1 2 3 4 5 6 7 8 9 trailing"},
+         ScrambleKey{0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"lock"};
@@ -237,11 +256,17 @@ TEST(Fwimage, RelativePathsAreNamedInFull) {
         std::string err;
     };
     const Case cases[] = {
-        {{"lock", "--key", "0000000000000000", "./image.bin"}, "Файл зашифрован " + inRoot("image.bin") + ".lock\n", ""},
-        {{"info", "missing.bin"}, "",
-         "Cannot open file \"" + inRoot("missing.bin") + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
-        {{"lock", "missing.bin"}, "",
-         "Cannot open file \"" + inRoot("missing.bin") + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
+        {{"lock", "--key", "0000000000000000", "./image.bin"},
+         "Файл зашифрован " + inRoot("image.bin") + ".lock\n",
+         ""},
+        {{"info", "missing.bin"},
+         "",
+         "Cannot open file \"" + inRoot("missing.bin") + "\". " + notFound +
+             (notFound.empty() ? "\n" : ".\n")},
+        {{"lock", "missing.bin"},
+         "",
+         "Cannot open file \"" + inRoot("missing.bin") + "\". " + notFound +
+             (notFound.empty() ? "\n" : ".\n")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[1] + " " + c.args.back());

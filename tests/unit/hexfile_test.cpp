@@ -43,7 +43,7 @@ struct Conversion {
     Bytes image;
 };
 
-} // namespace
+}  // namespace
 
 TEST(HexConvert, ImagesAndExtents) {
     const std::string eof = ":00000001FF\r\n";
@@ -51,8 +51,7 @@ TEST(HexConvert, ImagesAndExtents) {
         {"empty text", "", 0xFFFFFFFF, 1, {0xFF}},
         {"only end of file", eof, 0xFFFFFFFF, 1, {0xFF}},
         {"no record lines", "hello\r\nworld\n", 0xFFFFFFFF, 1, {0xFF}},
-        {"gap between records",
-         ":0400000001020304F2\r\n:0400100005060708D2\r\n" + eof, 0, 20,
+        {"gap between records", ":0400000001020304F2\r\n:0400100005060708D2\r\n" + eof, 0, 20,
          Image(20, {{0, {1, 2, 3, 4}}, {16, {5, 6, 7, 8}}})},
         {"linear base 0800", ":020000040800F2\n:02100000AABB89\n:01100400CC1F\n", 0x08001000, 5,
          Image(5, {{0, {0xAA, 0xBB}}, {4, {0xCC}}})},
@@ -62,17 +61,29 @@ TEST(HexConvert, ImagesAndExtents) {
         {"segment base FFFF", ":02000002FFFFFC\n:01FFFF0011F0\n", 0x10FFEF, 1, {0x11}},
         {"linear replaces segment", ":020000021000EC\n:020000040000FA\n:0100050011E9\n", 5, 1, {0x11}},
         {"segment replaces linear", ":020000040001F9\n:020000020000FC\n:0100050011E9\n", 5, 1, {0x11}},
-        {"data before any base uses 0",
-         ":0100020022DB\n:020000040001F9\n:0100000033CC\n", 2, 0xFFFF, Image(0xFFFF, {{0, {0x22}}, {0xFFFE, {0x33}}})},
-        {"record across 64 KiB is not wrapped", ":020000040001F9\n:03FFFF00010203F9\n", 0x1FFFF, 3, {1, 2, 3}},
+        {"data before any base uses 0", ":0100020022DB\n:020000040001F9\n:0100000033CC\n", 2, 0xFFFF,
+         Image(0xFFFF, {{0, {0x22}}, {0xFFFE, {0x33}}})},
+        {"record across 64 KiB is not wrapped",
+         ":020000040001F9\n:03FFFF00010203F9\n",
+         0x1FFFF,
+         3,
+         {1, 2, 3}},
         {"zero-count record below data", ":00000800F8\n:02000A000102F1\n", 8, 4, Image(4, {{2, {1, 2}}})},
         {"only zero-count records", ":00123400BA\n:00123400BA\n", 0x1234, 0, {}},
         {"zero-count record at 0", ":00000000\n", 0, 0, {}},
-        {"later record wins", ":0400000011223344\n:02000100AABB\n:01000300CC\n", 0, 4, {0x11, 0xAA, 0xBB, 0xCC}},
+        {"later record wins",
+         ":0400000011223344\n:02000100AABB\n:01000300CC\n",
+         0,
+         4,
+         {0x11, 0xAA, 0xBB, 0xCC}},
         {"records after end of file", eof + ":0100000042\n", 0, 1, {0x42}},
         {"small digits", ":02000004abcd00\n:02fffe00aabb00\n", 0xABCDFFFE, 2, {0xAA, 0xBB}},
         {"mixed case", ":02000004AbCd00\n:02fFfE00aAbB00\n", 0xABCDFFFE, 2, {0xAA, 0xBB}},
-        {"skipped lines", "\xEF\xBB\xBF:0100000011\n\n  :0100000022\n; :0100000033\n:0100010044\n", 1, 1, {0x44}},
+        {"skipped lines",
+         "\xEF\xBB\xBF:0100000011\n\n  :0100000022\n; :0100000033\n:0100010044\n",
+         1,
+         1,
+         {0x44}},
         {"CR breaks", ":0100000011\r:0100010022\r", 0, 2, {0x11, 0x22}},
         {"LF CR breaks", ":0100000011\n\r:0100010022\n\r", 0, 2, {0x11, 0x22}},
         {"no final break", ":0100000011\r\n:0100010022", 0, 2, {0x11, 0x22}},
@@ -126,7 +137,12 @@ TEST(HexConvert, Failures) {
         {"record type", ":0000000G\n", "'$0G' is not a valid integer value", true},
         {"blank in the byte count", ": 0000000\n", "'$ 0' is not a valid integer value", true},
         {"address", ":00000G00\n", "'$000G' is not a valid integer value", true},
-        {"Windows-1251 letter quoted as such", ":01000000\xC6" "F\n", "'$\xD0\x96" "F' is not a valid integer value", false},
+        {"Windows-1251 letter quoted as such",
+         ":01000000\xC6"
+         "F\n",
+         "'$\xD0\x96"
+         "F' is not a valid integer value",
+         false},
         {"address with sign", ":00-00100\n", "'$-001' is not a valid integer value", true},
         {"segment base", ":020000021G00\n", "'$1G000' is not a valid integer value", true},
         {"linear base", ":0200000412G4\n", "'$12G40000' is not a valid integer value", true},
@@ -150,7 +166,8 @@ TEST(HexConvert, Failures) {
         {"CR LF is one break", "x\r\n:0\r\n", "Record at line 2 is truncated", true},
         {"LF CR makes an empty line", "x\n\r:0\r\n", "Record at line 3 is truncated", true},
         {"CR CR makes an empty line", "x\r\r\n:0\r\n", "Record at line 3 is truncated", true},
-        {"lines counted across the file", "\n\n\n\n\n\n\n\n\n\n\n:0\n", "Record at line 12 is truncated", true},
+        {"lines counted across the file", "\n\n\n\n\n\n\n\n\n\n\n:0\n", "Record at line 12 is truncated",
+         true},
         {"past the top", top + ":02FFFF00AABB\n", "Record at line 2 runs past address FFFFFFFF", true},
         {"past the top by far", top + "\n:FFFFFF00" + std::string(510, '0') + "\n",
          "Record at line 3 runs past address FFFFFFFF", true},
@@ -187,12 +204,14 @@ TEST(HexConvert, EveryCharacterAtEveryDataPosition) {
             SCOPED_TRACE("char " + std::to_string(c) + " at " + std::to_string(at));
             const size_t digit = digits.find(static_cast<char>(c));
             if (digit != std::string::npos) {
-                const uint8_t value = static_cast<uint8_t>(std::stoi(std::string(1, static_cast<char>(c)), nullptr, 16));
+                const uint8_t value =
+                    static_cast<uint8_t>(std::stoi(std::string(1, static_cast<char>(c)), nullptr, 16));
                 Bytes expected(9, 0);
                 expected[at / 2] = static_cast<uint8_t>(at % 2 ? value : value << 4);
                 EXPECT_EQ(expected, Contents(*hexparse::TextToStream(text)));
             } else if (c == '\r' || c == '\n' || c == '\0') {
-                EXPECT_THROW_MSG(hexparse::TextToStream(text), rt::EConvertError, "Record at line 1 is truncated");
+                EXPECT_THROW_MSG(hexparse::TextToStream(text), rt::EConvertError,
+                                 "Record at line 1 is truncated");
             } else {
                 const std::string pair = data.substr(at / 2 * 2, 2);
                 EXPECT_THROW_MSG(hexparse::TextToStream(text), rt::EConvertError,
@@ -203,11 +222,14 @@ TEST(HexConvert, EveryCharacterAtEveryDataPosition) {
 }
 
 TEST(HexConvert, ImageTooLargeIsOutOfMemory) {
-    struct Case { const char* name; std::string text; uint32_t length; };
+    struct Case {
+        const char* name;
+        std::string text;
+        uint32_t length;
+    };
     const Case cases[] = {
         {"nearly 4 GiB", ":0100000011\n:02000004FFFFFC\n:01FF000022\n", 0xFFFFFF01},
-        {"exactly 4 GiB wraps the extent to 0",
-         ":0100000011\n:02000004FFFFFC\n:01FFFF0022\n", 0},
+        {"exactly 4 GiB wraps the extent to 0", ":0100000011\n:02000004FFFFFC\n:01FFFF0022\n", 0},
         {"just over 2 GiB", ":0100000011\n:020000048000F9\n:0100000022\n", 0x80000001},
     };
     for (const auto& c : cases) {
@@ -240,8 +262,7 @@ TEST(HexConvert, MissingFile) {
 TEST(HexConvert, FailedConversionLeavesNothingBehindForTheNext) {
     // The second pass writes line 1 into the buffer, then fails on line 2.
     const std::string bad = ":0400000011223344\n:01000800GG\n";
-    EXPECT_THROW_MSG(hexparse::TextToStream(bad), rt::EConvertError,
-                     "'$GG' is not a valid integer value");
+    EXPECT_THROW_MSG(hexparse::TextToStream(bad), rt::EConvertError, "'$GG' is not a valid integer value");
     EXPECT_EQ(9, hexparse::ImageBufferLength());  // kept until the next conversion
 
     // Same extent, without the bytes that the failed conversion stored.
@@ -259,7 +280,11 @@ TEST(HexConvert, LinesLongerThanAReadBlock) {
     const std::string comment(3 * hexparse::kDefaultBlockSize + 5, 'c');
     const std::string tail(2 * hexparse::kDefaultBlockSize, 'z');
     const Bytes image = {0x12, 0x34, 0x56, 0x78};
-    struct Case { const char* name; std::string text; const char* failure; };
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* failure;
+    };
     const Case cases[] = {
         {"text after the data", comment + "\r\n:020000001234\r\n:020002005678" + tail + "\n" + comment,
          nullptr},
@@ -300,12 +325,14 @@ TEST(HexConvert, WideGapIsFilled) {
 }
 
 TEST(HexConvert, GoldenFiles) {
-    const char* names[] = {"gap",        "linear_lf_lower", "segment_linear_cr", "quirky_text",
-                           "dense_40k", "top_of_memory",   "no_data"};
+    const char* names[] = {"gap",         "linear_lf_lower", "segment_linear_cr",
+                           "quirky_text", "dense_40k",       "top_of_memory",
+                           "no_data"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
         const std::string hex = testsupport::DataPath(std::string("hex/") + name + ".hex");
-        const Bytes expected = testsupport::ReadFile(testsupport::DataPath(std::string("hex/") + name + ".bin"));
+        const Bytes expected =
+            testsupport::ReadFile(testsupport::DataPath(std::string("hex/") + name + ".bin"));
         const auto s = HexFileToStream(hex);
         EXPECT_EQ(expected, Contents(*s));
         EXPECT_EQ(static_cast<uint32_t>(expected.size()), HexFileExtent(hex).Length);

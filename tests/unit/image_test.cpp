@@ -32,7 +32,8 @@ Bytes CurrentBytes() {
 }
 
 bool IsFile(const std::string& utf8Path) {
-    return std::filesystem::is_regular_file(std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end())));
+    return std::filesystem::is_regular_file(
+        std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end())));
 }
 
 Bytes InfoBytes(const TImageInfo& info) {
@@ -63,10 +64,10 @@ const char* const kHexText =
     ":0400000001020304F2\r\n"
     ":04001000A1B2C3D402\r\n"
     ":00000001FF\r\n";
-const Bytes kHexImage = {1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                         0xFF, 0xFF, 0xFF, 0xFF, 0xA1, 0xB2, 0xC3, 0xD4};
+const Bytes kHexImage = {1,    2,    3,    4,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xA1, 0xB2, 0xC3, 0xD4};
 
-} // namespace
+}  // namespace
 
 TEST(ImageKind, ByLastExtensionOfTheNameInAnyCase) {
     struct Case {
@@ -159,16 +160,26 @@ TEST(OpenImage, LoadsByExtensionAndDescribesTheImage) {
     const Bytes big = RandomBytes(0x10001, 2);
     const Case cases[] = {
         {"empty.bin", "", {}, {"Имя: empty.bin", "Размер: 0000", "Контрольная сумма: 0000"}},
-        {"ff257.bin", std::string(257, '\xFF'), Bytes(257, 0xFF),
+        {"ff257.bin",
+         std::string(257, '\xFF'),
+         Bytes(257, 0xFF),
          {"Имя: ff257.bin", "Размер: 0101", "Контрольная сумма: FFFF"}},
-        {"ff258.BIN", std::string(258, '\xFF'), Bytes(258, 0xFF),
+        {"ff258.BIN",
+         std::string(258, '\xFF'),
+         Bytes(258, 0xFF),
          {"Имя: ff258.BIN", "Размер: 0102", "Контрольная сумма: 00FE"}},
         {"sixteen.LOCK", std::string(sixteen.begin(), sixteen.end()), sixteen, {}},
         {"big.Bin", std::string(big.begin(), big.end()), big, {}},
         {"image.HEX", kHexText, kHexImage, {"Имя: image.HEX", "Размер: 0014", "Контрольная сумма: 0EE8"}},
         {"image.bin.hex", kHexText, kHexImage, {}},
-        {"nodata.Hex", ":00000001FF\n", {0xFF}, {"Имя: nodata.Hex", "Размер: 0001", "Контрольная сумма: 00FF"}},
-        {"прошивка.bin", "\x01\x02", {1, 2}, {"Имя: прошивка.bin", "Размер: 0002", "Контрольная сумма: 0003"}},
+        {"nodata.Hex",
+         ":00000001FF\n",
+         {0xFF},
+         {"Имя: nodata.Hex", "Размер: 0001", "Контрольная сумма: 00FF"}},
+        {"прошивка.bin",
+         "\x01\x02",
+         {1, 2},
+         {"Имя: прошивка.bin", "Размер: 0002", "Контрольная сумма: 0003"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -195,19 +206,15 @@ TEST(OpenImage, IgnoredOrFailedOpensChangeNothing) {
     WriteFile(good, Bytes{9, 8, 7});
     struct Case {
         const char* name;
-        bool exists;      // the file is there (with content) before the open
+        bool exists;  // the file is there (with content) before the open
         bool raises;
         bool fromNothing;  // CurrentImage absent before the open
     };
     const Case cases[] = {
-        {"image.txt", true, false, false},
-        {"image.lck", true, false, true},
-        {"image", true, false, true},
-        {"missing.bin", false, true, false},
-        {"missing.bin", false, true, true},
-        {"missing.LOCK", false, true, true},
-        {"missing.hex", false, true, false},
-        {"missing.hex", false, true, true},
+        {"image.txt", true, false, false},   {"image.lck", true, false, true},
+        {"image", true, false, true},        {"missing.bin", false, true, false},
+        {"missing.bin", false, true, true},  {"missing.LOCK", false, true, true},
+        {"missing.hex", false, true, false}, {"missing.hex", false, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + (c.fromNothing ? " from nothing" : " after an open"));
@@ -263,14 +270,16 @@ TEST(OpenImage, SnapshotKeepsItsBytesThroughLaterReloads) {
     const Case cases[] = {
         {"open another file", [&](TImageInfo& info) { OpenImage(second, info); }},
         {"open the same file", [&](TImageInfo& info) { OpenImage(first, info); }},
-        {"open the same file, changed", [&](TImageInfo& info) {
+        {"open the same file, changed",
+         [&](TImageInfo& info) {
              WriteFile(first, RandomBytes(5000, 5));
              OpenImage(first, info);
          }},
         {"open a .hex", [&](TImageInfo& info) { OpenImage(hex, info); }},
         {"lock the same file", [&](TImageInfo&) { LockImage(first, kKey); }},
         {"lock a .hex", [&](TImageInfo&) { LockImage(hex, kKey); }},
-        {"write into the stream", [&](TImageInfo&) {
+        {"write into the stream",
+         [&](TImageInfo&) {
              CurrentImage->SetPosition(0);
              CurrentImage->WriteByte(0x55);
          }},
@@ -350,7 +359,11 @@ TEST(KeyFromText, PairsOfHexDigitsAfterBlanksAreRemoved) {
         {"3C5A910ED427B8Ж6", std::nullopt, "'$Ж6' is not a valid integer value"},
         {"3C5A910ED427B86Ж", std::nullopt, "'$6Ж' is not a valid integer value"},
         {"ЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖЖ", std::nullopt, "'$ЖЖ' is not a valid integer value"},
-        {"3C\xC2\xA0" "5A910ED427B866", std::nullopt, "'$\xC2\xA0" "5' is not a valid integer value"},
+        {"3C\xC2\xA0"
+         "5A910ED427B866",
+         std::nullopt,
+         "'$\xC2\xA0"
+         "5' is not a valid integer value"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -374,7 +387,10 @@ TEST(LockImage, WritesTheScrambledImageBesideTheFile) {
     };
     const Case cases[] = {
         {"image.bin", std::string(plain.begin(), plain.end()), plain, kKey},
-        {"IMAGE.BIN", std::string("\x00\xFF\x10", 3), {0x00, 0xFF, 0x10}, ScrambleKey{1, 2, 4, 8, 16, 32, 64, 128}},
+        {"IMAGE.BIN",
+         std::string("\x00\xFF\x10", 3),
+         {0x00, 0xFF, 0x10},
+         ScrambleKey{1, 2, 4, 8, 16, 32, 64, 128}},
         {"plain.bin", std::string("\x00\xFF\x10", 3), {0x00, 0xFF, 0x10}, zero},
         {"empty.bin", "", {}, kKey},
         {"image.Hex", kHexText, kHexImage, kKey},
@@ -411,12 +427,9 @@ TEST(LockImage, RefusedOrFailedLocksWriteNothing) {
         Bytes after;          // CurrentImage afterwards
     };
     const Case cases[] = {
-        {"image.lock", true, "", {9, 8, 7}},
-        {"image.LOCK", true, "", {9, 8, 7}},
-        {"image.txt", true, "", {9, 8, 7}},
-        {"noextension", true, "", {9, 8, 7}},
-        {"missing.bin", false, "open", {9, 8, 7}},
-        {"missing.hex", false, "open", {9, 8, 7}},
+        {"image.lock", true, "", {9, 8, 7}},       {"image.LOCK", true, "", {9, 8, 7}},
+        {"image.txt", true, "", {9, 8, 7}},        {"noextension", true, "", {9, 8, 7}},
+        {"missing.bin", false, "open", {9, 8, 7}}, {"missing.hex", false, "open", {9, 8, 7}},
         {"blocked.bin", true, "create", {5, 6}},
     };
     for (const Case& c : cases) {

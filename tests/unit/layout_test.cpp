@@ -17,10 +17,10 @@ TEST(Layout, ScaleToDpiRoundsHalfAwayFromZero) {
         int pixels, dpi, expected;
     };
     const Row rows[] = {
-        {346, 96, 346}, {11, 96, 11},  {13, 120, 16},   // 16.25
-        {25, 144, 38},                                  // 37.5 up
-        {-3, 144, -5},                                  // -4.5 away from zero
-        {241, 192, 482}, {1, 72, 1},   {1, 47, 0},      // 0.49
+        {346, 96, 346},  {11, 96, 11}, {13, 120, 16},  // 16.25
+        {25, 144, 38},                                 // 37.5 up
+        {-3, 144, -5},                                 // -4.5 away from zero
+        {241, 192, 482}, {1, 72, 1},   {1, 47, 0},     // 0.49
         {0, 144, 0},
     };
     for (const Row& r : rows)
@@ -67,16 +67,23 @@ TEST(ProgressBar, FilledWidthRoundsHalfToEvenAndIsFullFrom100) {
         int inner, expected;
     };
     const Row rows[] = {
-        {0, 139, 0},     {1, 139, 1},     {42, 139, 58},   {99, 139, 138},
-        {50, 139, 70},   // 69.5: to the even 70
-        {50, 137, 68},   // 68.5: to the even 68
-        {1, 50, 0},      // 0.5 -> 0
-        {3, 50, 2},      // 1.5 -> 2
-        {25, 10, 2},     // 2.5 -> 2
-        {35, 10, 4},     // 3.5 -> 4
-        {100, 139, 139}, {101, 139, 139}, {250, 139, 139}, {65535, 139, 139},
+        {0, 139, 0},
+        {1, 139, 1},
+        {42, 139, 58},
+        {99, 139, 138},
+        {50, 139, 70},  // 69.5: to the even 70
+        {50, 137, 68},  // 68.5: to the even 68
+        {1, 50, 0},     // 0.5 -> 0
+        {3, 50, 2},     // 1.5 -> 2
+        {25, 10, 2},    // 2.5 -> 2
+        {35, 10, 4},    // 3.5 -> 4
+        {100, 139, 139},
+        {101, 139, 139},
+        {250, 139, 139},
+        {65535, 139, 139},
         {0xFFFFFFFF, 139, 139},
-        {50, 0, 0},      {100, -1, 0},
+        {50, 0, 0},
+        {100, -1, 0},
     };
     for (const Row& r : rows)
         EXPECT_EQ(r.expected, FilledWidth(r.percent, r.inner)) << r.percent << "% of " << r.inner;
@@ -98,17 +105,15 @@ TEST(Layout, NextTabStopSkipsControlsThatCannotTakeTheFocus) {
     const Row rows[] = {
         {{1, 0}, -1, true, 0},  // first focus of the window
         {{1, 0}, 0, true, 0},   // key box hidden: the list keeps it
-        {{1, 0}, 0, false, 0},
-        {{1, 1}, 0, true, 1},   {{1, 1}, 1, true, 0},  {{1, 1}, 0, false, 1},
-        {{0, 1}, -1, false, 1}, {{0, 1}, -1, true, 1}, {{0, 0}, -1, true, -1},
-        {{}, -1, true, -1},     {{1, 1, 1}, 5, true, 0},
+        {{1, 0}, 0, false, 0},  {{1, 1}, 0, true, 1},   {{1, 1}, 1, true, 0},
+        {{1, 1}, 0, false, 1},  {{0, 1}, -1, false, 1}, {{0, 1}, -1, true, 1},
+        {{0, 0}, -1, true, -1}, {{}, -1, true, -1},     {{1, 1, 1}, 5, true, 0},
     };
     for (const Row& r : rows) {
         std::array<bool, 8> flags{};
         for (size_t i = 0; i < r.canFocus.size(); ++i) flags[i] = r.canFocus[i] != 0;
         EXPECT_EQ(r.expected,
-                  NextTabStop(std::span<const bool>(flags.data(), r.canFocus.size()), r.current,
-                              r.forward))
+                  NextTabStop(std::span<const bool>(flags.data(), r.canFocus.size()), r.current, r.forward))
             << "current " << r.current << (r.forward ? " forward" : " back");
     }
 }
@@ -121,11 +126,8 @@ TEST(StatusPane, ContentKeepsCaptionClearOfImageAndFrame) {
         TPaneContent expected;
     };
     const Row rows[] = {
-        {0, false, 96, {3, 3, 6}},
-        {0, true, 96, {3, 19, 22}},
-        {50, false, 96, {3, 3, 56}},
-        {50, true, 96, {3, 22, 75}},
-        {50, true, 192, {5, 27, 82}},
+        {0, false, 96, {3, 3, 6}},   {0, true, 96, {3, 19, 22}},   {50, false, 96, {3, 3, 56}},
+        {50, true, 96, {3, 22, 75}}, {50, true, 192, {5, 27, 82}},
     };
     for (const Row& r : rows) {
         const TPaneContent c = PaneContent(r.text, r.image, 16, r.dpi);
@@ -169,8 +171,8 @@ TEST(ImageList, GreyedLevelsStayVisibleOnWhite) {
     EXPECT_LT(yellow, 220);
     int previous = -1;
     for (int v = 0; v < 256; ++v) {
-        const int level = GreyedLevel(static_cast<uint8_t>(v), static_cast<uint8_t>(v),
-                                      static_cast<uint8_t>(v));
+        const int level =
+            GreyedLevel(static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(v));
         EXPECT_GE(level, previous) << v;
         previous = level;
     }
@@ -182,8 +184,7 @@ TEST(OpenDialog, FilterBecomesNulSeparatedList) {
         {"Файлы Hex|*.hex", "Файлы Hex\0*.hex\0"s},
         {"", "\0"s},
     };
-    for (const auto& [filter, expected] : rows)
-        EXPECT_EQ(expected, DialogFilter<char>(filter)) << filter;
+    for (const auto& [filter, expected] : rows) EXPECT_EQ(expected, DialogFilter<char>(filter)) << filter;
     const std::u16string wide = DialogFilter<char16_t>(u"A|*.a");
     EXPECT_EQ(u"A\0*.a\0"s, wide);
 }

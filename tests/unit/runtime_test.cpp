@@ -17,13 +17,29 @@
 using testsupport::TempDir;
 
 TEST(Convert, HexTextToInt) {
-    struct Case { const char* text; int64_t value; };  // -1: conversion failure
+    struct Case {
+        const char* text;
+        int64_t value;
+    };  // -1: conversion failure
     const Case cases[] = {
-        {"$0", 0},          {"$1f", 0x1F},        {"$1F", 0x1F},       {"$FFFFFFFF", 0xFFFFFFFF},
-        {"$00000001", 1},   {"$12340", 0x12340},  {"$80000000", 0x80000000},
-        {"$", -1},          {"", -1},             {"1F", -1},          {"$1G", -1},
-        {"$-1", -1},        {"$+1", -1},          {"$ 1", -1},         {"$1 ", -1},
-        {"$100000000", -1}, {"$x1", -1},          {"$\xD0\x96", -1},
+        {"$0", 0},
+        {"$1f", 0x1F},
+        {"$1F", 0x1F},
+        {"$FFFFFFFF", 0xFFFFFFFF},
+        {"$00000001", 1},
+        {"$12340", 0x12340},
+        {"$80000000", 0x80000000},
+        {"$", -1},
+        {"", -1},
+        {"1F", -1},
+        {"$1G", -1},
+        {"$-1", -1},
+        {"$+1", -1},
+        {"$ 1", -1},
+        {"$1 ", -1},
+        {"$100000000", -1},
+        {"$x1", -1},
+        {"$\xD0\x96", -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -45,17 +61,26 @@ TEST(Convert, HexDigitsToIntNamesTheWholeText) {
 }
 
 TEST(Convert, IntToHex) {
-    struct Case { uint64_t value; int digits; const char* text; };
+    struct Case {
+        uint64_t value;
+        int digits;
+        const char* text;
+    };
     const Case cases[] = {
-        {0, 4, "0000"},        {0x10, 4, "0010"},           {0xFFFF, 4, "FFFF"},
-        {0x10000, 4, "10000"}, {0xABCDEF, 4, "ABCDEF"},     {0x100000000ull, 4, "100000000"},
-        {0xFE, 2, "FE"},       {0xFFFFFFFFFFFFFFFFull, 4, "FFFFFFFFFFFFFFFF"},
+        {0, 4, "0000"},          {0x10, 4, "0010"},
+        {0xFFFF, 4, "FFFF"},     {0x10000, 4, "10000"},
+        {0xABCDEF, 4, "ABCDEF"}, {0x100000000ull, 4, "100000000"},
+        {0xFE, 2, "FE"},         {0xFFFFFFFFFFFFFFFFull, 4, "FFFFFFFFFFFFFFFF"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.text, rt::IntToHex(c.value, c.digits));
 }
 
 TEST(FileName, NameAndExtension) {
-    struct Case { const char* path; const char* name; const char* ext; };
+    struct Case {
+        const char* path;
+        const char* name;
+        const char* ext;
+    };
     const Case cases[] = {
         {"C:\\fw\\image.bin", "image.bin", ".bin"},
         {"C:\\fw.old\\image", "image", ""},
@@ -76,7 +101,10 @@ TEST(FileName, NameAndExtension) {
 }
 
 TEST(Display, FullStopRule) {
-    struct Case { const char* message; const char* shown; };
+    struct Case {
+        const char* message;
+        const char* shown;
+    };
     const Case cases[] = {
         {"Stream read error", "Stream read error."},
         {"Cannot open file \"x\". ", "Cannot open file \"x\". "},
@@ -90,14 +118,16 @@ TEST(Display, FullStopRule) {
         {"Bang!", "Bang!"},
         {"Slash/", "Slash/."},
         {"Line\r\n", "Line\r\n"},
-        {"\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0", "\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0."},
+        {"\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0",
+         "\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0."},
         {"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(c.shown, rt::FailureDisplayText(c.message)) << c.message;
 }
 
 TEST(Exceptions, Texts) {
-    EXPECT_EQ("Cannot open file \"C:\\a.bin\". Not found", rt::EFOpenError("C:\\a.bin", "Not found").Message());
+    EXPECT_EQ("Cannot open file \"C:\\a.bin\". Not found",
+              rt::EFOpenError("C:\\a.bin", "Not found").Message());
     EXPECT_EQ("Cannot create file \"C:\\a.lock\". ", rt::EFCreateError("C:\\a.lock", "").Message());
     EXPECT_EQ("System Error.  Code: 8.\r\nNot enough memory", rt::EOSError(8, "Not enough memory").Message());
     EXPECT_EQ("A call to an OS function failed", rt::EOSError(0, "whatever").Message());
@@ -265,7 +295,10 @@ TEST(FileIO, FailuresNameTheFullPath) {
     std::filesystem::create_directory(dir.Root() / "sub");
     const TCurrentFolder inDir(dir.Root());
     const std::filesystem::path root = std::filesystem::current_path();
-    struct Case { const char* given; std::filesystem::path full; };
+    struct Case {
+        const char* given;
+        std::filesystem::path full;
+    };
     const Case cases[] = {
         {"missing.bin", root / "missing.bin"},
         {"./missing.bin", root / "missing.bin"},
@@ -300,7 +333,10 @@ TEST(FileIO, FailuresNameTheFullPath) {
 }
 
 TEST(Display, FailureMessageOfEachKind) {
-    struct Case { std::function<void()> raise; const char* message; };
+    struct Case {
+        std::function<void()> raise;
+        const char* message;
+    };
     const Case cases[] = {
         {[] { throw rt::EReadError(); }, "Stream read error"},
         {[] { throw rt::EConvertError::InvalidInteger("$1G"); }, "'$1G' is not a valid integer value"},
@@ -319,7 +355,7 @@ TEST(Display, FailureMessageOfEachKind) {
 
 TEST(Convert, AnsiToUtf8) {
     EXPECT_EQ("$1G", rt::AnsiToUtf8("$1G"));
-    EXPECT_EQ("\xD0\x96\xD1\x8F", rt::AnsiToUtf8("\xC6\xFF"));           // Ж я
-    EXPECT_EQ("\xD0\x81\xE2\x84\x96", rt::AnsiToUtf8("\xA8\xB9"));       // Ё №
-    EXPECT_EQ("\xEF\xBF\xBD", rt::AnsiToUtf8("\x98"));                   // unassigned
+    EXPECT_EQ("\xD0\x96\xD1\x8F", rt::AnsiToUtf8("\xC6\xFF"));      // Ж я
+    EXPECT_EQ("\xD0\x81\xE2\x84\x96", rt::AnsiToUtf8("\xA8\xB9"));  // Ё №
+    EXPECT_EQ("\xEF\xBF\xBD", rt::AnsiToUtf8("\x98"));              // unassigned
 }

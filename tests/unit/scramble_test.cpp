@@ -26,10 +26,12 @@ ScrambleKey RandomKey(std::mt19937& rng) {
     return key;
 }
 
-} // namespace
+}  // namespace
 
 TEST(Scramble, Rotations) {
-    struct Case { uint8_t value, left, right; };
+    struct Case {
+        uint8_t value, left, right;
+    };
     const Case cases[] = {
         {0x00, 0x00, 0x00}, {0x01, 0x02, 0x80}, {0x80, 0x01, 0x40}, {0x81, 0x03, 0xC0},
         {0x55, 0xAA, 0xAA}, {0xAA, 0x55, 0x55}, {0xFF, 0xFF, 0xFF}, {0x12, 0x24, 0x09},
@@ -46,7 +48,10 @@ TEST(Scramble, Rotations) {
 }
 
 TEST(Scramble, KnownBytes) {
-    struct Case { ScrambleKey key; uint8_t value, result; };
+    struct Case {
+        ScrambleKey key;
+        uint8_t value, result;
+    };
     const Case cases[] = {
         {{0, 0, 0, 0, 0, 0, 0, 0}, 0x5A, 0x5A},
         {{0x01, 0, 0, 0, 0, 0, 0, 0}, 0x00, 0x01},  // key byte 0 comes last, after a right turn
@@ -66,8 +71,8 @@ TEST(Scramble, ByteTransformIsAnXorWithTheKeysMask) {
     std::mt19937 rng(7);
     for (int round = 0; round < 200; ++round) {
         const ScrambleKey k = RandomKey(rng);
-        const uint8_t mask = static_cast<uint8_t>(RotateRight1(k[1] ^ k[3] ^ k[5] ^ k[7]) ^ k[0] ^
-                                                  k[2] ^ k[4] ^ k[6]);
+        const uint8_t mask =
+            static_cast<uint8_t>(RotateRight1(k[1] ^ k[3] ^ k[5] ^ k[7]) ^ k[0] ^ k[2] ^ k[4] ^ k[6]);
         std::set<uint8_t> results;
         for (int v = 0; v < 256; ++v) {
             const auto b = static_cast<uint8_t>(v);
@@ -85,7 +90,11 @@ TEST(Scramble, Streams) {
     const ScrambleKey key = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE};
     Bytes big(100000);
     for (auto& b : big) b = static_cast<uint8_t>(rng());
-    struct Case { const char* name; Bytes source; int64_t position; };
+    struct Case {
+        const char* name;
+        Bytes source;
+        int64_t position;
+    };
     const Case cases[] = {
         {"empty", {}, 0},
         {"one byte", {0x42}, 0},
