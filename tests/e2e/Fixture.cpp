@@ -1,7 +1,5 @@
 #include "Fixture.h"
 
-#include "ControlIds.h"
-
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -315,28 +313,6 @@ Finished RunToEnd(const std::wstring& exe, Launch launch, DWORD ms) {
     done.out = ReadBytes(launch.outFile);
     done.err = ReadBytes(launch.errFile);
     return done;
-}
-
-// ---------------------------------------------------------------------------
-// The loader's window
-
-void LoaderTest::Start(const Launch& launch) {
-    program_ = std::make_unique<Program>(LoaderPath(), launch);
-    main_ = program_->WaitForWindow(kTitle, kStartMs);
-    windowThread_ = GetWindowThreadProcessId(main_, nullptr);
-}
-
-std::vector<std::wstring> LoaderTest::Lines() const {
-    return ListLines(Ctl(IDC_FILELIST));
-}
-
-void LoaderTest::Open(const std::wstring& path) {
-    Click(Ctl(IDC_OPENBUTTON));
-    program_->ChooseFile(path);
-}
-
-void LoaderTest::Settle() const {
-    Sync(Ctl(IDC_KEYEDIT));
 }
 
 }  // namespace e2e

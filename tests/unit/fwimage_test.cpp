@@ -149,6 +149,12 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          "Cannot open file \"" + missing + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
         {{"info", badHex}, 1, "", "'$1G' is not a valid integer value.\n"},
         {{"info", "--", lockFile}, 0, "Имя: old.lock\nРазмер: 0004\nКонтрольная сумма: 01A9\n", ""},
+        // After "--" even "-h" names a file; a lone "-" is a file name anywhere.
+        {{"info", "--", "-h"},
+         1,
+         "",
+         "Cannot open file \"-h\": only .hex, .bin and .lock files are images.\n"},
+        {{"info", "-"}, 1, "", "Cannot open file \"-\": only .hex, .bin and .lock files are images.\n"},
         {{"convert", bin, outBin},
          1,
          "",
