@@ -117,12 +117,15 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     const std::string lockFile = dir.Path("old.lock");
     const std::string missing = dir.Path("missing.bin");
     const std::string outBin = dir.Path("out.bin");
+    const std::string hexLink = dir.Path("link.bin");
     WriteFile(bin, std::vector<uint8_t>{0x01, 0x02, 0xFF});
     WriteFile(bin2, std::vector<uint8_t>(258, 0xFF));
     WriteFile(hex, std::string(":020004000102F7\n:00000001FF\n"));
     WriteFile(badHex, std::string(":1G00000001FF\n"));
     WriteFile(text, std::string("text"));
     WriteFile(lockFile, std::string("lock"));
+    std::filesystem::create_hard_link(std::filesystem::path(std::u8string(hex.begin(), hex.end())),
+                                      std::filesystem::path(std::u8string(hexLink.begin(), hexLink.end())));
     const std::string notFound = rt::SysErrorMessage(2);  // ENOENT, ERROR_FILE_NOT_FOUND
 
     struct Case {
@@ -154,6 +157,19 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          "",
          "Cannot convert file \"" + bin + "\": an Intel HEX file must have the .hex extension.\n"},
         {{"convert", badHex, outBin}, 1, "", "'$1G' is not a valid integer value.\n"},
+        {{"convert", hex, hex},
+         1,
+         "",
+         "Cannot convert file \"" + hex + "\": the output \"" + hex + "\" is that same file.\n"},
+        {{"convert", hex, dir.Path("./image.hex")},
+         1,
+         "",
+         "Cannot convert file \"" + hex + "\": the output \"" + dir.Path("./image.hex") +
+             "\" is that same file.\n"},
+        {{"convert", hex, hexLink},
+         1,
+         "",
+         "Cannot convert file \"" + hex + "\": the output \"" + hexLink + "\" is that same file.\n"},
         {{"lock", "--key", "123", bin},
          1,
          "",
@@ -180,6 +196,8 @@ TEST(Fwimage, CommandsAndTheirFailures) {
         EXPECT_EQ(c.err, r.err);
     }
     // Failed commands wrote nothing.
+    EXPECT_EQ(ReadFile(hex), ReadFile(hexLink));
+    EXPECT_EQ(std::string(":020004000102F7\n:00000001FF\n").size(), ReadFile(hex).size());
     EXPECT_THROW(ReadFile(outBin), std::runtime_error);
     EXPECT_THROW(ReadFile(bin + ".lock"), std::runtime_error);
     EXPECT_THROW(ReadFile(lockFile + ".lock"), std::runtime_error);
