@@ -190,7 +190,11 @@ int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
     }
     if (code == kUsage) err << kUsageText << "Try 'fwimage --help' for more.\n";
-    out.flush();
-    err.flush();
+    // Output that did not arrive (a full disk, a closed pipe) is a failure too.
+    if (!out.flush()) {
+        err << rt::FailureDisplayText("Cannot write to the standard output") << '\n';
+        if (code == kDone) code = kFailed;
+    }
+    if (!err.flush() && code == kDone) code = kFailed;
     return code;
 }

@@ -294,3 +294,47 @@ TEST(Fwimage, RelativePathsAreNamedInFull) {
     }
     EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFile(inRoot("image.bin.lock")));
 }
+
+// Output that cannot be written (a full disk, a closed pipe) is a failure,
+// reported on the error output while that still works.
+TEST(Fwimage, OutputThatCannotBeWritten) {
+    // Takes nothing: every write fails.
+    struct TFullBuf : std::streambuf {
+        int_type overflow(int_type) override { return traits_type::eof(); }
+        std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+    };
+    TempDir dir;
+    const std::string bin = dir.Path("image.bin");
+    const std::string hex = dir.Path("image.hex");
+    WriteFile(bin, std::vector<uint8_t>{1, 2, 3});
+    WriteFile(hex, std::string(":0100000011\n"));
+    const std::string outputLost = "Cannot write to the standard output.\n";
+    struct Case {
+        std::vector<std::string> args;
+        bool outFull;
+        bool errFull;
+        int code;
+        std::string err;  // when it works
+    };
+    const Case cases[] = {
+        {{"info", bin}, true, false, 1, outputLost},
+        {{"lock", bin}, true, false, 1, outputLost},
+        {{"--help"}, true, false, 1, outputLost},
+        {{"info", dir.Path("missing.bin"), bin}, true, false, 1, ""},
+        {{"convert", hex, dir.Path("out.bin")}, true, false, 0, ""},
+        {{"info", dir.Path("missing.bin")}, false, true, 1, ""},
+        {{"info", bin}, false, true, 0, ""},
+        {{"info", bin}, true, true, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Joined(c.args) + (c.outFull ? " >full" : "") + (c.errFull ? " 2>full" : ""));
+        TFullBuf full;
+        std::ostringstream out, err;
+        std::ostream fullStream(&full);
+        const int code = RunFwimage(c.args, c.outFull ? fullStream : out, c.errFull ? fullStream : err);
+        EXPECT_EQ(c.code, code);
+        if (!c.errFull && !c.err.empty()) {
+            EXPECT_EQ(c.err, err.str());
+        }
+    }
+}
