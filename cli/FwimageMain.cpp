@@ -121,13 +121,14 @@ void Lock(const std::string& fileName, const std::string& keyText, std::ostream&
     if (!key)
         throw ECommandError("The key " + Quoted(keyText) +
                             " has fewer than 16 characters besides blanks; it needs 8 hexadecimal pairs");
-    // The window's dialog gives a full path, and its message names the .lock
-    // file by it.
-    const std::optional<std::string> lockPath = LockImage(rt::ExpandFileName(fileName), *key);
+    // The name is opened as given: its full path may be too long to open.
+    const std::optional<std::string> lockPath = LockImage(fileName, *key);
     if (!lockPath)
         throw ECommandError("Cannot lock file " + Quoted(fileName) +
                             ": only .hex and .bin files can be locked");
-    out << LockDoneText(*lockPath) << '\n';
+    // The window's dialog gives a full path, and its message names the .lock
+    // file by it.
+    out << LockDoneText(rt::ExpandFileName(*lockPath)) << '\n';
 }
 
 // Runs one step and reports its failure as the window would show it.

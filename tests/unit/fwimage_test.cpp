@@ -293,6 +293,29 @@ TEST(Fwimage, RelativePathsAreNamedInFull) {
         EXPECT_EQ(c.err, r.err);
     }
     EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFile(inRoot("image.bin.lock")));
+
+#if !defined(_WIN32)
+    // A working folder whose full path is longer than the system opens: the
+    // name as given still opens.
+    const std::string step(200, 'd');
+    int depth = 0;
+    for (; depth < 25; ++depth) {
+        std::filesystem::create_directory(step);
+        std::filesystem::current_path(step);
+    }
+    WriteFile("deep.bin", std::vector<uint8_t>{1, 2});
+    const TRun r = RunTool({"lock", "--key", "0000000000000000", "deep.bin"});
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ("Файл зашифрован " + rt::ExpandFileName("deep.bin.lock") + "\n", r.out);
+    EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFile("deep.bin.lock"));
+    // Removed step by step: the whole path is too long for the folder's own removal.
+    for (; depth > 0; --depth) {
+        for (const auto& entry : std::filesystem::directory_iterator("."))
+            if (!entry.is_directory()) std::filesystem::remove(entry.path().filename());
+        std::filesystem::current_path("..");
+        std::filesystem::remove(step);
+    }
+#endif
 }
 
 // Output that cannot be written (a full disk, a closed pipe) is a failure,
