@@ -121,6 +121,9 @@ void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t si
     struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) return WriteStraight(fileName, data, size);
+    // Replacing goes by the folder's permissions: a file the writer may not
+    // write stays protected, as it was when it was written in place.
+    if (exists && ::access(target.c_str(), W_OK) != 0) CannotCreate(fileName, LastOSError());
 
     // The new content goes to a file of its own in the same folder and takes
     // the name in one step once it is complete and on the disk, so a failure
