@@ -45,6 +45,10 @@ function(fwimage)
   set(err "${err}" PARENT_SCOPE)
 endfunction()
 
+# A small disk left mounted by a run that was cut short goes first.
+if(EXISTS ${WORK}/small)
+  execute_process(COMMAND umount ${WORK}/small OUTPUT_QUIET ERROR_QUIET)
+endif()
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 file(WRITE ${WORK}/one.hex ":0100000011EE\n")
