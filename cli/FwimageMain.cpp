@@ -109,6 +109,10 @@ void Convert(const std::string& hexName, const std::string& binName) {
     if (OpenKindOf(hexName) != TImageKind::Hex)
         throw ECommandError("Cannot convert file " + Quoted(hexName) +
                             ": an Intel HEX file must have the .hex extension");
+    // Writing the image over its own source would lose the source.
+    if (rt::SameFile(hexName, binName))
+        throw ECommandError("Cannot convert file " + Quoted(hexName) + ": the output " + Quoted(binName) +
+                            " is that same file");
     HexFileToStream(hexName)->SaveToFile(binName);
 }
 
@@ -117,13 +121,14 @@ void Lock(const std::string& fileName, const std::string& keyText, std::ostream&
     if (!key)
         throw ECommandError("The key " + Quoted(keyText) +
                             " has fewer than 16 characters besides blanks; it needs 8 hexadecimal pairs");
-    // The window's dialog gives a full path, and its message names the .lock
-    // file by it.
-    const std::optional<std::string> lockPath = LockImage(rt::ExpandFileName(fileName), *key);
+    // The name is opened as given: its full path may be too long to open.
+    const std::optional<std::string> lockPath = LockImage(fileName, *key);
     if (!lockPath)
         throw ECommandError("Cannot lock file " + Quoted(fileName) +
                             ": only .hex and .bin files can be locked");
-    out << LockDoneText(*lockPath) << '\n';
+    // The window's dialog gives a full path, and its message names the .lock
+    // file by it.
+    out << LockDoneText(rt::ExpandFileName(*lockPath)) << '\n';
 }
 
 // Runs one step and reports its failure as the window would show it.
@@ -186,7 +191,11 @@ int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
     }
     if (code == kUsage) err << kUsageText << "Try 'fwimage --help' for more.\n";
-    out.flush();
-    err.flush();
+    // Output that did not arrive (a full disk, a closed pipe) is a failure too.
+    if (!out.flush()) {
+        err << rt::FailureDisplayText("Cannot write to the standard output") << '\n';
+        if (code == kDone) code = kFailed;
+    }
+    if (!err.flush() && code == kDone) code = kFailed;
     return code;
 }

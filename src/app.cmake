@@ -14,7 +14,9 @@ target_include_directories(loader PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/../resources)
 target_compile_options(loader PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-municode -finput-charset=UTF-8 -fexec-charset=UTF-8>)
-target_link_options(loader PRIVATE -municode)
+# -Wl,--large-address-aware: 4 GiB of address space on 64-bit Windows instead
+# of 2, so images of 1 GiB open (no code takes addresses as signed numbers).
+target_link_options(loader PRIVATE -municode -Wl,--large-address-aware)
 # Resources that the .rc pulls in, so a redrawn picture relinks.
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/../resources/loader.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/../resources/loader.ico;${CMAKE_CURRENT_LIST_DIR}/../resources/images.bmp;${CMAKE_CURRENT_LIST_DIR}/../resources/images_mask.bmp;${CMAKE_CURRENT_LIST_DIR}/../resources/loader.manifest;${CMAKE_CURRENT_LIST_DIR}/../resources/resource.h")
