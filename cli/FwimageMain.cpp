@@ -5,6 +5,7 @@
 
 #include "FirmwareImage.h"
 #include "HexFile2BinMemoryStream.h"
+#include "Version.h"
 #include "runtime/Display.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
@@ -19,7 +20,8 @@ constexpr const char* kUsageText =
     "usage: fwimage info FILE...\n"
     "       fwimage convert IN.hex OUT.bin\n"
     "       fwimage lock [--key TEXT] FILE\n"
-    "       fwimage --help\n";
+    "       fwimage --help\n"
+    "       fwimage --version\n";
 
 // The help is this, the usage lines and kHelpBody.
 constexpr const char* kHelpHead =
@@ -182,6 +184,9 @@ int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ost
     int code = kUsage;
     if (AsksForHelp(args)) {
         out << kHelpHead << kUsageText << kHelpBody;
+        code = kDone;
+    } else if (args.size() == 1 && args[0] == "--version") {
+        out << "fwimage " FWL_VERSION_TEXT "\n";
         code = kDone;
     } else if (!args.empty()) {
         try {

@@ -7,6 +7,7 @@
 
 #include "FirmwareImage.h"
 #include "TestSupport.h"
+#include "Version.h"
 #include "runtime/Display.h"
 #include "runtime/FileIO.h"
 
@@ -73,6 +74,7 @@ TEST(Fwimage, UsageAndHelp) {
     struct Case {
         std::vector<std::string> args;
         int code;
+        const char* out = nullptr;  // the whole output, where it is not the help
     };
     const Case cases[] = {
         {{}, 2},
@@ -91,6 +93,10 @@ TEST(Fwimage, UsageAndHelp) {
         {{"-h"}, 0},
         {{"info", "--help"}, 0},
         {{"lock", "a.bin", "--help"}, 0},
+        {{"--version"}, 0, "fwimage " FWL_VERSION_TEXT "\n"},
+        {{"--version", "a.bin"}, 2},
+        {{"info", "--version"}, 2},
+        {{"--version", "--help"}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Joined(c.args));
@@ -99,6 +105,9 @@ TEST(Fwimage, UsageAndHelp) {
         if (c.code == 2) {
             EXPECT_EQ("", r.out);
             EXPECT_EQ(usageStart, r.err.substr(0, usageStart.size()));
+        } else if (c.out != nullptr) {
+            EXPECT_EQ("", r.err);
+            EXPECT_EQ(c.out, r.out);
         } else {
             EXPECT_EQ("", r.err);
             EXPECT_NE(std::string::npos, r.out.find("Exit status")) << r.out;
