@@ -8,14 +8,25 @@
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
 
-#if defined(__linux__)
+// Under AddressSanitizer large blocks come from its allocator like any other,
+// so that a write past an image's end is still caught.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FWL_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define FWL_ASAN 1
+#endif
+#if defined(__linux__) && !defined(FWL_ASAN)
+#define FWL_MAP_LARGE_BLOCKS 1
 #include <sys/mman.h>
 #endif
 
 namespace rt {
 
 namespace {
-#if defined(__linux__)
+#if defined(FWL_MAP_LARGE_BLOCKS)
 // Blocks of a huge page or more are mapped on their own and ask for
 // transparent huge pages: filling a 64 MiB image then takes 32 page faults
 // instead of 16384, which is about a tenth of a whole conversion.
@@ -38,7 +49,7 @@ std::shared_ptr<uint8_t[]> MapBytes(size_t count) noexcept {
 
 std::shared_ptr<uint8_t[]> AllocateBytes(int64_t count) noexcept {
     if (count < 0 || static_cast<uint64_t>(count) > std::numeric_limits<size_t>::max() / 2) return nullptr;
-#if defined(__linux__)
+#if defined(FWL_MAP_LARGE_BLOCKS)
     if (static_cast<uint64_t>(count) >= kHugePage) return MapBytes(static_cast<size_t>(count));
 #endif
     uint8_t* bytes = new (std::nothrow) uint8_t[static_cast<size_t>(count == 0 ? 1 : count)];
