@@ -3,8 +3,10 @@
 #include <exception>
 #include <optional>
 
+#include "DownloadCommand.h"
 #include "FirmwareImage.h"
 #include "HexFile2BinMemoryStream.h"
+#include "ImageMap.h"
 #include "runtime/Display.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
@@ -67,12 +69,35 @@ public:
     using rt::Exception::Exception;
 };
 
+// The options a command takes.
+enum TOption : unsigned { kKeyOption = 1, kYesOption = 2, kQuietOption = 4, kLogOption = 8, kMapOption = 16 };
+
 struct TParsed {
     std::vector<std::string> operands;
     std::optional<std::string> key;
+    std::optional<std::string> log;
+    bool yes = false;
+    bool quiet = false;
+    bool map = false;
 };
 
-TParsed Parse(const std::vector<std::string>& args, bool takesKey) {
+// "--name VALUE" or "--name=VALUE", given once; false when arg is neither.
+bool TakeValue(const std::vector<std::string>& args, size_t& i, std::string_view name,
+               std::optional<std::string>& value) {
+    const std::string& arg = args[i];
+    if (arg.compare(0, name.size(), name) != 0) return false;
+    if (arg.size() == name.size() && i + 1 < args.size() && !value) {
+        value = args[++i];
+        return true;
+    }
+    if (arg.size() > name.size() && arg[name.size()] == '=' && !value) {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
     TParsed parsed;
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -81,10 +106,14 @@ TParsed Parse(const std::vector<std::string>& args, bool takesKey) {
             parsed.operands.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
-        } else if (takesKey && arg == "--key" && i + 1 < args.size() && !parsed.key) {
-            parsed.key = args[++i];
-        } else if (takesKey && arg.rfind("--key=", 0) == 0 && !parsed.key) {
-            parsed.key = arg.substr(6);
+        } else if ((allowed & kKeyOption) && TakeValue(args, i, "--key", parsed.key)) {
+        } else if ((allowed & kLogOption) && TakeValue(args, i, "--log", parsed.log)) {
+        } else if ((allowed & kYesOption) && arg == "--yes") {
+            parsed.yes = true;
+        } else if ((allowed & kQuietOption) && arg == "--quiet") {
+            parsed.quiet = true;
+        } else if ((allowed & kMapOption) && arg == "--map") {
+            parsed.map = true;
         } else {
             throw TUsageError{};
         }
@@ -96,13 +125,25 @@ std::string Quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
 
-// One file's three summary lines; the image goes into CurrentImage.
-void Info(const std::string& fileName, std::ostream& out) {
+// One file's three summary lines, and its map when asked; the image goes
+// into CurrentImage.
+void Info(const std::string& fileName, bool map, std::ostream& out) {
     TImageInfo info;
-    if (!OpenImage(fileName, info))
-        throw ECommandError("Cannot open file " + Quoted(fileName) +
-                            ": only .hex, .bin and .lock files are images");
+    THexRuns runs;
+    OpenCommandImage(fileName, info, map ? &runs : nullptr);
     for (const std::string& line : SummaryLines(fileName, info)) out << line << '\n';
+    if (!map) return;
+    std::vector<THexRun> found;
+    uint32_t firstAddress = 0;
+    if (OpenKindOf(fileName) == TImageKind::Hex) {
+        found = runs.Runs();
+        // No data record: the converter's empty image sits at the top address.
+        firstAddress = found.empty() ? 0xFFFFFFFF : found.front().First;
+    } else if (info.Size > 0) {
+        found.push_back({0, static_cast<uint64_t>(info.Size)});
+    }
+    for (const std::string& line : MapLines(found, firstAddress, static_cast<uint64_t>(info.Size)))
+        out << line << '\n';
 }
 
 void Convert(const std::string& hexName, const std::string& binName) {
@@ -133,7 +174,7 @@ bool Report(Step step, std::ostream& err) {
         step();
         return true;
     } catch (...) {
-        err << rt::FailureDisplayText(rt::FailureMessage(std::current_exception())) << '\n';
+        err << FailureText(std::current_exception()) << '\n';
         return false;
     }
 }
@@ -150,42 +191,64 @@ bool AsksForHelp(const std::vector<std::string>& args) {
 int Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const std::string& command = args[0];
     if (command == "info") {
-        const TParsed parsed = Parse(args, false);
+        const TParsed parsed = Parse(args, kMapOption);
         if (parsed.operands.empty()) throw TUsageError{};
         bool allDone = true;
         for (const std::string& fileName : parsed.operands)
-            allDone = Report([&] { Info(fileName, out); }, err) && allDone;
+            allDone = Report([&] { Info(fileName, parsed.map, out); }, err) && allDone;
         return allDone ? kDone : kFailed;
     }
     if (command == "convert") {
-        const TParsed parsed = Parse(args, false);
+        const TParsed parsed = Parse(args, 0);
         if (parsed.operands.size() != 2) throw TUsageError{};
         return Report([&] { Convert(parsed.operands[0], parsed.operands[1]); }, err) ? kDone : kFailed;
     }
     if (command == "lock") {
-        const TParsed parsed = Parse(args, true);
+        const TParsed parsed = Parse(args, kKeyOption);
         if (parsed.operands.size() != 1) throw TUsageError{};
         const std::string keyText = parsed.key.value_or(std::string(kDefaultKeyText));
         return Report([&] { Lock(parsed.operands[0], keyText, out); }, err) ? kDone : kFailed;
+    }
+    if (command == "download") {
+        const TParsed parsed = Parse(args, kYesOption | kQuietOption | kLogOption);
+        if (parsed.operands.size() != 1) throw TUsageError{};
+        return RunDownloadCommand({parsed.operands[0], parsed.yes, parsed.quiet, parsed.log}, out, err);
     }
     throw TUsageError{};
 }
 
 }  // namespace
 
+void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs) {
+    if (!OpenImage(fileName, info, runs))
+        throw ECommandError("Cannot open file " + Quoted(fileName) +
+                            ": only .hex, .bin and .lock files are images");
+}
+
+std::string FailureText(std::exception_ptr failure) {
+    return rt::FailureDisplayText(rt::FailureMessage(failure));
+}
+
 int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     int code = kUsage;
+    // Exit code 2 also tells a download that was not confirmed: no usage text then.
+    bool wrongUsage = false;
     if (AsksForHelp(args)) {
         out << kHelpHead << kUsageText << kHelpBody;
         code = kDone;
-    } else if (!args.empty()) {
+    } else if (args.empty()) {
+        wrongUsage = true;
+    } else {
         try {
             code = Dispatch(args, out, err);
         } catch (const TUsageError&) {
-            code = kUsage;
+            wrongUsage = true;
         }
     }
-    if (code == kUsage) err << kUsageText << "Try 'fwimage --help' for more.\n";
+    if (wrongUsage) {
+        code = kUsage;
+        err << kUsageText << "Try 'fwimage --help' for more.\n";
+    }
     out.flush();
     err.flush();
     return code;

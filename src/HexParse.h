@@ -16,7 +16,8 @@ inline constexpr std::size_t kDefaultBlockSize = 256 * 1024;
 
 THexExtent TextExtent(std::string_view text, std::size_t blockSize = kDefaultBlockSize);
 std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text,
-                                                std::size_t blockSize = kDefaultBlockSize);
+                                                std::size_t blockSize = kDefaultBlockSize,
+                                                THexRuns* runs = nullptr);
 
 // Bytes held by the unit's conversion buffer (0 when it is empty).
 int64_t ImageBufferLength() noexcept;
