@@ -1,6 +1,9 @@
 // Child-window identifiers of the main window's controls. The end-to-end
-// tests find controls by these numbers, never by caption.
+// tests find controls by these numbers, never by caption, and read them with
+// the widgets' own messages.
 #pragma once
+
+#include "widgets/Messages.h"
 
 enum TControlId : int {
     IDC_FILELABEL = 101,
@@ -12,11 +15,4 @@ enum TControlId : int {
     IDC_STATUSPANE = 107,
     IDC_PROGRESSBAR = 108,
     IDC_STARTBUTTON = 109,
-};
-
-// Messages that the custom controls answer, also across processes.
-//   FWM_GETIMAGEINDEX  -> image index of a tool button or the status pane (-1: none)
-//   PBM_GETPOS         -> the progress bar's percentage (as the common control)
-enum : unsigned {
-    FWM_GETIMAGEINDEX = 0x0400 + 0x200,  // WM_USER + 0x200
 };

@@ -5,14 +5,13 @@
 
 #include <chrono>
 
-#include "ControlIds.h"
 #include "Download.h"
 #include "LinkedDevice.h"
+#include "MainLayout.h"
 #include "resource.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
 #include "widgets/Application.h"
-#include "widgets/WidgetsPortable.h"
 
 using namespace widgets;
 
@@ -75,9 +74,9 @@ DWORD WINAPI DownloadWorker(LPVOID info) {
 
 TForm1::TForm1()
     : TForm(L"TForm1", kAppTitle, layout::kClientWidth, layout::kClientHeight, IDI_MAINICON),
-      AStart(ActionList1, L"Старт", 0, false, true),
-      AOpen(ActionList1, L"Открыть", 1, true, true),
-      ALock(ActionList1, L"Lock", 4, false, false) {
+      AStart(ActionList1, {.Caption = L"Старт", .ImageIndex = 0, .Enabled = false}),
+      AOpen(ActionList1, {.Caption = L"Открыть", .ImageIndex = 1}),
+      ALock(ActionList1, {.Caption = L"Lock", .ImageIndex = 4, .Enabled = false, .Visible = false}) {
     ActionList1.Images = &ImageList1;
     AStart.OnExecute = [this](TObject* sender) { AStartExecute(sender); };
     AOpen.OnExecute = [this](TObject* sender) { AOpenExecute(sender); };
@@ -93,24 +92,28 @@ TForm1::TForm1()
     OpenDialog1.Options = OFN_HIDEREADONLY | OFN_FORCESHOWHIDDEN | OFN_EXPLORER | OFN_ENABLESIZING;
 
     using layout::PlaceOf;
-    StartButton.Create(*this, IDC_STARTBUTTON, PlaceOf(IDC_STARTBUTTON), &ImageList1, true);
+    StartButton.Create(*this, IDC_STARTBUTTON, PlaceOf(IDC_STARTBUTTON), {.Images = &ImageList1});
     StartButton.SetAction(&AStart);
-    ProgressBar.Create(*this, IDC_PROGRESSBAR, PlaceOf(IDC_PROGRESSBAR), false);
-    FileList.Create(*this, IDC_FILELIST, PlaceOf(IDC_FILELIST), &Frame1, layout::kListItemHeight, true);
-    OpenButton.Create(*this, IDC_OPENBUTTON, PlaceOf(IDC_OPENBUTTON), &ImageList1, true);
+    ProgressBar.Create(*this, IDC_PROGRESSBAR, PlaceOf(IDC_PROGRESSBAR), {.Visible = false});
+    FileList.Create(*this, IDC_FILELIST, PlaceOf(IDC_FILELIST),
+                    {.Frame = &Frame1, .ItemHeight = layout::kListItemHeight});
+    OpenButton.Create(*this, IDC_OPENBUTTON, PlaceOf(IDC_OPENBUTTON), {.Images = &ImageList1});
     OpenButton.SetAction(&AOpen);
-    FileLabel.Create(*this, IDC_FILELABEL, PlaceOf(IDC_FILELABEL), L"Файл        ", TLabel::TAlign::Center,
-                     false, true);
-    KeyEdit.Create(*this, IDC_KEYEDIT, PlaceOf(IDC_KEYEDIT), kDefaultKeyText, false);
-    LockButton.Create(*this, IDC_LOCKBUTTON, PlaceOf(IDC_LOCKBUTTON), &ImageList1, false);
+    FileLabel.Create(*this, IDC_FILELABEL, PlaceOf(IDC_FILELABEL),
+                     {.Caption = L"Файл        ", .Align = TLabel::TAlign::Center});
+    KeyEdit.Create(*this, IDC_KEYEDIT, PlaceOf(IDC_KEYEDIT), {.Text = kDefaultKeyText, .Visible = false});
+    LockButton.Create(*this, IDC_LOCKBUTTON, PlaceOf(IDC_LOCKBUTTON),
+                      {.Images = &ImageList1, .ShowCaption = false});
     LockButton.SetAction(&ALock);
-    KeyLabel.Create(*this, IDC_KEYLABEL, PlaceOf(IDC_KEYLABEL), L"Пароль", TLabel::TAlign::Left, true, false);
-    StatusPane.Create(*this, IDC_STATUSPANE, PlaceOf(IDC_STATUSPANE), &ImageList1, &Frame1, false);
+    KeyLabel.Create(*this, IDC_KEYLABEL, PlaceOf(IDC_KEYLABEL),
+                    {.Caption = L"Пароль", .AutoSize = true, .Visible = false});
+    StatusPane.Create(*this, IDC_STATUSPANE, PlaceOf(IDC_STATUSPANE),
+                      {.Images = &ImageList1, .Frame = &Frame1, .Visible = false});
 
     for (TControlId id : layout::kStacking)
         SetWindowPos(GetDlgItem(Handle(), id), HWND_TOP, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    SetTabOrder({&FileList, &KeyEdit});
+    SetTabOrder({layout::kTabOrder.begin(), layout::kTabOrder.end()});
 }
 
 TForm1::~TForm1() {

@@ -4,15 +4,6 @@ enable_language(RC)
 add_executable(loader WIN32
   ${CMAKE_CURRENT_LIST_DIR}/Project1.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Unit1.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/widgets/Action.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/widgets/Application.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/widgets/Controls.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/widgets/Form.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/widgets/ImageList.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/widgets/OpenDialog.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/widgets/Paint.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/widgets/ProgressBar.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/widgets/Window.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../resources/loader.rc
 )
 set_target_properties(loader PROPERTIES
@@ -27,7 +18,7 @@ target_link_options(loader PRIVATE -municode)
 # Resources that the .rc pulls in, so a redrawn picture relinks.
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/../resources/loader.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/../resources/loader.ico;${CMAKE_CURRENT_LIST_DIR}/../resources/images.bmp;${CMAKE_CURRENT_LIST_DIR}/../resources/images_mask.bmp;${CMAKE_CURRENT_LIST_DIR}/../resources/loader.manifest;${CMAKE_CURRENT_LIST_DIR}/../resources/resource.h")
-target_link_libraries(loader PRIVATE fwcore dfu_linked comctl32 comdlg32 gdi32 user32)
+target_link_libraries(loader PRIVATE widgets fwcore dfu_linked)
 
 # The program imports exactly the four entry points from DFU.dll.
 if(FWL_TESTS AND EXISTS ${CMAKE_SOURCE_DIR}/sim/test/check_exports.cmake)

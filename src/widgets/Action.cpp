@@ -22,12 +22,12 @@ bool Assign(T& field, const V& value) {
 
 }  // namespace
 
-TAction::TAction(TActionList& list, std::wstring caption, int imageIndex, bool enabled, bool visible)
+TAction::TAction(TActionList& list, TOptions options)
     : list_(list),
-      caption_(std::move(caption)),
-      imageIndex_(imageIndex),
-      enabled_(enabled),
-      visible_(visible) {
+      caption_(std::move(options.Caption)),
+      imageIndex_(options.ImageIndex),
+      enabled_(options.Enabled),
+      visible_(options.Visible) {
     list_.actions_.push_back(this);
 }
 

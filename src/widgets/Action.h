@@ -25,7 +25,14 @@ protected:
 
 class TAction : public TObject {
 public:
-    TAction(TActionList& list, std::wstring caption, int imageIndex, bool enabled, bool visible);
+    struct TOptions {
+        std::wstring Caption;
+        int ImageIndex = -1;
+        bool Enabled = true;
+        bool Visible = true;
+    };
+
+    TAction(TActionList& list, TOptions options);
     ~TAction() override;
     TAction(const TAction&) = delete;
     TAction& operator=(const TAction&) = delete;

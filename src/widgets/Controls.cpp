@@ -1,9 +1,9 @@
 #include "widgets/Controls.h"
 
-#include "ControlIds.h"
 #include "runtime/Utf16.h"
 #include "widgets/Application.h"
 #include "widgets/Form.h"
+#include "widgets/Messages.h"
 #include "widgets/Paint.h"
 
 namespace widgets {
@@ -86,11 +86,10 @@ LRESULT TImageControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------------------
 // TLabel
 
-void TLabel::Create(TForm& parent, int id, const TBounds& bounds, std::wstring_view caption, TAlign align,
-                    bool autoSize, bool visible) {
-    align_ = align;
-    autoSize_ = autoSize;
-    CreateControl(parent, L"TLabel", id, bounds, caption, visible);
+void TLabel::Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options) {
+    align_ = options.Align;
+    autoSize_ = options.AutoSize;
+    CreateControl(parent, L"TLabel", id, bounds, options.Caption, options.Visible);
     if (autoSize_) AdjustSize();
 }
 
@@ -133,9 +132,9 @@ TToolButton::~TToolButton() {
     if (action_) action_->RemoveClient(this);
 }
 
-void TToolButton::Create(TForm& parent, int id, const TBounds& bounds, TImageList* images, bool showCaption) {
-    images_ = images;
-    showCaption_ = showCaption;
+void TToolButton::Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options) {
+    images_ = options.Images;
+    showCaption_ = options.ShowCaption;
     CreateControl(parent, L"TToolButton", id, bounds, L"", false);
 }
 
@@ -296,13 +295,13 @@ LRESULT TFocusControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------------------
 // TListBox
 
-void TListBox::Create(TForm& parent, int id, const TBounds& bounds, const TFlatFrame* frame, int itemHeight,
-                      bool visible) {
-    frame_ = frame;
+void TListBox::Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options) {
+    frame_ = options.Frame;
     // WS_BORDER reserves the one pixel that the flat frame is drawn in.
     CreateControl(parent, L"LISTBOX", 0, WS_VSCROLL | WS_BORDER | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY, id,
-                  bounds, L"", visible);
-    SendMessageW(Handle(), LB_SETITEMHEIGHT, 0, MAKELPARAM(parent.Scale(itemHeight), 0));
+                  bounds, L"", options.Visible);
+    if (options.ItemHeight > 0)
+        SendMessageW(Handle(), LB_SETITEMHEIGHT, 0, MAKELPARAM(parent.Scale(options.ItemHeight), 0));
 }
 
 void TListBox::Clear() {
@@ -347,9 +346,9 @@ LRESULT TListBox::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------------------
 // TEdit
 
-void TEdit::Create(TForm& parent, int id, const TBounds& bounds, std::string_view utf8Text, bool visible) {
+void TEdit::Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options) {
     CreateControl(parent, L"EDIT", WS_EX_CLIENTEDGE, ES_AUTOHSCROLL | ES_LEFT, id, bounds,
-                  rt::Utf8ToUtf16(utf8Text), visible);
+                  rt::Utf8ToUtf16(options.Text), options.Visible);
     // No length limit.
     SendMessageW(Handle(), EM_SETLIMITTEXT, 0, 0);
 }
@@ -365,11 +364,10 @@ void TEdit::SetText(std::string_view utf8Text) {
 // ---------------------------------------------------------------------------
 // TStatusPane
 
-void TStatusPane::Create(TForm& parent, int id, const TBounds& bounds, TImageList* images,
-                         const TFlatFrame* frame, bool visible) {
-    images_ = images;
-    frame_ = frame;
-    CreateControl(parent, L"TStatusPane", id, bounds, L"", visible);
+void TStatusPane::Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options) {
+    images_ = options.Images;
+    frame_ = options.Frame;
+    CreateControl(parent, L"TStatusPane", id, bounds, L"", options.Visible);
 }
 
 void TStatusPane::SetCaption(std::wstring_view caption) {
@@ -409,9 +407,9 @@ void TStatusPane::Paint(HDC dc) {
 // ---------------------------------------------------------------------------
 // TProgressBar
 
-void TProgressBar::Create(TForm& parent, int id, const TBounds& bounds, bool visible) {
+void TProgressBar::Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options) {
     RegisterProgressBarClass(TApplication::Instance());
-    CreateHandle(L"TProgressBar", 0, kChildStyle | VisibleStyle(visible), parent.Handle(), id,
+    CreateHandle(L"TProgressBar", 0, kChildStyle | VisibleStyle(options.Visible), parent.Handle(), id,
                  ToRect(parent.Scale(bounds)), L"");
     SetFont(parent.Font());
 }

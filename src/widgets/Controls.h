@@ -1,4 +1,4 @@
-// The main window's controls. Every setter given the value a control already
+// The controls a form is built of. Every setter given the value a control already
 // holds changes nothing and repaints nothing.
 #pragma once
 
@@ -54,9 +54,14 @@ protected:
 class TLabel : public TCustomControl {
 public:
     enum class TAlign { Left, Center };
+    struct TOptions {
+        std::wstring_view Caption;
+        TAlign Align = TAlign::Left;
+        bool AutoSize = false;
+        bool Visible = true;
+    };
 
-    void Create(TForm& parent, int id, const TBounds& bounds, std::wstring_view caption, TAlign align,
-                bool autoSize, bool visible);
+    void Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options);
     void SetCaption(std::wstring_view caption);
     std::wstring Caption() const { return Text(); }
 
@@ -79,7 +84,13 @@ class TToolButton : public TImageControl, private TActionClient {
 public:
     ~TToolButton() override;
 
-    void Create(TForm& parent, int id, const TBounds& bounds, TImageList* images, bool showCaption);
+    struct TOptions {
+        TImageList* Images = nullptr;
+        bool ShowCaption = true;
+    };
+
+    // Hidden until a command is bound.
+    void Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options);
     // Takes over the command's caption, image, enabled and visible state and
     // runs the command when pressed.
     void SetAction(TAction* action);
@@ -123,8 +134,13 @@ private:
 // Lines of text, one selected at most, framed by the shared flat frame.
 class TListBox : public TFocusControl {
 public:
-    void Create(TForm& parent, int id, const TBounds& bounds, const TFlatFrame* frame, int itemHeight,
-                bool visible);
+    struct TOptions {
+        const TFlatFrame* Frame = nullptr;
+        int ItemHeight = 0;  // at 96 DPI; 0: the system's
+        bool Visible = true;
+    };
+
+    void Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options);
     void Clear();
     void Add(std::string_view utf8Line);
     int Count() const;
@@ -141,7 +157,12 @@ private:
 // One line of free text.
 class TEdit : public TFocusControl {
 public:
-    void Create(TForm& parent, int id, const TBounds& bounds, std::string_view utf8Text, bool visible);
+    struct TOptions {
+        std::string_view Text;  // UTF-8
+        bool Visible = true;
+    };
+
+    void Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options);
     // UTF-8.
     std::string GetText() const;
     void SetText(std::string_view utf8Text);
@@ -152,8 +173,13 @@ public:
 // changes.
 class TStatusPane : public TImageControl {
 public:
-    void Create(TForm& parent, int id, const TBounds& bounds, TImageList* images, const TFlatFrame* frame,
-                bool visible);
+    struct TOptions {
+        TImageList* Images = nullptr;
+        const TFlatFrame* Frame = nullptr;
+        bool Visible = true;
+    };
+
+    void Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options);
     void SetCaption(std::wstring_view caption);
     void SetCaption(std::string_view utf8Caption);
     std::wstring Caption() const { return Text(); }
@@ -175,7 +201,11 @@ private:
 // PBM_GETPOS / PBM_SETPOS; this object drives it.
 class TProgressBar : public TWindow {
 public:
-    void Create(TForm& parent, int id, const TBounds& bounds, bool visible);
+    struct TOptions {
+        bool Visible = true;
+    };
+
+    void Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options);
     uint16_t GetPosition() const;
     // The bar keeps the value as it stands (16 bits), above 100 too.
     void SetPosition(uint16_t percent);

@@ -9,6 +9,7 @@ namespace widgets {
 namespace {
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr int kFontPoints = 8;  // 11 pixels high at 96 DPI
 
 HICON LoadIconSized(int id, int metricX, int metricY) {
     return static_cast<HICON>(LoadImageW(TApplication::Instance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
@@ -39,9 +40,9 @@ TForm::TForm(const wchar_t* className, std::wstring_view caption, int clientWidt
                      (w.bottom - w.top) + height - client.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     // "MS Sans Serif", 8 points: 11 pixels high at 96 DPI.
-    formFont_ = CreateFontW(-MulDiv(layout::kFontPoints, TApplication::Dpi(), 72), 0, 0, 0, FW_NORMAL, FALSE,
-                            FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+    formFont_ = CreateFontW(-MulDiv(kFontPoints, TApplication::Dpi(), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                            FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                            DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
     SetFont(formFont_);
 }
 
@@ -73,8 +74,8 @@ void TForm::ShowForm() {
     UpdateWindow(Handle());
 }
 
-void TForm::SetTabOrder(std::vector<TWindow*> controls) {
-    tabOrder_ = std::move(controls);
+void TForm::SetTabOrder(std::vector<int> controlIds) {
+    tabOrder_ = std::move(controlIds);
 }
 
 void TForm::SelectNext(HWND from, bool forward) {
@@ -82,11 +83,13 @@ void TForm::SelectNext(HWND from, bool forward) {
     auto canFocus = std::make_unique<bool[]>(n);
     int current = -1;
     for (size_t i = 0; i < n; ++i) {
-        canFocus[i] = tabOrder_[i]->Visible() && tabOrder_[i]->Enabled();
-        if (tabOrder_[i]->Handle() == from) current = static_cast<int>(i);
+        HWND control = GetDlgItem(Handle(), tabOrder_[i]);
+        canFocus[i] =
+            control && (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) && IsWindowEnabled(control);
+        if (control == from) current = static_cast<int>(i);
     }
     const int next = NextTabStop(std::span<const bool>(canFocus.get(), n), current, forward);
-    if (next >= 0) SetFocus(tabOrder_[static_cast<size_t>(next)]->Handle());
+    if (next >= 0) SetFocus(GetDlgItem(Handle(), tabOrder_[static_cast<size_t>(next)]));
 }
 
 void TForm::RestoreFocus() {

@@ -22,8 +22,8 @@ public:
     int Scale(int pixels) const;
     TBounds Scale(const TBounds& bounds) const;
 
-    // The controls that can take the focus, in tab order.
-    void SetTabOrder(std::vector<TWindow*> controls);
+    // The ids of the controls that can take the focus, in tab order.
+    void SetTabOrder(std::vector<int> controlIds);
     // Moves the focus to the next (or previous) control of the tab order
     // that is visible and enabled.
     void SelectNext(HWND from, bool forward);
@@ -37,7 +37,7 @@ private:
     HFONT formFont_ = nullptr;
     bool shown_ = false;
     HWND savedFocus_ = nullptr;
-    std::vector<TWindow*> tabOrder_;
+    std::vector<int> tabOrder_;
 };
 
 }  // namespace widgets

@@ -1,14 +1,11 @@
-// The window's layout and the arithmetic of its controls, kept free of
-// <windows.h> so that it is built and tested natively.
+// The arithmetic of the controls (scaling, placing, filling, greying), kept
+// free of <windows.h> so that it is built and tested natively.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "ControlIds.h"
 
 namespace widgets {
 
@@ -35,49 +32,6 @@ constexpr TBounds ScaleToDpi(TBounds b, int dpi) {
     return {ScaleToDpi(b.Left, dpi), ScaleToDpi(b.Top, dpi), ScaleToDpi(b.Width, dpi),
             ScaleToDpi(b.Height, dpi)};
 }
-
-// ---------------------------------------------------------------------------
-// The main window, in pixels at 96 DPI.
-
-namespace layout {
-
-inline constexpr int kClientWidth = 346;
-inline constexpr int kClientHeight = 150;
-inline constexpr int kFontPoints = 8;  // 11 pixels high at 96 DPI
-inline constexpr int kListItemHeight = 13;
-
-struct TPlace {
-    TControlId Id;
-    TBounds Bounds;
-};
-
-inline constexpr std::array<TPlace, 9> kPlaces{{
-    {IDC_FILELABEL, {8, 6, 241, 13}},
-    {IDC_FILELIST, {8, 20, 237, 73}},
-    {IDC_OPENBUTTON, {248, 18, 81, 25}},
-    {IDC_LOCKBUTTON, {248, 56, 25, 25}},
-    {IDC_KEYLABEL, {8, 96, 38, 13}},
-    {IDC_KEYEDIT, {104, 96, 137, 21}},
-    {IDC_STATUSPANE, {8, 124, 42, 20}},  // width follows the content later
-    {IDC_PROGRESSBAR, {104, 124, 141, 19}},
-    {IDC_STARTBUTTON, {252, 120, 81, 25}},
-}};
-
-constexpr TBounds PlaceOf(TControlId id) {
-    for (const TPlace& p : kPlaces)
-        if (p.Id == id) return p.Bounds;
-    return {};
-}
-
-// Lowest to highest. The two controls that take the focus lie above the rest.
-inline constexpr std::array<TControlId, 9> kStacking{
-    IDC_STARTBUTTON, IDC_PROGRESSBAR, IDC_OPENBUTTON, IDC_FILELABEL, IDC_LOCKBUTTON,
-    IDC_KEYLABEL,    IDC_STATUSPANE,  IDC_FILELIST,   IDC_KEYEDIT,
-};
-
-inline constexpr std::array<TControlId, 2> kTabOrder{IDC_FILELIST, IDC_KEYEDIT};
-
-}  // namespace layout
 
 // ---------------------------------------------------------------------------
 // Placement.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "MainLayout.h"
 #include "widgets/WidgetsPortable.h"
 
 using namespace widgets;
