@@ -240,8 +240,11 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, std::ostre
     }
 
     TConsoleProgress view(out, IsConsole(STD_OUTPUT_HANDLE));
+    // Told once: a second Ctrl+C changes nothing.
+    bool heldTold = false;
     const auto pump = [&] {
-        if (control.TakeHeld()) {
+        if (control.TakeHeld() && !heldTold) {
+            heldTold = true;
             view.Break();
             err << kHeldLine << '\n';
             err.flush();
