@@ -68,11 +68,21 @@ std::string TConsoleProgress::Line() const {
            std::string(static_cast<size_t>(kCells - filled), '.') + "] " + std::to_string(percent_) + "%";
 }
 
+namespace {
+
+// Columns on the console: characters, not bytes.
+size_t Columns(std::string_view utf8) {
+    return static_cast<size_t>(std::count_if(
+        utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+}  // namespace
+
 void TConsoleProgress::Draw(const std::string& line) {
     // Blanks wipe what a longer line before left on the console.
-    const size_t shown = drawn_.size();
+    const size_t shown = Columns(drawn_), now = Columns(line);
     out_ << '\r' << line;
-    if (line.size() < shown) out_ << std::string(shown - line.size(), ' ') << '\r' << line;
+    if (now < shown) out_ << std::string(shown - now, ' ') << '\r' << line;
     out_.flush();
     drawn_ = line;
     onLine_ = true;

@@ -15,6 +15,10 @@ std::string RunText(const THexRun& run) {
     return rt::IntToHex(run.First, 8) + "-" + rt::IntToHex(run.End - 1, 8);
 }
 
+std::string Bytes(uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
 // Tenths of a per cent, rounded down, so that 99.97 % never shows as 100.0 %.
 std::string PercentText(uint64_t part, uint64_t whole) {
     const uint64_t permille = whole == 0 ? 0 : part * 1000 / whole;
@@ -39,11 +43,11 @@ std::vector<std::string> MapLines(const std::vector<THexRun>& runs, uint32_t fir
     for (const THexRun& run : runs) {
         const uint64_t size = run.End - run.First;
         data += size;
-        lines.push_back("  " + RunText(run) + "  " + std::to_string(size) + " bytes");
+        lines.push_back("  " + RunText(run) + "  " + Bytes(size));
     }
     lines.push_back("First address: " + rt::IntToHex(firstAddress, 8));
     const uint64_t gap = imageSize > data ? imageSize - data : 0;
-    lines.push_back("Gap fill: " + std::to_string(gap) + " bytes, " + PercentText(gap, imageSize));
+    lines.push_back("Gap fill: " + Bytes(gap) + ", " + PercentText(gap, imageSize));
 
     if (imageSize > kLargeImage && gap * 1000 > imageSize * kMostlyGapPermille && runs.size() > 1) {
         // The farthest run; of equally far ones the smallest, as a stray block
@@ -57,7 +61,7 @@ std::vector<std::string> MapLines(const std::vector<THexRun>& runs, uint32_t fir
         }
         lines.push_back("Warning: " + PercentText(gap, imageSize) + " of the image is gap fill; run " +
                         RunText(runs[far]) + " lies farthest from the others (" +
-                        std::to_string(NearestGap(runs, far)) + " bytes from the nearest)");
+                        Bytes(NearestGap(runs, far)) + " from the nearest)");
     }
     return lines;
 }
