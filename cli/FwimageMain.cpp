@@ -19,8 +19,10 @@ constexpr int kUsage = 2;
 
 constexpr const char* kUsageText =
     "usage: fwimage info FILE...\n"
+    "       fwimage info --map FILE...\n"
     "       fwimage convert IN.hex OUT.bin\n"
     "       fwimage lock [--key TEXT] FILE\n"
+    "       fwimage download [--yes] [--quiet] [--log FILE] IMAGE\n"
     "       fwimage --help\n";
 
 // The help is this, the usage lines and kHelpBody.
@@ -30,13 +32,19 @@ constexpr const char* kHelpHead =
 constexpr const char* kHelpBody =
     "\n"
     "Commands\n"
-    "  info FILE...\n"
+    "  info [--map] FILE...\n"
     "      Opens each FILE as the loader's Open command does and prints the three\n"
     "      lines the window shows for it: the name, the size and the 16-bit byte\n"
     "      sum, both in hexadecimal. A .hex file is converted from Intel HEX into\n"
     "      its flat image (gaps hold 0xFF); .bin and .lock files are taken byte\n"
     "      for byte. Letter case of the extension does not matter. A file that\n"
     "      fails is reported and the remaining files are still shown.\n"
+    "\n"
+    "      --map adds the image's map: each run of addresses that holds data\n"
+    "      (first and last address, size), the first address of the image and how\n"
+    "      much of it is gap fill. When more than 90 % of an image over 1 MiB is\n"
+    "      gap fill, a warning names the run that lies farthest from the others:\n"
+    "      a few bytes far from the rest make a download take hours.\n"
     "\n"
     "  convert IN.hex OUT.bin\n"
     "      Converts the Intel HEX file IN.hex into the flat image the loader\n"
@@ -51,14 +59,35 @@ constexpr const char* kHelpBody =
     "      the 16th other character. Default: \"3C 5A 91 0E D4 27 B8 66\".\n"
     "      --key=TEXT is accepted too.\n"
     "\n"
+    "  download [--yes] [--quiet] [--log FILE] IMAGE\n"
+    "      Loads IMAGE into the instrument as the loader's Start does (Windows\n"
+    "      program only): prints the three summary lines, asks \" Загрузить\n"
+    "      программу ? \" on the console (y/yes/д/да goes on), then switches the\n"
+    "      instrument into its loader mode, sends the image and switches it back,\n"
+    "      showing the progress. DFU.dll is loaded from fwimage.exe's folder, else\n"
+    "      from the system folder, never from the current folder.\n"
+    "      --yes      do not ask; without it a standard input that is not a\n"
+    "                 console is refused (exit 2) before the library is called\n"
+    "      --quiet    print only the outcome\n"
+    "      --log FILE append one tab-separated line per download to FILE: UTC\n"
+    "                 time, full path, size, sum, outcome, exit code\n"
+    "      Ctrl+C before the library is called ends at once (exit 130); while\n"
+    "      the library works it is held and the download finishes first.\n"
+    "\n"
     "Arguments after \"--\" are taken as file names even when they begin with \"-\".\n"
     "File names and output are UTF-8; on a Windows console any characters show.\n"
     "\n"
     "Exit status\n"
-    "  0  done\n"
-    "  1  a failure, its text on the error output (the text the loader's window\n"
-    "     would show for it)\n"
-    "  2  wrong usage\n";
+    "  0    done; download: the image was delivered and the instrument runs its\n"
+    "       application again\n"
+    "  1    a failure, its text on the error output (the text the loader's window\n"
+    "       would show for it); download: also no device library, or a log file\n"
+    "       that cannot be written\n"
+    "  2    wrong usage; download: not confirmed, or no console to ask on\n"
+    "  3    download: the instrument refused its loader mode\n"
+    "  4    download: the transfer failed\n"
+    "  5    download: the instrument did not return to its application\n"
+    "  130  download: interrupted by Ctrl+C before the library was called\n";
 
 // Thrown for an argument list that fits no command.
 struct TUsageError {};
