@@ -24,6 +24,7 @@ namespace {
 constexpr std::string_view kNoTerminalLine =
     "Not downloading: there is no console to ask on (standard input is not a terminal); add --yes to "
     "download without asking";
+constexpr std::string_view kEmptyLine = "Not downloading: the image is empty";
 constexpr std::string_view kInterruptedLine = "Interrupted: nothing was sent to the instrument";
 constexpr std::string_view kHeldLine =
     "Ctrl+C: the download finishes first, so that the instrument is not left half written; fwimage "
@@ -210,6 +211,9 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, std::ostre
         return code;
     };
 
+    // The window sends an empty image as it is; a script that does has
+    // surely been given the wrong file.
+    if (info.Size == 0) return conclude(kEmptyLine, true, "empty", kExitFailed);
     if (!request.Yes) {
         if (!IsConsole(STD_INPUT_HANDLE)) return conclude(kNoTerminalLine, true, "not-asked", kExitUsage);
         out << kConfirmDownloadBox.Text << kConsoleQuestionSuffix;

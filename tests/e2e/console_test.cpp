@@ -171,7 +171,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         Library library;
         std::wstring fail;
         std::vector<std::wstring> options;
-        bool hex;
+        std::string image;  // "hex", "bin" or "empty" (.bin)
         DWORD code;
         std::string outcome;
         bool onError;
@@ -183,7 +183,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          Library::Simulated,
          L"none",
          {L"--yes"},
-         true,
+         "hex",
          0,
          "done",
          false,
@@ -193,7 +193,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          Library::Simulated,
          L"none",
          {L"--yes", L"--quiet"},
-         false,
+         "bin",
          0,
          "done",
          false,
@@ -203,7 +203,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          Library::Simulated,
          L"isp",
          {L"--yes"},
-         false,
+         "bin",
          3,
          "loader-refused",
          true,
@@ -213,7 +213,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          Library::Simulated,
          L"download",
          {L"--yes"},
-         true,
+         "hex",
          4,
          "transfer-failed",
          true,
@@ -223,7 +223,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          Library::Simulated,
          L"ap",
          {L"--yes"},
-         false,
+         "bin",
          5,
          "return-failed",
          true,
@@ -233,23 +233,33 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          Library::Simulated,
          L"none",
          {},
-         false,
+         "bin",
          2,
          "not-asked",
          true,
          "Not downloading: there is no console to ask on (standard input is not a terminal); add --yes to "
          "download without asking",
          {}},
-        {"no library", Library::Missing, L"none", {L"--yes"}, true, 1, "no-library", true, "", {}},
+        {"no library", Library::Missing, L"none", {L"--yes"}, "hex", 1, "no-library", true, "", {}},
         {"a library without the entry points",
          Library::WithoutEntryPoints,
          L"none",
          {L"--yes"},
-         false,
+         "bin",
          1,
          "no-library",
          true,
          "",
+         {}},
+        {"empty image",
+         Library::Simulated,
+         L"none",
+         {L"--yes"},
+         "empty",
+         1,
+         "empty",
+         true,
+         "Not downloading: the image is empty",
          {}},
     };
     const std::string bin = std::string("\x10\x20\x30\xF0", 4) + std::string(70000, '\x5A');
@@ -259,9 +269,10 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         SetUp();
         DeleteFileW(simLog_.c_str());
         DeleteFileW(received_.c_str());
-        const std::wstring image = row.hex ? temp_.Write(L"образ прошивки.hex", kHexTwoRecords)
-                                           : temp_.Write(L"образ прошивки.bin", bin);
-        const std::string& bytes = row.hex ? kHexImage : bin;
+        const bool hex = row.image == "hex";
+        const std::string bytes = hex ? kHexImage : row.image == "bin" ? bin : "";
+        const std::wstring image =
+            temp_.Write(hex ? L"образ прошивки.hex" : L"образ прошивки.bin", hex ? kHexTwoRecords : bytes);
 
         // A folder of fwimage.exe's own, with or without a DFU.dll.
         std::wstring exe = Fwimage();
@@ -296,7 +307,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         if (row.options.size() > 1)  // --quiet
             EXPECT_EQ(row.line + "\n", out);
         else
-            EXPECT_EQ("Имя: образ прошивки" + std::string(row.hex ? ".hex" : ".bin"), Split(out, '\n').at(0));
+            EXPECT_EQ("Имя: образ прошивки" + std::string(hex ? ".hex" : ".bin"), Split(out, '\n').at(0));
         EXPECT_EQ(row.calls, LibraryCalls(simLog_));
         if (row.code == 0) {
             EXPECT_TRUE(ReadBytes(received_) == bytes) << "the instrument received other bytes";
