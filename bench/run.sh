@@ -71,8 +71,8 @@ cc -O2 -msse2 -o "$ref" "$repo/bench/refconv.c"
 # The shipped program, under Wine.
 if ((WINE_RUNS > 0)); then
   (cd "$repo" && cmake --preset windows >/dev/null && cmake --build --preset windows --target fwimage --parallel 2 >/dev/null)
-  fwexe=$repo/build/windows/cli/fwimage.exe
-  [ -f "$fwexe" ] || { echo "no fwimage.exe in build/windows/cli" >&2; exit 1; }
+  fwexe=$repo/build/windows/bin/fwimage.exe
+  [ -f "$fwexe" ] || { echo "no fwimage.exe in build/windows/bin" >&2; exit 1; }
   export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   prefix=$repo/build/bench-wineprefix
   if [ ! -f "$prefix/.ready" ]; then

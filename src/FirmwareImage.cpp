@@ -25,10 +25,10 @@ std::string UpperExt(std::string_view fileName) {
 }
 
 // Loads fileName into CurrentImage the way its kind asks; Ignored loads nothing.
-void LoadCurrentImage(const std::string& fileName, TImageKind kind) {
+void LoadCurrentImage(const std::string& fileName, TImageKind kind, THexRuns* runs = nullptr) {
     if (kind == TImageKind::Hex) {
         // The new stream takes over only once the conversion has succeeded.
-        CurrentImage = HexFileToStream(fileName);
+        CurrentImage = HexFileToStream(fileName, runs);
     } else if (kind == TImageKind::Raw) {
         // Created before the load, so it exists (empty) even when the load fails.
         if (!CurrentImage) CurrentImage = std::make_unique<rt::TMemoryStream>();
@@ -95,10 +95,10 @@ uint16_t ImageSum(const uint8_t* data, int64_t size) noexcept {
     return static_cast<uint16_t>(total);
 }
 
-bool OpenImage(const std::string& fileName, TImageInfo& info) {
+bool OpenImage(const std::string& fileName, TImageInfo& info, THexRuns* runs) {
     const TImageKind kind = OpenKindOf(fileName);
     if (kind == TImageKind::Ignored) return false;
-    LoadCurrentImage(fileName, kind);
+    LoadCurrentImage(fileName, kind, runs);
 
     const uint8_t* data = CurrentImage->Memory();
     const int64_t size = CurrentImage->Size();

@@ -44,8 +44,9 @@ uint16_t ImageSum(const uint8_t* data, int64_t size) noexcept;
 
 // Opens fileName into CurrentImage and sets info (under ImageInfoLock()).
 // Returns false, changing nothing, for an ignored extension. Failures raise
-// and leave CurrentImage's contents and info as they were.
-bool OpenImage(const std::string& fileName, TImageInfo& info);
+// and leave CurrentImage's contents and info as they were. For a .hex file,
+// runs (when given) receives where its data records lie.
+bool OpenImage(const std::string& fileName, TImageInfo& info, THexRuns* runs = nullptr);
 
 // "Имя: <name>", "Размер: <hex>", "Контрольная сумма: <hex>".
 std::vector<std::string> SummaryLines(std::string_view fileName, const TImageInfo& info);

@@ -124,7 +124,7 @@ struct MemoryText {
 // the second writes the data bytes into the image.
 class RecordPass {
 public:
-    RecordPass() = default;
+    explicit RecordPass(THexRuns* runs = nullptr) : runs_(runs) {}
     RecordPass(uint8_t* image, uint32_t firstAddress, uint64_t length)
         : image_(image), firstAddress_(firstAddress), length_(length) {}
 
@@ -172,6 +172,7 @@ public:
 
 private:
     void Widen(uint32_t start, uint64_t end) {
+        if (runs_ != nullptr) runs_->Add(start, end);
         if (end > highestEnd_) highestEnd_ = end;
         if (!anyData_ || start < firstAddress_) firstAddress_ = start;
         anyData_ = true;
@@ -200,6 +201,7 @@ private:
     }
 
     uint8_t* image_ = nullptr;
+    THexRuns* runs_ = nullptr;
     uint32_t base_ = 0;
     uint32_t firstAddress_ = 0xFFFFFFFF;
     uint64_t length_ = 0;
@@ -213,8 +215,8 @@ struct Extent {
 };
 
 template <class Text>
-Extent FirstPass(Text& text) {
-    RecordPass pass;
+Extent FirstPass(Text& text, THexRuns* runs = nullptr) {
+    RecordPass pass(runs);
     text.Lines([&](const char* s, std::size_t n, uint64_t lineNumber) { pass.Line(s, n, lineNumber); });
     return {pass.FirstAddress(), pass.Length()};
 }
@@ -253,9 +255,10 @@ std::unique_ptr<rt::TMemoryStream> NewStream() {
 }
 
 template <class Text>
-std::unique_ptr<rt::TMemoryStream> Convert(Text&& text, const std::function<void()>& betweenPasses = {}) {
+std::unique_ptr<rt::TMemoryStream> Convert(Text&& text, const std::function<void()>& betweenPasses = {},
+                                           THexRuns* runs = nullptr) {
     try {
-        const Extent extent = FirstPass(text);
+        const Extent extent = FirstPass(text, runs);
         if (betweenPasses) betweenPasses();
         SizeImageBuffer(extent.length);
 
@@ -297,8 +300,34 @@ THexExtent HexFileExtent(const std::string& fileName) {
     return ExtentOf(FileText(fileName));
 }
 
-std::unique_ptr<rt::TMemoryStream> HexFileToStream(const std::string& fileName) {
-    return Convert(FileText(fileName));
+std::unique_ptr<rt::TMemoryStream> HexFileToStream(const std::string& fileName, THexRuns* runs) {
+    return Convert(FileText(fileName), {}, runs);
+}
+
+void THexRuns::Append(uint32_t first, uint64_t end) {
+    runs_.push_back({first, end});
+    // Records out of order would keep a run each: join from time to time,
+    // so that what is kept stays near the number of real runs.
+    if (runs_.size() >= 1024 && runs_.size() >= 2 * joinedCount_) Join();
+}
+
+void THexRuns::Join() {
+    std::sort(runs_.begin(), runs_.end(),
+              [](const THexRun& a, const THexRun& b) { return a.First < b.First; });
+    std::size_t kept = 0;
+    for (const THexRun& run : runs_) {
+        if (kept > 0 && run.First <= runs_[kept - 1].End)
+            runs_[kept - 1].End = std::max(runs_[kept - 1].End, run.End);
+        else
+            runs_[kept++] = run;
+    }
+    runs_.resize(kept);
+    joinedCount_ = kept;
+}
+
+const std::vector<THexRun>& THexRuns::Runs() {
+    Join();
+    return runs_;
 }
 
 void FinalizeHexFile2BinMemoryStream() noexcept {
@@ -311,8 +340,9 @@ THexExtent TextExtent(std::string_view text, std::size_t blockSize) {
     return ExtentOf(MemoryText{text, blockSize});
 }
 
-std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text, std::size_t blockSize) {
-    return Convert(MemoryText{text, blockSize});
+std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text, std::size_t blockSize,
+                                                THexRuns* runs) {
+    return Convert(MemoryText{text, blockSize}, {}, runs);
 }
 
 std::unique_ptr<rt::TMemoryStream> FileToStream(const std::string& fileName,

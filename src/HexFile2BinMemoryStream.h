@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "runtime/MemoryStream.h"
 
@@ -17,8 +18,38 @@ struct THexExtent {
 // First pass: where the image starts and how long it is.
 THexExtent HexFileExtent(const std::string& fileName);
 
-// Both passes: a new 0xFF-filled flat image, positioned at 0, owned by the caller.
-std::unique_ptr<rt::TMemoryStream> HexFileToStream(const std::string& fileName);
+// Addresses [First, End) that data records fill without a gap.
+struct THexRun {
+    uint32_t First;
+    uint64_t End;
+    bool operator==(const THexRun&) const = default;
+};
+
+// Where a file's data records lie, gathered as the records go by: the runs
+// in ascending order, touching and overlapping records joined.
+class THexRuns {
+public:
+    void Add(uint32_t first, uint64_t end) {
+        // Records mostly follow one another: extend the last run.
+        if (!runs_.empty() && first == runs_.back().End) {
+            if (end > runs_.back().End) runs_.back().End = end;
+        } else {
+            Append(first, end);
+        }
+    }
+    // Sorted and joined.
+    const std::vector<THexRun>& Runs();
+
+private:
+    void Append(uint32_t first, uint64_t end);
+    void Join();
+    std::vector<THexRun> runs_;
+    std::size_t joinedCount_ = 0;
+};
+
+// Both passes: a new 0xFF-filled flat image, positioned at 0, owned by the
+// caller. With runs, the first pass also records where the data lie.
+std::unique_ptr<rt::TMemoryStream> HexFileToStream(const std::string& fileName, THexRuns* runs = nullptr);
 
 // Releases the conversion buffer (program exit).
 void FinalizeHexFile2BinMemoryStream() noexcept;

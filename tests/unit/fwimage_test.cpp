@@ -1,10 +1,12 @@
-// The fwimage commands: outputs, failure texts and exit codes; and the
-// failure display's full-stop rule they share with the window.
+// The fwimage commands: outputs, failure texts and exit codes; the failure
+// display's full-stop rule they share with the window; the download's
+// console line and answers, which the end-to-end tests cannot reach.
 #include "FwimageMain.h"
 
 #include <filesystem>
 #include <sstream>
 
+#include "ConsoleDownload.h"
 #include "FirmwareImage.h"
 #include "TestSupport.h"
 #include "Version.h"
@@ -89,6 +91,10 @@ TEST(Fwimage, UsageAndHelp) {
         {{"lock", "--key", "00", "--key", "11", "a.bin"}, 2},
         {{"lock", "--kee", "00", "a.bin"}, 2},
         {{"convert", "--key", "00", "a.hex", "b.bin"}, 2},
+        {{"info", "--yes", "a.bin"}, 2},
+        {{"download"}, 2},
+        {{"download", "--log"}, 2},
+        {{"download", "--map", "a.bin"}, 2},
         {{"--help"}, 0},
         {{"-h"}, 0},
         {{"info", "--help"}, 0},
@@ -122,6 +128,8 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     const std::string bin2 = dir.Path("two.BIN");
     const std::string hex = dir.Path("image.hex");
     const std::string badHex = dir.Path("bad.hex");
+    const std::string sparseHex = dir.Path("sparse.hex");
+    const std::string emptyHex = dir.Path("empty.hex");
     const std::string text = dir.Path("notes.txt");
     const std::string lockFile = dir.Path("old.lock");
     const std::string missing = dir.Path("missing.bin");
@@ -131,6 +139,12 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     WriteFile(bin2, std::vector<uint8_t>(258, 0xFF));
     WriteFile(hex, std::string(":020004000102F7\n:00000001FF\n"));
     WriteFile(badHex, std::string(":1G00000001FF\n"));
+    // Four bytes at 0x200000; below, records out of order, overlapping and
+    // touching, which make one run of 8 bytes.
+    WriteFile(sparseHex,
+              std::string(":020000040020DA\n:04000000AABBCCDDEE\n:020000040000FA\n"
+                          ":0400020001020304F0\n:0400000005060708E2\n:02000600090AE5\n:00000001FF\n"));
+    WriteFile(emptyHex, std::string(":00000001FF\n"));
     WriteFile(text, std::string("text"));
     WriteFile(lockFile, std::string("lock"));
     std::filesystem::create_hard_link(std::filesystem::path(std::u8string(hex.begin(), hex.end())),
@@ -160,6 +174,26 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          "Имя: two.BIN\nРазмер: 0102\nКонтрольная сумма: 00FE\n",
          "Cannot open file \"" + missing + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
         {{"info", badHex}, 1, "", "'$1G' is not a valid integer value.\n"},
+        {{"info", "--map", bin, hex},
+         0,
+         "Имя: образ.bin\nРазмер: 0003\nКонтрольная сумма: 0102\n"
+         "Data runs: 1\n  00000000-00000002  3 bytes\nFirst address: 00000000\nGap fill: 0 bytes, 0.0 %\n"
+         "Имя: image.hex\nРазмер: 0002\nКонтрольная сумма: 0003\n"
+         "Data runs: 1\n  00000004-00000005  2 bytes\nFirst address: 00000004\nGap fill: 0 bytes, 0.0 %\n",
+         ""},
+        {{"info", sparseHex, "--map"},
+         0,
+         "Имя: sparse.hex\nРазмер: 200004\nКонтрольная сумма: FB4A\n"
+         "Data runs: 2\n  00000000-00000007  8 bytes\n  00200000-00200003  4 bytes\n"
+         "First address: 00000000\nGap fill: 2097144 bytes, 99.9 %\n"
+         "Warning: 99.9 % of the image is gap fill; run 00200000-00200003 lies farthest from the others "
+         "(2097144 bytes from the nearest)\n",
+         ""},
+        {{"info", "--map", emptyHex},
+         0,
+         "Имя: empty.hex\nРазмер: 0001\nКонтрольная сумма: 00FF\n"
+         "Data runs: 0\nFirst address: FFFFFFFF\nGap fill: 1 byte, 100.0 %\n",
+         ""},
         {{"info", "--", lockFile}, 0, "Имя: old.lock\nРазмер: 0004\nКонтрольная сумма: 01A9\n", ""},
         // After "--" even "-h" names a file; a lone "-" is a file name anywhere.
         {{"info", "--", "-h"},
@@ -375,4 +409,53 @@ TEST(Fwimage, OutputThatCannotBeWritten) {
             EXPECT_EQ(c.err, err.str());
         }
     }
+}
+
+// On a console: one line redrawn in place, at most every 50 ms, the last
+// reading drawn and the cursor on a fresh line at the end.
+TEST(ConsoleDownload, ProgressOnAConsole) {
+    const std::string searching = "\rПоиск устройства ...";
+    const auto loading = [](const std::string& bar, int percent) {
+        return "\rЗагрузка ... [" + bar + "] " + std::to_string(percent) + "%";
+    };
+    struct Row {
+        const char* name;
+        std::vector<std::pair<uint32_t, int>> readings;  // reading, at ms
+        std::string out;
+    };
+    const std::vector<Row> rows = {
+        {"nothing to show", {{0, 0}}, ""},
+        {"a shorter line wipes the longer one",
+         {{255, 0}, {40, 100}, {255, 200}},
+         searching + loading("########............", 40) + searching + std::string(19, ' ') + searching +
+             "\n"},
+        {"a steady reading is drawn once", {{50, 0}, {50, 100}}, loading("##########..........", 50) + "\n"},
+        {"within 50 ms only the last reading, at the end",
+         {{10, 0}, {20, 10}, {30, 49}},
+         loading("##..................", 10) + loading("######..............", 30) + "\n"},
+        {"above 100 the bar is full", {{150, 0}}, loading("####################", 150) + "\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::ostringstream out;
+        TConsoleProgress view(out, true);
+        std::atomic<bool> busy{true};
+        size_t next = 0;
+        RunPollingLoop(
+            busy, view,
+            [&] {
+                if (next + 1 == row.readings.size()) busy = false;
+                return row.readings[next].first;
+            },
+            [&] { view.Update(std::chrono::milliseconds(row.readings[next++].second)); });
+        view.Finish();
+        EXPECT_EQ(row.out, out.str());
+    }
+}
+
+TEST(ConsoleDownload, YesAnswers) {
+    for (const char* yes : {"y", "Y", "yes", "YeS", " yes \r\n", "д", "Д", "да", "ДА", "Да", "дА\n"})
+        EXPECT_TRUE(IsYesAnswer(yes)) << yes;
+    for (const char* no : {"", "\r\n", "n", "no", "нет", "y es", "yess", "ye", "дад", "a", "д\xD0"})
+        EXPECT_FALSE(IsYesAnswer(no)) << no;
 }

@@ -1,0 +1,17 @@
+// fwimage download: one image into the instrument from the console. One
+// implementation per platform; only the Windows program can download.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+struct TDownloadRequest {
+    std::string Image;
+    bool Yes = false;    // no question
+    bool Quiet = false;  // only the outcome
+    std::optional<std::string> LogFile;
+};
+
+// Returns the exit code (kExit... in ConsoleDownload.h).
+int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::ostream& err);

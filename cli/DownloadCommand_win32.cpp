@@ -1,0 +1,309 @@
+// fwimage download on Windows: the console's question, Ctrl+C held while the
+// library works, the library loaded at run time, the worker's transfer on a
+// thread of its own while this thread polls and draws the progress line.
+#include "DownloadCommand.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "ConsoleDownload.h"
+#include "Download.h"
+#include "FwimageMain.h"
+#include "LoadedDevice.h"
+#include "runtime/Exceptions.h"
+#include "runtime/FileIO.h"
+#include "runtime/Utf16.h"
+
+namespace {
+
+constexpr std::string_view kNoTerminalLine =
+    "Not downloading: there is no console to ask on (standard input is not a terminal); add --yes to "
+    "download without asking";
+constexpr std::string_view kEmptyLine = "Not downloading: the image is empty";
+constexpr std::string_view kInterruptedLine = "Interrupted: nothing was sent to the instrument";
+constexpr std::string_view kHeldLine =
+    "Ctrl+C: the download finishes first, so that the instrument is not left half written; fwimage "
+    "ends after it";
+
+// Between the transfer and the polling.
+constexpr DWORD kPollPauseMs = 10;
+
+bool IsConsole(DWORD which) {
+    const HANDLE handle = GetStdHandle(which);
+    DWORD mode;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+// One line typed on the console, UTF-8; empty at its end or on a failure.
+std::string ReadConsoleLine() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    std::wstring line;
+    wchar_t buffer[256];
+    DWORD count = 0;
+    while (line.find(L'\n') == std::wstring::npos &&
+           ReadConsoleW(input, buffer, sizeof buffer / sizeof buffer[0], &count, nullptr) && count > 0)
+        line.append(buffer, count);
+    return rt::Utf16ToUtf8(line);
+}
+
+std::string UtcNow() {
+    SYSTEMTIME t;
+    GetSystemTime(&t);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond);
+    return text;
+}
+
+// The production log: opened for appending before anything else happens, so
+// that a log that cannot be written stops the command before the library.
+class TDownloadLog {
+public:
+    ~TDownloadLog() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+
+    void Open(const std::string& fileName) {
+        name_ = fileName;
+        // Append-only access: every write lands at the end, even with other
+        // processes appending to the same file.
+        handle_ = CreateFileW(rt::Utf8ToUtf16(fileName).c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+        if (handle_ == INVALID_HANDLE_VALUE) throw Failure(GetLastError());
+    }
+
+    // Tells a failure on err: the outcome's exit code stays that of the download.
+    void Append(const std::string& line, std::ostream& err) noexcept {
+        if (handle_ == INVALID_HANDLE_VALUE) return;
+        DWORD written = 0;
+        if (!WriteFile(handle_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
+            written != line.size() || !FlushFileBuffers(handle_)) {
+            try {
+                err << FailureText(std::make_exception_ptr(Failure(GetLastError()))) << '\n';
+                err.flush();
+            } catch (...) {
+            }
+        }
+    }
+
+private:
+    rt::Exception Failure(DWORD code) const {
+        return rt::Exception("Cannot write the log file \"" + name_ + "\": " + rt::SysErrorMessage(code));
+    }
+
+    std::string name_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Ctrl+C, Ctrl+Break and closing the console. Before the library is entered
+// they end the command at once; from then on Ctrl+C is held until the
+// outcome is told, and a close waits for it (as long as the system lets it).
+class TConsoleControl {
+public:
+    static TConsoleControl& Instance() {
+        static TConsoleControl control;
+        return control;
+    }
+
+    void Install(std::function<void()> interrupted) {
+        std::lock_guard<std::mutex> guard(lock_);
+        interrupted_ = std::move(interrupted);
+        inLibrary_ = false;
+        done_ = false;
+        held_ = false;
+        if (finished_ == nullptr) finished_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ResetEvent(finished_);
+        SetConsoleCtrlHandler(OnControl, TRUE);
+    }
+
+    // From here on nothing interrupts: the next step is the library's.
+    void EnterLibrary() {
+        std::lock_guard<std::mutex> guard(lock_);
+        inLibrary_ = true;
+    }
+
+    // A Ctrl+C held since the last call.
+    bool TakeHeld() { return held_.exchange(false); }
+
+    // The outcome is known: Ctrl+C changes nothing any more.
+    void Conclude() {
+        std::lock_guard<std::mutex> guard(lock_);
+        done_ = true;
+        interrupted_ = nullptr;
+    }
+
+    // The outcome has been told and logged: a closing console may go on.
+    void Uninstall() {
+        Conclude();
+        SetEvent(finished_);
+        SetConsoleCtrlHandler(OnControl, FALSE);
+    }
+
+private:
+    static BOOL WINAPI OnControl(DWORD type) {
+        try {
+            return Instance().Handle(type);
+        } catch (...) {
+            return TRUE;
+        }
+    }
+
+    BOOL Handle(DWORD type) {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (!done_ && !inLibrary_) {
+            // Under the lock: the library cannot be entered meanwhile.
+            if (interrupted_) interrupted_();
+            ExitProcess(kExitInterrupted);
+        }
+        if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
+            if (!done_) held_ = true;
+            return TRUE;
+        }
+        // The console is closing (or the session ends): the system ends the
+        // process when this returns, so wait for the outcome's lines first.
+        const HANDLE finished = finished_;
+        guard.unlock();
+        WaitForSingleObject(finished, INFINITE);
+        return TRUE;
+    }
+
+    std::mutex lock_;
+    std::function<void()> interrupted_;
+    bool inLibrary_ = false;
+    bool done_ = false;
+    std::atomic<bool> held_{false};
+    HANDLE finished_ = nullptr;
+};
+
+struct TTransferJob {
+    TDevice& device;
+    const TImageInfo& info;
+    std::atomic<bool>& busy;
+    TDownloadOutcome outcome = TDownloadOutcome::LoaderRefused;
+};
+
+DWORD WINAPI TransferThread(LPVOID job) {
+    // Transfer is noexcept: nothing crosses the thread's start.
+    auto& j = *static_cast<TTransferJob*>(job);
+    j.outcome = Transfer(j.device, j.info, j.busy);
+    j.busy.store(false);
+    return 0;
+}
+
+// The steps from the open image to the outcome. tell(outcome name, exit code)
+// writes the log's line.
+int Download(const TDownloadRequest& request, const TImageInfo& info, std::ostream& out, std::ostream& err,
+             const std::function<void(std::string_view, int)>& tell) {
+    TConsoleControl& control = TConsoleControl::Instance();
+    const auto conclude = [&](std::string_view line, bool toError, std::string_view logName, int code) {
+        // First: a Ctrl+C from now on must not tell a second outcome.
+        control.Conclude();
+        (toError ? err : out) << line << '\n';
+        out.flush();
+        err.flush();
+        tell(logName, code);
+        return code;
+    };
+
+    // The window sends an empty image as it is; a script that does has
+    // surely been given the wrong file.
+    if (info.Size == 0) return conclude(kEmptyLine, true, "empty", kExitFailed);
+    if (!request.Yes) {
+        if (!IsConsole(STD_INPUT_HANDLE)) return conclude(kNoTerminalLine, true, "not-asked", kExitUsage);
+        out << kConfirmDownloadBox.Text << kConsoleQuestionSuffix;
+        out.flush();
+        if (!IsYesAnswer(ReadConsoleLine())) {
+            const TOutcomeReport report = ReportOf(TDownloadOutcome::Declined);
+            return conclude(report.Line, report.ToError, report.LogName, report.ExitCode);
+        }
+    }
+
+    std::unique_ptr<TDevice> device;
+    try {
+        device = LoadDevice();
+    } catch (...) {
+        return conclude(FailureText(std::current_exception()), true, "no-library", kExitFailed);
+    }
+
+    control.EnterLibrary();
+    std::atomic<bool> busy{true};
+    TTransferJob job{*device, info, busy};
+    DWORD threadId = 0;
+    const HANDLE thread = CreateThread(nullptr, 0, TransferThread, &job, 0, &threadId);
+    if (thread == nullptr) {
+        const DWORD code = GetLastError();
+        const std::string text =
+            FailureText(std::make_exception_ptr(rt::EOSError(code, rt::SysErrorMessage(code))));
+        return conclude(text, true, "failed", kExitFailed);
+    }
+
+    TConsoleProgress view(out, IsConsole(STD_OUTPUT_HANDLE));
+    // Told once: a second Ctrl+C changes nothing.
+    bool heldTold = false;
+    const auto pump = [&] {
+        if (control.TakeHeld() && !heldTold) {
+            heldTold = true;
+            view.Break();
+            err << kHeldLine << '\n';
+            err.flush();
+        }
+    };
+    RunPollingLoop(
+        busy, view, [&] { return device->ProcessCount(); },
+        [&] {
+            pump();
+            WaitForSingleObject(thread, kPollPauseMs);
+            if (!request.Quiet) view.Update(std::chrono::steady_clock::now().time_since_epoch());
+        });
+    // The return to the application comes after the transfer.
+    while (WaitForSingleObject(thread, kPollPauseMs) == WAIT_TIMEOUT) pump();
+    CloseHandle(thread);
+    view.Finish();
+    pump();
+
+    const TOutcomeReport report = ReportOf(job.outcome);
+    return conclude(report.Line, report.ToError, report.LogName, report.ExitCode);
+}
+
+}  // namespace
+
+int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::ostream& err) {
+    TDownloadLog log;
+    TImageInfo info;
+    std::string fullPath;
+    std::atomic<bool> opened{false};
+    const auto tell = [&](std::string_view outcome, int code) {
+        log.Append(DownloadLogLine(UtcNow(), fullPath, info, outcome, code), err);
+    };
+    TConsoleControl& control = TConsoleControl::Instance();
+    control.Install([&] {
+        err << kInterruptedLine << '\n';
+        err.flush();
+        if (opened) tell("interrupted", kExitInterrupted);
+    });
+    // Declared last, so it is done first: the log and the image outlive it.
+    struct TUninstallOnReturn {
+        TConsoleControl& control;
+        ~TUninstallOnReturn() { control.Uninstall(); }
+    } uninstallOnReturn{control};
+
+    try {
+        if (request.LogFile) log.Open(*request.LogFile);
+        fullPath = rt::ExpandFileName(request.Image);
+        OpenCommandImage(request.Image, info);
+    } catch (...) {
+        control.Conclude();
+        err << FailureText(std::current_exception()) << '\n';
+        return kExitFailed;
+    }
+    opened = true;
+    if (!request.Quiet)
+        for (const std::string& line : SummaryLines(request.Image, info)) out << line << '\n';
+    return Download(request, info, out, err, tell);
+}

@@ -1,0 +1,394 @@
+// fwimage download as a script runs it: each outcome with its exit code,
+// line, log record and the library calls the instrument saw; the progress
+// lines written into a file; Ctrl+C on a console of its own.
+#include "Fixture.h"
+#include "SimControl.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace e2e;
+
+namespace {
+
+constexpr DWORD kMs = 10000;
+
+const std::string kDoneLine = "Загрузка завершена  ";
+const std::string kHeldLine =
+    "Ctrl+C: the download finishes first, so that the instrument is not left half written; fwimage ends "
+    "after it";
+
+// The image of kHexTwoRecords.
+const std::string kHexImage =
+    std::string("\x01\x02\x03\x04", 4) + std::string(12, '\xFF') + "\xAA\xBB\xCC\xDD";
+
+std::string Sum16Hex(const std::string& bytes) {
+    uint32_t sum = 0;
+    for (char c : bytes) sum += static_cast<unsigned char>(c);
+    char text[8];
+    snprintf(text, sizeof text, "%04X", sum & 0xFFFF);
+    return text;
+}
+
+std::string SizeHex(size_t size) {
+    char text[16];
+    snprintf(text, sizeof text, "%04X", static_cast<unsigned>(size));
+    return text;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
+        parts.push_back(text.substr(start, at - start));
+    if (start < text.size()) parts.push_back(text.substr(start));
+    return parts;
+}
+
+std::string LastLine(const std::string& text) {
+    const std::vector<std::string> lines = Split(text, '\n');
+    return lines.empty() ? "" : lines.back();
+}
+
+// The instrument's account of ISP, Download and AP: "ISP=1", "Download=0"...
+// in call order; none when the library was never loaded.
+std::vector<std::string> LibraryCalls(const std::wstring& simLog) {
+    std::vector<std::string> calls;
+    if (GetFileAttributesW(simLog.c_str()) == INVALID_FILE_ATTRIBUTES) return calls;
+    for (const std::string& line : Split(ReadBytes(simLog), '\n')) {
+        for (const char* fn : {"ISP", "Download", "AP"}) {
+            const std::string call = std::string(fn) == "ISP"        ? "DFU_Reset_To_ISP("
+                                     : std::string(fn) == "Download" ? "DFU_Download("
+                                                                     : "DFU_Reset_To_AP(";
+            const size_t result = line.find(") = ");
+            if (line.rfind(call, 0) == 0 && result != std::string::npos)
+                calls.push_back(std::string(fn) + "=" + line.substr(result + 4, 1));
+        }
+    }
+    return calls;
+}
+
+// Standard input of the programs started meanwhile: NUL, so that no test
+// depends on how it was itself started.
+class InputFromNul {
+public:
+    InputFromNul() : saved_(GetStdHandle(STD_INPUT_HANDLE)) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        nul_ = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                           0, nullptr);
+        SetStdHandle(STD_INPUT_HANDLE, nul_);
+    }
+    ~InputFromNul() {
+        SetStdHandle(STD_INPUT_HANDLE, saved_);
+        CloseHandle(nul_);
+    }
+
+private:
+    HANDLE saved_;
+    HANDLE nul_;
+};
+
+// A console of this process's own, which the programs it starts share, and
+// Ctrl+C sent to it; this process lets the signal pass.
+class OwnConsole {
+public:
+    OwnConsole() {
+        for (int i = 0; i < 3; ++i) saved_[i] = GetStdHandle(kWhich[i]);
+        FreeConsole();
+        if (!AllocConsole()) throw std::runtime_error("no console: error " + std::to_string(GetLastError()));
+        SetConsoleCtrlHandler(LetPass, TRUE);
+    }
+    ~OwnConsole() {
+        SetConsoleCtrlHandler(LetPass, FALSE);
+        FreeConsole();
+        for (int i = 0; i < 3; ++i) SetStdHandle(kWhich[i], saved_[i]);
+    }
+    static void CtrlC() { ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)); }
+
+private:
+    static BOOL WINAPI LetPass(DWORD) { return TRUE; }
+    static constexpr DWORD kWhich[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE saved_[3];
+};
+
+class Console : public ::testing::Test {
+protected:
+    std::wstring Fwimage() const { return BinPath(L"fwimage.exe"); }
+
+    // The launch of a download of image, logged, against the instrument's
+    // default behaviour with a short search and no rate limit.
+    Launch Download(std::vector<std::wstring> options, const std::wstring& image,
+                    const std::wstring& fail = L"none") {
+        options.insert(options.begin(), L"download");
+        options.insert(options.end(), {L"--log", log_, image});
+        return {.args = options,
+                .env = {{L"FWL_DFU_SEARCH_MS", L"20"},
+                        {L"FWL_DFU_RATE", L"0"},
+                        {L"FWL_DFU_FAIL", fail},
+                        {L"FWL_DFU_LOG", simLog_},
+                        {L"FWL_DFU_BYTES", received_}},
+                .outFile = temp_.Path(L"out.txt"),
+                .errFile = temp_.Path(L"err.txt")};
+    }
+
+    std::string Out() const { return ReadBytes(temp_.Path(L"out.txt")); }
+    std::string Err() const { return ReadBytes(temp_.Path(L"err.txt")); }
+
+    // The record that the download appended to the log after the line before it.
+    void ExpectRecord(const std::wstring& image, const std::string& bytes, const std::string& outcome,
+                      DWORD code) {
+        const std::vector<std::string> lines = Split(ReadBytes(log_), '\n');
+        ASSERT_EQ(2u, lines.size());
+        EXPECT_EQ("earlier record", lines[0]);
+        const std::vector<std::string> fields = Split(lines[1], '\t');
+        ASSERT_EQ(6u, fields.size()) << lines[1];
+        EXPECT_EQ(20u, fields[0].size()) << fields[0];  // 2026-12-07T12:00:00Z
+        EXPECT_EQ('Z', fields[0].back());
+        EXPECT_EQ(Narrow(image), fields[1]);
+        EXPECT_EQ(SizeHex(bytes.size()), fields[2]);
+        EXPECT_EQ(Sum16Hex(bytes), fields[3]);
+        EXPECT_EQ(outcome, fields[4]);
+        EXPECT_EQ(std::to_string(code), fields[5]);
+    }
+
+    void SetUp() override { temp_.Write(L"журнал.tsv", "earlier record\n"); }
+
+    TempFolder temp_;
+    const std::wstring log_ = temp_.Path(L"журнал.tsv");
+    const std::wstring simLog_ = temp_.Path(L"dfu.log");
+    const std::wstring received_ = temp_.Path(L"received.bin");
+};
+
+enum class Library { Simulated, Missing, WithoutEntryPoints };
+
+TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
+    struct Row {
+        const char* name;
+        Library library;
+        std::wstring fail;
+        std::vector<std::wstring> options;
+        std::string image;  // "hex", "bin" or "empty" (.bin)
+        DWORD code;
+        std::string outcome;
+        bool onError;
+        std::string line;  // the outcome's line, the last of its stream
+        std::vector<std::string> calls;
+    };
+    const std::vector<Row> rows = {
+        {"done, .hex",
+         Library::Simulated,
+         L"none",
+         {L"--yes"},
+         "hex",
+         0,
+         "done",
+         false,
+         kDoneLine,
+         {"ISP=1", "Download=1", "AP=1"}},
+        {"done, .bin, quiet",
+         Library::Simulated,
+         L"none",
+         {L"--yes", L"--quiet"},
+         "bin",
+         0,
+         "done",
+         false,
+         kDoneLine,
+         {"ISP=1", "Download=1", "AP=1"}},
+        {"loader mode refused",
+         Library::Simulated,
+         L"isp",
+         {L"--yes"},
+         "bin",
+         3,
+         "loader-refused",
+         true,
+         "Ошибка перехода в режим загрузки  ",
+         {"ISP=0"}},
+        {"transfer failed",
+         Library::Simulated,
+         L"download",
+         {L"--yes"},
+         "hex",
+         4,
+         "transfer-failed",
+         true,
+         "Ошибка загрузки ",
+         {"ISP=1", "Download=0"}},
+        {"return failed",
+         Library::Simulated,
+         L"ap",
+         {L"--yes"},
+         "bin",
+         5,
+         "return-failed",
+         true,
+         "Ошибка выхода из режима загрузки  ",
+         {"ISP=1", "Download=1", "AP=0"}},
+        {"no console to ask on",
+         Library::Simulated,
+         L"none",
+         {},
+         "bin",
+         2,
+         "not-asked",
+         true,
+         "Not downloading: there is no console to ask on (standard input is not a terminal); add --yes to "
+         "download without asking",
+         {}},
+        {"no library", Library::Missing, L"none", {L"--yes"}, "hex", 1, "no-library", true, "", {}},
+        {"a library without the entry points",
+         Library::WithoutEntryPoints,
+         L"none",
+         {L"--yes"},
+         "bin",
+         1,
+         "no-library",
+         true,
+         "",
+         {}},
+        {"empty image",
+         Library::Simulated,
+         L"none",
+         {L"--yes"},
+         "empty",
+         1,
+         "empty",
+         true,
+         "Not downloading: the image is empty",
+         {}},
+    };
+    const std::string bin = std::string("\x10\x20\x30\xF0", 4) + std::string(70000, '\x5A');
+    InputFromNul input;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        DeleteFileW(simLog_.c_str());
+        DeleteFileW(received_.c_str());
+        const bool hex = row.image == "hex";
+        const std::string bytes = hex ? kHexImage : row.image == "bin" ? bin : "";
+        const std::wstring image =
+            temp_.Write(hex ? L"образ прошивки.hex" : L"образ прошивки.bin", hex ? kHexTwoRecords : bytes);
+
+        // A folder of fwimage.exe's own, with or without a DFU.dll.
+        std::wstring exe = Fwimage();
+        const std::wstring folder = temp_.Path(L"alone");
+        if (row.library != Library::Simulated) {
+            CreateDirectoryW(folder.c_str(), nullptr);
+            exe = folder + L"\\fwimage.exe";
+            ASSERT_TRUE(CopyFileW(Fwimage().c_str(), exe.c_str(), FALSE));
+            const std::wstring dll = folder + L"\\DFU.dll";
+            DeleteFileW(dll.c_str());
+            if (row.library == Library::WithoutEntryPoints) {
+                wchar_t system[MAX_PATH];
+                GetSystemDirectoryW(system, MAX_PATH);
+                ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\version.dll").c_str(), dll.c_str(), FALSE));
+            }
+        }
+        Program program(exe, Download(row.options, image, row.fail));
+        EXPECT_EQ(row.code, program.ExitCode(kMs));
+        const std::string out = Out(), err = Err();
+        const std::string& outcomeStream = row.onError ? err : out;
+        if (row.library == Library::Missing) {
+            EXPECT_NE(std::string::npos, LastLine(err).find("DFU.dll is neither in")) << err;
+        } else if (row.library == Library::WithoutEntryPoints) {
+            EXPECT_NE(std::string::npos, LastLine(err).find("has no entry point DFU_Reset_To_ISP")) << err;
+        } else {
+            EXPECT_EQ(row.line, LastLine(outcomeStream)) << outcomeStream;
+        }
+        if (row.onError)
+            EXPECT_EQ(1u, Split(err, '\n').size()) << "only the outcome on the error output: " << err;
+        else
+            EXPECT_EQ("", err);
+        if (row.options.size() > 1)  // --quiet
+            EXPECT_EQ(row.line + "\n", out);
+        else
+            EXPECT_EQ("Имя: образ прошивки" + std::string(hex ? ".hex" : ".bin"), Split(out, '\n').at(0));
+        EXPECT_EQ(row.calls, LibraryCalls(simLog_));
+        if (row.code == 0) {
+            EXPECT_TRUE(ReadBytes(received_) == bytes) << "the instrument received other bytes";
+        }
+        ExpectRecord(image, bytes, row.outcome, row.code);
+    }
+}
+
+// Written into a file, the progress is one line per change between searching
+// and loading and one per 10 % step.
+TEST_F(Console, ProgressLinesInAFile) {
+    SimControl sim(L"console-" + std::to_wstring(GetCurrentProcessId()));
+    sim.SetAutoRelease(SimFn::Ap, 1);
+    const std::wstring image = temp_.Write(L"fw.bin", std::string(1000, '\x01'));
+    InputFromNul input;
+    Launch launch = Download({L"--yes"}, image);
+    launch.env.push_back(Program::Assignment(sim.EnvAssignment()));
+    Program program(Fwimage(), launch);
+
+    sim.WaitEntered(SimFn::Isp, kMs);
+    sim.WaitPolls(2, kMs);
+    sim.Release(SimFn::Isp, 1);
+    sim.WaitEntered(SimFn::Download, kMs);
+    for (uint32_t reading : {5u, 9u, 12u, 19u, 255u, 100u}) {
+        sim.SetReading(reading);
+        sim.WaitPolls(2, kMs);
+    }
+    sim.Release(SimFn::Download, 1);
+    EXPECT_EQ(0u, program.ExitCode(kMs));
+    EXPECT_EQ(
+        "Имя: fw.bin\n"
+        "Размер: 03E8\n"
+        "Контрольная сумма: 03E8\n"
+        "Поиск устройства ...\n"
+        "Загрузка ... [#...................] 5%\n"
+        "Загрузка ... [##..................] 12%\n"
+        "Поиск устройства ...\n"
+        "Загрузка ... [####################] 100%\n" +
+            kDoneLine + "\n",
+        Out());
+    EXPECT_EQ("", Err());
+}
+
+// Ctrl+C at the question ends at once; during the transfer it is held (also
+// a second one) until the instrument is back in its application.
+TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
+    const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
+    OwnConsole console;
+    {
+        SCOPED_TRACE("at the question");
+        Program program(Fwimage(), Download({}, image));
+        WaitUntil("the question",
+                  [&] { return Out().find(" Загрузить программу ?  [y/N] ") != std::string::npos; });
+        OwnConsole::CtrlC();
+        EXPECT_EQ(130u, program.ExitCode(kMs));
+        EXPECT_EQ("Interrupted: nothing was sent to the instrument\n", Err());
+        EXPECT_EQ(std::vector<std::string>{}, LibraryCalls(simLog_));
+        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130);
+    }
+    {
+        SCOPED_TRACE("during the transfer");
+        SetUp();
+        SimControl sim(L"console-c-" + std::to_wstring(GetCurrentProcessId()));
+        sim.SetAutoRelease(SimFn::Isp, 1);
+        sim.SetAutoRelease(SimFn::Ap, 1);
+        Launch launch = Download({L"--yes"}, image);
+        launch.env.push_back(Program::Assignment(sim.EnvAssignment()));
+        Program program(Fwimage(), launch);
+        sim.WaitEntered(SimFn::Download, kMs);
+        OwnConsole::CtrlC();
+        WaitUntil("the line that the download goes on",
+                  [&] { return Err().find(kHeldLine) != std::string::npos; });
+        OwnConsole::CtrlC();
+        sim.WaitPolls(2, kMs);
+        sim.Release(SimFn::Download, 1);
+        EXPECT_EQ(0u, program.ExitCode(kMs));
+        EXPECT_EQ(kHeldLine + "\n", Err());
+        EXPECT_EQ(kDoneLine, LastLine(Out()));
+        EXPECT_EQ((std::vector<std::string>{"ISP=1", "Download=1", "AP=1"}), LibraryCalls(simLog_));
+        ExpectRecord(image, "\x01\x02\x03", "done", 0);
+    }
+}
+
+}  // namespace
