@@ -1,13 +1,13 @@
-// Windows: the arguments come from the wide command line (argv is in the ANSI
-// code page and loses characters outside it), and text reaches a console
+// Windows: text reaches a console
 // through WriteConsoleW, which shows any character whatever the console's
 // code page. Redirected output gets the UTF-8 bytes unchanged.
 #include "Console.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <streambuf>
+
+#include <string>
 
 #include "runtime/Convert.h"
 #include "runtime/Utf16.h"
@@ -70,16 +70,6 @@ private:
 };
 
 }  // namespace
-
-std::vector<std::string> CommandArgs(int, char**) {
-    std::vector<std::string> args;
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (wide == nullptr) return args;
-    for (int i = 1; i < count; ++i) args.push_back(rt::Utf16ToUtf8(wide[i]));
-    LocalFree(wide);
-    return args;
-}
 
 std::ostream& ConsoleOut() {
     static TConsoleBuf buf(STD_OUTPUT_HANDLE);
