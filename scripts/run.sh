@@ -16,35 +16,22 @@ cmake --build --preset windows
 bin=$root/build/windows/bin
 [ -f "$bin/loader.exe" ] && [ -f "$bin/DFU.dll" ] || { echo "run.sh: build/windows/bin lacks loader.exe or DFU.dll" >&2; exit 1; }
 
-prefix=$(realpath -m "${FWL_WINEPREFIX:-$root/build/run-wineprefix}")
-"$here/wine-prefix.sh" "$prefix"
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+. "$here/wine-env.sh"
+fwl_wine "${FWL_WINEPREFIX:-$root/build/run-wineprefix}"
 
-xvfb_pid=""
 wine_pid=""
 cleanup() {
   [ -n "$wine_pid" ] && kill "$wine_pid" 2>/dev/null || true
-  if [ -n "$xvfb_pid" ]; then
-    wineserver -k 2>/dev/null || true
-    kill "$xvfb_pid" 2>/dev/null || true
-  fi
+  [ -z "$fwl_xvfb_pid" ] || fwl_stop
 }
 trap cleanup EXIT
 
 if [ -z "${DISPLAY:-}" ]; then
-  # A free display number, chosen by the server itself.
-  fifo=$(mktemp -u)
-  mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-  xvfb_pid=$!
-  read -r -t 20 number <"$fifo" || { echo "run.sh: Xvfb did not start" >&2; exit 1; }
-  rm -f "$fifo"
-  export DISPLAY=:$number
+  fwl_display
   echo "Running on the virtual display $DISPLAY"
 fi
 
-(cd "$bin" && exec wine loader.exe) &
+(cd "$bin" && fwl_locale exec wine loader.exe) &
 wine_pid=$!
 
 # The window is up when the X server lists it with its full size; it is
@@ -77,7 +64,7 @@ mv "$tmp/a.png" "$shot"
 rm -rf "$tmp"
 echo "Screenshot: $shot"
 
-if [ -n "$xvfb_pid" ]; then
+if [ -n "$fwl_xvfb_pid" ]; then
   exit 0
 fi
 set +e

@@ -46,21 +46,14 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 
 # One virtual display and one prefix for every Windows test, run one at a time.
+. scripts/wine-env.sh
 export FWL_WINEPREFIX=$root/build/wineprefix
-scripts/wine-prefix.sh "$FWL_WINEPREFIX"
-xvfb_pid=""
-if [ -z "${DISPLAY:-}" ] || [ -n "${CI:-}" ]; then
-  exec {fd}<> <(:)
-  Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  read -r -t 20 -u "$fd" display_number
-  export DISPLAY=":$display_number"
+fwl_wine "$FWL_WINEPREFIX"
+if [ -n "${CI:-}" ]; then
+  unset DISPLAY
 fi
-cleanup() {
-  WINEPREFIX=$FWL_WINEPREFIX wineserver -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
+fwl_display
+trap fwl_stop EXIT
 
 ctest --test-dir build/windows --output-on-failure -j 1 2>&1 | tee build/windows-ctest.log || status=1
 count_ctest build/windows-ctest.log windows

@@ -14,40 +14,51 @@ R OrOnThrow(F&& f, R failed) noexcept {
     }
 }
 
-void ShowOutcome(TDownloadPlatform& platform, const TBoxText& box) noexcept {
-    OrOnThrow([&] { return platform.ShowBox(box.Text, box.Caption, box.Style); }, 0);
+}  // namespace
+
+const TBoxText* OutcomeBox(TDownloadOutcome outcome) noexcept {
+    switch (outcome) {
+    case TDownloadOutcome::Declined:
+        return nullptr;
+    case TDownloadOutcome::LoaderRefused:
+        return &kEnterLoaderFailedBox;
+    case TDownloadOutcome::TransferFailed:
+        return &kDownloadFailedBox;
+    case TDownloadOutcome::ReturnFailed:
+        return &kLeaveLoaderFailedBox;
+    case TDownloadOutcome::Done:
+        return &kDownloadDoneBox;
+    }
+    return nullptr;
 }
 
-// Steps 3 to 7 after the hourglass: the box that tells how the download went.
-const TBoxText& Transfer(TDownloadPlatform& platform, const TImageInfo& windowInfo,
-                         std::atomic<bool>& downloadBusy) noexcept {
+TDownloadOutcome Transfer(TDevice& device, const TImageInfo& windowInfo,
+                          std::atomic<bool>& downloadBusy) noexcept {
     // The copy keeps the image's bytes alive until it goes, after the transfer.
     std::optional<TImageInfo> image;
     try {
         image.emplace(SnapshotImageInfo(windowInfo));
     } catch (...) {
-        return kEnterLoaderFailedBox;
+        return TDownloadOutcome::LoaderRefused;
     }
 
-    if (OrOnThrow([&] { return platform.ResetToISP(kIspArg1, kIspArg2); }, 0u) == 0)
-        return kEnterLoaderFailedBox;
+    if (OrOnThrow([&] { return device.ResetToISP(kIspArg1, kIspArg2); }, 0u) == 0)
+        return TDownloadOutcome::LoaderRefused;
 
     const uint32_t sent = OrOnThrow(
         [&] {
-            return platform.Download(image->Data, 0, static_cast<uint32_t>(image->Size),
-                                     static_cast<uint32_t>(image->Sum));
+            return device.Download(image->Data, 0, static_cast<uint32_t>(image->Size),
+                                   static_cast<uint32_t>(image->Sum));
         },
         0u);
     downloadBusy.store(false);
-    if (sent == 0) return kDownloadFailedBox;
+    if (sent == 0) return TDownloadOutcome::TransferFailed;
 
-    if (OrOnThrow([&] { return platform.ResetToAP(); }, 0u) == 0) return kLeaveLoaderFailedBox;
-    return kDownloadDoneBox;
+    if (OrOnThrow([&] { return device.ResetToAP(); }, 0u) == 0) return TDownloadOutcome::ReturnFailed;
+    return TDownloadOutcome::Done;
 }
 
-}  // namespace
-
-uint32_t RunDownloadWorker(TDownloadPlatform& platform, const TImageInfo& windowInfo,
+uint32_t RunDownloadWorker(TDownloadPlatform& platform, TDevice& device, const TImageInfo& windowInfo,
                            std::atomic<bool>& downloadBusy) noexcept {
     const TBoxText& ask = kConfirmDownloadBox;
     const int answer = OrOnThrow([&] { return platform.ShowBox(ask.Text, ask.Caption, ask.Style); }, 0);
@@ -60,8 +71,10 @@ uint32_t RunDownloadWorker(TDownloadPlatform& platform, const TImageInfo& window
                 return true;
             },
             false);
-        ShowOutcome(platform,
-                    hourglass ? Transfer(platform, windowInfo, downloadBusy) : kEnterLoaderFailedBox);
+        const TBoxText* box = OutcomeBox(hourglass ? Transfer(device, windowInfo, downloadBusy)
+                                                   : TDownloadOutcome::LoaderRefused);
+        if (box != nullptr)
+            OrOnThrow([&] { return platform.ShowBox(box->Text, box->Caption, box->Style); }, 0);
         // Also after a failed attempt to put it on: the default cursor is harmless.
         OrOnThrow(
             [&] {

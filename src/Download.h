@@ -1,7 +1,8 @@
-// The device download without a window: the worker's steps over an abstract
-// platform, the gate that keeps to one worker at a time, and the decisions of
-// the progress display's polling loop. The Win32 layer supplies the platform
-// (message boxes, cursor, DFU.dll) and the display (progress bar, status pane).
+// The device download without a window: the transfer's steps over the device
+// interface and their outcome, the window's worker around them, the gate that
+// keeps to one worker at a time, and the polling loop with its decisions. The
+// Win32 layer supplies the device, the platform (message boxes, cursor) and
+// the display (the window's progress bar and status pane, or a console line).
 #pragma once
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "FirmwareImage.h"
+#include "device/Device.h"
 
 // Message box styles and answers, as the platform defines them. Own names,
 // so that this header can sit beside <windows.h>.
@@ -43,35 +45,50 @@ inline constexpr TBoxText kDownloadDoneBox{"Загрузка завершена 
 inline constexpr uint32_t kIspArg1 = 3690;
 inline constexpr uint32_t kIspArg2 = 791;
 
-// What the worker needs of the system. Every call may come from the worker's
-// thread while the window's thread runs its polling loop.
+// How one download ended, in the order of the steps.
+enum class TDownloadOutcome {
+    Declined,        // not confirmed: no library call
+    LoaderRefused,   // DFU_Reset_To_ISP gave 0
+    TransferFailed,  // DFU_Download gave 0
+    ReturnFailed,    // DFU_Reset_To_AP gave 0
+    Done,
+};
+
+// The window's box for each outcome; none for Declined.
+const TBoxText* OutcomeBox(TDownloadOutcome outcome) noexcept;
+
+// The confirmed part of a download: takes a snapshot of windowInfo (whose
+// Keep holds the bytes until the transfer has returned, so an Open meanwhile
+// cannot move or change them), switches to the loader, sends, switches back.
+// downloadBusy falls as soon as DFU_Download returns; on the other paths it
+// is left to the caller. No step is retried and a failed step skips the later
+// ones. Nothing is thrown: an exception from the snapshot or from a call
+// counts as that step failing (the snapshot's as a refused loader mode).
+TDownloadOutcome Transfer(TDevice& device, const TImageInfo& windowInfo,
+                          std::atomic<bool>& downloadBusy) noexcept;
+
+// What the window's worker needs of the system besides the device. Every call
+// may come from the worker's thread while the window's thread runs its
+// polling loop.
 struct TDownloadPlatform {
     // An ownerless message box; returns the answer code (0 when it could not be shown).
     virtual int ShowBox(std::string_view text, std::string_view caption, unsigned style) = 0;
     // The application-wide cursor: hourglass (true) or default (false).
     virtual void SetHourglass(bool on) = 0;
-    // DFU_Reset_To_ISP, DFU_Download, DFU_Reset_To_AP; nonzero means success.
-    virtual uint32_t ResetToISP(uint32_t arg1, uint32_t arg2) = 0;
-    virtual uint32_t Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) = 0;
-    virtual uint32_t ResetToAP() = 0;
     virtual ~TDownloadPlatform() = default;
 };
 
-// One download, the body of the worker thread; returns the thread's exit code, 1.
-// Asks for confirmation; on Yes turns the hourglass on, takes a snapshot of
-// windowInfo (whose Keep holds the bytes until the transfer has returned, so an
-// Open meanwhile cannot move or change them), switches to the loader, sends,
-// switches back and tells the outcome; then the default cursor. downloadBusy
-// falls as soon as the transfer returns, or at the end on the other paths.
+// The window's download, the body of the worker thread; returns the thread's
+// exit code, 1. Asks for confirmation; on Yes turns the hourglass on, runs
+// Transfer and shows its outcome's box; then the default cursor.
+// downloadBusy falls at the end at the latest.
 //
-// Nothing is thrown. An exception from a step counts as that step failing:
-// from the confirmation, as No; from the hourglass, the snapshot or
-// DFU_Reset_To_ISP, as a refused loader mode (its box, no library call after);
-// from DFU_Download or DFU_Reset_To_AP, as their zero result. An exception
-// from an outcome box or from taking the hourglass off is ignored.
+// Nothing is thrown. An exception from the confirmation counts as No; from
+// the hourglass, as a refused loader mode (its box, no library call). An
+// exception from an outcome box or from taking the hourglass off is ignored.
 //
 // The thread routine calls gate.End() after this returns.
-uint32_t RunDownloadWorker(TDownloadPlatform& platform, const TImageInfo& windowInfo,
+uint32_t RunDownloadWorker(TDownloadPlatform& platform, TDevice& device, const TImageInfo& windowInfo,
                            std::atomic<bool>& downloadBusy) noexcept;
 
 // Keeps to one worker at a time, from the Start that creates it to the very
@@ -81,8 +98,10 @@ uint32_t RunDownloadWorker(TDownloadPlatform& platform, const TImageInfo& window
 // Start:    if (!gate.TryBegin()) return;  DownloadBusy = true;  create the thread;
 //           if the thread was not created: gate.End(), then raise.
 // Worker:   RunDownloadWorker(...); gate.End(); return 1.
-// Shutdown: gate.WaitIdle() before the program ends, so the instrument is
-//           switched back and the outcome box is seen.
+// Shutdown: wait until the gate is idle before the window's data goes, so the
+//           instrument is switched back and the outcome box is seen; the
+//           window polls WaitIdleFor(0) meanwhile, handling the messages that
+//           the worker's box sends to its thread.
 class TWorkerGate {
 public:
     // True when no worker was running; the caller now owns the only one.

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <string_view>
@@ -54,22 +55,45 @@ inline uint32_t HexField(const char* p, std::string_view suffix = {}) {
     throw rt::EConvertError("Record at line " + std::to_string(lineNumber) + " runs past address FFFFFFFF");
 }
 
-// The text may change between the passes (the file is closed in between);
-// a record the first pass did not see must not land outside the image.
+// A file changed in place between the passes is reported as changed, but
+// only after its second pass: a record the first pass did not see must not
+// land outside the image meanwhile.
 [[noreturn]] void OutsideImage(uint64_t lineNumber) {
     throw rt::EConvertError("Record at line " + std::to_string(lineNumber) + " lies outside the image");
 }
 
-// Where the text comes from: a file opened anew for each pass, or memory.
-struct FileText {
-    const std::string& fileName;
+// Where the text comes from: one open file, or memory. Both passes read the
+// same open file, so a file renamed over the name meanwhile is not seen; one
+// changed in place is caught by Finish.
+class FileText {
+public:
+    explicit FileText(const std::string& fileName)
+        : fileName_(fileName), file_(fileName), stamp_(file_.Stamp()) {}
 
     template <class Line>
-    void Lines(Line&& line) const {
-        rt::TReadFile file(fileName);
-        ForEachLine([&](char* buffer, int64_t count) { return file.Read(buffer, count); },
-                    hexparse::kDefaultBlockSize, line);
+    void Lines(Line&& line) {
+        if (passes_++ > 0) file_.Rewind();
+        int64_t bytes = 0;
+        ForEachLine(
+            [&](char* buffer, int64_t count) {
+                const int64_t n = file_.Read(buffer, count);
+                bytes += n;
+                return n;
+            },
+            hexparse::kDefaultBlockSize, line);
+        if (passes_ > 1 && bytes != firstPassBytes_) throw rt::EFileChanged(rt::ExpandFileName(fileName_));
+        firstPassBytes_ = bytes;
     }
+
+    // After the last pass: the passes saw the content the file had when opened.
+    void Finish() const { file_.CheckUnchanged(stamp_); }
+
+private:
+    const std::string& fileName_;
+    rt::TReadFile file_;
+    rt::TFileStamp stamp_;
+    int passes_ = 0;
+    int64_t firstPassBytes_ = 0;
 };
 
 struct MemoryText {
@@ -89,6 +113,8 @@ struct MemoryText {
             },
             blockSize, line);
     }
+
+    void Finish() const {}
 };
 
 // ---------------------------------------------------------------------------
@@ -187,7 +213,7 @@ struct Extent {
 };
 
 template <class Text>
-Extent FirstPass(const Text& text) {
+Extent FirstPass(Text& text) {
     RecordPass pass;
     text.Lines([&](const char* s, std::size_t n, uint64_t lineNumber) { pass.Line(s, n, lineNumber); });
     return {pass.FirstAddress(), pass.Length()};
@@ -227,13 +253,21 @@ std::unique_ptr<rt::TMemoryStream> NewStream() {
 }
 
 template <class Text>
-std::unique_ptr<rt::TMemoryStream> Convert(const Text& text) {
+std::unique_ptr<rt::TMemoryStream> Convert(Text&& text, const std::function<void()>& betweenPasses = {}) {
     try {
         const Extent extent = FirstPass(text);
+        if (betweenPasses) betweenPasses();
         SizeImageBuffer(extent.length);
 
         RecordPass pass(ImageBuffer.get(), extent.firstAddress, extent.length);
-        text.Lines([&](const char* s, std::size_t n, uint64_t lineNumber) { pass.Line(s, n, lineNumber); });
+        try {
+            text.Lines(
+                [&](const char* s, std::size_t n, uint64_t lineNumber) { pass.Line(s, n, lineNumber); });
+        } catch (const rt::Exception&) {
+            text.Finish();  // a text that changed explains the failure better
+            throw;
+        }
+        text.Finish();
 
         std::unique_ptr<rt::TMemoryStream> result = NewStream();
         // The buffer's storage becomes the stream's: no second copy of the image.
@@ -248,7 +282,7 @@ std::unique_ptr<rt::TMemoryStream> Convert(const Text& text) {
 }
 
 template <class Text>
-THexExtent ExtentOf(const Text& text) {
+THexExtent ExtentOf(Text&& text) {
     try {
         const Extent extent = FirstPass(text);
         return {extent.firstAddress, static_cast<uint32_t>(extent.length)};
@@ -260,11 +294,11 @@ THexExtent ExtentOf(const Text& text) {
 }  // namespace
 
 THexExtent HexFileExtent(const std::string& fileName) {
-    return ExtentOf(FileText{fileName});
+    return ExtentOf(FileText(fileName));
 }
 
 std::unique_ptr<rt::TMemoryStream> HexFileToStream(const std::string& fileName) {
-    return Convert(FileText{fileName});
+    return Convert(FileText(fileName));
 }
 
 void FinalizeHexFile2BinMemoryStream() noexcept {
@@ -279,6 +313,11 @@ THexExtent TextExtent(std::string_view text, std::size_t blockSize) {
 
 std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text, std::size_t blockSize) {
     return Convert(MemoryText{text, blockSize});
+}
+
+std::unique_ptr<rt::TMemoryStream> FileToStream(const std::string& fileName,
+                                                const std::function<void()>& betweenPasses) {
+    return Convert(FileText(fileName), betweenPasses);
 }
 
 int64_t ImageBufferLength() noexcept {

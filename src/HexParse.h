@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "HexFile2BinMemoryStream.h"
@@ -17,6 +19,10 @@ inline constexpr std::size_t kDefaultBlockSize = 256 * 1024;
 THexExtent TextExtent(std::string_view text, std::size_t blockSize = kDefaultBlockSize);
 std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text,
                                                 std::size_t blockSize = kDefaultBlockSize);
+
+// HexFileToStream with a step run between the two passes over the file.
+std::unique_ptr<rt::TMemoryStream> FileToStream(const std::string& fileName,
+                                                const std::function<void()>& betweenPasses);
 
 // Bytes held by the unit's conversion buffer (0 when it is empty).
 int64_t ImageBufferLength() noexcept;

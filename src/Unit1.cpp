@@ -5,8 +5,8 @@
 
 #include <chrono>
 
-#include "DFU.h"
 #include "Download.h"
+#include "LinkedDevice.h"
 #include "MainLayout.h"
 #include "resource.h"
 #include "runtime/Exceptions.h"
@@ -37,11 +37,6 @@ public:
     void SetHourglass(bool on) override {
         TApplication::SetCursorSetting(on ? TCursorSetting::HourGlass : TCursorSetting::Default);
     }
-    uint32_t ResetToISP(uint32_t arg1, uint32_t arg2) override { return DFU_Reset_To_ISP(arg1, arg2); }
-    uint32_t Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) override {
-        return DFU_Download(data, zero, count, sum);
-    }
-    uint32_t ResetToAP() override { return DFU_Reset_To_AP(); }
 };
 
 // The bar and the pane as the polling loop drives them.
@@ -91,7 +86,7 @@ struct TWorkerHandleCloser {
 DWORD WINAPI DownloadWorker(LPVOID info) {
     // Everything it calls is noexcept: nothing is thrown across the thread's start.
     TWin32DownloadPlatform platform;
-    RunDownloadWorker(platform, *static_cast<const TImageInfo*>(info), DownloadBusy);
+    RunDownloadWorker(platform, LinkedDevice(), *static_cast<const TImageInfo*>(info), DownloadBusy);
     WorkerGate().End();
     return 1;
 }
@@ -194,7 +189,7 @@ void TForm1::AStartExecute(TObject* /*Sender*/) {
     TWorkerHandleCloser closer;
     TFormProgressView view(ProgressBar, StatusPane);
     RunPollingLoop(
-        DownloadBusy, view, [] { return static_cast<uint32_t>(DFU_Get_ProcessCount()); },
+        DownloadBusy, view, [] { return LinkedDevice().ProcessCount(); },
         [] { TApplication::ProcessMessages(); });
 }
 

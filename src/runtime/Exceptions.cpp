@@ -8,6 +8,9 @@ EFOpenError::EFOpenError(const std::string& fileName, const std::string& osText)
 EFCreateError::EFCreateError(const std::string& fileName, const std::string& osText)
     : Exception("Cannot create file \"" + fileName + "\". " + osText) {}
 
+EFileChanged::EFileChanged(const std::string& fileName)
+    : Exception("File \"" + fileName + "\" changed while it was read") {}
+
 EConvertError EConvertError::InvalidInteger(const std::string& text) {
     return EConvertError("'" + text + "' is not a valid integer value");
 }

@@ -32,6 +32,13 @@ public:
     EFCreateError(const std::string& fileName, const std::string& osText);
 };
 
+// "File "%s" changed while it was read": its size or time of change differs
+// between two reads that must see the same content.
+class EFileChanged : public Exception {
+public:
+    explicit EFileChanged(const std::string& fileName);
+};
+
 // "'%s' is not a valid integer value", or another conversion text given whole.
 class EConvertError : public Exception {
 public:

@@ -1,6 +1,12 @@
 #include "runtime/FileIO.h"
 
+#include "runtime/Exceptions.h"
+
 namespace rt {
+
+void TReadFile::CheckUnchanged(const TFileStamp& before) const {
+    if (Stamp() != before) throw EFileChanged(ExpandFileName(fileName_));
+}
 
 std::string TrimErrorText(std::string text) {
     while (!text.empty()) {

@@ -8,16 +8,32 @@
 
 namespace rt {
 
-// A file opened for reading; others may read it but not write it while open.
+// What a file's content is known by between two reads of it: its size and
+// the time of its last change (in the system's own units).
+struct TFileStamp {
+    int64_t size = 0;
+    int64_t modified = 0;
+    bool operator==(const TFileStamp&) const = default;
+};
+
+// A regular file opened for reading; others may read it but not write it
+// while open.
 class TReadFile {
 public:
-    // Raises EFOpenError naming fileName's full path.
+    // Raises EFOpenError naming fileName's full path, also when fileName is
+    // not a regular file (a folder, a pipe, a device): such a file has no
+    // size to trust and may never end.
     explicit TReadFile(const std::string& fileName);
     ~TReadFile();
     TReadFile(const TReadFile&) = delete;
     TReadFile& operator=(const TReadFile&) = delete;
 
     int64_t Size() const;
+    TFileStamp Stamp() const;
+    // Back to the first byte, for another pass over the same file.
+    void Rewind();
+    // Raises EFileChanged naming the file when its stamp is no longer before.
+    void CheckUnchanged(const TFileStamp& before) const;
     // Reads up to count bytes; returns how many were read, 0 at the end.
     // A read error raises EReadError.
     int64_t Read(void* buffer, int64_t count);
@@ -25,7 +41,11 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
+    std::string fileName_;
 };
+
+// The system-text part of EFOpenError for a name that is not a regular file.
+inline constexpr const char* kNotARegularFile = "Not a regular file";
 
 // Creates (or truncates) fileName and writes size bytes. Raises EFCreateError
 // naming fileName's full path when it cannot be created, and when writing

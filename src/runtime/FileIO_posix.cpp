@@ -20,18 +20,21 @@ struct TReadFile::Impl {
     int fd = -1;
 };
 
-TReadFile::TReadFile(const std::string& fileName) : impl_(std::make_unique<Impl>()) {
-    impl_->fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (impl_->fd >= 0 && ::fstat(impl_->fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(impl_->fd);
-        impl_->fd = -1;
-        errno = EISDIR;
-    }
+TReadFile::TReadFile(const std::string& fileName) : impl_(std::make_unique<Impl>()), fileName_(fileName) {
+    // Non-blocking, so that a pipe without a writer does not hold the open up.
+    impl_->fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (impl_->fd < 0) {
         const uint32_t code = LastOSError();
         throw EFOpenError(ExpandFileName(fileName), SysErrorMessage(code));
     }
+    struct stat st {};
+    if (::fstat(impl_->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const std::string text = S_ISDIR(st.st_mode) ? SysErrorMessage(EISDIR) : kNotARegularFile;
+        ::close(impl_->fd);
+        impl_->fd = -1;
+        throw EFOpenError(ExpandFileName(fileName), text);
+    }
+    ::fcntl(impl_->fd, F_SETFL, ::fcntl(impl_->fd, F_GETFL) & ~O_NONBLOCK);
     ::flock(impl_->fd, LOCK_SH | LOCK_NB);
 }
 
@@ -40,9 +43,18 @@ TReadFile::~TReadFile() {
 }
 
 int64_t TReadFile::Size() const {
+    return Stamp().size;
+}
+
+TFileStamp TReadFile::Stamp() const {
     struct stat st {};
     if (::fstat(impl_->fd, &st) != 0) throw EReadError();
-    return static_cast<int64_t>(st.st_size);
+    return {static_cast<int64_t>(st.st_size),
+            static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+void TReadFile::Rewind() {
+    if (::lseek(impl_->fd, 0, SEEK_SET) != 0) throw EReadError();
 }
 
 int64_t TReadFile::Read(void* buffer, int64_t count) {

@@ -38,12 +38,18 @@ struct TReadFile::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
-TReadFile::TReadFile(const std::string& fileName) : impl_(std::make_unique<Impl>()) {
+TReadFile::TReadFile(const std::string& fileName) : impl_(std::make_unique<Impl>()), fileName_(fileName) {
     impl_->handle = CreateFileW(Utf8ToUtf16(fileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (impl_->handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         throw EFOpenError(ExpandFileName(fileName), SysErrorMessage(code));
+    }
+    // A console, a pipe or a device such as NUL has no size to trust.
+    if (GetFileType(impl_->handle) != FILE_TYPE_DISK) {
+        CloseHandle(impl_->handle);
+        impl_->handle = INVALID_HANDLE_VALUE;
+        throw EFOpenError(ExpandFileName(fileName), kNotARegularFile);
     }
 }
 
@@ -52,9 +58,22 @@ TReadFile::~TReadFile() {
 }
 
 int64_t TReadFile::Size() const {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(impl_->handle, &size)) throw EReadError();
-    return size.QuadPart;
+    return Stamp().size;
+}
+
+TFileStamp TReadFile::Stamp() const {
+    BY_HANDLE_FILE_INFORMATION data;
+    if (!GetFileInformationByHandle(impl_->handle, &data)) throw EReadError();
+    const auto join = [](DWORD high, DWORD low) {
+        return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+    };
+    return {join(data.nFileSizeHigh, data.nFileSizeLow),
+            join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
+}
+
+void TReadFile::Rewind() {
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(impl_->handle, zero, nullptr, FILE_BEGIN)) throw EReadError();
 }
 
 int64_t TReadFile::Read(void* buffer, int64_t count) {

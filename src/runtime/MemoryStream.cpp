@@ -90,7 +90,8 @@ void TMemoryStream::Clear() noexcept {
 
 void TMemoryStream::LoadFromFile(const std::string& fileName) {
     TReadFile file(fileName);
-    const int64_t size = file.Size();
+    const TFileStamp stamp = file.Stamp();
+    const int64_t size = stamp.size;
     auto fresh = AllocateBytes(size);
     if (!fresh) throw EStreamError();
     int64_t done = 0;
@@ -99,6 +100,7 @@ void TMemoryStream::LoadFromFile(const std::string& fileName) {
         if (n <= 0) throw EReadError();
         done += n;
     }
+    file.CheckUnchanged(stamp);  // a file rewritten while it was read gives no image
     data_ = std::move(fresh);
     size_ = capacity_ = size;
     position_ = 0;

@@ -45,7 +45,8 @@ public:
     void Clear() noexcept;
 
     // Replaces the contents with the whole file (shared reading); position 0.
-    // Raises EFOpenError, EReadError, EStreamError; on failure nothing changes.
+    // Raises EFOpenError, EReadError, EStreamError, EFileChanged (the file was
+    // rewritten while it was read); on failure nothing changes.
     void LoadFromFile(const std::string& fileName);
     // Replaces the contents with the whole of other; position 0.
     void LoadFromStream(const TMemoryStream& other);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <cwctype>
 #include <functional>
+#include <utility>
 
 namespace e2e {
 
@@ -264,11 +265,15 @@ std::vector<HWND> Descendants(HWND parent, int id, const wchar_t* className = nu
     return s.found;
 }
 
+}  // namespace
+
 HWND FindControl(HWND parent, int id) {
     if (HWND direct = GetDlgItem(parent, id)) return direct;
     auto all = Descendants(parent, id);
     return all.empty() ? nullptr : all.front();
 }
+
+namespace {
 
 // What `draw` paints on a w x h memory bitmap, 32 bits a pixel (0x00RRGGBB),
 // top row first. `draw` gets the bitmap's DC and the screen's.
@@ -497,172 +502,6 @@ std::wstring Screenshot(const std::wstring& name, HWND window) {
     WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
     CloseHandle(f);
     return path;
-}
-
-// ---------------------------------------------------------------------------
-// Program
-
-std::wstring BinFolder() {
-    std::wstring folder = GetEnv(L"FWL_E2E_BIN");
-    if (folder.empty()) {
-        wchar_t self[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        folder = self;
-        folder.resize(folder.find_last_of(L"\\/"));
-    }
-    std::replace(folder.begin(), folder.end(), L'/', L'\\');
-    while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-    return folder;
-}
-
-static std::wstring EnvName(const std::wstring& entry) {
-    // "=C:=C:\x" style entries keep their leading "=" in the name.
-    auto eq = entry.find(L'=', 1);
-    return entry.substr(0, eq);
-}
-
-static bool LessNoCase(const std::wstring& a, const std::wstring& b) {
-    return _wcsicmp(a.c_str(), b.c_str()) < 0;
-}
-
-std::pair<std::wstring, std::wstring> Program::Assignment(const std::wstring& nameEqualsValue) {
-    auto eq = nameEqualsValue.find(L'=');
-    if (eq == std::wstring::npos || eq == 0)
-        throw std::runtime_error("not NAME=value: " + Narrow(nameEqualsValue));
-    return {nameEqualsValue.substr(0, eq), nameEqualsValue.substr(eq + 1)};
-}
-
-Program::Program(const std::wstring& exe, const Env& env, const std::wstring& workDir) {
-    std::vector<std::wstring> entries;
-    if (wchar_t* block = GetEnvironmentStringsW()) {
-        for (const wchar_t* p = block; *p; p += wcslen(p) + 1) entries.emplace_back(p);
-        FreeEnvironmentStringsW(block);
-    }
-    for (const auto& [name, value] : env) {
-        entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                     [&](const std::wstring& e) {
-                                         return _wcsicmp(EnvName(e).c_str(), name.c_str()) == 0;
-                                     }),
-                      entries.end());
-        entries.push_back(name + L"=" + value);
-    }
-    std::sort(entries.begin(), entries.end(), LessNoCase);
-    std::wstring block;
-    for (const auto& e : entries) block += e + L'\0';
-    block += L'\0';
-
-    std::wstring dir = workDir;
-    if (dir.empty()) dir = exe.substr(0, exe.find_last_of(L"\\/"));
-    std::wstring cmd = L"\"" + exe + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                        block.data(), dir.c_str(), &si, &pi))
-        throw std::runtime_error("cannot start " + Narrow(exe) + ": error " + std::to_string(GetLastError()));
-    CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    pid_ = pi.dwProcessId;
-}
-
-Program::~Program() {
-    Kill();
-    if (process_) CloseHandle(process_);
-}
-
-bool Program::Running() const {
-    return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
-}
-
-HWND Program::WaitForWindow(const std::wstring& caption, DWORD ms) {
-    HWND found = nullptr;
-    WaitUntil(
-        "window \"" + Narrow(caption) + "\" of pid " + std::to_string(pid_),
-        [&] {
-            for (const auto& w : TopLevelWindows())
-                if (w.pid == pid_ && w.visible && w.text == caption) {
-                    found = w.hwnd;
-                    return true;
-                }
-            if (!Running()) throw std::runtime_error("the program ended before its window appeared");
-            return false;
-        },
-        ms);
-    main_ = found;
-    return found;
-}
-
-HWND Program::Control(int id) const {
-    if (!main_) throw std::runtime_error("no main window yet");
-    HWND h = FindControl(main_, id);
-    if (!h) throw std::runtime_error("the main window has no control " + std::to_string(id));
-    return h;
-}
-
-HWND Program::WaitForDialog(int childId, const std::string& what, DWORD ms) {
-    HWND dialog = nullptr;
-    WaitUntil(
-        what + " of pid " + std::to_string(pid_),
-        [&] {
-            auto dialogs = Dialogs(pid_, childId);
-            if (dialogs.empty()) return false;
-            dialog = dialogs.front();
-            return true;
-        },
-        ms);
-    return dialog;
-}
-
-// A message box is told by its text static, the file dialog by its name box.
-HWND Program::WaitForMessageBox(DWORD ms) {
-    return WaitForDialog(0xFFFF, "a message box", ms);
-}
-HWND Program::WaitForFileDialog(DWORD ms) {
-    return WaitForDialog(0x47C, "a file dialog", ms);
-}
-
-bool Program::NoDialogs() const {
-    return Dialogs(pid_).empty();
-}
-
-void Program::ChooseFile(const std::wstring& path, DWORD ms) {
-    HWND dialog = WaitForFileDialog(ms);
-    SetDialogFileName(dialog, path);
-    PressDialogButton(dialog, IDOK, ms);
-}
-
-void Program::CancelFileDialog(DWORD ms) {
-    PressDialogButton(WaitForFileDialog(ms), IDCANCEL, ms);
-}
-
-void Program::PostClose() {
-    PostMessageW(main_, WM_CLOSE, 0, 0);
-}
-void Program::PostSysClose() {
-    PostMessageW(main_, WM_SYSCOMMAND, SC_CLOSE, 0);
-}
-
-bool Program::WaitForExit(DWORD ms, DWORD* exitCode) {
-    if (WaitForSingleObject(process_, ms) != WAIT_OBJECT_0) return false;
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    if (exitCode) *exitCode = code;
-    return true;
-}
-
-DWORD Program::ExitCode(DWORD ms) {
-    DWORD code = 0;
-    if (!WaitForExit(ms, &code))
-        throw Timeout("pid " + std::to_string(pid_) + " still running after " + std::to_string(ms) + " ms\n" +
-                      DumpTopLevelWindows());
-    return code;
-}
-
-void Program::Kill() {
-    if (process_ && Running()) {
-        TerminateProcess(process_, 0xDEAD);
-        WaitForSingleObject(process_, 5000);
-    }
 }
 
 }  // namespace e2e

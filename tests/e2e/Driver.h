@@ -1,6 +1,7 @@
-// Drives a Windows program from the outside, as an operator would: starts it,
-// finds its windows and controls, reads them, clicks, fills the file-open
-// dialog, reads and answers message boxes, closes it and takes screenshots.
+// Drives a Windows program from the outside, as an operator would: finds its
+// windows and controls, reads them, clicks, fills the file-open dialog, reads
+// and answers message boxes and takes screenshots. Starting and closing a
+// program, and what the tests share, are in Fixture.h.
 //
 // Everything works across processes (messages with time limits, no hooks), so
 // it runs the same under Wine and on Windows. Every wait has a time limit;
@@ -13,7 +14,6 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -23,6 +23,8 @@ constexpr DWORD kWaitMs = 10000;
 
 std::string Narrow(const std::wstring& text);  // UTF-8
 std::wstring Widen(const std::string& utf8);
+// The environment variable's value; "" when it is not set.
+std::wstring GetEnv(const wchar_t* name);
 
 // A wait that ran out, or a window that did not answer in time.
 class Timeout : public std::runtime_error {
@@ -62,6 +64,10 @@ void SetText(HWND hwnd, const std::wstring& text);
 bool Visible(HWND hwnd);
 bool Enabled(HWND hwnd);
 std::wstring ClassName(HWND hwnd);
+
+// The descendant of parent with that control ID (a direct child first);
+// nullptr when there is none.
+HWND FindControl(HWND parent, int id);
 
 // The window with the keyboard focus on the thread that owns `window`.
 HWND FocusOf(HWND window);
@@ -133,65 +139,5 @@ void SetDialogFileName(HWND dialog, const std::wstring& path);
 // 24-bit BMP under FWL_E2E_SHOTS (default: e2e-shots in the current folder).
 // Returns the file's path.
 std::wstring Screenshot(const std::wstring& name, HWND window = nullptr);
-
-// ---------------------------------------------------------------------------
-// A started program
-
-class Program {
-public:
-    using Env = std::vector<std::pair<std::wstring, std::wstring>>;
-    // L"NAME=value" (as SimControl::EnvAssignment gives it) as an Env entry.
-    static std::pair<std::wstring, std::wstring> Assignment(const std::wstring& nameEqualsValue);
-
-    // Starts exe with the current environment plus `env` (replacing variables
-    // of the same name). The working folder defaults to the exe's folder.
-    explicit Program(const std::wstring& exe, const Env& env = {}, const std::wstring& workDir = {});
-    // Ends the process if it is still running, so a failed test never hangs.
-    ~Program();
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    DWORD Pid() const { return pid_; }
-    HANDLE Process() const { return process_; }
-    bool Running() const;
-
-    // The visible top-level window of this process with this caption.
-    HWND WaitForWindow(const std::wstring& caption, DWORD ms = kWaitMs);
-    // That window once found (WaitForWindow first).
-    HWND Main() const { return main_; }
-    // A child of the main window by control ID; throws when there is none.
-    HWND Control(int id) const;
-
-    HWND WaitForMessageBox(DWORD ms = kWaitMs);
-    HWND WaitForFileDialog(DWORD ms = kWaitMs);
-    // No message box and no dialog of this process is open.
-    bool NoDialogs() const;
-
-    // Fills the file-open dialog and presses Open; waits until it is gone.
-    void ChooseFile(const std::wstring& path, DWORD ms = kWaitMs);
-    void CancelFileDialog(DWORD ms = kWaitMs);
-
-    void PostClose();     // WM_CLOSE
-    void PostSysClose();  // WM_SYSCOMMAND SC_CLOSE (title-bar button, system menu)
-
-    // True and the exit code when the process ended within ms.
-    bool WaitForExit(DWORD ms, DWORD* exitCode = nullptr);
-    // The exit code; throws Timeout when the process is still running.
-    DWORD ExitCode(DWORD ms = kWaitMs);
-
-    void Kill();
-
-private:
-    // The first dialog of the program that has a child with childId.
-    HWND WaitForDialog(int childId, const std::string& what, DWORD ms);
-
-    HANDLE process_ = nullptr;
-    DWORD pid_ = 0;
-    HWND main_ = nullptr;
-};
-
-// The folder of the program under test: FWL_E2E_BIN, else this exe's folder.
-std::wstring BinFolder();
-std::wstring GetEnv(const wchar_t* name);
 
 }  // namespace e2e

@@ -3,7 +3,7 @@
 // each result of the device library stepped by the test), and one large image
 // through the instrument's default behaviour.
 #include "ControlIds.h"
-#include "Driver.h"
+#include "Fixture.h"
 #include "SimControl.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,6 @@ using namespace e2e;
 
 namespace {
 
-const std::wstring kTitle = L"Загрузчик для тестера";
-constexpr DWORD kStartMs = 20000;  // the first window on a fresh display is slow
 constexpr DWORD kMs = 10000;
 
 const std::string kConfirmText = " Загрузить программу ? ";
@@ -32,64 +30,6 @@ const std::string kDoneText = "Загрузка завершена  ";
 const std::string kDoneCaption = "Поздравление";
 const std::string kSearching = "Поиск устройства ...";
 const std::string kLoading = "Загрузка ...";
-
-std::wstring LoaderPath() {
-    return BinFolder() + L"\\loader.exe";
-}
-
-// A fresh folder under the temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder() {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        root_ = temp;
-        if (root_.back() != L'\\') root_ += L'\\';
-        root_ += L"fwl-dl-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter_);
-        CreateDirectoryW(root_.c_str(), nullptr);
-    }
-    ~TempFolder() {
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW((root_ + L"\\*").c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do DeleteFileW((root_ + L"\\" + fd.cFileName).c_str());
-            while (FindNextFileW(h, &fd));
-            FindClose(h);
-        }
-        RemoveDirectoryW(root_.c_str());
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::wstring Path(const std::wstring& name) const { return root_ + L"\\" + name; }
-
-    std::wstring Write(const std::wstring& name, const std::string& bytes) const {
-        std::wstring path = Path(name);
-        HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + Narrow(path));
-        DWORD written = 0;
-        const BOOL ok = WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(f);
-        if (!ok || written != bytes.size()) throw std::runtime_error("cannot write " + Narrow(path));
-        return path;
-    }
-
-private:
-    std::wstring root_;
-    static inline int counter_ = 0;
-};
-
-std::string ReadBytes(const std::wstring& path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + Narrow(path));
-    std::string bytes(GetFileSize(f, nullptr), '\0');
-    DWORD got = 0;
-    if (!bytes.empty()) ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-    CloseHandle(f);
-    bytes.resize(got);
-    return bytes;
-}
 
 uint32_t Sum16(const std::string& bytes) {
     uint32_t sum = 0;
@@ -109,11 +49,7 @@ std::string Pattern(size_t count, uint32_t seed) {
     return bytes;
 }
 
-// A 20-byte image: records at 0x0000 and 0x0010 with twelve 0xFF between.
-const std::string kHexTwoRecords =
-    ":0400000001020304F2\r\n"
-    ":04001000AABBCCDDDE\r\n"
-    ":00000001FF\r\n";
+// The image of kHexTwoRecords.
 const std::string kHexImage =
     std::string("\x01\x02\x03\x04", 4) + std::string(12, '\xFF') + "\xAA\xBB\xCC\xDD";
 
@@ -137,7 +73,7 @@ Display kIdle(int percent) {
 }
 
 // One loader started on a scripted instrument of its own.
-class Download : public ::testing::Test {
+class Download : public LoaderTest {
 protected:
     void SetUp() override {
         static int counter = 0;
@@ -154,30 +90,18 @@ protected:
         }
     }
 
-    void Start(Program::Env env = {}) {
-        if (sim_) env.push_back(Program::Assignment(sim_->EnvAssignment()));
-        program_ = std::make_unique<Program>(LoaderPath(), env);
-        main_ = program_->WaitForWindow(kTitle, kStartMs);
-        windowThread_ = GetWindowThreadProcessId(main_, nullptr);
-    }
+    void Start() { LoaderTest::Start({.env = {Program::Assignment(sim_->EnvAssignment())}}); }
 
     std::wstring Received() const { return temp_.Path(L"received.bin"); }
-    HWND Ctl(int id) const { return program_->Control(id); }
-    // Everything posted so far has been handled by the window's thread.
-    void Settle() const { Sync(Ctl(IDC_KEYEDIT)); }
 
-    void Open(const std::wstring& path) {
-        Click(Ctl(IDC_OPENBUTTON));
-        program_->ChooseFile(path);
-        Settle();
-    }
     std::wstring OpenImage(const std::wstring& name, const std::string& bytes) {
         std::wstring path = temp_.Write(name, bytes);
         Open(path);
+        Settle();
         return path;
     }
     std::wstring NameLine() const {
-        auto lines = ListLines(Ctl(IDC_FILELIST));
+        auto lines = Lines();
         return lines.empty() ? L"" : lines.front();
     }
 
@@ -277,11 +201,7 @@ protected:
         EXPECT_EQ(0u, program_->ExitCode());
     }
 
-    TempFolder temp_;
     std::unique_ptr<SimControl> sim_;
-    std::unique_ptr<Program> program_;
-    HWND main_ = nullptr;
-    DWORD windowThread_ = 0;
     HCURSOR ownCursor_ = nullptr;
     struct HandleCloser {
         void operator()(HANDLE h) const { CloseHandle(h); }
@@ -632,30 +552,29 @@ TEST_F(Download, Screenshots) {
 // ---------------------------------------------------------------------------
 // A large image through the instrument's default behaviour
 
-TEST(LargeImage, SixteenMebibytesArriveIntact) {
-    TempFolder temp;
+class LargeImage : public LoaderTest {};
+
+TEST_F(LargeImage, SixteenMebibytesArriveIntact) {
     const std::string image = Pattern(16u << 20, 7);
-    const std::wstring path = temp.Write(L"large.bin", image);
-    const std::wstring received = temp.Path(L"received.bin"), log = temp.Path(L"dfu.log");
-    Program program(LoaderPath(), {{L"FWL_DFU_RATE", L"0"},
-                                   {L"FWL_DFU_SEARCH_MS", L"50"},
-                                   {L"FWL_DFU_BYTES", received},
-                                   {L"FWL_DFU_LOG", log}});
-    program.WaitForWindow(kTitle, kStartMs);
-    Click(program.Control(IDC_OPENBUTTON));
-    program.ChooseFile(path);
+    const std::wstring path = temp_.Write(L"large.bin", image);
+    const std::wstring received = temp_.Path(L"received.bin"), log = temp_.Path(L"dfu.log");
+    Start({.env = {{L"FWL_DFU_RATE", L"0"},
+                   {L"FWL_DFU_SEARCH_MS", L"50"},
+                   {L"FWL_DFU_BYTES", received},
+                   {L"FWL_DFU_LOG", log}}});
+    Open(path);
     WaitUntil("the large image's summary", [&] {
-        auto lines = ListLines(program.Control(IDC_FILELIST));
+        auto lines = Lines();
         return lines.size() == 3 && lines[1] == L"Размер: 1000000";
     });
-    Click(program.Control(IDC_STARTBUTTON));
-    HWND confirm = program.WaitForMessageBox();
+    Click(Ctl(IDC_STARTBUTTON));
+    HWND confirm = program_->WaitForMessageBox();
     PressDialogButton(confirm, IDYES);
-    HWND box = program.WaitForMessageBox(60000);
+    HWND box = program_->WaitForMessageBox(60000);
     EXPECT_EQ(kDoneText, Narrow(ReadMessageBox(box).text));
     PressDialogButton(box, IDOK);
-    program.PostClose();
-    EXPECT_EQ(0u, program.ExitCode());
+    program_->PostClose();
+    EXPECT_EQ(0u, program_->ExitCode());
 
     EXPECT_TRUE(ReadBytes(received) == image) << "the instrument received other bytes";
     // The library's own account: the whole image with its sum, every call judged sound.

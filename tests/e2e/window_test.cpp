@@ -1,81 +1,18 @@
 // The loader's window driven as an operator would: its first look, opening
 // images, failures shown in boxes, a missing device library, closing.
 #include "ControlIds.h"
-#include "Driver.h"
+#include "Fixture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
 using namespace e2e;
 
 namespace {
-
-const std::wstring kTitle = L"Загрузчик для тестера";
-constexpr DWORD kStartMs = 20000;  // the first window on a fresh display is slow
-
-std::wstring LoaderPath() {
-    return BinFolder() + L"\\loader.exe";
-}
-
-// A fresh folder under the temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder() {
-        wchar_t temp[MAX_PATH] = {}, longTemp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        // The loader shows full paths, so compare against the long form.
-        if (!GetLongPathNameW(temp, longTemp, MAX_PATH)) wcscpy(longTemp, temp);
-        root_ = longTemp;
-        if (root_.back() != L'\\') root_ += L'\\';
-        root_ += L"fwl-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter_);
-        CreateDirectoryW(root_.c_str(), nullptr);
-    }
-    ~TempFolder() { Remove(root_); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::wstring Path(const std::wstring& relative) const { return root_ + L"\\" + relative; }
-    const std::wstring& Root() const { return root_; }
-
-    std::wstring Write(const std::wstring& relative, const std::string& bytes) const {
-        std::wstring path = Path(relative);
-        auto slash = path.find_last_of(L'\\');
-        CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
-        HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + Narrow(path));
-        DWORD written = 0;
-        WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(f);
-        return path;
-    }
-
-private:
-    static void Remove(const std::wstring& folder) {
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring name = fd.cFileName;
-                if (name == L"." || name == L"..") continue;
-                std::wstring path = folder + L"\\" + name;
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    Remove(path);
-                else
-                    DeleteFileW(path.c_str());
-            } while (FindNextFileW(h, &fd));
-            FindClose(h);
-        }
-        RemoveDirectoryW(folder.c_str());
-    }
-
-    std::wstring root_;
-    static inline int counter_ = 0;
-};
 
 // The system's text for an error code, trimmed as the loader trims it.
 std::wstring SystemText(DWORD code) {
@@ -106,12 +43,6 @@ std::string Sequence(int first, int count) {
     return bytes;
 }
 
-// Records at 0x0000 and 0x0010: a 20-byte image with 12 bytes of 0xFF between.
-const std::string kHexTwoRecords =
-    ":0400000001020304F2\r\n"
-    ":04001000AABBCCDDDE\r\n"
-    ":00000001FF\r\n";
-
 struct ControlExpectation {
     int id;
     const char* name;
@@ -132,27 +63,9 @@ std::string Describe(const std::vector<std::wstring>& lines) {
     return out;
 }
 
-class LoaderWindow : public ::testing::Test {
+class LoaderWindow : public LoaderTest {
 protected:
     void SetUp() override { Start(); }
-    void TearDown() override { program_.reset(); }
-
-    void Start(const Program::Env& env = {}) {
-        program_ = std::make_unique<Program>(LoaderPath(), env);
-        main_ = program_->WaitForWindow(kTitle, kStartMs);
-    }
-
-    HWND Ctl(int id) const { return program_->Control(id); }
-    std::vector<std::wstring> Lines() const { return ListLines(Ctl(IDC_FILELIST)); }
-
-    // Presses Open and chooses path in the dialog.
-    void Open(const std::wstring& path) {
-        Click(Ctl(IDC_OPENBUTTON));
-        program_->ChooseFile(path);
-    }
-
-    // Everything posted so far has been handled by the window's thread.
-    void Settle() const { Sync(Ctl(IDC_KEYEDIT)); }
 
     void ExpectSummary(const std::wstring& name, const std::wstring& size, const std::wstring& sum) {
         std::vector<std::wstring> want = {L"Имя: " + name, L"Размер: " + size, L"Контрольная сумма: " + sum};
@@ -176,10 +89,6 @@ protected:
         WaitUntil("the main window enabled again", [&] { return Enabled(main_); });
         EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
     }
-
-    std::unique_ptr<Program> program_;
-    HWND main_ = nullptr;
-    TempFolder temp_;
 };
 
 TEST_F(LoaderWindow, FirstLook) {
@@ -406,7 +315,7 @@ TEST(LoaderStart, WithoutDeviceLibraryShowsNoWindowAndEnds) {
     TempFolder alone;
     std::wstring exe = alone.Path(L"loader.exe");
     ASSERT_TRUE(CopyFileW(LoaderPath().c_str(), exe.c_str(), FALSE)) << "error " << GetLastError();
-    Program program(exe, {}, alone.Root());
+    Program program(exe, {.workDir = alone.Root()});
     bool windowSeen = false;
     WaitUntil("the loader to end without its device library", [&] {
         for (const auto& w : TopLevelWindows()) {

@@ -35,7 +35,7 @@ const std::string kHourglassOff = "Hourglass(off) busy=0";
 enum class TThrow { None, BadAlloc, Int };
 
 // Records every call with the busy flag's value at that moment.
-class TFakePlatform : public TDownloadPlatform {
+class TFakePlatform : public TDownloadPlatform, public TDevice {
 public:
     explicit TFakePlatform(std::atomic<bool>& busy) : busy_(busy) {}
 
@@ -85,6 +85,7 @@ public:
         Record("ResetToAP()");
         return ap;
     }
+    uint32_t ProcessCount() override { return 0; }
 
 private:
     void Record(const std::string& call) {
@@ -115,7 +116,7 @@ struct TRun {
 
 TRun RunWorker(TFakePlatform& platform, std::atomic<bool>& busy, const TImageInfo& info) {
     busy = true;
-    const uint32_t result = RunDownloadWorker(platform, info, busy);
+    const uint32_t result = RunDownloadWorker(platform, platform, info, busy);
     return {result, busy.load()};
 }
 
@@ -464,7 +465,7 @@ TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
     ASSERT_TRUE(gate.TryBegin());
     busy = true;
     std::thread worker([&] {
-        RunDownloadWorker(platform, info, busy);
+        RunDownloadWorker(platform, platform, info, busy);
         gate.End();
     });
 

@@ -1,6 +1,9 @@
 // The Intel HEX converter: extent, image, failures, golden files.
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -257,6 +260,73 @@ TEST(HexConvert, MissingFile) {
     const std::string message = rt::EFOpenError(path, rt::SysErrorMessage(ENOENT)).Message();
     EXPECT_THROW_MSG(HexFileExtent(path), rt::EFOpenError, message);
     EXPECT_THROW_MSG(HexFileToStream(path), rt::EFOpenError, message);
+}
+
+// Both passes read one open file. Where writers are not kept out (POSIX),
+// a change in place between them is reported; a file renamed over the name
+// is not seen. On Windows every change waits until the conversion is over.
+TEST(HexConvert, InputChangedBetweenPasses) {
+    TempDir dir;
+    const std::string path = dir.Path("sw.hex");
+    const std::string other = dir.Path("other.hex");
+    const std::string a = ":0400000011223344\n";
+    const Bytes aImage = {0x11, 0x22, 0x33, 0x44};
+    const auto later = [&] {
+        std::filesystem::last_write_time(path,
+                                         std::filesystem::last_write_time(path) + std::chrono::seconds(10));
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> change;  // null: none
+        bool changed;                  // reported as changed where writers are not kept out
+    };
+    const Case cases[] = {
+        {"unchanged", nullptr, false},
+        {"renamed over",
+         [&] {
+             testsupport::WriteFile(other, ":0400100055667788\n" + a);
+             std::filesystem::rename(other, path);
+         },
+         false},
+        {"longer", [&] { testsupport::WriteFile(path, a + ":0400100055667788\n"); }, true},
+        {"shorter", [&] { testsupport::WriteFile(path, a.substr(0, 11) + "\n"); }, true},
+        {"same size, other time",
+         [&] {
+             testsupport::WriteFile(path, ":0400000099887766\n");
+             later();
+         },
+         true},
+        {"a bad pair at the same size",
+         [&] {
+             testsupport::WriteFile(path, ":04000000112233GG\n");
+             later();
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::WriteFile(path, a);
+        const auto convert = [&] {
+            return hexparse::FileToStream(path, [&] {
+                if (!c.change) return;
+#if defined(_WIN32)
+                EXPECT_THROW(c.change(), std::exception);
+#else
+                c.change();
+#endif
+            });
+        };
+#if defined(_WIN32)
+        const bool changed = false;
+#else
+        const bool changed = c.changed;
+#endif
+        if (changed) {
+            EXPECT_THROW_MSG(convert(), rt::EFileChanged, "File \"" + path + "\" changed while it was read");
+        } else {
+            EXPECT_EQ(aImage, Contents(*convert()));
+        }
+    }
 }
 
 TEST(HexConvert, FailedConversionLeavesNothingBehindForTheNext) {

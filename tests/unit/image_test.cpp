@@ -9,6 +9,11 @@
 #include <random>
 #include <thread>
 
+#if !defined(_WIN32)
+#include <cerrno>
+#include <sys/stat.h>
+#endif
+
 #include "TestSupport.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
@@ -250,6 +255,50 @@ TEST(OpenImage, IgnoredOrFailedOpensChangeNothing) {
             EXPECT_EQ(stream, CurrentImage.get());
             EXPECT_EQ((Bytes{9, 8, 7}), CurrentBytes());
         }
+    }
+}
+
+// A folder, a pipe or a device has no size to trust and may never end: the
+// open fails at once, naming it, and the open image stays.
+TEST(OpenImage, InputsThatAreNotFilesFailAtOnce) {
+    TempDir dir;
+    const std::string good = dir.Path("good.bin");
+    WriteFile(good, Bytes{9, 8, 7});
+    struct Case {
+        std::string path;
+        std::string text;
+    };
+    std::vector<Case> cases;
+    for (const char* name : {"folder.hex", "folder.bin", "folder.lock"}) {
+        std::filesystem::create_directory(dir.Root() / name);
+#if defined(_WIN32)
+        cases.push_back({dir.Path(name), rt::SysErrorMessage(5)});  // ERROR_ACCESS_DENIED
+#else
+        cases.push_back({dir.Path(name), rt::SysErrorMessage(EISDIR)});
+#endif
+    }
+#if defined(_WIN32)
+    for (const char* name : {"NUL.bin", "nul.hex", "NUL.lock"}) cases.push_back({name, rt::kNotARegularFile});
+#else
+    for (const char* name : {"pipe.hex", "pipe.bin"}) {
+        ASSERT_EQ(0, ::mkfifo(dir.Path(name).c_str(), 0600));
+        cases.push_back({dir.Path(name), rt::kNotARegularFile});
+    }
+    for (const char* name : {"zero.bin", "zero.lock", "zero.hex"}) {
+        std::filesystem::create_symlink("/dev/zero", dir.Root() / name);
+        cases.push_back({dir.Path(name), rt::kNotARegularFile});
+    }
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        TImageInfo info;
+        ASSERT_TRUE(OpenImage(good, info));
+        const TImageInfo before = info;
+        EXPECT_THROW_MSG(OpenImage(c.path, info), rt::EFOpenError,
+                         "Cannot open file \"" + rt::ExpandFileName(c.path) + "\". " + c.text);
+        EXPECT_EQ(before.Data, info.Data);
+        EXPECT_EQ(before.Size, info.Size);
+        EXPECT_EQ((Bytes{9, 8, 7}), CurrentBytes());
     }
 }
 

@@ -1,0 +1,167 @@
+// What every end-to-end test shares: the loader's title and path, starting a
+// program (the loader or another program of the test) with arguments, extra
+// environment and captured output, a temporary folder, and a GoogleTest
+// fixture that starts the loader and opens files through its window.
+#pragma once
+
+#include "Driver.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+inline const std::wstring kTitle = L"Загрузчик для тестера";
+constexpr DWORD kStartMs = 20000;  // the first window on a fresh display is slow
+
+// Records at 0x0000 and 0x0010: a 20-byte image with 12 bytes of 0xFF between.
+inline const std::string kHexTwoRecords =
+    ":0400000001020304F2\r\n"
+    ":04001000AABBCCDDDE\r\n"
+    ":00000001FF\r\n";
+
+// The folder of the programs under test: FWL_E2E_BIN, else this exe's folder.
+std::wstring BinFolder();
+// A file in that folder, and the loader there.
+std::wstring BinPath(const std::wstring& name);
+std::wstring LoaderPath();
+
+// ---------------------------------------------------------------------------
+// Files
+
+// A fresh folder under the temporary folder (in its long form, as the loader
+// shows full paths), removed with everything in it when the object goes.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    std::wstring Path(const std::wstring& relative) const { return root_ + L"\\" + relative; }
+    const std::wstring& Root() const { return root_; }
+    // Writes bytes to the file, making its folder first; returns its path.
+    std::wstring Write(const std::wstring& relative, const std::string& bytes) const;
+
+private:
+    std::wstring root_;
+};
+
+// The whole file; throws when it cannot be opened.
+std::string ReadBytes(const std::wstring& path);
+
+// ---------------------------------------------------------------------------
+// Starting programs
+
+// Variables added to the current environment, replacing those of the same name.
+using Env = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// How a program is started; fill the fields by name:
+//   Program p(LoaderPath(), {.args = {L"fw.bin"}, .env = {{L"FWL_DFU_RATE", L"0"}}});
+struct Launch {
+    std::vector<std::wstring> args{};  // after the program's name, quoted here as needed
+    Env env{};
+    std::wstring workDir{};  // default: the program's folder
+    std::wstring outFile{};  // standard output goes to this file when set (overwritten)
+    std::wstring errFile{};  // standard error likewise
+};
+
+// The command line for CreateProcessW: the program's name in quotes, then
+// each argument quoted so that the C runtime's parser gives it back as it
+// stands (blanks, quotes, trailing backslashes, empty arguments).
+std::wstring CommandLine(const std::wstring& exe, const std::vector<std::wstring>& args);
+
+class Program {
+public:
+    // L"NAME=value" (as SimControl::EnvAssignment gives it) as an Env entry.
+    static std::pair<std::wstring, std::wstring> Assignment(const std::wstring& nameEqualsValue);
+
+    explicit Program(const std::wstring& exe, const Launch& launch = {});
+    // Ends the process if it is still running, so a failed test never hangs.
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    DWORD Pid() const { return pid_; }
+    HANDLE Process() const { return process_; }
+    bool Running() const;
+
+    // The visible top-level window of this process with this caption.
+    HWND WaitForWindow(const std::wstring& caption, DWORD ms = kWaitMs);
+    // That window once found (WaitForWindow first).
+    HWND Main() const { return main_; }
+    // A child of the main window by control ID; throws when there is none.
+    HWND Control(int id) const;
+
+    HWND WaitForMessageBox(DWORD ms = kWaitMs);
+    HWND WaitForFileDialog(DWORD ms = kWaitMs);
+    // No message box and no dialog of this process is open.
+    bool NoDialogs() const;
+
+    // Fills the file-open dialog and presses Open; waits until it is gone.
+    void ChooseFile(const std::wstring& path, DWORD ms = kWaitMs);
+    void CancelFileDialog(DWORD ms = kWaitMs);
+
+    void PostClose();     // WM_CLOSE
+    void PostSysClose();  // WM_SYSCOMMAND SC_CLOSE (title-bar button, system menu)
+
+    // True and the exit code when the process ended within ms.
+    bool WaitForExit(DWORD ms, DWORD* exitCode = nullptr);
+    // The exit code; throws Timeout when the process is still running.
+    DWORD ExitCode(DWORD ms = kWaitMs);
+
+    void Kill();
+
+private:
+    // The first dialog of the program that has a child with childId.
+    HWND WaitForDialog(int childId, const std::string& what, DWORD ms);
+
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+    HWND main_ = nullptr;
+};
+
+// A program that ran to its end, and what it wrote.
+struct Finished {
+    DWORD exitCode = 0;
+    std::string out;  // standard output, as written
+    std::string err;  // standard error
+};
+
+// Runs a console program to its end (e.g. BinPath(L"fwimage.exe")), its
+// output captured in files (launch.outFile/errFile, or files of its own);
+// throws Timeout when it runs longer than ms.
+Finished RunToEnd(const std::wstring& exe, Launch launch = {}, DWORD ms = kWaitMs);
+
+// ---------------------------------------------------------------------------
+// The loader's window
+
+// Starts the loader (Start) and works its window. The program ends before
+// the temporary folder goes, so its files can be removed.
+class LoaderTest : public ::testing::Test {
+protected:
+    void TearDown() override { program_.reset(); }
+
+    // Starts the loader and waits for its window.
+    void Start(const Launch& launch = {});
+
+    HWND Ctl(int id) const { return program_->Control(id); }
+    // The lines of the file list.
+    std::vector<std::wstring> Lines() const;
+    // Presses Open and chooses path in the file dialog.
+    void Open(const std::wstring& path);
+    // Everything posted so far has been handled by the window's thread.
+    void Settle() const;
+
+    TempFolder temp_;
+    std::unique_ptr<Program> program_;
+    HWND main_ = nullptr;
+    DWORD windowThread_ = 0;
+};
+
+}  // namespace e2e
