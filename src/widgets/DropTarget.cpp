@@ -47,8 +47,11 @@ ULONG TFileDropTarget::Release() {
     return static_cast<ULONG>(refs);
 }
 
+// A disabled window (a failure box or the file dialog is up) takes no drop,
+// as it takes no click.
 DWORD TFileDropTarget::Effect(DWORD allowed) const noexcept {
-    return offersFiles_ && (allowed & DROPEFFECT_COPY) ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+    const bool take = offersFiles_ && (allowed & DROPEFFECT_COPY) && IsWindowEnabled(window_);
+    return take ? DROPEFFECT_COPY : DROPEFFECT_NONE;
 }
 
 HRESULT TFileDropTarget::DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) {
@@ -69,8 +72,10 @@ HRESULT TFileDropTarget::DragLeave() {
 }
 
 HRESULT TFileDropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) {
+    const bool take = Effect(*effect) == DROPEFFECT_COPY;
     *effect = DROPEFFECT_NONE;
     offersFiles_ = false;
+    if (!take) return S_OK;
     FORMATETC format = FilesFormat();
     STGMEDIUM medium{};
     if (!data || FAILED(data->GetData(&format, &medium))) return S_OK;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 namespace e2e {
@@ -113,13 +114,23 @@ private:
     HANDLE feedback_;
 };
 
+// A point of target, a few pixels inside its edges, where the pointer is over
+// target's own top-level window (a box of the program may cover the rest).
+POINT UncoveredPoint(HWND target) {
+    RECT r{};
+    GetWindowRect(target, &r);
+    const HWND root = GetAncestor(target, GA_ROOT);
+    for (LONG y = r.top + 4; y < r.bottom - 4; y += 4)
+        for (LONG x = r.left + 4; x < r.right - 4; x += 4)
+            if (GetAncestor(WindowFromPoint(POINT{x, y}), GA_ROOT) == root) return POINT{x, y};
+    throw std::runtime_error("no point of the drop target is uncovered");
+}
+
 }  // namespace
 
 DropResult DropFiles(HWND target, const std::vector<std::wstring>& paths, DWORD ms) {
-    RECT r{};
-    GetWindowRect(target, &r);
-    const POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    SetCursorPos(centre.x, centre.y);
+    const POINT at = UncoveredPoint(target);
+    SetCursorPos(at.x, at.y);
     HANDLE feedback = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     DropResult result;
     std::atomic<bool> done{false};
@@ -146,7 +157,7 @@ DropResult DropFiles(HWND target, const std::vector<std::wstring>& paths, DWORD 
             released = true;
             break;
         }
-        SetCursorPos(centre.x + step, centre.y);
+        SetCursorPos(at.x + step, at.y);
         mouse_event(MOUSEEVENTF_MOVE, 0, 0, 0, 0);
         step = -step;
         WaitForSingleObject(feedback, 100);

@@ -16,8 +16,9 @@ struct DropResult {
     DWORD effect = DROPEFFECT_NONE;  // the effect the target reported
 };
 
-// Presses the left button over the centre of `target`, drags `paths` there
-// and lets go once the target has offered to take them (or the time is up).
+// Presses the left button over a point of `target` that no other window
+// covers, drags `paths` there and lets go once the target has offered to
+// take them (or the time is up). Throws when every point of it is covered.
 DropResult DropFiles(HWND target, const std::vector<std::wstring>& paths, DWORD ms = 10000);
 
 }  // namespace e2e

@@ -1,6 +1,7 @@
 #include "Fixture.h"
 
 #include "ControlIds.h"
+#include "Drag.h"
 
 #include <algorithm>
 #include <cstring>
@@ -320,7 +321,20 @@ Finished RunToEnd(const std::wstring& exe, Launch launch, DWORD ms) {
 // ---------------------------------------------------------------------------
 // The loader's window
 
+const char* WayName(Way way) {
+    switch (way) {
+    case Way::Dialog:
+        return "Dialog";
+    case Way::Drop:
+        return "Drop";
+    case Way::CommandLine:
+        return "CommandLine";
+    }
+    return "?";
+}
+
 void LoaderTest::Start(const Launch& launch) {
+    launch_ = launch;
     program_ = std::make_unique<Program>(LoaderPath(), launch);
     main_ = program_->WaitForWindow(kTitle, kStartMs);
     windowThread_ = GetWindowThreadProcessId(main_, nullptr);
@@ -337,6 +351,28 @@ void LoaderTest::Open(const std::wstring& path) {
 
 void LoaderTest::Settle() const {
     Sync(Ctl(IDC_KEYEDIT));
+}
+
+void LoaderTest::OpenBy(Way way, const std::wstring& path) {
+    switch (way) {
+    case Way::Dialog:
+        Open(path);
+        break;
+    case Way::Drop: {
+        const DropResult dropped = DropFiles(Ctl(IDC_FILELIST), {path});
+        if (dropped.hr != DRAGDROP_S_DROP || dropped.effect != DROPEFFECT_COPY)
+            throw std::runtime_error("the window did not take the drop\n" + DumpTopLevelWindows());
+        break;
+    }
+    case Way::CommandLine: {
+        Launch launch = launch_;
+        launch.args = {path};
+        program_.reset();
+        Start(launch);
+        break;
+    }
+    }
+    Settle();
 }
 
 }  // namespace e2e

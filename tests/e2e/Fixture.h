@@ -141,6 +141,11 @@ Finished RunToEnd(const std::wstring& exe, Launch launch = {}, DWORD ms = kWaitM
 // ---------------------------------------------------------------------------
 // The loader's window
 
+// How a file reaches the loader: its Open dialog, a drop on its window (as
+// from Explorer), or its command line ("Open with", the program's icon).
+enum class Way { Dialog, Drop, CommandLine };
+const char* WayName(Way way);
+
 // Starts the loader (Start) and works its window. The program ends before
 // the temporary folder goes, so its files can be removed.
 class LoaderTest : public ::testing::Test {
@@ -155,6 +160,9 @@ protected:
     std::vector<std::wstring> Lines() const;
     // Presses Open and chooses path in the file dialog.
     void Open(const std::wstring& path);
+    // Opens path the given way and waits until the window has taken it in;
+    // the command line starts the loader again, as Start last did, with path.
+    void OpenBy(Way way, const std::wstring& path);
     // Everything posted so far has been handled by the window's thread.
     void Settle() const;
 
@@ -162,6 +170,7 @@ protected:
     std::unique_ptr<Program> program_;
     HWND main_ = nullptr;
     DWORD windowThread_ = 0;
+    Launch launch_;  // of the last Start
 };
 
 }  // namespace e2e
