@@ -1,33 +1,46 @@
 #!/usr/bin/env bash
-# Converter benchmark: fwimage convert against objcopy, srec_cat and Python's
-# intelhex on the same generated Intel HEX files, in one run; checks that all
-# give the same bytes, then prints median times, ratios and peak memory. Also
-# times fwimage info on a 64 MiB .bin.
+# Converter benchmark: fwimage convert against a plain C reference converter
+# (bench/refconv.c), objcopy, srec_cat and Python's intelhex on the same
+# generated Intel HEX files, and the shipped fwimage.exe under Wine on the
+# dense ones, in one run; checks that all give the same bytes, then prints
+# median times, ratios and peak memory. Also times fwimage info on a 64 MiB .bin.
 #
 #   bench/run.sh [BUILD_DIR]
 #
 # Without BUILD_DIR, fwimage is built with the "release" preset (build/release);
 # a BUILD_DIR that has no cache yet is configured as an optimised build.
-# Environment: RUNS (fwimage, objcopy; default 5), SLOW_RUNS (srec_cat;
-# default 3), IH_RUNS (intelhex, which takes minutes and gigabytes on the
-# large files; default 1, 0 leaves it out), KEEP=1 keeps the generated files.
+# fwimage.exe comes from the "windows" preset (build/windows) and runs in its
+# own prefix, build/bench-wineprefix, with the wineserver kept running so that
+# Wine's start-up is not timed. Environment: RUNS (fwimage, refconv, objcopy,
+# fwimage.exe; default 5), SLOW_RUNS (srec_cat; default 3), IH_RUNS (intelhex,
+# which takes minutes and gigabytes on the large files; default 1, 0 leaves it
+# out), WINE_RUNS (fwimage.exe; default RUNS, 0 leaves it out), KEEP=1 keeps
+# the generated files.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# Decimal points in every figure, whatever the user's locale; Wine runs in it too.
+export LC_ALL=C
 RUNS=${RUNS:-5}
 SLOW_RUNS=${SLOW_RUNS:-3}
 IH_RUNS=${IH_RUNS:-1}
+WINE_RUNS=${WINE_RUNS:-$RUNS}
 PY=/usr/bin/python3
 
 if [ $# -gt 1 ] || [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 
-for tool in objcopy srec_cat /usr/bin/time "$PY"; do
+for tool in objcopy srec_cat /usr/bin/time "$PY" cc; do
   command -v "$tool" >/dev/null || { echo "missing: $tool (see scripts/deps.sh)" >&2; exit 1; }
 done
 "$PY" -c 'import intelhex' 2>/dev/null || { echo "missing: python3-intelhex" >&2; exit 1; }
+if ((WINE_RUNS > 0)); then
+  for tool in wine wineserver i686-w64-mingw32-g++-posix; do
+    command -v "$tool" >/dev/null || { echo "missing: $tool (see scripts/deps.sh; WINE_RUNS=0 leaves Wine out)" >&2; exit 1; }
+  done
+fi
 
 # Build.
 if [ $# -eq 0 ]; then
@@ -43,7 +56,37 @@ fw=$build/cli/fwimage
 [ -x "$fw" ] || { echo "no fwimage in $build/cli" >&2; exit 1; }
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/fwimage-bench.XXXXXX")
-if [ "${KEEP:-0}" = 1 ]; then echo "files kept in $tmp"; else trap 'rm -rf "$tmp"' EXIT; fi
+wine_prefix=""
+cleanup() {
+  [ -n "$wine_prefix" ] && WINEPREFIX=$wine_prefix wineserver -k >/dev/null 2>&1
+  [ "${KEEP:-0}" = 1 ] || rm -rf "$tmp"
+}
+trap cleanup EXIT
+[ "${KEEP:-0}" = 1 ] && echo "files kept in $tmp"
+
+# The reference: the same machine's C compiler, SSE2 and huge pages.
+ref=$tmp/refconv
+cc -O2 -msse2 -o "$ref" "$repo/bench/refconv.c"
+
+# The shipped program, under Wine.
+if ((WINE_RUNS > 0)); then
+  (cd "$repo" && cmake --preset windows >/dev/null && cmake --build --preset windows --target fwimage --parallel 2 >/dev/null)
+  fwexe=$repo/build/windows/cli/fwimage.exe
+  [ -f "$fwexe" ] || { echo "no fwimage.exe in build/windows/cli" >&2; exit 1; }
+  export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  prefix=$repo/build/bench-wineprefix
+  if [ ! -f "$prefix/.ready" ]; then
+    rm -rf "$prefix"
+    WINEPREFIX=$prefix wineboot -i >/dev/null 2>&1
+    WINEPREFIX=$prefix wineserver -w
+    touch "$prefix/.ready"
+  fi
+  export WINEPREFIX=$prefix
+  wine_prefix=$prefix
+  # Kept running for the whole benchmark; a first call starts Wine's services.
+  wineserver -p
+  wine "$fwexe" --version >"$tmp/wine-version.txt" 2>&1 </dev/null
+fi
 
 # Files: name, kind and arguments for genhex.py, lowest address.
 files=(
@@ -88,19 +131,23 @@ measure() {
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
 status=0
-declare -A fwtime objtime fwpeak
+declare -A fwtime objtime fwpeak reftime exetime
 printf '\n%-14s %-9s %5s %10s %9s %13s %11s  %s\n' file tool runs "median s" "vs fwimage" "peak RSS MiB" "image MiB" bytes
 for entry in "${files[@]}"; do
   IFS='|' read -r name _ low <<<"$entry"
   in=$tmp/$name.hex
   expected=$tmp/$name.expected
   image_kib=$(($(stat -c %s "$expected") / 1024))
-  tools=(fwimage objcopy srec_cat)
+  tools=(fwimage refconv)
+  [[ $name == dense* ]] && ((WINE_RUNS > 0)) && tools+=(fwimage.exe)
+  tools+=(objcopy srec_cat)
   ((IH_RUNS > 0)) && tools+=(intelhex)
   for tool in "${tools[@]}"; do
     out=$tmp/$name.$tool.bin
     case $tool in
       fwimage) measure "$RUNS" "$out" "$fw" convert "$in" "$out" ;;
+      refconv) measure "$RUNS" "$out" "$ref" "$in" "$out" ;;
+      fwimage.exe) measure "$WINE_RUNS" "$out" wine "$fwexe" convert "Z:$in" "Z:$out" ;;
       objcopy) measure "$RUNS" "$out" objcopy -I ihex -O binary --gap-fill 0xff "$in" "$out" ;;
       srec_cat) measure "$SLOW_RUNS" "$out" srec_cat '(' "$in" -Intel -fill 0xFF -over "$in" -Intel ')' \
                   -offset "-$low" -o "$out" -Binary ;;
@@ -111,6 +158,7 @@ for entry in "${files[@]}"; do
     runs=$RUNS
     [ "$tool" = srec_cat ] && runs=$SLOW_RUNS
     [ "$tool" = intelhex ] && runs=$IH_RUNS
+    [ "$tool" = fwimage.exe ] && runs=$WINE_RUNS
     if cmp -s "$out" "$expected"; then same=identical; else same=DIFFERENT; status=1; fi
     rm -f "$out"
     if [ "$tool" = fwimage ]; then
@@ -118,6 +166,8 @@ for entry in "${files[@]}"; do
       fwpeak[$name]=$PEAK
     fi
     [ "$tool" = objcopy ] && objtime[$name]=$MEDIAN
+    [ "$tool" = refconv ] && reftime[$name]=$MEDIAN
+    [ "$tool" = fwimage.exe ] && exetime[$name]=$MEDIAN
     ratio=$(awk -v t="$MEDIAN" -v f="${fwtime[$name]}" 'BEGIN { printf "%.2fx", t / f }')
     printf '%-14s %-9s %5s %10s %9s %13s %11s  %s\n' "$name" "$tool" "$runs" "$MEDIAN" "$ratio" \
       "$(mib "$PEAK")" "$(mib "$image_kib")" "$same"
@@ -131,6 +181,15 @@ measure "$RUNS" "$tmp/none" "$fw" info "$bin"
 info_rate=$(awk -v t="$MEDIAN" -v n="$(stat -c %s "$bin")" 'BEGIN { printf "%.2f", n / t / 1e9 }')
 printf '\nfwimage info, 64 MiB .bin: median %s s over %s runs, %s GB/s, peak RSS %s MiB\n' \
   "$MEDIAN" "$RUNS" "$info_rate" "$(mib "$PEAK")"
+
+# What starting a Windows program costs under Wine even with the wineserver
+# kept, measured on fwimage.exe --version; shown beside the ratios, which
+# include it.
+if ((WINE_RUNS > 0)); then
+  measure "$WINE_RUNS" "$tmp/none" wine "$fwexe" --version
+  wine_start=$MEDIAN
+  printf 'fwimage.exe --version under Wine (process start-up): median %s s over %s runs\n' "$wine_start" "$WINE_RUNS"
+fi
 
 # Targets.
 echo
@@ -148,6 +207,18 @@ for entry in "${files[@]}"; do
   printf 'target %-13s peak RSS - image = %5s MiB (<= 8)      %s\n' "$name" "$over" "$(verdict "$over <= 8")"
 done
 printf 'target %-13s %25s GB/s (>= 1)   %s\n' info "$info_rate" "$(verdict "$info_rate >= 1")"
+r=$(awk -v f="${fwtime[dense64M-r16]}" -v c="${reftime[dense64M-r16]}" 'BEGIN { printf "%.2f", f / c }')
+printf 'target %-13s fwimage / refconv = %5sx  (<= 1.2)    %s\n' dense64M-r16 "$r" "$(verdict "$r <= 1.2")"
+if ((WINE_RUNS > 0)); then
+  for name in dense16M-r16 dense16M-r32 dense64M-r16 dense64M-r32; do
+    r=$(awk -v e="${exetime[$name]}" -v f="${fwtime[$name]}" 'BEGIN { printf "%.2f", e / f }')
+    o=$(awk -v e="${exetime[$name]}" -v o="${objtime[$name]}" 'BEGIN { printf "%.2f", e / o }')
+    n=$(awk -v e="${exetime[$name]}" -v s="$wine_start" -v f="${fwtime[$name]}" 'BEGIN { printf "%.2f", (e - s) / f }')
+    printf 'target %-13s fwimage.exe / fwimage = %5sx (<= 1.3)  %s   (without start-up %sx; fwimage.exe / objcopy = %sx)\n' \
+      "$name" "$r" "$(verdict "$r <= 1.3")" "$n" "$o"
+  done
+  printf 'fwimage.exe under Wine: %s\n' "$(tr -d '\r' <"$tmp/wine-version.txt")"
+fi
 
 ((status == 0)) || echo "some tool gave different bytes" >&2
 exit $status

@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <streambuf>
-
 #include <string>
 
 #include "runtime/Convert.h"
@@ -28,12 +27,14 @@ protected:
     int_type overflow(int_type ch) override {
         if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
         pending_ += traits_type::to_char_type(ch);
-        if (ch == '\n') sync();
+        if (ch == '\n' && sync() != 0) return traits_type::eof();
         return ch;
     }
 
     std::streamsize xsputn(const char* text, std::streamsize count) override {
-        for (std::streamsize i = 0; i < count; ++i) overflow(traits_type::to_int_type(text[i]));
+        for (std::streamsize i = 0; i < count; ++i)
+            if (traits_type::eq_int_type(overflow(traits_type::to_int_type(text[i])), traits_type::eof()))
+                return i;
         return count;
     }
 
@@ -48,10 +49,12 @@ protected:
             const auto lead = static_cast<unsigned char>(pending_[complete - 1 - back]);
             if (rt::Utf8SequenceLength(lead) > back + 1) complete -= back + 1;
         }
-        if (complete == 0) return 0;
-        const bool written = Write(pending_.data(), static_cast<int>(complete));
-        pending_.erase(0, complete);
-        return written ? 0 : -1;
+        if (complete > 0) {
+            // A failed write is remembered: the final flush must report it.
+            if (!Write(pending_.data(), static_cast<int>(complete))) failed_ = true;
+            pending_.erase(0, complete);
+        }
+        return failed_ ? -1 : 0;
     }
 
 private:
@@ -66,6 +69,7 @@ private:
 
     HANDLE handle_;
     bool console_ = false;
+    bool failed_ = false;
     std::string pending_;
 };
 

@@ -5,6 +5,7 @@
 
 #include "FirmwareImage.h"
 #include "HexFile2BinMemoryStream.h"
+#include "Version.h"
 #include "runtime/Display.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
@@ -19,7 +20,8 @@ constexpr const char* kUsageText =
     "usage: fwimage info FILE...\n"
     "       fwimage convert IN.hex OUT.bin\n"
     "       fwimage lock [--key TEXT] FILE\n"
-    "       fwimage --help\n";
+    "       fwimage --help\n"
+    "       fwimage --version\n";
 
 // The help is this, the usage lines and kHelpBody.
 constexpr const char* kHelpHead =
@@ -109,6 +111,10 @@ void Convert(const std::string& hexName, const std::string& binName) {
     if (OpenKindOf(hexName) != TImageKind::Hex)
         throw ECommandError("Cannot convert file " + Quoted(hexName) +
                             ": an Intel HEX file must have the .hex extension");
+    // Writing the image over its own source would lose the source.
+    if (rt::SameFile(hexName, binName))
+        throw ECommandError("Cannot convert file " + Quoted(hexName) + ": the output " + Quoted(binName) +
+                            " is that same file");
     HexFileToStream(hexName)->SaveToFile(binName);
 }
 
@@ -117,13 +123,14 @@ void Lock(const std::string& fileName, const std::string& keyText, std::ostream&
     if (!key)
         throw ECommandError("The key " + Quoted(keyText) +
                             " has fewer than 16 characters besides blanks; it needs 8 hexadecimal pairs");
-    // The window's dialog gives a full path, and its message names the .lock
-    // file by it.
-    const std::optional<std::string> lockPath = LockImage(rt::ExpandFileName(fileName), *key);
+    // The name is opened as given: its full path may be too long to open.
+    const std::optional<std::string> lockPath = LockImage(fileName, *key);
     if (!lockPath)
         throw ECommandError("Cannot lock file " + Quoted(fileName) +
                             ": only .hex and .bin files can be locked");
-    out << LockDoneText(*lockPath) << '\n';
+    // The window's dialog gives a full path, and its message names the .lock
+    // file by it.
+    out << LockDoneText(rt::ExpandFileName(*lockPath)) << '\n';
 }
 
 // Runs one step and reports its failure as the window would show it.
@@ -178,6 +185,9 @@ int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (AsksForHelp(args)) {
         out << kHelpHead << kUsageText << kHelpBody;
         code = kDone;
+    } else if (args.size() == 1 && args[0] == "--version") {
+        out << "fwimage " FWL_VERSION_TEXT "\n";
+        code = kDone;
     } else if (!args.empty()) {
         try {
             code = Dispatch(args, out, err);
@@ -186,7 +196,11 @@ int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
     }
     if (code == kUsage) err << kUsageText << "Try 'fwimage --help' for more.\n";
-    out.flush();
-    err.flush();
+    // Output that did not arrive (a full disk, a closed pipe) is a failure too.
+    if (!out.flush()) {
+        err << rt::FailureDisplayText("Cannot write to the standard output") << '\n';
+        if (code == kDone) code = kFailed;
+    }
+    if (!err.flush() && code == kDone) code = kFailed;
     return code;
 }

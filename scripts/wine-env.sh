@@ -72,13 +72,16 @@ fwl_display() {
     export DISPLAY=:$number
 }
 
+# Safe in an EXIT trap under set -e: nothing here changes the exit status.
 fwl_stop() {
-    [ -n "${WINEPREFIX:-}" ] && { wineserver -k; wineserver -w; } >/dev/null 2>&1
+    if [ -n "${WINEPREFIX:-}" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+        wineserver -w >/dev/null 2>&1 || true
+    fi
     if [ -n "$fwl_xvfb_pid" ]; then
-        kill "$fwl_xvfb_pid" 2>/dev/null
-        wait "$fwl_xvfb_pid" 2>/dev/null
+        kill "$fwl_xvfb_pid" 2>/dev/null || true
+        wait "$fwl_xvfb_pid" 2>/dev/null || true
         fwl_xvfb_pid=""
         unset DISPLAY
     fi
-    return 0
 }

@@ -14,11 +14,13 @@ target_include_directories(loader PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/../resources)
 target_compile_options(loader PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-municode -finput-charset=UTF-8 -fexec-charset=UTF-8>)
-target_link_options(loader PRIVATE -municode)
+# -Wl,--large-address-aware: 4 GiB of address space on 64-bit Windows instead
+# of 2, so images of 1 GiB open (no code takes addresses as signed numbers).
+target_link_options(loader PRIVATE -municode -Wl,--large-address-aware)
 # Resources that the .rc pulls in, so a redrawn picture relinks.
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/../resources/loader.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/../resources/loader.ico;${CMAKE_CURRENT_LIST_DIR}/../resources/images.bmp;${CMAKE_CURRENT_LIST_DIR}/../resources/images_mask.bmp;${CMAKE_CURRENT_LIST_DIR}/../resources/loader.manifest;${CMAKE_CURRENT_LIST_DIR}/../resources/resource.h")
-target_link_libraries(loader PRIVATE widgets fwcore dfu_linked)
+  OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/../resources/loader.ico;${CMAKE_CURRENT_LIST_DIR}/../resources/images.bmp;${CMAKE_CURRENT_LIST_DIR}/../resources/images_mask.bmp;${CMAKE_BINARY_DIR}/generated/loader.manifest;${CMAKE_CURRENT_LIST_DIR}/../resources/resource.h;${CMAKE_CURRENT_LIST_DIR}/../resources/VersionInfo.rc")
+target_link_libraries(loader PRIVATE widgets fwcore fwl_version dfu_linked)
 
 # The program imports exactly the four entry points from DFU.dll.
 if(FWL_TESTS AND EXISTS ${CMAKE_SOURCE_DIR}/sim/test/check_exports.cmake)

@@ -1,11 +1,20 @@
 #include "runtime/FileIO.h"
 
+#include <random>
+
+#include "runtime/Convert.h"
 #include "runtime/Exceptions.h"
 
 namespace rt {
 
 void TReadFile::CheckUnchanged(const TFileStamp& before) const {
     if (Stamp() != before) throw EFileChanged(ExpandFileName(fileName_));
+}
+
+std::string TemporaryName() {
+    static std::random_device seed;
+    static std::mt19937 numbers(seed());
+    return ".~" + IntToHex(numbers(), 8) + ".tmp";
 }
 
 std::string TrimErrorText(std::string text) {

@@ -47,10 +47,19 @@ private:
 // The system-text part of EFOpenError for a name that is not a regular file.
 inline constexpr const char* kNotARegularFile = "Not a regular file";
 
-// Creates (or truncates) fileName and writes size bytes. Raises EFCreateError
-// naming fileName's full path when it cannot be created, and when writing
-// fails (the partial file is removed).
+// Writes size bytes as the whole content of fileName, created or replaced.
+// A regular file (or a new one) is replaced in one step once the new content
+// is complete and flushed, a symbolic link by what it points to; a device or
+// pipe is written straight. Raises EFCreateError naming fileName's full path
+// when that fails, with fileName exactly as it was.
 void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size);
+
+// A fresh name for the temporary file beside a file being replaced.
+std::string TemporaryName();
+
+// Whether both names stand for one existing file (also through links or
+// other names of it).
+bool SameFile(const std::string& a, const std::string& b);
 
 // fileName made into a full path as the system would resolve it (relative to
 // the current folder, "." and ".." folded); unchanged when that fails. File

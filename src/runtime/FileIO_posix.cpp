@@ -3,6 +3,7 @@
 #include "runtime/FileIO.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -66,31 +67,103 @@ int64_t TReadFile::Read(void* buffer, int64_t count) {
 }
 
 namespace {
+
 [[noreturn]] void CannotCreate(const std::string& fileName, uint32_t code) {
     throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code));
 }
-}  // namespace
 
-void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
-    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) CannotCreate(fileName, LastOSError());
+// The name a chain of symbolic links ends in (a link's relative target read
+// from the link's own folder); the name itself when it is no link. A loop is
+// left to the open that follows, which reports it.
+std::string FollowLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0) break;
+        target.resize(static_cast<size_t>(n));
+        const size_t slash = path.rfind('/');
+        if (target[0] != '/' && slash != std::string::npos) target.insert(0, path, 0, slash + 1);
+        path = std::move(target);
+    }
+    return path;
+}
+
+// Writes all bytes; 0 or the error code.
+uint32_t WriteAll(int fd, const uint8_t* data, int64_t size) {
     int64_t done = 0;
     while (done < size) {
         const ssize_t n = ::write(fd, data + done, static_cast<size_t>(size - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const uint32_t code = LastOSError();
-            ::close(fd);
-            ::unlink(fileName.c_str());
-            CannotCreate(fileName, code);
-        }
+        if (n < 0) return LastOSError();
+        if (n == 0) return ENOSPC;
         done += n;
     }
-    if (::close(fd) != 0) {
-        const uint32_t code = LastOSError();
-        ::unlink(fileName.c_str());
+    return 0;
+}
+
+// A device or a pipe is written as it is: it cannot be replaced, and
+// removing it would lose it.
+void WriteStraight(const std::string& fileName, const uint8_t* data, int64_t size) {
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) CannotCreate(fileName, LastOSError());
+    uint32_t code = WriteAll(fd, data, size);
+    if (::close(fd) != 0 && code == 0) code = LastOSError();
+    if (code != 0) CannotCreate(fileName, code);
+}
+
+}  // namespace
+
+void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
+    // A link stays and what it points to is replaced.
+    const std::string target = FollowLinks(fileName);
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) return WriteStraight(fileName, data, size);
+    // Replacing goes by the folder's permissions: a file the writer may not
+    // write stays protected, as it was when it was written in place.
+    if (exists && ::access(target.c_str(), W_OK) != 0) CannotCreate(fileName, LastOSError());
+
+    // The new content goes to a file of its own in the same folder and takes
+    // the name in one step once it is complete and on the disk, so a failure
+    // on the way leaves the target exactly as it was.
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    std::string temp;
+    int fd = -1;
+    for (uint32_t attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = folder + TemporaryName();
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) CannotCreate(fileName, LastOSError());
+    if (exists) {
+        // The replacement keeps the old file's permissions and, where allowed, its owner.
+        ::fchmod(fd, st.st_mode & 07777);
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;  // not allowed: the writer owns it
+    }
+    uint32_t code = WriteAll(fd, data, size);
+    if (code == 0 && ::fsync(fd) != 0) code = LastOSError();
+    if (::close(fd) != 0 && code == 0) code = LastOSError();
+    if (code == 0 && ::rename(temp.c_str(), target.c_str()) != 0) code = LastOSError();
+    if (code != 0) {
+        ::unlink(temp.c_str());
         CannotCreate(fileName, code);
     }
+    // The new name itself is on the disk once its folder is.
+    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 std::string ExpandFileName(const std::string& fileName) {

@@ -83,28 +83,105 @@ int64_t TReadFile::Read(void* buffer, int64_t count) {
     return done;
 }
 
-void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
-    const std::wstring wide = Utf8ToUtf16(fileName);
-    HANDLE h =
-        CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD code = GetLastError();
-        throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code));
-    }
+namespace {
+
+[[noreturn]] void CannotCreate(const std::string& fileName, DWORD code) {
+    throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code));
+}
+
+// Writes all bytes; 0 or the error code.
+DWORD WriteAll(HANDLE h, const uint8_t* data, int64_t size) {
     int64_t done = 0;
-    DWORD failure = 0;
-    while (done < size && failure == 0) {
+    while (done < size) {
         DWORD written = 0;
         const DWORD want = static_cast<DWORD>(size - done < kMaxChunk ? size - done : kMaxChunk);
-        if (!WriteFile(h, data + done, want, &written, nullptr) || written == 0)
-            failure = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+        if (!WriteFile(h, data + done, want, &written, nullptr)) return GetLastError();
+        if (written == 0) return ERROR_WRITE_FAULT;
         done += written;
     }
-    if (!CloseHandle(h) && failure == 0) failure = GetLastError();
-    if (failure != 0) {
-        DeleteFileW(wide.c_str());
-        throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(failure));
+    return 0;
+}
+
+// A device or a pipe is written as it is: it cannot be replaced.
+void WriteStraight(const std::string& fileName, const std::wstring& wide, const uint8_t* data, int64_t size) {
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) CannotCreate(fileName, GetLastError());
+    DWORD code = WriteAll(h, data, size);
+    if (!CloseHandle(h) && code == 0) code = GetLastError();
+    if (code != 0) CannotCreate(fileName, code);
+}
+
+// What an existing name stands for: whether it is a file on a disk, and the
+// path it finally resolves to (links followed); the name itself otherwise.
+struct TTarget {
+    bool onDisk = true;
+    std::wstring path;
+};
+
+TTarget TargetOf(const std::wstring& wide) {
+    TTarget target{true, wide};
+    HANDLE h = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return target;
+    target.onDisk = GetFileType(h) == FILE_TYPE_DISK;
+    if (target.onDisk) {
+        std::wstring final(32768, L'\0');
+        const DWORD n = GetFinalPathNameByHandleW(h, final.data(), static_cast<DWORD>(final.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n > 0 && n < final.size()) target.path.assign(final.data(), n);
     }
+    CloseHandle(h);
+    return target;
+}
+
+}  // namespace
+
+void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
+    const std::wstring wide = Utf8ToUtf16(fileName);
+    const TTarget target = TargetOf(wide);
+    if (!target.onDisk) return WriteStraight(fileName, wide, data, size);
+
+    // The new content goes to a file of its own in the same folder and takes
+    // the name in one step once it is complete and on the disk, so a failure
+    // on the way leaves the target exactly as it was.
+    const size_t separator = target.path.find_last_of(L"\\/:");
+    const std::wstring folder =
+        separator == std::wstring::npos ? std::wstring() : target.path.substr(0, separator + 1);
+    std::wstring temp;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+        temp = folder + Utf8ToUtf16(TemporaryName());
+        h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    if (h == INVALID_HANDLE_VALUE) CannotCreate(fileName, GetLastError());
+    DWORD code = WriteAll(h, data, size);
+    if (code == 0 && !FlushFileBuffers(h)) code = GetLastError();
+    if (!CloseHandle(h) && code == 0) code = GetLastError();
+    if (code == 0 &&
+        !MoveFileExW(temp.c_str(), target.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        code = GetLastError();
+    if (code != 0) {
+        DeleteFileW(temp.c_str());
+        CannotCreate(fileName, code);
+    }
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const std::string* names[2] = {&a, &b};
+    for (int i = 0; i < 2; ++i) {
+        HANDLE h = CreateFileW(Utf8ToUtf16(*names[i]).c_str(), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        const BOOL known = GetFileInformationByHandle(h, &info[i]);
+        CloseHandle(h);
+        if (!known) return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
 std::string ExpandFileName(const std::string& fileName) {

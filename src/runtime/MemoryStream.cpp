@@ -8,10 +8,50 @@
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
 
+// Under AddressSanitizer large blocks come from its allocator like any other,
+// so that a write past an image's end is still caught.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FWL_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define FWL_ASAN 1
+#endif
+#if defined(__linux__) && !defined(FWL_ASAN)
+#define FWL_MAP_LARGE_BLOCKS 1
+#include <sys/mman.h>
+#endif
+
 namespace rt {
+
+namespace {
+#if defined(FWL_MAP_LARGE_BLOCKS)
+// Blocks of a huge page or more are mapped on their own and ask for
+// transparent huge pages: filling a 64 MiB image then takes 32 page faults
+// instead of 16384, which is about a tenth of a whole conversion.
+constexpr uint64_t kHugePage = 2 << 20;
+
+std::shared_ptr<uint8_t[]> MapBytes(size_t count) noexcept {
+    void* block = ::mmap(nullptr, count, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return nullptr;
+    ::madvise(block, count, MADV_HUGEPAGE);  // a wish: without it the block still serves
+    uint8_t* bytes = static_cast<uint8_t*>(block);
+    try {
+        // Unmaps the block itself when its own control block fails.
+        return std::shared_ptr<uint8_t[]>(bytes, [count](uint8_t* b) { ::munmap(b, count); });
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+#endif
+}  // namespace
 
 std::shared_ptr<uint8_t[]> AllocateBytes(int64_t count) noexcept {
     if (count < 0 || static_cast<uint64_t>(count) > std::numeric_limits<size_t>::max() / 2) return nullptr;
+#if defined(FWL_MAP_LARGE_BLOCKS)
+    if (static_cast<uint64_t>(count) >= kHugePage) return MapBytes(static_cast<size_t>(count));
+#endif
     uint8_t* bytes = new (std::nothrow) uint8_t[static_cast<size_t>(count == 0 ? 1 : count)];
     if (bytes == nullptr) return nullptr;
     try {

@@ -1,6 +1,5 @@
 #include "Fixture.h"
 
-#include "ControlIds.h"
 #include "Drag.h"
 
 #include <algorithm>
@@ -331,26 +330,6 @@ const char* WayName(Way way) {
         return "CommandLine";
     }
     return "?";
-}
-
-void LoaderTest::Start(const Launch& launch) {
-    launch_ = launch;
-    program_ = std::make_unique<Program>(LoaderPath(), launch);
-    main_ = program_->WaitForWindow(kTitle, kStartMs);
-    windowThread_ = GetWindowThreadProcessId(main_, nullptr);
-}
-
-std::vector<std::wstring> LoaderTest::Lines() const {
-    return ListLines(Ctl(IDC_FILELIST));
-}
-
-void LoaderTest::Open(const std::wstring& path) {
-    Click(Ctl(IDC_OPENBUTTON));
-    program_->ChooseFile(path);
-}
-
-void LoaderTest::Settle() const {
-    Sync(Ctl(IDC_KEYEDIT));
 }
 
 void LoaderTest::OpenBy(Way way, const std::wstring& path) {

@@ -4,6 +4,7 @@
 // fixture that starts the loader and opens files through its window.
 #pragma once
 
+#include "ControlIds.h"
 #include "Driver.h"
 
 #include <gtest/gtest.h>
@@ -133,7 +134,7 @@ struct Finished {
     std::string err;  // standard error
 };
 
-// Runs a console program to its end (e.g. BinPath(L"fwimage.exe")), its
+// Runs a console program (fwimage.exe, say) to its end, its
 // output captured in files (launch.outFile/errFile, or files of its own);
 // throws Timeout when it runs longer than ms.
 Finished RunToEnd(const std::wstring& exe, Launch launch = {}, DWORD ms = kWaitMs);
@@ -153,18 +154,26 @@ protected:
     void TearDown() override { program_.reset(); }
 
     // Starts the loader and waits for its window.
-    void Start(const Launch& launch = {});
+    void Start(const Launch& launch = {}) {
+        launch_ = launch;
+        program_ = std::make_unique<Program>(LoaderPath(), launch);
+        main_ = program_->WaitForWindow(kTitle, kStartMs);
+        windowThread_ = GetWindowThreadProcessId(main_, nullptr);
+    }
 
     HWND Ctl(int id) const { return program_->Control(id); }
     // The lines of the file list.
-    std::vector<std::wstring> Lines() const;
+    std::vector<std::wstring> Lines() const { return ListLines(Ctl(IDC_FILELIST)); }
     // Presses Open and chooses path in the file dialog.
-    void Open(const std::wstring& path);
+    void Open(const std::wstring& path) {
+        Click(Ctl(IDC_OPENBUTTON));
+        program_->ChooseFile(path);
+    }
     // Opens path the given way and waits until the window has taken it in;
     // the command line starts the loader again, as Start last did, with path.
     void OpenBy(Way way, const std::wstring& path);
     // Everything posted so far has been handled by the window's thread.
-    void Settle() const;
+    void Settle() const { Sync(Ctl(IDC_KEYEDIT)); }
 
     TempFolder temp_;
     std::unique_ptr<Program> program_;

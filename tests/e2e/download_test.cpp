@@ -138,7 +138,10 @@ protected:
         Click(Ctl(IDC_STARTBUTTON));
         HWND box = program_->WaitForMessageBox();
         // Held while the box is up, so the handle is the worker's own.
-        lastWorker_.reset(OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(box, nullptr)));
+        lastWorker_.reset(OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE,
+                                     GetWindowThreadProcessId(box, nullptr)));
+        EXPECT_EQ(THREAD_PRIORITY_ABOVE_NORMAL, GetThreadPriority(lastWorker_.get()))
+            << "the worker's thread runs above normal priority";
         const MessageBoxInfo info = ReadMessageBox(box);
         EXPECT_EQ(kConfirmText, Narrow(info.text));
         EXPECT_EQ(kConfirmCaption, Narrow(info.caption));

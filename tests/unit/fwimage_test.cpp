@@ -7,6 +7,7 @@
 
 #include "FirmwareImage.h"
 #include "TestSupport.h"
+#include "Version.h"
 #include "runtime/Display.h"
 #include "runtime/FileIO.h"
 
@@ -73,6 +74,7 @@ TEST(Fwimage, UsageAndHelp) {
     struct Case {
         std::vector<std::string> args;
         int code;
+        const char* out = nullptr;  // the whole output, where it is not the help
     };
     const Case cases[] = {
         {{}, 2},
@@ -91,6 +93,10 @@ TEST(Fwimage, UsageAndHelp) {
         {{"-h"}, 0},
         {{"info", "--help"}, 0},
         {{"lock", "a.bin", "--help"}, 0},
+        {{"--version"}, 0, "fwimage " FWL_VERSION_TEXT "\n"},
+        {{"--version", "a.bin"}, 2},
+        {{"info", "--version"}, 2},
+        {{"--version", "--help"}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Joined(c.args));
@@ -99,6 +105,9 @@ TEST(Fwimage, UsageAndHelp) {
         if (c.code == 2) {
             EXPECT_EQ("", r.out);
             EXPECT_EQ(usageStart, r.err.substr(0, usageStart.size()));
+        } else if (c.out != nullptr) {
+            EXPECT_EQ("", r.err);
+            EXPECT_EQ(c.out, r.out);
         } else {
             EXPECT_EQ("", r.err);
             EXPECT_NE(std::string::npos, r.out.find("Exit status")) << r.out;
@@ -117,12 +126,15 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     const std::string lockFile = dir.Path("old.lock");
     const std::string missing = dir.Path("missing.bin");
     const std::string outBin = dir.Path("out.bin");
+    const std::string hexLink = dir.Path("link.bin");
     WriteFile(bin, std::vector<uint8_t>{0x01, 0x02, 0xFF});
     WriteFile(bin2, std::vector<uint8_t>(258, 0xFF));
     WriteFile(hex, std::string(":020004000102F7\n:00000001FF\n"));
     WriteFile(badHex, std::string(":1G00000001FF\n"));
     WriteFile(text, std::string("text"));
     WriteFile(lockFile, std::string("lock"));
+    std::filesystem::create_hard_link(std::filesystem::path(std::u8string(hex.begin(), hex.end())),
+                                      std::filesystem::path(std::u8string(hexLink.begin(), hexLink.end())));
     const std::string notFound = rt::SysErrorMessage(2);  // ENOENT, ERROR_FILE_NOT_FOUND
 
     struct Case {
@@ -149,11 +161,30 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          "Cannot open file \"" + missing + "\". " + notFound + (notFound.empty() ? "\n" : ".\n")},
         {{"info", badHex}, 1, "", "'$1G' is not a valid integer value.\n"},
         {{"info", "--", lockFile}, 0, "Имя: old.lock\nРазмер: 0004\nКонтрольная сумма: 01A9\n", ""},
+        // After "--" even "-h" names a file; a lone "-" is a file name anywhere.
+        {{"info", "--", "-h"},
+         1,
+         "",
+         "Cannot open file \"-h\": only .hex, .bin and .lock files are images.\n"},
+        {{"info", "-"}, 1, "", "Cannot open file \"-\": only .hex, .bin and .lock files are images.\n"},
         {{"convert", bin, outBin},
          1,
          "",
          "Cannot convert file \"" + bin + "\": an Intel HEX file must have the .hex extension.\n"},
         {{"convert", badHex, outBin}, 1, "", "'$1G' is not a valid integer value.\n"},
+        {{"convert", hex, hex},
+         1,
+         "",
+         "Cannot convert file \"" + hex + "\": the output \"" + hex + "\" is that same file.\n"},
+        {{"convert", hex, dir.Path("./image.hex")},
+         1,
+         "",
+         "Cannot convert file \"" + hex + "\": the output \"" + dir.Path("./image.hex") +
+             "\" is that same file.\n"},
+        {{"convert", hex, hexLink},
+         1,
+         "",
+         "Cannot convert file \"" + hex + "\": the output \"" + hexLink + "\" is that same file.\n"},
         {{"lock", "--key", "123", bin},
          1,
          "",
@@ -180,6 +211,8 @@ TEST(Fwimage, CommandsAndTheirFailures) {
         EXPECT_EQ(c.err, r.err);
     }
     // Failed commands wrote nothing.
+    EXPECT_EQ(ReadFile(hex), ReadFile(hexLink));
+    EXPECT_EQ(std::string(":020004000102F7\n:00000001FF\n").size(), ReadFile(hex).size());
     EXPECT_THROW(ReadFile(outBin), std::runtime_error);
     EXPECT_THROW(ReadFile(bin + ".lock"), std::runtime_error);
     EXPECT_THROW(ReadFile(lockFile + ".lock"), std::runtime_error);
@@ -275,4 +308,71 @@ TEST(Fwimage, RelativePathsAreNamedInFull) {
         EXPECT_EQ(c.err, r.err);
     }
     EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFile(inRoot("image.bin.lock")));
+
+#if !defined(_WIN32)
+    // A working folder whose full path is longer than the system opens: the
+    // name as given still opens.
+    const std::string step(200, 'd');
+    int depth = 0;
+    for (; depth < 25; ++depth) {
+        std::filesystem::create_directory(step);
+        std::filesystem::current_path(step);
+    }
+    WriteFile("deep.bin", std::vector<uint8_t>{1, 2});
+    const TRun r = RunTool({"lock", "--key", "0000000000000000", "deep.bin"});
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ("Файл зашифрован " + rt::ExpandFileName("deep.bin.lock") + "\n", r.out);
+    EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFile("deep.bin.lock"));
+    // Removed step by step: the whole path is too long for the folder's own removal.
+    for (; depth > 0; --depth) {
+        for (const auto& entry : std::filesystem::directory_iterator("."))
+            if (!entry.is_directory()) std::filesystem::remove(entry.path().filename());
+        std::filesystem::current_path("..");
+        std::filesystem::remove(step);
+    }
+#endif
+}
+
+// Output that cannot be written (a full disk, a closed pipe) is a failure,
+// reported on the error output while that still works.
+TEST(Fwimage, OutputThatCannotBeWritten) {
+    // Takes nothing: every write fails.
+    struct TFullBuf : std::streambuf {
+        int_type overflow(int_type) override { return traits_type::eof(); }
+        std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+    };
+    TempDir dir;
+    const std::string bin = dir.Path("image.bin");
+    const std::string hex = dir.Path("image.hex");
+    WriteFile(bin, std::vector<uint8_t>{1, 2, 3});
+    WriteFile(hex, std::string(":0100000011\n"));
+    const std::string outputLost = "Cannot write to the standard output.\n";
+    struct Case {
+        std::vector<std::string> args;
+        bool outFull;
+        bool errFull;
+        int code;
+        std::string err;  // when it works
+    };
+    const Case cases[] = {
+        {{"info", bin}, true, false, 1, outputLost},
+        {{"lock", bin}, true, false, 1, outputLost},
+        {{"--help"}, true, false, 1, outputLost},
+        {{"info", dir.Path("missing.bin"), bin}, true, false, 1, ""},
+        {{"convert", hex, dir.Path("out.bin")}, true, false, 0, ""},
+        {{"info", dir.Path("missing.bin")}, false, true, 1, ""},
+        {{"info", bin}, false, true, 0, ""},
+        {{"info", bin}, true, true, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Joined(c.args) + (c.outFull ? " >full" : "") + (c.errFull ? " 2>full" : ""));
+        TFullBuf full;
+        std::ostringstream out, err;
+        std::ostream fullStream(&full);
+        const int code = RunFwimage(c.args, c.outFull ? fullStream : out, c.errFull ? fullStream : err);
+        EXPECT_EQ(c.code, code);
+        if (!c.errFull && !c.err.empty()) {
+            EXPECT_EQ(c.err, err.str());
+        }
+    }
 }

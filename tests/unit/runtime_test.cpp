@@ -5,6 +5,16 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#endif
 
 #include "TestSupport.h"
 #include "runtime/Convert.h"
@@ -277,6 +287,141 @@ private:
 std::string Utf8(const std::filesystem::path& p) {
     const std::u8string u = p.u8string();
     return std::string(u.begin(), u.end());
+}
+
+#if !defined(_WIN32)
+// A folder with room for 64 KiB: a small tmpfs where the test may mount one,
+// else the process's file size limit, which fails a write past it alike.
+class TSmallDisk {
+public:
+    explicit TSmallDisk(const std::filesystem::path& folder) : folder_(folder) {
+        std::filesystem::create_directory(folder);
+        mounted_ = ::geteuid() == 0 && ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
+        if (mounted_) return;
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        rlimit small = before_;
+        small.rlim_cur = 64 * 1024;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        ::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~TSmallDisk() {
+        if (mounted_) {
+            ::umount(folder_.c_str());
+        } else {
+            ::setrlimit(RLIMIT_FSIZE, &before_);
+            ::signal(SIGXFSZ, SIG_DFL);
+        }
+    }
+    TSmallDisk(const TSmallDisk&) = delete;
+    TSmallDisk& operator=(const TSmallDisk&) = delete;
+
+private:
+    std::filesystem::path folder_;
+    bool mounted_ = false;
+    rlimit before_{};
+};
+#endif
+
+// However the target is given and whatever it is, a write succeeds whole or
+// leaves it exactly as it was, and no temporary file stays behind.
+TEST(FileIO, WriteTargetKinds) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const fs::path root = dir.Root();
+    const std::string small(1000, 's');
+    const std::string big(200 * 1024, 'b');
+    const auto read = [](const fs::path& p) {
+        const auto bytes = testsupport::ReadFile(Utf8(p));
+        return std::string(bytes.begin(), bytes.end());
+    };
+    struct Case {
+        const char* name;
+        fs::path target;
+        std::function<void()> prepare;
+        const std::string* content;
+        bool fails;
+        std::function<void()> check;  // the state afterwards
+    };
+    std::vector<Case> cases = {
+        {"new file", root / "new.bin", [] {}, &small, false,
+         [&] { EXPECT_EQ(small, read(root / "new.bin")); }},
+        {"existing file", root / "old.bin", [&] { testsupport::WriteFile(Utf8(root / "old.bin"), "OLD"); },
+         &small, false, [&] { EXPECT_EQ(small, read(root / "old.bin")); }},
+#if !defined(_WIN32)
+        {"kept permissions", root / "ro.bin",
+         [&] {
+             testsupport::WriteFile(Utf8(root / "ro.bin"), "OLD");
+             fs::permissions(root / "ro.bin", fs::perms::owner_read | fs::perms::owner_write);
+         },
+         &small, false,
+         [&] {
+             EXPECT_EQ(small, read(root / "ro.bin"));
+             EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write,
+                       fs::status(root / "ro.bin").permissions());
+         }},
+        {"symbolic link", root / "link.bin",
+         [&] {
+             fs::create_directory(root / "sub");
+             testsupport::WriteFile(Utf8(root / "sub" / "pointee.bin"), "OLD");
+             fs::create_symlink("sub/pointee.bin", root / "link.bin");
+         },
+         &small, false,
+         [&] {
+             EXPECT_TRUE(fs::is_symlink(root / "link.bin"));
+             EXPECT_EQ(small, read(root / "sub" / "pointee.bin"));
+         }},
+        {"dangling link", root / "dangling.bin",
+         [&] { fs::create_symlink("made.bin", root / "dangling.bin"); }, &small, false,
+         [&] {
+             EXPECT_TRUE(fs::is_symlink(root / "dangling.bin"));
+             EXPECT_EQ(small, read(root / "made.bin"));
+         }},
+        {"full disk, existing file", root / "small" / "big.bin.lock",
+         [&] { testsupport::WriteFile(Utf8(root / "small" / "big.bin.lock"), "OLD"); }, &big, true,
+         [&] { EXPECT_EQ("OLD", read(root / "small" / "big.bin.lock")); }},
+        {"full disk, link", root / "small" / "link.lock",
+         [&] {
+             testsupport::WriteFile(Utf8(root / "small" / "pointee.lock"), "OLD");
+             fs::create_symlink("pointee.lock", root / "small" / "link.lock");
+         },
+         &big, true,
+         [&] {
+             EXPECT_TRUE(fs::is_symlink(root / "small" / "link.lock"));
+             EXPECT_EQ("OLD", read(root / "small" / "pointee.lock"));
+         }},
+#endif
+    };
+#if defined(_WIN32)
+    cases.push_back({"device", "NUL", [] {}, &small, false, [] {}});
+#else
+    // A device node of its own that fails every write (as /dev/full does).
+    if (::mknod((root / "full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0)
+        cases.push_back({"device", root / "full", [] {}, &small, true,
+                         [&] { EXPECT_TRUE(fs::is_character_file(root / "full")); }});
+    const TSmallDisk smallDisk(root / "small");
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        rt::TMemoryStream s;
+        s.Write(c.content->data(), static_cast<int64_t>(c.content->size()));
+        const std::string target = Utf8(c.target);
+        if (c.fails) {
+            try {
+                s.SaveToFile(target);
+                ADD_FAILURE() << "no failure";
+            } catch (const rt::EFCreateError& e) {
+                const std::string prefix = "Cannot create file \"" + rt::ExpandFileName(target) + "\". ";
+                EXPECT_EQ(prefix, e.Message().substr(0, prefix.size())) << e.Message();
+                EXPECT_GT(e.Message().size(), prefix.size());
+            }
+        } else {
+            EXPECT_NO_THROW(s.SaveToFile(target));
+        }
+        c.check();
+        for (const auto& entry : fs::recursive_directory_iterator(root))
+            EXPECT_NE(0u, entry.path().filename().string().rfind(".~", 0)) << entry.path();
+    }
 }
 
 // File failures name the file by its full path, however it was given.

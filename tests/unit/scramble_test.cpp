@@ -1,4 +1,5 @@
 // The .lock scrambler: rotations, the byte transform, whole streams.
+#include <fstream>
 #include <random>
 #include <set>
 #include <vector>
@@ -119,4 +120,35 @@ TEST(Scramble, Streams) {
         const auto back = ScrambleStream(*result, key);
         EXPECT_EQ(c.source, Contents(*back));
     }
+}
+
+#if !defined(_WIN32)
+// Free memory as the system reports it, in bytes; 0 when unknown.
+int64_t AvailableMemory() {
+    std::ifstream info("/proc/meminfo");
+    std::string key, unit;
+    int64_t kib = 0;
+    while (info >> key >> kib >> unit)
+        if (key == "MemAvailable:") return kib * 1024;
+    return 0;
+}
+#endif
+
+// An image of 4 GiB or more keeps every byte: its size is never cut to 32 bits.
+TEST(Scramble, StreamOfMoreThan4GiB) {
+    if (sizeof(void*) < 8) GTEST_SKIP() << "a 32-bit process cannot hold such a stream";
+#if !defined(_WIN32)
+    if (AvailableMemory() < (int64_t{8} << 30)) GTEST_SKIP() << "needs 8 GiB of free memory";
+#endif
+    const ScrambleKey key = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE};
+    constexpr int64_t kSize = (int64_t{1} << 32) + 16;
+    rt::TMemoryStream source;
+    source.SetSize(kSize);  // the bytes before the last 16 are never looked at
+    const Bytes tail = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    source.SetPosition(kSize - 16);
+    source.Write(tail.data(), 16);
+    const auto result = ScrambleStream(source, key);
+    ASSERT_EQ(kSize, result->Size());
+    EXPECT_EQ(kSize, source.Position());
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(ScrambleByte(key, tail[i]), result->Memory()[kSize - 16 + i]) << i;
 }

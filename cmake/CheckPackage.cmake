@@ -1,0 +1,78 @@
+# Makes the release package with CPack into WORK and checks it: its name
+# carries VERSION, it holds exactly the expected files (the simulated DFU.dll
+# only in demo/), and both programs carry VERSION in their version resource.
+#   cmake -DCPACK=... -DCONFIG=.../CPackConfig.cmake -DWORK=dir -DVERSION=x.y.z
+#         -DWINDRES=... -P CheckPackage.cmake
+set(top firmware-loader-${VERSION}-win32)
+set(expected
+  ${top}/README.txt
+  ${top}/demo/DFU.dll
+  ${top}/demo/README-DEMO.txt
+  ${top}/demo/example.hex
+  ${top}/demo/loader.exe
+  ${top}/fwimage.exe
+  ${top}/loader.exe)
+
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+execute_process(COMMAND ${CPACK} -G ZIP --config ${CONFIG} -B ${WORK}
+                RESULT_VARIABLE rc OUTPUT_VARIABLE log ERROR_VARIABLE log)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cpack failed:\n${log}")
+endif()
+set(zip ${WORK}/${top}.zip)
+if(NOT EXISTS ${zip})
+  file(GLOB made ${WORK}/*.zip)
+  message(FATAL_ERROR "no ${top}.zip; cpack made: ${made}")
+endif()
+
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${zip} RESULT_VARIABLE rc OUTPUT_VARIABLE listing)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot list ${zip}")
+endif()
+string(REPLACE "\n" ";" listing "${listing}")
+set(files)
+foreach(entry IN LISTS listing)
+  if(entry AND NOT entry MATCHES "/$")  # folders are not files
+    list(APPEND files ${entry})
+  endif()
+endforeach()
+list(SORT files)
+list(SORT expected)
+if(NOT files STREQUAL expected)
+  string(REPLACE ";" "\n  " files "${files}")
+  string(REPLACE ";" "\n  " expected "${expected}")
+  message(FATAL_ERROR "the package holds\n  ${files}\nbut should hold\n  ${expected}")
+endif()
+
+# The version resources, as the resource compiler reads them back.
+set(unpacked ${WORK}/unpacked)
+file(MAKE_DIRECTORY ${unpacked})
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${zip} WORKING_DIRECTORY ${unpacked} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot unpack ${zip}")
+endif()
+string(REPLACE "." ", " numbers "${VERSION}")
+foreach(program loader.exe fwimage.exe demo/loader.exe)
+  execute_process(COMMAND ${WINDRES} -i ${unpacked}/${top}/${program} -O rc
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE resources ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cannot read the resources of ${program}: ${err}")
+  endif()
+  foreach(wanted "FILEVERSION ${numbers}, 0" "PRODUCTVERSION ${numbers}, 0"
+                 "VALUE \"FileVersion\", \"${VERSION}\"" "VALUE \"ProductVersion\", \"${VERSION}\"")
+    string(FIND "${resources}" "${wanted}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "${program}: no '${wanted}' in its version resource:\n${resources}")
+    endif()
+  endforeach()
+endforeach()
+# The simulated library says what it is: "ИМИТАЦИЯ" at the start of its
+# description, as the resource compiler writes it back.
+execute_process(COMMAND ${WINDRES} -i ${unpacked}/${top}/demo/DFU.dll -O rc OUTPUT_VARIABLE resources)
+set(simulated [[VALUE "FileDescription", L"\x0418\x041c\x0418\x0422\x0410\x0426\x0418\x042f ]])
+string(FIND "${resources}" "${simulated}" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "demo/DFU.dll does not describe itself as simulated:\n${resources}")
+endif()
+message(STATUS "${top}.zip: ${VERSION}, ${files}")
