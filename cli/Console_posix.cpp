@@ -14,10 +14,6 @@ void HoldClosed(int fd) {
 }
 }  // namespace
 
-std::vector<std::string> CommandArgs(int argc, char** argv) {
-    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
-}
-
 std::ostream& ConsoleOut() {
     HoldClosed(STDOUT_FILENO);
     return std::cout;

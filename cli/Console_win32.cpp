@@ -1,5 +1,4 @@
-// Windows: the arguments come from the wide command line (argv is in the ANSI
-// code page and loses characters outside it), and text reaches a console
+// Windows: text reaches a console
 // through WriteConsoleW, which shows any character whatever the console's
 // code page. Redirected output gets the UTF-8 bytes unchanged.
 #include "Console.h"
@@ -7,6 +6,7 @@
 #include <windows.h>
 
 #include <streambuf>
+#include <string>
 
 #include "runtime/Convert.h"
 #include "runtime/Utf16.h"
@@ -74,23 +74,6 @@ private:
 };
 
 }  // namespace
-
-// The C runtime's own split of the wide command line, the one a wmain program
-// gets. CommandLineToArgvW would bring in shell32, whose loading under Wine
-// costs more than converting a 16 MiB image.
-extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int expandWildcards,
-                                      int* startInfo);
-
-std::vector<std::string> CommandArgs(int, char**) {
-    std::vector<std::string> args;
-    int count = 0;
-    wchar_t** wide = nullptr;
-    wchar_t** env = nullptr;
-    int startInfo = 0;
-    if (__wgetmainargs(&count, &wide, &env, 0, &startInfo) < 0 || wide == nullptr) return args;
-    for (int i = 1; i < count; ++i) args.push_back(rt::Utf16ToUtf8(wide[i]));
-    return args;
-}
 
 std::ostream& ConsoleOut() {
     static TConsoleBuf buf(STD_OUTPUT_HANDLE);

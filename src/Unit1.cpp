@@ -17,6 +17,7 @@ using namespace widgets;
 
 std::atomic<bool> DownloadBusy{false};
 HANDLE WorkerHandle = nullptr;
+std::atomic<DWORD> WorkerThreadId{0};
 
 namespace {
 
@@ -54,6 +55,24 @@ private:
     TStatusPane& pane_;
 };
 
+BOOL CALLBACK FindShownWindow(HWND hwnd, LPARAM param) {
+    if (!IsWindowVisible(hwnd)) return TRUE;
+    *reinterpret_cast<HWND*>(param) = hwnd;
+    return FALSE;
+}
+
+// The worker's boxes have no owner, so pressing Start brings this window over
+// the one that waits for the operator: bring that box back to the front and
+// flash it.
+void ShowWorkerBox(DWORD threadId) {
+    HWND box = nullptr;
+    if (threadId) EnumThreadWindows(threadId, FindShownWindow, reinterpret_cast<LPARAM>(&box));
+    if (!box) return;
+    SetForegroundWindow(box);
+    FLASHWINFO flash{sizeof flash, box, FLASHW_ALL, 3, 0};
+    FlashWindowEx(&flash);
+}
+
 // Closes WorkerHandle when the polling loop is left, however it is left.
 struct TWorkerHandleCloser {
     ~TWorkerHandleCloser() {
@@ -81,6 +100,8 @@ TForm1::TForm1()
     AStart.OnExecute = [this](TObject* sender) { AStartExecute(sender); };
     AOpen.OnExecute = [this](TObject* sender) { AOpenExecute(sender); };
     ALock.OnExecute = [this](TObject* sender) { ALockExecute(sender); };
+    // Only the first of several dropped files counts.
+    OnDropFiles = [this](const std::vector<std::string>& files) { OpenFile(files.front()); };
 
     ImageList1.LoadStrip(TApplication::Instance(), IDB_IMAGES, IDB_IMAGES_MASK, 16);
 
@@ -100,7 +121,7 @@ TForm1::TForm1()
     OpenButton.Create(*this, IDC_OPENBUTTON, PlaceOf(IDC_OPENBUTTON), {.Images = &ImageList1});
     OpenButton.SetAction(&AOpen);
     FileLabel.Create(*this, IDC_FILELABEL, PlaceOf(IDC_FILELABEL),
-                     {.Caption = L"Файл        ", .Align = TLabel::TAlign::Center});
+                     {.Caption = L"Файл        ", .Align = TLabel::TAlign::Center, .Transparent = true});
     KeyEdit.Create(*this, IDC_KEYEDIT, PlaceOf(IDC_KEYEDIT), {.Text = kDefaultKeyText, .Visible = false});
     LockButton.Create(*this, IDC_LOCKBUTTON, PlaceOf(IDC_LOCKBUTTON),
                       {.Images = &ImageList1, .ShowCaption = false});
@@ -134,7 +155,10 @@ TForm1::~TForm1() {
 void TForm1::AOpenExecute(TObject* /*Sender*/) {
     OpenDialog1.SetFilter("Файлы Lock|*.lock|Файлы Bin|*.bin|Файлы Hex|*.hex|Все файлы|*.*");
     if (!OpenDialog1.Execute(Handle())) return;
-    const std::string fileName = OpenDialog1.FileName();
+    OpenFile(OpenDialog1.FileName());
+}
+
+void TForm1::OpenFile(const std::string& fileName) {
     if (!OpenImage(fileName, FImageInfo)) return;
     AStart.SetEnabled(true);
     FileList.Clear();
@@ -145,10 +169,14 @@ void TForm1::AOpenExecute(TObject* /*Sender*/) {
 void TForm1::AStartExecute(TObject* /*Sender*/) {
     // This handler also runs inside its own loop's message handling, and the
     // previous worker may still be in its last steps: one worker at a time.
-    if (!WorkerGate().TryBegin()) return;
+    if (!WorkerGate().TryBegin()) {
+        ShowWorkerBox(WorkerThreadId);
+        return;
+    }
     DownloadBusy = true;
     DWORD threadId = 0;
     WorkerHandle = CreateThread(nullptr, 0, DownloadWorker, &FImageInfo, 0, &threadId);
+    WorkerThreadId = threadId;
     // Taken before the priority request, which on a null handle would leave
     // its own "invalid handle" code in place of the real cause.
     const DWORD code = GetLastError();

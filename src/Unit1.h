@@ -17,6 +17,8 @@
 extern std::atomic<bool> DownloadBusy;
 // The thread of the worker started last; closed when its polling loop ends.
 extern HANDLE WorkerHandle;
+// That thread's id, which outlives the handle: its boxes are found by it.
+extern std::atomic<DWORD> WorkerThreadId;
 
 // The worker's thread routine; info is the window's TImageInfo. Returns 1.
 DWORD WINAPI DownloadWorker(LPVOID info);
@@ -50,6 +52,11 @@ public:
     void AStartExecute(widgets::TObject* Sender);
     void AOpenExecute(widgets::TObject* Sender);
     void ALockExecute(widgets::TObject* Sender);
+
+    // The steps of Open after its dialog, for the image at fileName (UTF-8):
+    // the same rules, failures and list lines. Open, a drop and the command
+    // line all come here.
+    void OpenFile(const std::string& fileName);
 
 private:
     TImageInfo FImageInfo{};

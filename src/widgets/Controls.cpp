@@ -1,5 +1,7 @@
 #include "widgets/Controls.h"
 
+#include <vector>
+
 #include "runtime/Utf16.h"
 #include "widgets/Application.h"
 #include "widgets/Form.h"
@@ -22,15 +24,27 @@ DWORD VisibleStyle(bool visible) {
 // TCustomControl
 
 void TCustomControl::CreateControl(TForm& parent, const wchar_t* className, int id, const TBounds& bounds,
-                                   std::wstring_view caption, bool visible) {
+                                   std::wstring_view caption, bool visible, DWORD exStyle) {
     RegisterOwnClass(className);
-    CreateHandle(className, 0, kChildStyle | VisibleStyle(visible), parent.Handle(), id,
+    CreateHandle(className, exStyle, kChildStyle | VisibleStyle(visible), parent.Handle(), id,
                  ToRect(parent.Scale(bounds)), caption);
     SetFont(parent.Font());
 }
 
 void TCustomControl::Invalidate() {
     InvalidateRect(Handle(), nullptr, FALSE);
+    // A see-through sibling above clips this control where they overlap and
+    // draws that part itself.
+    const RECT mine = BoundsRect();
+    for (HWND above = GetWindow(Handle(), GW_HWNDPREV); above; above = GetWindow(above, GW_HWNDPREV)) {
+        if (!IsWindowVisible(above) || !(GetWindowLongW(above, GWL_EXSTYLE) & WS_EX_TRANSPARENT)) continue;
+        RECT r{}, overlap{};
+        GetWindowRect(above, &r);
+        MapWindowPoints(nullptr, GetParent(Handle()), reinterpret_cast<POINT*>(&r), 2);
+        if (!IntersectRect(&overlap, &r, &mine)) continue;
+        OffsetRect(&overlap, -r.left, -r.top);
+        InvalidateRect(above, &overlap, FALSE);
+    }
 }
 
 void TCustomControl::DrawCaption(HDC dc, RECT rect, std::wstring_view text, bool enabled, UINT format) const {
@@ -89,7 +103,9 @@ LRESULT TImageControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 void TLabel::Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options) {
     align_ = options.Align;
     autoSize_ = options.AutoSize;
-    CreateControl(parent, L"TLabel", id, bounds, options.Caption, options.Visible);
+    // WS_EX_TRANSPARENT also has the system paint the controls below first.
+    CreateControl(parent, L"TLabel", id, bounds, options.Caption, options.Visible,
+                  options.Transparent ? WS_EX_TRANSPARENT : 0);
     if (autoSize_) AdjustSize();
 }
 
@@ -112,11 +128,33 @@ void TLabel::Paint(HDC dc) {
     RECT rc;
     GetClientRect(Handle(), &rc);
     PaintParentBackground(dc, rc);
+    if (GetWindowLongW(Handle(), GWL_EXSTYLE) & WS_EX_TRANSPARENT) PaintControlsBelow(dc);
     const std::wstring text = Text();
     if (text.empty()) return;
     // Centred as a whole, trailing blanks included.
     if (align_ == TAlign::Center) rc.left = CentredOffset(rc.right, TextExtent(text).cx);
     DrawCaption(dc, rc, text, Enabled(), DT_LEFT | DT_TOP);
+}
+
+// The shown siblings below that the box overlaps, lowest first, each drawn
+// into its own part of dc.
+void TLabel::PaintControlsBelow(HDC dc) const {
+    std::vector<HWND> below;
+    for (HWND s = GetWindow(Handle(), GW_HWNDNEXT); s; s = GetWindow(s, GW_HWNDNEXT))
+        if (IsWindowVisible(s)) below.push_back(s);
+    const RECT mine = BoundsRect();
+    for (auto it = below.rbegin(); it != below.rend(); ++it) {
+        RECT r{}, overlap{};
+        GetWindowRect(*it, &r);
+        MapWindowPoints(nullptr, GetParent(Handle()), reinterpret_cast<POINT*>(&r), 2);
+        if (!IntersectRect(&overlap, &r, &mine)) continue;
+        OffsetRect(&overlap, -mine.left, -mine.top);
+        const int saved = SaveDC(dc);
+        IntersectClipRect(dc, overlap.left, overlap.top, overlap.right, overlap.bottom);
+        OffsetViewportOrgEx(dc, r.left - mine.left, r.top - mine.top, nullptr);
+        SendMessageW(*it, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+        RestoreDC(dc, saved);
+    }
 }
 
 LRESULT TLabel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {

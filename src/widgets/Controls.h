@@ -21,11 +21,13 @@ class TCustomControl : public TWindow {
 protected:
     // Registers className once and creates the control in the form's font.
     void CreateControl(TForm& parent, const wchar_t* className, int id, const TBounds& bounds,
-                       std::wstring_view caption, bool visible);
+                       std::wstring_view caption, bool visible, DWORD exStyle = 0);
 
     virtual void Paint(HDC dc) = 0;
     // Runs after the window text has changed, before the repaint is asked.
     virtual void TextChanged() {}
+    // Repaints the control, and the see-through controls above it that show
+    // part of it.
     void Invalidate();
     // One line of text in the control's font; greyed when not enabled.
     void DrawCaption(HDC dc, RECT rect, std::wstring_view text, bool enabled, UINT format) const;
@@ -50,7 +52,8 @@ protected:
 };
 
 // Text on the parent's background, aligned in a box of fixed size, or a box
-// that sizes itself to its text.
+// that sizes itself to its text. A see-through label also shows the controls
+// below it where its box overlaps them.
 class TLabel : public TCustomControl {
 public:
     enum class TAlign { Left, Center };
@@ -58,6 +61,7 @@ public:
         std::wstring_view Caption;
         TAlign Align = TAlign::Left;
         bool AutoSize = false;
+        bool Transparent = false;
         bool Visible = true;
     };
 
@@ -72,6 +76,7 @@ protected:
 
 private:
     void AdjustSize();
+    void PaintControlsBelow(HDC dc) const;
 
     TAlign align_ = TAlign::Left;
     bool autoSize_ = false;

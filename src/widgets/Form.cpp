@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "widgets/Application.h"
+#include "widgets/DropTarget.h"
+#include "widgets/Messages.h"
 
 namespace widgets {
 
@@ -47,8 +49,29 @@ TForm::TForm(const wchar_t* className, std::wstring_view caption, int clientWidt
 }
 
 TForm::~TForm() {
+    if (dropTarget_) {
+        RevokeDragDrop(Handle());
+        dropTarget_->Release();
+    }
     DestroyHandle();
+    if (oleInitialized_) OleUninitialize();
     if (formFont_) DeleteObject(formFont_);
+}
+
+// A window that cannot be a drop target still works: drops are a
+// convenience, so a failure here only leaves them out.
+void TForm::AcceptDrops() noexcept {
+    oleInitialized_ = SUCCEEDED(OleInitialize(nullptr));
+    if (!oleInitialized_) return;
+    try {
+        dropTarget_ = new TFileDropTarget(Handle(), FWM_DROPFILES);
+    } catch (...) {
+        return;
+    }
+    if (FAILED(RegisterDragDrop(Handle(), dropTarget_))) {
+        dropTarget_->Release();
+        dropTarget_ = nullptr;
+    }
 }
 
 int TForm::Scale(int pixels) const {
@@ -69,6 +92,8 @@ void TForm::ShowForm() {
         const int left = CentredOrigin(GetSystemMetrics(SM_CXVIRTUALSCREEN), w.right - w.left);
         const int top = CentredOrigin(GetSystemMetrics(SM_CYVIRTUALSCREEN), w.bottom - w.top);
         SetWindowPos(Handle(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        if (OnDropFiles) AcceptDrops();
+        if (OnShown) PostMessageW(Handle(), FWM_SHOWN, 0, 0);
     }
     ShowWindow(Handle(), SW_SHOWNORMAL);
     UpdateWindow(Handle());
@@ -121,6 +146,15 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SETFOCUS:
         RestoreFocus();
         return 0;
+    case FWM_SHOWN:
+        if (OnShown) OnShown();
+        return 0;
+    case FWM_DROPFILES: {
+        if (!dropTarget_) return 0;
+        const std::vector<std::string> files = dropTarget_->TakeFiles();
+        if (!files.empty() && OnDropFiles) OnDropFiles(files);
+        return 0;
+    }
     }
     return TWindow::WndProc(msg, wParam, lParam);
 }

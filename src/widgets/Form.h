@@ -3,11 +3,15 @@
 // it asks the application to quit.
 #pragma once
 
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "widgets/Window.h"
 
 namespace widgets {
+
+class TFileDropTarget;
 
 class TForm : public TWindow {
 public:
@@ -17,6 +21,14 @@ public:
 
     // Shows the window, centred on the desktop the first time.
     void ShowForm();
+
+    // Set before the form is first shown. Both run from the message loop,
+    // where a failure is shown like any other.
+    // Runs once, right after the form has been shown for the first time.
+    std::function<void()> OnShown;
+    // Files dropped on the form (full paths, UTF-8, at least one); the form
+    // takes drops only when this is set.
+    std::function<void(const std::vector<std::string>& files)> OnDropFiles;
 
     // Pixels at 96 DPI to the screen's.
     int Scale(int pixels) const;
@@ -33,8 +45,11 @@ protected:
 
 private:
     void RestoreFocus();
+    void AcceptDrops() noexcept;
 
     HFONT formFont_ = nullptr;
+    TFileDropTarget* dropTarget_ = nullptr;
+    bool oleInitialized_ = false;
     bool shown_ = false;
     HWND savedFocus_ = nullptr;
     std::vector<int> tabOrder_;

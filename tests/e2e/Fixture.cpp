@@ -1,5 +1,7 @@
 #include "Fixture.h"
 
+#include "Drag.h"
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -313,6 +315,43 @@ Finished RunToEnd(const std::wstring& exe, Launch launch, DWORD ms) {
     done.out = ReadBytes(launch.outFile);
     done.err = ReadBytes(launch.errFile);
     return done;
+}
+
+// ---------------------------------------------------------------------------
+// The loader's window
+
+const char* WayName(Way way) {
+    switch (way) {
+    case Way::Dialog:
+        return "Dialog";
+    case Way::Drop:
+        return "Drop";
+    case Way::CommandLine:
+        return "CommandLine";
+    }
+    return "?";
+}
+
+void LoaderTest::OpenBy(Way way, const std::wstring& path) {
+    switch (way) {
+    case Way::Dialog:
+        Open(path);
+        break;
+    case Way::Drop: {
+        const DropResult dropped = DropFiles(Ctl(IDC_FILELIST), {path});
+        if (dropped.hr != DRAGDROP_S_DROP || dropped.effect != DROPEFFECT_COPY)
+            throw std::runtime_error("the window did not take the drop\n" + DumpTopLevelWindows());
+        break;
+    }
+    case Way::CommandLine: {
+        Launch launch = launch_;
+        launch.args = {path};
+        program_.reset();
+        Start(launch);
+        break;
+    }
+    }
+    Settle();
 }
 
 }  // namespace e2e

@@ -142,6 +142,11 @@ Finished RunToEnd(const std::wstring& exe, Launch launch = {}, DWORD ms = kWaitM
 // ---------------------------------------------------------------------------
 // The loader's window
 
+// How a file reaches the loader: its Open dialog, a drop on its window (as
+// from Explorer), or its command line ("Open with", the program's icon).
+enum class Way { Dialog, Drop, CommandLine };
+const char* WayName(Way way);
+
 // Starts the loader (Start) and works its window. The program ends before
 // the temporary folder goes, so its files can be removed.
 class LoaderTest : public ::testing::Test {
@@ -150,6 +155,7 @@ protected:
 
     // Starts the loader and waits for its window.
     void Start(const Launch& launch = {}) {
+        launch_ = launch;
         program_ = std::make_unique<Program>(LoaderPath(), launch);
         main_ = program_->WaitForWindow(kTitle, kStartMs);
         windowThread_ = GetWindowThreadProcessId(main_, nullptr);
@@ -163,6 +169,9 @@ protected:
         Click(Ctl(IDC_OPENBUTTON));
         program_->ChooseFile(path);
     }
+    // Opens path the given way and waits until the window has taken it in;
+    // the command line starts the loader again, as Start last did, with path.
+    void OpenBy(Way way, const std::wstring& path);
     // Everything posted so far has been handled by the window's thread.
     void Settle() const { Sync(Ctl(IDC_KEYEDIT)); }
 
@@ -170,6 +179,7 @@ protected:
     std::unique_ptr<Program> program_;
     HWND main_ = nullptr;
     DWORD windowThread_ = 0;
+    Launch launch_;  // of the last Start
 };
 
 }  // namespace e2e

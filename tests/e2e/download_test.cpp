@@ -94,10 +94,9 @@ protected:
 
     std::wstring Received() const { return temp_.Path(L"received.bin"); }
 
-    std::wstring OpenImage(const std::wstring& name, const std::string& bytes) {
+    std::wstring OpenImage(const std::wstring& name, const std::string& bytes, Way way = Way::Dialog) {
         std::wstring path = temp_.Write(name, bytes);
-        Open(path);
-        Settle();
+        OpenBy(way, path);
         return path;
     }
     std::wstring NameLine() const {
@@ -401,7 +400,10 @@ TEST_F(Download, ProgressDisplayFollowsReadings) {
 // ---------------------------------------------------------------------------
 // Mends: the image stays as sent, one worker at a time, closing waits
 
-TEST_F(Download, OpenDuringDownloadKeepsTheSentImage) {
+class OpenDuring : public Download, public ::testing::WithParamInterface<Way> {};
+
+TEST_P(OpenDuring, DownloadKeepsTheSentImage) {
+    const Way way = GetParam();
     Start();
     const std::string a = Pattern(4096, 3), b = Pattern(1000, 4);
     const std::wstring aPath = OpenImage(L"a.bin", a);
@@ -411,7 +413,7 @@ TEST_F(Download, OpenDuringDownloadKeepsTheSentImage) {
     // The image is taken when the operator answers: one opened while the
     // confirmation is up is the one sent.
     HWND confirm = StartAndConfirmBox();
-    OpenImage(L"b.bin", b);
+    OpenImage(L"b.bin", b, way);
     EXPECT_EQ(L"Имя: b.bin", NameLine());
     PressDialogButton(confirm, IDYES);
     SimEntry dl = sim_->WaitEntered(SimFn::Download, kMs);
@@ -420,9 +422,9 @@ TEST_F(Download, OpenDuringDownloadKeepsTheSentImage) {
     EXPECT_TRUE(ReadBytes(Received()) == b);
 
     // While the instrument reads b: another file, the same file, a converted one.
-    OpenImage(L"a.bin", a);
-    OpenImage(L"b.bin", Pattern(1000, 5));  // b's file rewritten and opened again
-    OpenImage(L"c.hex", kHexTwoRecords);
+    OpenImage(L"a.bin", a, way);
+    OpenImage(L"b.bin", Pattern(1000, 5), way);  // b's file rewritten and opened again
+    OpenImage(L"c.hex", kHexTwoRecords, way);
     EXPECT_EQ(L"Имя: c.hex", NameLine());
     sim_->Release(SimFn::Download, 1);
     EXPECT_EQ(1u, sim_->WaitExited(SimFn::Download, kMs));
@@ -441,21 +443,31 @@ TEST_F(Download, OpenDuringDownloadKeepsTheSentImage) {
     CloseAndExpectExitZero();
 }
 
+INSTANTIATE_TEST_SUITE_P(Ways, OpenDuring, ::testing::Values(Way::Dialog, Way::Drop),
+                         [](const auto& info) { return std::string(WayName(info.param)); });
+
 TEST_F(Download, StartAgainDuringADownloadStartsNothing) {
     Start();
     OpenImage(L"fw.bin", kBin16);
     NoteOwnCursor();
     // A second press while the worker runs: no second box, no second ISP.
-    auto startAgain = [&](const char* when, size_t boxes, uint32_t isps) {
+    // The worker's box that waits for the operator, which the window had
+    // come in front of, comes to the front again.
+    auto startAgain = [&](const char* when, size_t boxes, uint32_t isps, HWND waiting = nullptr) {
         SCOPED_TRACE(when);
+        if (waiting) {
+            SetForegroundWindow(main_);
+            WaitUntil("the window in front", [&] { return GetForegroundWindow() == main_; });
+        }
         Click(Ctl(IDC_STARTBUTTON));
         Settle();
         EXPECT_EQ(boxes, Boxes().size()) << DumpTopLevelWindows();
         EXPECT_EQ(isps, sim_->Entered(SimFn::Isp));
+        if (waiting) WaitUntil("the waiting box in front", [&] { return GetForegroundWindow() == waiting; });
     };
 
     HWND confirm = StartAndConfirmBox();
-    startAgain("during the confirmation", 1, 0);
+    startAgain("during the confirmation", 1, 0, confirm);
     PressDialogButton(confirm, IDYES);
     sim_->WaitEntered(SimFn::Isp, kMs);
     sim_->Release(SimFn::Isp, 1);
@@ -469,7 +481,7 @@ TEST_F(Download, StartAgainDuringADownloadStartsNothing) {
     startAgain("while switching back, the display gone", 0, 1);
     sim_->Release(SimFn::Ap, 1);
     HWND done = OutcomeBox(kDoneText, kDoneCaption, BoxIcon::Information);
-    startAgain("while the outcome box is up", 1, 1);
+    startAgain("while the outcome box is up", 1, 1, done);
     EXPECT_EQ(kIdle(51), Now());
     PressDialogButton(done, IDOK);
     WaitOwnCursor();

@@ -1,5 +1,6 @@
 // The loader's window driven as an operator would: its first look, opening
-// images, failures shown in boxes, a missing device library, closing.
+// images through the dialog, a drop and the command line, failures shown in
+// boxes, a missing device library, closing.
 #include "ControlIds.h"
 #include "Fixture.h"
 
@@ -198,31 +199,37 @@ struct OpenCase {
     const wchar_t* name;  // as the name line shows it
     const wchar_t* size;
     const wchar_t* sum;
+    Way way = Way::Dialog;
 };
 
 class OpenImage : public LoaderWindow, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(OpenImage, ShowsSummary) {
     const auto& c = GetParam();
-    Open(temp_.Write(c.file, c.bytes));
-    Settle();
+    OpenBy(c.way, temp_.Write(c.file, c.bytes));
     ExpectSummary(c.name, c.size, c.sum);
     EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, OpenImage,
-    ::testing::Values(OpenCase{L"fw.Bin", Sequence(1, 16), L"fw.Bin", L"0010", L"0088"},
-                      OpenCase{L"a.LOCK", Bytes(258, 0xFF), L"a.LOCK", L"0102", L"00FE"},
-                      OpenCase{L"ff257.bin", Bytes(257, 0xFF), L"ff257.bin", L"0101", L"FFFF"},
-                      OpenCase{L"empty.bin", "", L"empty.bin", L"0000", L"0000"},
-                      OpenCase{L"big.lock", Bytes(65537, 0x01), L"big.lock", L"10001", L"0001"},
-                      OpenCase{L"FIRMWARE.HEX", kHexTwoRecords, L"FIRMWARE.HEX", L"0014", L"0F0C"},
-                      OpenCase{L"firmware.Hex", ":0400000001020304f2\n:04001000aabbccddde\n", L"firmware.Hex",
-                               L"0014", L"0F0C"},
-                      OpenCase{L"image.bin.hex", ":00000001FF\r\n", L"image.bin.hex", L"0001", L"00FF"},
-                      OpenCase{L"Прошивки\\прошивка.bin", Sequence(0x30, 3), L"прошивка.bin", L"0003",
-                               L"0093"}));
+    ::testing::Values(
+        OpenCase{L"fw.Bin", Sequence(1, 16), L"fw.Bin", L"0010", L"0088"},
+        OpenCase{L"a.LOCK", Bytes(258, 0xFF), L"a.LOCK", L"0102", L"00FE"},
+        OpenCase{L"ff257.bin", Bytes(257, 0xFF), L"ff257.bin", L"0101", L"FFFF"},
+        OpenCase{L"empty.bin", "", L"empty.bin", L"0000", L"0000"},
+        OpenCase{L"big.lock", Bytes(65537, 0x01), L"big.lock", L"10001", L"0001"},
+        OpenCase{L"FIRMWARE.HEX", kHexTwoRecords, L"FIRMWARE.HEX", L"0014", L"0F0C"},
+        OpenCase{L"firmware.Hex", ":0400000001020304f2\n:04001000aabbccddde\n", L"firmware.Hex", L"0014",
+                 L"0F0C"},
+        OpenCase{L"image.bin.hex", ":00000001FF\r\n", L"image.bin.hex", L"0001", L"00FF"},
+        OpenCase{L"Прошивки\\прошивка.bin", Sequence(0x30, 3), L"прошивка.bin", L"0003", L"0093"},
+        OpenCase{L"given.hex", kHexTwoRecords, L"given.hex", L"0014", L"0F0C", Way::CommandLine},
+        OpenCase{L"dropped.bin", Sequence(1, 16), L"dropped.bin", L"0010", L"0088", Way::Drop},
+        OpenCase{L"Мои прошивки\\новая прошивка.bin", Sequence(0x30, 3), L"новая прошивка.bin", L"0003",
+                 L"0093", Way::CommandLine},
+        OpenCase{L"Мои прошивки\\новая прошивка.hex", kHexTwoRecords, L"новая прошивка.hex", L"0014", L"0F0C",
+                 Way::Drop}));
 
 TEST_F(LoaderWindow, SecondOpenReplacesSummary) {
     Open(temp_.Write(L"one.bin", Sequence(1, 4)));
@@ -279,6 +286,45 @@ TEST_F(LoaderWindow, MissingFileShowsFailureAndWindowWorksAfter) {
     Open(temp_.Write(L"again.lock", Bytes(2, 0x80)));
     Settle();
     ExpectSummary(L"again.lock", L"0002", L"0100");
+}
+
+class OpenOtherWay : public LoaderWindow, public ::testing::WithParamInterface<Way> {};
+
+// As through the dialog: another extension is ignored silently, a missing
+// file shows the failure and the window stays.
+TEST_P(OpenOtherWay, IgnoresOtherExtensionAndShowsFailure) {
+    OpenBy(GetParam(), temp_.Write(L"image.txt", Bytes(8, 0x55)));
+    EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
+    EXPECT_TRUE(Lines().empty());
+
+    const std::wstring missing = temp_.Path(L"нет такой.bin");
+    OpenBy(GetParam(), missing);
+    ExpectFailureBox(
+        Displayed(L"Cannot open file \"" + missing + L"\". " + SystemText(ERROR_FILE_NOT_FOUND)));
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_FALSE(Enabled(Ctl(IDC_STARTBUTTON)));
+    EXPECT_TRUE(program_->Running());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, OpenOtherWay, ::testing::Values(Way::Drop, Way::CommandLine),
+                         [](const auto& info) { return std::string(WayName(info.param)); });
+
+// The label's box shares a pixel with the Open button's frame under the
+// pointer; the label's background lets it show.
+TEST_F(LoaderWindow, OpenButtonFrameShowsThroughTheLabel) {
+    HWND open = Ctl(IDC_OPENBUTTON);
+    RECT r{};
+    GetWindowRect(open, &r);
+    SetCursorPos(r.left + 10, r.top + 10);
+    PostMessageW(open, WM_MOUSEMOVE, 0, MAKELPARAM(10, 10));
+    POINT shared{248, 18};
+    ClientToScreen(main_, &shared);
+    WaitUntil("the frame's corner drawn under the label", [&] {
+        HDC screen = GetDC(nullptr);
+        const COLORREF drawn = GetPixel(screen, shared.x, shared.y);
+        ReleaseDC(nullptr, screen);
+        return drawn == GetSysColor(COLOR_BTNSHADOW);
+    });
 }
 
 TEST_F(LoaderWindow, BadHexFieldShowsConvertError) {
