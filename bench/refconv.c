@@ -60,10 +60,10 @@ static int decode16(const char* in, uint8_t* out) {
         const __m128i l = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
         const __m128i is_l = _mm_cmpeq_epi8(_mm_min_epu8(l, _mm_set1_epi8(5)), l);
         if (_mm_movemask_epi8(_mm_or_si128(is_d, is_l)) != 0xFFFF) return 0;
-        const __m128i nib = _mm_or_si128(_mm_and_si128(is_d, d),
-                                         _mm_and_si128(is_l, _mm_add_epi8(l, _mm_set1_epi8(10))));
-        r[h] = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(nib, _mm_set1_epi16(0xFF)), 4),
-                            _mm_srli_epi16(nib, 8));
+        const __m128i nib =
+            _mm_or_si128(_mm_and_si128(is_d, d), _mm_and_si128(is_l, _mm_add_epi8(l, _mm_set1_epi8(10))));
+        r[h] =
+            _mm_or_si128(_mm_slli_epi16(_mm_and_si128(nib, _mm_set1_epi16(0xFF)), 4), _mm_srli_epi16(nib, 8));
     }
     _mm_storeu_si128((__m128i*)out, _mm_packus_epi16(r[0], r[1]));
     return 1;
@@ -130,7 +130,8 @@ static void run_pass(struct pass* p, char* buf) {
         const __m128i lf = _mm_set1_epi8('\n');
         char* q = buf;
         for (; q + 16 <= end; q += 16) {
-            unsigned mask = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128((const __m128i*)q), lf));
+            unsigned mask =
+                (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128((const __m128i*)q), lf));
             for (; mask != 0; mask &= mask - 1) {
                 char* const nl = q + __builtin_ctz(mask);
                 char* e = nl;

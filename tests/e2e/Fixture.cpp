@@ -303,20 +303,6 @@ void Program::Kill() {
     }
 }
 
-Finished RunToEnd(const std::wstring& exe, Launch launch, DWORD ms) {
-    const TempFolder own;
-    if (launch.outFile.empty()) launch.outFile = own.Path(L"out.txt");
-    if (launch.errFile.empty()) launch.errFile = own.Path(L"err.txt");
-    Finished done;
-    {
-        Program program(exe, launch);
-        done.exitCode = program.ExitCode(ms);
-    }
-    done.out = ReadBytes(launch.outFile);
-    done.err = ReadBytes(launch.errFile);
-    return done;
-}
-
 // ---------------------------------------------------------------------------
 // The loader's window
 

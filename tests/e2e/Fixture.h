@@ -127,18 +127,6 @@ private:
     HWND main_ = nullptr;
 };
 
-// A program that ran to its end, and what it wrote.
-struct Finished {
-    DWORD exitCode = 0;
-    std::string out;  // standard output, as written
-    std::string err;  // standard error
-};
-
-// Runs a console program (fwimage.exe, say) to its end, its
-// output captured in files (launch.outFile/errFile, or files of its own);
-// throws Timeout when it runs longer than ms.
-Finished RunToEnd(const std::wstring& exe, Launch launch = {}, DWORD ms = kWaitMs);
-
 // ---------------------------------------------------------------------------
 // The loader's window
 
