@@ -58,7 +58,7 @@ fw=$build/cli/fwimage
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/fwimage-bench.XXXXXX")
 wine_prefix=""
 cleanup() {
-  [ -n "$wine_prefix" ] && WINEPREFIX=$wine_prefix wineserver -k >/dev/null 2>&1
+  [ -n "$wine_prefix" ] && fwl_stop
   [ "${KEEP:-0}" = 1 ] || rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -73,19 +73,14 @@ if ((WINE_RUNS > 0)); then
   (cd "$repo" && cmake --preset windows >/dev/null && cmake --build --preset windows --target fwimage --parallel 2 >/dev/null)
   fwexe=$repo/build/windows/bin/fwimage.exe
   [ -f "$fwexe" ] || { echo "no fwimage.exe in build/windows/bin" >&2; exit 1; }
-  export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # shellcheck source=../scripts/wine-env.sh
+  . "$repo/scripts/wine-env.sh"
   prefix=$repo/build/bench-wineprefix
-  if [ ! -f "$prefix/.ready" ]; then
-    rm -rf "$prefix"
-    WINEPREFIX=$prefix wineboot -i >/dev/null 2>&1
-    WINEPREFIX=$prefix wineserver -w
-    touch "$prefix/.ready"
-  fi
-  export WINEPREFIX=$prefix
+  fwl_wine "$prefix" || { echo "could not make the Wine prefix $prefix" >&2; exit 1; }
   wine_prefix=$prefix
   # Kept running for the whole benchmark; a first call starts Wine's services.
   wineserver -p
-  wine "$fwexe" --version >"$tmp/wine-version.txt" 2>&1 </dev/null
+  fwl_locale wine "$fwexe" --version >"$tmp/wine-version.txt" 2>&1 </dev/null
 fi
 
 # Files: name, kind and arguments for genhex.py, lowest address.
@@ -147,7 +142,7 @@ for entry in "${files[@]}"; do
     case $tool in
       fwimage) measure "$RUNS" "$out" "$fw" convert "$in" "$out" ;;
       refconv) measure "$RUNS" "$out" "$ref" "$in" "$out" ;;
-      fwimage.exe) measure "$WINE_RUNS" "$out" wine "$fwexe" convert "Z:$in" "Z:$out" ;;
+      fwimage.exe) measure "$WINE_RUNS" "$out" env "${fwl_locale_env[@]}" wine "$fwexe" convert "Z:$in" "Z:$out" ;;
       objcopy) measure "$RUNS" "$out" objcopy -I ihex -O binary --gap-fill 0xff "$in" "$out" ;;
       srec_cat) measure "$SLOW_RUNS" "$out" srec_cat '(' "$in" -Intel -fill 0xFF -over "$in" -Intel ')' \
                   -offset "-$low" -o "$out" -Binary ;;
@@ -186,7 +181,7 @@ printf '\nfwimage info, 64 MiB .bin: median %s s over %s runs, %s GB/s, peak RSS
 # kept, measured on fwimage.exe --version; shown beside the ratios, which
 # include it.
 if ((WINE_RUNS > 0)); then
-  measure "$WINE_RUNS" "$tmp/none" wine "$fwexe" --version
+  measure "$WINE_RUNS" "$tmp/none" env "${fwl_locale_env[@]}" wine "$fwexe" --version
   wine_start=$MEDIAN
   printf 'fwimage.exe --version under Wine (process start-up): median %s s over %s runs\n' "$wine_start" "$WINE_RUNS"
 fi

@@ -31,7 +31,7 @@ if [ -z "${DISPLAY:-}" ]; then
   echo "Running on the virtual display $DISPLAY"
 fi
 
-(cd "$bin" && fwl_locale exec wine loader.exe) &
+(cd "$bin" && exec env "${fwl_locale_env[@]}" wine loader.exe) &
 wine_pid=$!
 
 # The window is up when the X server lists it with its full size; it is

@@ -3,7 +3,8 @@
 #   fwl_wine PREFIX  makes PREFIX a 32-bit prefix that behaves for tests (once;
 #                    it is reused while complete) and exports Wine's settings
 #                    for it
-#   fwl_locale CMD   runs CMD (wine ...) under the prefix's locale
+#   fwl_locale CMD   runs CMD (wine ...) under the prefix's locale (a program,
+#                    not a shell function; the same as env "${fwl_locale_env[@]}")
 #   fwl_display      without $DISPLAY: starts Xvfb on a display number the
 #                    server chooses itself (no races) and exports DISPLAY
 #   fwl_stop         ends the prefix's Wine processes and that Xvfb
@@ -15,8 +16,10 @@ fwl_xvfb_pid=""
 # Cyrillic paths fail to open without it. Only Wine gets it: the tools that
 # tests run besides (objdump) must keep printing English. Wine rewrites a
 # prefix whose locale changes, so every wine command goes through this.
+# fwl_locale_env is for commands that take a program to run (time, env).
+fwl_locale_env=(LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8)
 fwl_locale() {
-    LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 "$@"
+    env "${fwl_locale_env[@]}" "$@"
 }
 
 fwl_wine() {
