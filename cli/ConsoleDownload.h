@@ -9,15 +9,7 @@
 #include <string_view>
 
 #include "Download.h"
-
-// Exit codes of fwimage. A download's outcome has its own codes.
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitLoaderRefused = 3;
-inline constexpr int kExitTransferFailed = 4;
-inline constexpr int kExitReturnFailed = 5;
-inline constexpr int kExitInterrupted = 130;
+#include "ExitCodes.h"
 
 // How the console tells an outcome: its line (the window's box text, or the
 // tool's own for Declined), where it goes, the exit code and the log's name.

@@ -13,5 +13,5 @@ struct TDownloadRequest {
     std::optional<std::string> LogFile;
 };
 
-// Returns the exit code (kExit... in ConsoleDownload.h).
+// Returns the exit code (kExit... in ExitCodes.h).
 int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::ostream& err);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "ConsoleDownload.h"
 #include "Download.h"
@@ -40,14 +41,24 @@ bool IsConsole(DWORD which) {
 }
 
 // One line typed on the console, UTF-8; empty at its end or on a failure.
-std::string ReadConsoleLine() {
+// None when Ctrl+C cut the read short: ReadConsoleW then returns at once with
+// nothing read and ERROR_OPERATION_ABORTED, while the control handler has yet
+// to run on a thread of its own; that is no empty answer.
+std::optional<std::string> ReadConsoleLine() {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     std::wstring line;
     wchar_t buffer[256];
-    DWORD count = 0;
-    while (line.find(L'\n') == std::wstring::npos &&
-           ReadConsoleW(input, buffer, sizeof buffer / sizeof buffer[0], &count, nullptr) && count > 0)
-        line.append(buffer, count);
+    while (line.find(L'\n') == std::wstring::npos) {
+        DWORD count = 0;
+        // A successful read leaves the last error as it was.
+        SetLastError(ERROR_SUCCESS);
+        if (ReadConsoleW(input, buffer, sizeof buffer / sizeof buffer[0], &count, nullptr) && count > 0) {
+            line.append(buffer, count);
+            continue;
+        }
+        if (GetLastError() == ERROR_OPERATION_ABORTED) return std::nullopt;
+        break;
+    }
     return rt::Utf16ToUtf8(line);
 }
 
@@ -75,7 +86,10 @@ public:
         handle_ = CreateFileW(rt::Utf8ToUtf16(fileName).c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
-        if (handle_ == INVALID_HANDLE_VALUE) throw Failure(GetLastError());
+        if (handle_ == INVALID_HANDLE_VALUE) {
+            const DWORD code = GetLastError();
+            throw rt::EFCreateError(rt::ExpandFileName(fileName), rt::SysErrorMessage(code));
+        }
     }
 
     // Tells a failure on err: the outcome's exit code stays that of the download.
@@ -94,7 +108,8 @@ public:
 
 private:
     rt::Exception Failure(DWORD code) const {
-        return rt::Exception("Cannot write the log file \"" + name_ + "\": " + rt::SysErrorMessage(code));
+        return rt::Exception("Cannot write the log file \"" + rt::ExpandFileName(name_) +
+                             "\": " + rt::SysErrorMessage(code));
     }
 
     std::string name_;
@@ -111,9 +126,12 @@ public:
         return control;
     }
 
-    void Install(std::function<void()> interrupted) {
+    // interrupted tells a command ended before the library; closed records a
+    // download that the system may cut short once the console is closed.
+    void Install(std::function<void()> interrupted, std::function<void()> closed) {
         std::lock_guard<std::mutex> guard(lock_);
         interrupted_ = std::move(interrupted);
+        closed_ = std::move(closed);
         inLibrary_ = false;
         done_ = false;
         held_ = false;
@@ -128,6 +146,14 @@ public:
         inLibrary_ = true;
     }
 
+    // Ctrl+C cut the question's read short. The handler may run before or
+    // after this, on its own thread: whichever comes first ends the command,
+    // the other never returns.
+    [[noreturn]] void Interrupt() {
+        std::lock_guard<std::mutex> guard(lock_);
+        EndInterrupted();
+    }
+
     // A Ctrl+C held since the last call.
     bool TakeHeld() { return held_.exchange(false); }
 
@@ -136,6 +162,7 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         done_ = true;
         interrupted_ = nullptr;
+        closed_ = nullptr;
     }
 
     // The outcome has been told and logged: a closing console may go on.
@@ -154,19 +181,27 @@ private:
         }
     }
 
+    // Under the lock: the library cannot be entered meanwhile.
+    [[noreturn]] void EndInterrupted() {
+        if (interrupted_) interrupted_();
+        ExitProcess(kExitInterrupted);
+    }
+
     BOOL Handle(DWORD type) {
         std::unique_lock<std::mutex> guard(lock_);
-        if (!done_ && !inLibrary_) {
-            // Under the lock: the library cannot be entered meanwhile.
-            if (interrupted_) interrupted_();
-            ExitProcess(kExitInterrupted);
-        }
+        if (!done_ && !inLibrary_) EndInterrupted();
         if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
             if (!done_) held_ = true;
             return TRUE;
         }
         // The console is closing (or the session ends): the system ends the
-        // process when this returns, so wait for the outcome's lines first.
+        // process about 5 s after this event, whatever this does. The record
+        // goes first, so that a download cut then is in the log; then wait for
+        // the outcome's lines, which follow it when the library ends in time.
+        if (closed_) {
+            closed_();
+            closed_ = nullptr;
+        }
         const HANDLE finished = finished_;
         guard.unlock();
         WaitForSingleObject(finished, INFINITE);
@@ -175,6 +210,7 @@ private:
 
     std::mutex lock_;
     std::function<void()> interrupted_;
+    std::function<void()> closed_;
     bool inLibrary_ = false;
     bool done_ = false;
     std::atomic<bool> held_{false};
@@ -218,7 +254,9 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, std::ostre
         if (!IsConsole(STD_INPUT_HANDLE)) return conclude(kNoTerminalLine, true, "not-asked", kExitUsage);
         out << kConfirmDownloadBox.Text << kConsoleQuestionSuffix;
         out.flush();
-        if (!IsYesAnswer(ReadConsoleLine())) {
+        const std::optional<std::string> answer = ReadConsoleLine();
+        if (!answer) control.Interrupt();
+        if (!IsYesAnswer(*answer)) {
             const TOutcomeReport report = ReportOf(TDownloadOutcome::Declined);
             return conclude(report.Line, report.ToError, report.LogName, report.ExitCode);
         }
@@ -282,11 +320,13 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
         log.Append(DownloadLogLine(UtcNow(), fullPath, info, outcome, code), err);
     };
     TConsoleControl& control = TConsoleControl::Instance();
-    control.Install([&] {
-        err << kInterruptedLine << '\n';
-        err.flush();
-        if (opened) tell("interrupted", kExitInterrupted);
-    });
+    control.Install(
+        [&] {
+            err << kInterruptedLine << '\n';
+            err.flush();
+            if (opened) tell("interrupted", kExitInterrupted);
+        },
+        [&] { tell("closed", kExitInterrupted); });
     // Declared last, so it is done first: the log and the image outlive it.
     struct TUninstallOnReturn {
         TConsoleControl& control;

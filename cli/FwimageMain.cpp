@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "DownloadCommand.h"
+#include "ExitCodes.h"
 #include "FirmwareImage.h"
 #include "HexFile2BinMemoryStream.h"
 #include "ImageMap.h"
@@ -13,10 +14,6 @@
 #include "runtime/FileIO.h"
 
 namespace {
-
-constexpr int kDone = 0;
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
 
 constexpr const char* kUsageText =
     "usage: fwimage info FILE...\n"
@@ -75,6 +72,8 @@ constexpr const char* kHelpBody =
     "                 time, full path, size, sum, outcome, exit code\n"
     "      Ctrl+C before the library is called ends at once (exit 130); while\n"
     "      the library works it is held and the download finishes first.\n"
+    "      The exit code is the outcome's even when the standard output cannot\n"
+    "      be written; that is only told on the error output.\n"
     "\n"
     "Arguments after \"--\" are taken as file names even when they begin with \"-\".\n"
     "File names and output are UTF-8; on a Windows console any characters show.\n"
@@ -84,12 +83,15 @@ constexpr const char* kHelpBody =
     "       application again\n"
     "  1    a failure, its text on the error output (the text the loader's window\n"
     "       would show for it); download: also an empty image, no device\n"
-    "       library, or a log file that cannot be written\n"
+    "       library, a log file that cannot be written, or no thread for the\n"
+    "       download; no library call\n"
     "  2    wrong usage; download: not confirmed, or no console to ask on\n"
     "  3    download: the instrument refused its loader mode\n"
     "  4    download: the transfer failed\n"
     "  5    download: the instrument did not return to its application\n"
-    "  130  download: interrupted by Ctrl+C before the library was called\n";
+    "  130  download: interrupted by Ctrl+C before the library was called; in\n"
+    "       the log also a download whose console was closed while the library\n"
+    "       worked (outcome closed)\n";
 
 // Thrown for an argument list that fits no command.
 struct TUsageError {};
@@ -232,18 +234,19 @@ int Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         bool allDone = true;
         for (const std::string& fileName : parsed.operands)
             allDone = Report([&] { Info(fileName, parsed.map, out); }, err) && allDone;
-        return allDone ? kDone : kFailed;
+        return allDone ? kExitDone : kExitFailed;
     }
     if (command == "convert") {
         const TParsed parsed = Parse(args, 0);
         if (parsed.operands.size() != 2) throw TUsageError{};
-        return Report([&] { Convert(parsed.operands[0], parsed.operands[1]); }, err) ? kDone : kFailed;
+        return Report([&] { Convert(parsed.operands[0], parsed.operands[1]); }, err) ? kExitDone
+                                                                                     : kExitFailed;
     }
     if (command == "lock") {
         const TParsed parsed = Parse(args, kKeyOption);
         if (parsed.operands.size() != 1) throw TUsageError{};
         const std::string keyText = parsed.key.value_or(std::string(kDefaultKeyText));
-        return Report([&] { Lock(parsed.operands[0], keyText, out); }, err) ? kDone : kFailed;
+        return Report([&] { Lock(parsed.operands[0], keyText, out); }, err) ? kExitDone : kExitFailed;
     }
     if (command == "download") {
         const TParsed parsed = Parse(args, kYesOption | kQuietOption | kLogOption);
@@ -266,33 +269,37 @@ std::string FailureText(std::exception_ptr failure) {
 }
 
 int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    int code = kUsage;
+    int code = kExitUsage;
     // Exit code 2 also tells a download that was not confirmed: no usage text then.
     bool wrongUsage = false;
+    bool outcomeCode = false;
     if (AsksForHelp(args)) {
         out << kHelpHead << kUsageText << kHelpBody;
-        code = kDone;
+        code = kExitDone;
     } else if (args.size() == 1 && args[0] == "--version") {
         out << "fwimage " FWL_VERSION_TEXT "\n";
-        code = kDone;
+        code = kExitDone;
     } else if (args.empty()) {
         wrongUsage = true;
     } else {
         try {
             code = Dispatch(args, out, err);
+            outcomeCode = args[0] == "download";
         } catch (const TUsageError&) {
             wrongUsage = true;
         }
     }
     if (wrongUsage) {
-        code = kUsage;
+        code = kExitUsage;
         err << kUsageText << "Try 'fwimage --help' for more.\n";
     }
-    // Output that did not arrive (a full disk, a closed pipe) is a failure too.
+    // Output that did not arrive (a full disk, a closed pipe) is a failure too,
+    // except after a download: its exit code tells what the instrument went
+    // through, as its log record does, and must not turn into "no library call".
     if (!out.flush()) {
         err << rt::FailureDisplayText("Cannot write to the standard output") << '\n';
-        if (code == kDone) code = kFailed;
+        if (code == kExitDone && !outcomeCode) code = kExitFailed;
     }
-    if (!err.flush() && code == kDone) code = kFailed;
+    if (!err.flush() && code == kExitDone && !outcomeCode) code = kExitFailed;
     return code;
 }

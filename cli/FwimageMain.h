@@ -11,7 +11,7 @@
 
 // Runs one fwimage command. args are the UTF-8 arguments after the program
 // name; results go to out, failures and usage to err. Returns the exit code:
-// 0 done, 1 a failure, 2 wrong usage.
+// 0 done, 1 a failure, 2 wrong usage, and a download's own (ExitCodes.h).
 int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // Opens fileName into CurrentImage as the window's Open does; an extension

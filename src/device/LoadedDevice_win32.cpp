@@ -12,9 +12,10 @@ namespace {
 
 constexpr wchar_t kLibraryName[] = L"DFU.dll";
 
-// The library's own dependencies come from its folder and the system's, not
-// from the current one either.
-constexpr DWORD kLoadFlags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+// Loaded by its full path, the library's own dependencies are looked for in
+// its folder first. The LOAD_LIBRARY_SEARCH_* flags would do more, but Windows
+// 7 without update KB2533623 refuses them (ERROR_INVALID_PARAMETER).
+constexpr DWORD kLoadFlags = LOAD_WITH_ALTERED_SEARCH_PATH;
 
 std::string Quoted(const std::wstring& path) {
     std::string quoted(1, '"');

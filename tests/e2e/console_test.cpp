@@ -177,6 +177,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         bool onError;
         std::string line;  // the outcome's line, the last of its stream
         std::vector<std::string> calls;
+        bool outputLost = false;  // the standard output is a full device
     };
     const std::vector<Row> rows = {
         {"done, .hex",
@@ -261,6 +262,17 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          true,
          "Not downloading: the image is empty",
          {}},
+        {"done, the standard output lost",
+         Library::Simulated,
+         L"none",
+         {L"--yes"},
+         "hex",
+         0,
+         "done",
+         false,
+         kDoneLine,
+         {"ISP=1", "Download=1", "AP=1"},
+         true},
     };
     const std::string bin = std::string("\x10\x20\x30\xF0", 4) + std::string(70000, '\x5A');
     InputFromNul input;
@@ -289,25 +301,33 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
                 ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\version.dll").c_str(), dll.c_str(), FALSE));
             }
         }
-        Program program(exe, Download(row.options, image, row.fail));
+        Launch launch = Download(row.options, image, row.fail);
+        if (row.outputLost) launch.outFile = L"Z:\\dev\\full";
+        Program program(exe, launch);
         EXPECT_EQ(row.code, program.ExitCode(kMs));
-        const std::string out = Out(), err = Err();
+        const std::string out = row.outputLost ? "" : Out(), err = Err();
         const std::string& outcomeStream = row.onError ? err : out;
-        if (row.library == Library::Missing) {
-            EXPECT_NE(std::string::npos, LastLine(err).find("DFU.dll is neither in")) << err;
-        } else if (row.library == Library::WithoutEntryPoints) {
-            EXPECT_NE(std::string::npos, LastLine(err).find("has no entry point DFU_Reset_To_ISP")) << err;
+        if (row.outputLost) {
+            // Told on the error output only: the exit code and the record stay the outcome's.
+            EXPECT_EQ("Cannot write to the standard output.\n", err);
         } else {
-            EXPECT_EQ(row.line, LastLine(outcomeStream)) << outcomeStream;
+            if (row.library == Library::Missing) {
+                EXPECT_NE(std::string::npos, LastLine(err).find("DFU.dll is neither in")) << err;
+            } else if (row.library == Library::WithoutEntryPoints) {
+                EXPECT_NE(std::string::npos, LastLine(err).find("has no entry point DFU_Reset_To_ISP"))
+                    << err;
+            } else {
+                EXPECT_EQ(row.line, LastLine(outcomeStream)) << outcomeStream;
+            }
+            if (row.onError)
+                EXPECT_EQ(1u, Split(err, '\n').size()) << "only the outcome on the error output: " << err;
+            else
+                EXPECT_EQ("", err);
+            if (row.options.size() > 1)  // --quiet
+                EXPECT_EQ(row.line + "\n", out);
+            else
+                EXPECT_EQ("Имя: образ прошивки" + std::string(hex ? ".hex" : ".bin"), Split(out, '\n').at(0));
         }
-        if (row.onError)
-            EXPECT_EQ(1u, Split(err, '\n').size()) << "only the outcome on the error output: " << err;
-        else
-            EXPECT_EQ("", err);
-        if (row.options.size() > 1)  // --quiet
-            EXPECT_EQ(row.line + "\n", out);
-        else
-            EXPECT_EQ("Имя: образ прошивки" + std::string(hex ? ".hex" : ".bin"), Split(out, '\n').at(0));
         EXPECT_EQ(row.calls, LibraryCalls(simLog_));
         if (row.code == 0) {
             EXPECT_TRUE(ReadBytes(received_) == bytes) << "the instrument received other bytes";
