@@ -5,20 +5,19 @@
 // bytes at a limited rate and reports the percentage. Scripted mode
 // (FWL_DFU_SCRIPT) hands every reading and every result to a test through
 // named shared memory and events (SimShared.h). Settings come from the
-// environment when the DLL is loaded; see README.md.
+// environment when the DLL is loaded; see README.md. The settings and the log
+// are in DFUSettings.cpp, the scripted mode's side in DFUScript.cpp.
 #define FWL_DFU_EXPORTS
 #include "DFU.h"
 
 #include <windows.h>
 
 #include <atomic>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "SimShared.h"
+#include "DFUInternal.h"
 
 using namespace fwlsim;
 
@@ -27,141 +26,10 @@ namespace {
 constexpr uint32_t kSearching = 255;
 constexpr uint32_t kIspA = 3690, kIspB = 791;
 
-struct Config {
-    uint32_t searchMs = 1500;
-    uint32_t rate = 20 * 1024;  // bytes per second; 0: no limit
-    uint64_t capacity = 64ull << 20;
-    bool failIsp = false, failDownload = false, failAp = false;
-    std::wstring log, bytes, script;
-    uint32_t scriptTimeoutMs = 60000;
-    std::string notes;  // settings that could not be read
-};
-
-Config g_cfg;
 uint64_t g_t0 = 0;
 
-uint64_t NowMs() {
-    return GetTickCount64();
-}
 uint64_t SinceLoad() {
     return NowMs() - g_t0;
-}
-
-// ---- settings ---------------------------------------------------------------
-
-std::wstring Env(const wchar_t* name) {
-    wchar_t buf[1024];
-    DWORD n = GetEnvironmentVariableW(name, buf, 1024);
-    if (n == 0 || n >= 1024) return {};
-    return std::wstring(buf, n);
-}
-
-std::string Narrow(const std::wstring& w) {
-    std::string s;
-    for (wchar_t c : w) s += (c < 128) ? char(c) : '?';
-    return s;
-}
-
-// Decimal number with an optional K, M or G (binary) suffix.
-bool ParseSize(const std::wstring& s, uint64_t max, uint64_t& out) {
-    if (s.empty()) return false;
-    uint64_t v = 0;
-    size_t i = 0;
-    for (; i < s.size() && s[i] >= L'0' && s[i] <= L'9'; ++i) {
-        v = v * 10 + (s[i] - L'0');
-        if (v > max) return false;
-    }
-    if (i == 0) return false;
-    if (i + 1 == s.size()) {
-        int shift = 0;
-        switch (s[i]) {
-        case L'k':
-        case L'K':
-            shift = 10;
-            break;
-        case L'm':
-        case L'M':
-            shift = 20;
-            break;
-        case L'g':
-        case L'G':
-            shift = 30;
-            break;
-        default:
-            return false;
-        }
-        if (v > (max >> shift)) return false;
-        v <<= shift;
-    } else if (i != s.size()) {
-        return false;
-    }
-    out = v;
-    return true;
-}
-
-template <class T>
-void ReadSize(const wchar_t* name, uint64_t max, T& field) {
-    std::wstring s = Env(name);
-    if (s.empty()) return;
-    uint64_t v;
-    if (ParseSize(s, max, v))
-        field = T(v);
-    else
-        g_cfg.notes += " bad " + Narrow(name) + "=" + Narrow(s);
-}
-
-void ReadConfig() {
-    ReadSize(L"FWL_DFU_SEARCH_MS", 3600000, g_cfg.searchMs);
-    ReadSize(L"FWL_DFU_RATE", 0xFFFFFFFFull, g_cfg.rate);
-    ReadSize(L"FWL_DFU_CAPACITY", 0x100000000ull, g_cfg.capacity);
-    ReadSize(L"FWL_DFU_SCRIPT_TIMEOUT_MS", 3600000, g_cfg.scriptTimeoutMs);
-    std::wstring fail = Env(L"FWL_DFU_FAIL");
-    size_t pos = 0;
-    while (pos <= fail.size() && !fail.empty()) {
-        size_t end = fail.find(L',', pos);
-        if (end == std::wstring::npos) end = fail.size();
-        std::wstring step = fail.substr(pos, end - pos);
-        if (step == L"isp")
-            g_cfg.failIsp = true;
-        else if (step == L"download")
-            g_cfg.failDownload = true;
-        else if (step == L"ap")
-            g_cfg.failAp = true;
-        else if (!step.empty() && step != L"none")
-            g_cfg.notes += " bad FWL_DFU_FAIL step " + Narrow(step);
-        pos = end + 1;
-    }
-    g_cfg.log = Env(L"FWL_DFU_LOG");
-    g_cfg.bytes = Env(L"FWL_DFU_BYTES");
-    g_cfg.script = Env(L"FWL_DFU_SCRIPT");
-}
-
-// ---- log ----------------------------------------------------------------------
-
-HANDLE g_log = INVALID_HANDLE_VALUE;
-SRWLOCK g_logLock = SRWLOCK_INIT;
-
-void WriteLine(const std::string& line, bool mayBlock = true) {
-    if (g_log == INVALID_HANDLE_VALUE) return;
-    // At process exit another thread may have died holding the lock.
-    if (mayBlock)
-        AcquireSRWLockExclusive(&g_logLock);
-    else if (!TryAcquireSRWLockExclusive(&g_logLock))
-        return;
-    std::string s = line + "\n";
-    DWORD written;
-    WriteFile(g_log, s.data(), DWORD(s.size()), &written, nullptr);
-    ReleaseSRWLockExclusive(&g_logLock);
-}
-
-std::string Format(const char* fmt, ...) {
-    char buf[512];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    if (n < 0) return {};
-    return std::string(buf, size_t(n) < sizeof buf ? size_t(n) : sizeof buf - 1);
 }
 
 // ---- polls: per-thread counts for the log, and who polled during each call ----
@@ -306,129 +174,6 @@ Check CheckDownloadArgs(const uint8_t* data, uint32_t zero, uint32_t count, uint
     if (count > g_cfg.capacity) return kCheckTooBig;
     if (!data && count) return kCheckNullData;
     return kCheckOk;
-}
-
-// ---- scripted mode ---------------------------------------------------------------
-
-struct Script {
-    SRWLOCK lock = SRWLOCK_INIT;
-    std::atomic<Shared*> shm{nullptr};
-    HANDLE mapping = nullptr;
-    HANDLE entered[kFnCount] = {};
-    HANDLE released[kFnCount] = {};
-    HANDLE exited[kFnCount] = {};
-    HANDLE polled = nullptr;
-    bool reportedMissing = false;
-};
-Script g_script;
-
-bool Scripted() {
-    return !g_cfg.script.empty();
-}
-
-void CloseScript() {
-    Shared* s = g_script.shm.exchange(nullptr);
-    if (s) UnmapViewOfFile(s);
-    for (HANDLE* set : {g_script.entered, g_script.released, g_script.exited})
-        for (int i = 0; i < kFnCount; ++i)
-            if (set[i]) CloseHandle(set[i]), set[i] = nullptr;
-    if (g_script.polled) CloseHandle(g_script.polled), g_script.polled = nullptr;
-    if (g_script.mapping) CloseHandle(g_script.mapping), g_script.mapping = nullptr;
-}
-
-// Opens the test's block and events; tried again at every call until it works,
-// so the program may be started before the test is ready.
-Shared* ScriptShm() {
-    Shared* s = g_script.shm.load();
-    if (s) return s;
-    AcquireSRWLockExclusive(&g_script.lock);
-    s = g_script.shm.load();
-    if (!s) {
-        const std::wstring& name = g_cfg.script;
-        const DWORD ev = SYNCHRONIZE | EVENT_MODIFY_STATE;
-        bool ok = true;
-        g_script.mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, MappingName(name).c_str());
-        ok = g_script.mapping != nullptr;
-        for (int i = 0; ok && i < kFnCount; ++i) {
-            ok = (g_script.entered[i] = OpenEventW(ev, FALSE, EventName(name, kEvEntered, i).c_str())) &&
-                 (g_script.released[i] = OpenEventW(ev, FALSE, EventName(name, kEvReleased, i).c_str())) &&
-                 (g_script.exited[i] = OpenEventW(ev, FALSE, EventName(name, kEvExited, i).c_str()));
-        }
-        if (ok) ok = (g_script.polled = OpenEventW(ev, FALSE, EventName(name, kEvPolled).c_str())) != nullptr;
-        Shared* view = nullptr;
-        if (ok) {
-            view = static_cast<Shared*>(
-                MapViewOfFile(g_script.mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Shared)));
-            ok = view && view->magic == kMagic && view->version == kVersion &&
-                 view->size == LONG(sizeof(Shared));
-            if (!ok && view) UnmapViewOfFile(view);
-        }
-        if (ok) {
-            InterlockedExchange(&view->dllProcessId, LONG(GetCurrentProcessId()));
-            g_script.shm = s = view;
-            WriteLine(Format("script %s attached", Narrow(name).c_str()));
-        } else {
-            CloseScript();
-            if (!g_script.reportedMissing) {
-                g_script.reportedMissing = true;
-                WriteLine(Format("error script %s not found or not usable; calls fail until it is",
-                                 Narrow(name).c_str()));
-            }
-        }
-    }
-    ReleaseSRWLockExclusive(&g_script.lock);
-    return s;
-}
-
-std::wstring BytesPath(Shared* s) {
-    if (s && s->bytesPath[0]) {
-        wchar_t buf[kPathChars];
-        memcpy(buf, const_cast<const wchar_t*>(s->bytesPath), sizeof buf);
-        buf[kPathChars - 1] = 0;
-        return buf;
-    }
-    return g_cfg.bytes;
-}
-
-// Records the entry, lets the test see it and waits for its release.
-// Returns the test's result (0 when the test never released it).
-uint32_t ScriptedWait(Shared* s, int fn, const uint32_t args[4], Check check) {
-    CallSlot& c = s->calls[fn];
-    for (int i = 0; i < 4; ++i) c.args[i] = LONG(args[i]);
-    c.threadId = LONG(GetCurrentThreadId());
-    c.pollsDuring = 0;
-    for (auto& p : c.pollers) p = 0;
-    c.pollerCount = 0;
-    c.check = check;
-    c.checkAtExit = kCheckNone;
-    InterlockedExchange(&c.active, 1);
-    InterlockedIncrement(&c.entered);
-    SetEvent(g_script.entered[fn]);
-
-    if (InterlockedCompareExchange(&c.autoRelease, 0, 0)) return uint32_t(c.autoResult);
-    // Calls of one function are serialised, so this thread alone moves `taken`.
-    const LONG want = c.taken + 1;
-    uint64_t deadline = NowMs() + g_cfg.scriptTimeoutMs;
-    while (InterlockedCompareExchange(&c.released, 0, 0) - want < 0) {
-        uint64_t now = NowMs();
-        if (now >= deadline) {
-            InterlockedIncrement(&s->timeouts);
-            WriteLine(
-                Format("error %s not released within %u ms; returning 0", FnName(fn), g_cfg.scriptTimeoutMs));
-            return 0;
-        }
-        WaitForSingleObject(g_script.released[fn], DWORD(deadline - now));
-    }
-    InterlockedExchange(&c.taken, want);
-    return uint32_t(c.results[(want - 1) % kResultRing]);
-}
-
-void ScriptedExit(Shared* s, int fn, uint32_t result) {
-    CallSlot& c = s->calls[fn];
-    c.lastResult = LONG(result);
-    InterlockedExchange(&c.active, 0);
-    InterlockedIncrement(&c.exited);
-    SetEvent(g_script.exited[fn]);
 }
 
 // ---- one call of ISP/Download/AP ------------------------------------------------
