@@ -79,7 +79,7 @@ if ((WINE_RUNS > 0)); then
   fwl_wine "$prefix" || { echo "could not make the Wine prefix $prefix" >&2; exit 1; }
   wine_prefix=$prefix
   # Kept running for the whole benchmark; a first call starts Wine's services.
-  wineserver -p
+  wineserver -p 2>/dev/null || true  # one may be running already: that serves as well
   fwl_locale wine "$fwexe" --version >"$tmp/wine-version.txt" 2>&1 </dev/null
 fi
 
