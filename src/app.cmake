@@ -1,5 +1,4 @@
 # The window program loader.exe (included from src/CMakeLists.txt on WIN32).
-enable_language(RC)
 
 add_executable(loader WIN32
   ${CMAKE_CURRENT_LIST_DIR}/Project1.cpp

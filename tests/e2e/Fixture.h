@@ -89,13 +89,10 @@ public:
     Program& operator=(const Program&) = delete;
 
     DWORD Pid() const { return pid_; }
-    HANDLE Process() const { return process_; }
     bool Running() const;
 
     // The visible top-level window of this process with this caption.
     HWND WaitForWindow(const std::wstring& caption, DWORD ms = kWaitMs);
-    // That window once found (WaitForWindow first).
-    HWND Main() const { return main_; }
     // A child of the main window by control ID; throws when there is none.
     HWND Control(int id) const;
 
