@@ -44,10 +44,6 @@ TReadFile::~TReadFile() {
     if (impl_->fd >= 0) ::close(impl_->fd);
 }
 
-int64_t TReadFile::Size() const {
-    return Stamp().size;
-}
-
 TFileStamp TReadFile::Stamp() const {
     struct stat st {};
     if (::fstat(impl_->fd, &st) != 0) throw EReadError();
