@@ -376,11 +376,13 @@ std::unique_ptr<rt::TMemoryStream> ScrambleStream(rt::TMemoryStream& source, Scr
         result->SetSize(count);
         const uint8_t* in = source.Memory();
         uint8_t* out = result->MutableMemory();
-        // Both blocks come from new[], so whole words from their start are aligned.
-        using Word = uint64_t __attribute__((may_alias));
         int64_t i = 0;
-        for (; count - i >= 8; i += 8)
-            *reinterpret_cast<Word*>(out + i) = *reinterpret_cast<const Word*>(in + i) ^ wide;
+        for (; count - i >= 8; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, in + i, sizeof word);
+            word ^= wide;
+            std::memcpy(out + i, &word, sizeof word);
+        }
         for (; i < count; ++i) out[i] = static_cast<uint8_t>(in[i] ^ mask);
     }
     source.SetPosition(count);
