@@ -1,7 +1,6 @@
 #include "HexFile2BinMemoryStream.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 #include <functional>
@@ -67,33 +66,21 @@ inline uint32_t HexField(const char* p, std::string_view suffix = {}) {
 // changed in place is caught by Finish.
 class FileText {
 public:
-    explicit FileText(const std::string& fileName)
-        : fileName_(fileName), file_(fileName), stamp_(file_.Stamp()) {}
+    explicit FileText(const std::string& fileName) : file_(fileName), stamp_(file_.Stamp()) {}
 
     template <class Line>
     void Lines(Line&& line) {
-        if (passes_++ > 0) file_.Rewind();
-        int64_t bytes = 0;
-        ForEachLine(
-            [&](char* buffer, int64_t count) {
-                const int64_t n = file_.Read(buffer, count);
-                bytes += n;
-                return n;
-            },
-            hexparse::kDefaultBlockSize, line);
-        if (passes_ > 1 && bytes != firstPassBytes_) throw rt::EFileChanged(rt::ExpandFileName(fileName_));
-        firstPassBytes_ = bytes;
+        file_.Rewind();
+        ForEachLine([&](char* buffer, int64_t count) { return file_.Read(buffer, count); },
+                    hexparse::kDefaultBlockSize, line);
     }
 
     // After the last pass: the passes saw the content the file had when opened.
     void Finish() const { file_.CheckUnchanged(stamp_); }
 
 private:
-    const std::string& fileName_;
     rt::TReadFile file_;
     rt::TFileStamp stamp_;
-    int passes_ = 0;
-    int64_t firstPassBytes_ = 0;
 };
 
 struct MemoryText {
@@ -340,9 +327,8 @@ THexExtent TextExtent(std::string_view text, std::size_t blockSize) {
     return ExtentOf(MemoryText{text, blockSize});
 }
 
-std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text, std::size_t blockSize,
-                                                THexRuns* runs) {
-    return Convert(MemoryText{text, blockSize}, {}, runs);
+std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text, std::size_t blockSize) {
+    return Convert(MemoryText{text, blockSize});
 }
 
 std::unique_ptr<rt::TMemoryStream> FileToStream(const std::string& fileName,
@@ -389,11 +375,13 @@ std::unique_ptr<rt::TMemoryStream> ScrambleStream(rt::TMemoryStream& source, Scr
         result->SetSize(count);
         const uint8_t* in = source.Memory();
         uint8_t* out = result->MutableMemory();
-        // Both blocks come from new[], so whole words from their start are aligned.
-        using Word = uint64_t __attribute__((may_alias));
         int64_t i = 0;
-        for (; count - i >= 8; i += 8)
-            *reinterpret_cast<Word*>(out + i) = *reinterpret_cast<const Word*>(in + i) ^ wide;
+        for (; count - i >= 8; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, in + i, sizeof word);
+            word ^= wide;
+            std::memcpy(out + i, &word, sizeof word);
+        }
         for (; i < count; ++i) out[i] = static_cast<uint8_t>(in[i] ^ mask);
     }
     source.SetPosition(count);

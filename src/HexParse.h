@@ -18,8 +18,7 @@ inline constexpr std::size_t kDefaultBlockSize = 256 * 1024;
 
 THexExtent TextExtent(std::string_view text, std::size_t blockSize = kDefaultBlockSize);
 std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text,
-                                                std::size_t blockSize = kDefaultBlockSize,
-                                                THexRuns* runs = nullptr);
+                                                std::size_t blockSize = kDefaultBlockSize);
 
 // HexFileToStream with a step run between the two passes over the file.
 std::unique_ptr<rt::TMemoryStream> FileToStream(const std::string& fileName,

@@ -17,9 +17,12 @@ using namespace widgets;
 
 std::atomic<bool> DownloadBusy{false};
 HANDLE WorkerHandle = nullptr;
-std::atomic<DWORD> WorkerThreadId{0};
 
 namespace {
+
+// The id of WorkerHandle's thread, which outlives the handle: its boxes are
+// found by it. Only the window's thread touches it.
+DWORD WorkerThreadId = 0;
 
 // From a Start that creates a worker to the end of that worker's thread.
 TWorkerGate& WorkerGate() {

@@ -17,8 +17,6 @@
 extern std::atomic<bool> DownloadBusy;
 // The thread of the worker started last; closed when its polling loop ends.
 extern HANDLE WorkerHandle;
-// That thread's id, which outlives the handle: its boxes are found by it.
-extern std::atomic<DWORD> WorkerThreadId;
 
 // The worker's thread routine; info is the window's TImageInfo. Returns 1.
 DWORD WINAPI DownloadWorker(LPVOID info);

@@ -28,7 +28,6 @@ public:
     TReadFile(const TReadFile&) = delete;
     TReadFile& operator=(const TReadFile&) = delete;
 
-    int64_t Size() const;
     TFileStamp Stamp() const;
     // Back to the first byte, for another pass over the same file.
     void Rewind();

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -44,10 +43,6 @@ TReadFile::~TReadFile() {
     if (impl_->fd >= 0) ::close(impl_->fd);
 }
 
-int64_t TReadFile::Size() const {
-    return Stamp().size;
-}
-
 TFileStamp TReadFile::Stamp() const {
     struct stat st {};
     if (::fstat(impl_->fd, &st) != 0) throw EReadError();
@@ -76,19 +71,17 @@ namespace {
 // The name a chain of symbolic links ends in (a link's relative target read
 // from the link's own folder); the name itself when it is no link. A loop is
 // left to the open that follows, which reports it.
-std::string FollowLinks(std::string path) {
+std::string FollowLinks(const std::string& fileName) {
+    namespace fs = std::filesystem;
+    fs::path path = fileName;
+    std::error_code failed;
     for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
-        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n <= 0) break;
-        target.resize(static_cast<size_t>(n));
-        const size_t slash = path.rfind('/');
-        if (target[0] != '/' && slash != std::string::npos) target.insert(0, path, 0, slash + 1);
-        path = std::move(target);
+        if (!fs::is_symlink(fs::symlink_status(path, failed))) break;
+        const fs::path target = fs::read_symlink(path, failed);
+        if (failed) break;
+        path = path.parent_path() / target;  // an absolute target stands alone
     }
-    return path;
+    return path.string();
 }
 
 // Writes all bytes; 0 or the error code. With startWriteback, each chunk

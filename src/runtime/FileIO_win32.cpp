@@ -57,10 +57,6 @@ TReadFile::~TReadFile() {
     if (impl_->handle != INVALID_HANDLE_VALUE) CloseHandle(impl_->handle);
 }
 
-int64_t TReadFile::Size() const {
-    return Stamp().size;
-}
-
 TFileStamp TReadFile::Stamp() const {
     BY_HANDLE_FILE_INFORMATION data;
     if (!GetFileInformationByHandle(impl_->handle, &data)) throw EReadError();

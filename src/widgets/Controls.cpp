@@ -38,9 +38,8 @@ void TCustomControl::Invalidate() {
     const RECT mine = BoundsRect();
     for (HWND above = GetWindow(Handle(), GW_HWNDPREV); above; above = GetWindow(above, GW_HWNDPREV)) {
         if (!IsWindowVisible(above) || !(GetWindowLongW(above, GWL_EXSTYLE) & WS_EX_TRANSPARENT)) continue;
-        RECT r{}, overlap{};
-        GetWindowRect(above, &r);
-        MapWindowPoints(nullptr, GetParent(Handle()), reinterpret_cast<POINT*>(&r), 2);
+        const RECT r = BoundsRectOf(above);
+        RECT overlap{};
         if (!IntersectRect(&overlap, &r, &mine)) continue;
         OffsetRect(&overlap, -r.left, -r.top);
         InvalidateRect(above, &overlap, FALSE);
@@ -144,9 +143,8 @@ void TLabel::PaintControlsBelow(HDC dc) const {
         if (IsWindowVisible(s)) below.push_back(s);
     const RECT mine = BoundsRect();
     for (auto it = below.rbegin(); it != below.rend(); ++it) {
-        RECT r{}, overlap{};
-        GetWindowRect(*it, &r);
-        MapWindowPoints(nullptr, GetParent(Handle()), reinterpret_cast<POINT*>(&r), 2);
+        const RECT r = BoundsRectOf(*it);
+        RECT overlap{};
         if (!IntersectRect(&overlap, &r, &mine)) continue;
         OffsetRect(&overlap, -mine.left, -mine.top);
         const int saved = SaveDC(dc);

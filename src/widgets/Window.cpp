@@ -162,10 +162,14 @@ void TWindow::SetEnabled(bool enabled) {
 }
 
 RECT TWindow::BoundsRect() const noexcept {
+    return BoundsRectOf(handle_);
+}
+
+RECT TWindow::BoundsRectOf(HWND window) noexcept {
     RECT r{};
-    if (!handle_) return r;
-    GetWindowRect(handle_, &r);
-    if (HWND parent = GetParent(handle_)) MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    if (!window) return r;
+    GetWindowRect(window, &r);
+    if (HWND parent = GetParent(window)) MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
     return r;
 }
 

@@ -44,6 +44,8 @@ public:
 
     // Bounds in the parent's client pixels.
     RECT BoundsRect() const noexcept;
+    // The same for any window, such as a sibling control.
+    static RECT BoundsRectOf(HWND window) noexcept;
 
     void SetFont(HFONT font);
     HFONT Font() const noexcept { return font_; }

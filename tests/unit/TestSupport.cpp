@@ -8,15 +8,14 @@ namespace fs = std::filesystem;
 
 namespace testsupport {
 
-namespace {
-fs::path FromUtf8(const std::string& s) {
-    return fs::path(std::u8string(s.begin(), s.end()));
+fs::path FromUtf8(const std::string& utf8Path) {
+    return fs::path(std::u8string(utf8Path.begin(), utf8Path.end()));
 }
-std::string ToUtf8(const fs::path& p) {
-    auto u = p.u8string();
+
+std::string ToUtf8(const fs::path& path) {
+    auto u = path.u8string();
     return std::string(u.begin(), u.end());
 }
-}  // namespace
 
 TempDir::TempDir() {
     std::random_device rd;
@@ -37,6 +36,14 @@ TempDir::~TempDir() {
 
 std::string TempDir::Path(const std::string& name) const {
     return ToUtf8(root_ / FromUtf8(name));
+}
+
+CurrentFolder::CurrentFolder(const fs::path& to) : before_(fs::current_path()) {
+    fs::current_path(to);
+}
+
+CurrentFolder::~CurrentFolder() {
+    fs::current_path(before_);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

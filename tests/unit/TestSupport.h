@@ -38,6 +38,22 @@ private:
     std::filesystem::path root_;
 };
 
+// Moves into a folder, and back to the one before when the object goes.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::filesystem::path& to);
+    ~CurrentFolder();
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    std::filesystem::path before_;
+};
+
+// A UTF-8 path as the library's path, and back.
+std::filesystem::path FromUtf8(const std::string& utf8Path);
+std::string ToUtf8(const std::filesystem::path& path);
+
 void WriteFile(const std::string& path, const std::string& bytes);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFile(const std::string& path);

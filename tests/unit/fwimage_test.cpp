@@ -147,8 +147,7 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     WriteFile(emptyHex, std::string(":00000001FF\n"));
     WriteFile(text, std::string("text"));
     WriteFile(lockFile, std::string("lock"));
-    std::filesystem::create_hard_link(std::filesystem::path(std::u8string(hex.begin(), hex.end())),
-                                      std::filesystem::path(std::u8string(hexLink.begin(), hexLink.end())));
+    std::filesystem::create_hard_link(testsupport::FromUtf8(hex), testsupport::FromUtf8(hexLink));
     const std::string notFound = rt::SysErrorMessage(2);  // ENOENT, ERROR_FILE_NOT_FOUND
 
     struct Case {
@@ -305,14 +304,9 @@ TEST(Fwimage, ConvertAndLockWriteTheirFiles) {
 // whatever form of a path it is given.
 TEST(Fwimage, RelativePathsAreNamedInFull) {
     TempDir dir;
-    struct TBackHome {
-        std::filesystem::path home = std::filesystem::current_path();
-        ~TBackHome() { std::filesystem::current_path(home); }
-    } backHome;
-    std::filesystem::current_path(dir.Root());
+    const testsupport::CurrentFolder inDir(dir.Root());
     const auto inRoot = [&](const std::string& name) {
-        const std::u8string p = (std::filesystem::current_path() / name).u8string();
-        return std::string(p.begin(), p.end());
+        return testsupport::ToUtf8(std::filesystem::current_path() / name);
     };
     WriteFile(inRoot("image.bin"), std::vector<uint8_t>{1, 2});
     const std::string notFound = rt::SysErrorMessage(2);

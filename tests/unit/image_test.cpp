@@ -37,8 +37,7 @@ Bytes CurrentBytes() {
 }
 
 bool IsFile(const std::string& utf8Path) {
-    return std::filesystem::is_regular_file(
-        std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end())));
+    return std::filesystem::is_regular_file(testsupport::FromUtf8(utf8Path));
 }
 
 Bytes InfoBytes(const TImageInfo& info) {

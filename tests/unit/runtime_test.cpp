@@ -25,6 +25,7 @@
 #include "runtime/MemoryStream.h"
 
 using testsupport::TempDir;
+using testsupport::ToUtf8;
 
 TEST(Convert, HexTextToInt) {
     struct Case {
@@ -272,23 +273,6 @@ TEST(MemoryStream, GrowthFailureRaisesStreamError) {
     EXPECT_EQ(0, s.Size());
 }
 
-// Restores the current folder when a test leaves.
-class TCurrentFolder {
-public:
-    explicit TCurrentFolder(const std::filesystem::path& to) : before_(std::filesystem::current_path()) {
-        std::filesystem::current_path(to);
-    }
-    ~TCurrentFolder() { std::filesystem::current_path(before_); }
-
-private:
-    std::filesystem::path before_;
-};
-
-std::string Utf8(const std::filesystem::path& p) {
-    const std::u8string u = p.u8string();
-    return std::string(u.begin(), u.end());
-}
-
 #if !defined(_WIN32)
 // A folder with room for 64 KiB: a small tmpfs where the test may mount one,
 // else the process's file size limit, which fails a write past it alike.
@@ -331,7 +315,7 @@ TEST(FileIO, WriteTargetKinds) {
     const std::string small(1000, 's');
     const std::string big(200 * 1024, 'b');
     const auto read = [](const fs::path& p) {
-        const auto bytes = testsupport::ReadFile(Utf8(p));
+        const auto bytes = testsupport::ReadFile(ToUtf8(p));
         return std::string(bytes.begin(), bytes.end());
     };
     struct Case {
@@ -345,12 +329,12 @@ TEST(FileIO, WriteTargetKinds) {
     std::vector<Case> cases = {
         {"new file", root / "new.bin", [] {}, &small, false,
          [&] { EXPECT_EQ(small, read(root / "new.bin")); }},
-        {"existing file", root / "old.bin", [&] { testsupport::WriteFile(Utf8(root / "old.bin"), "OLD"); },
+        {"existing file", root / "old.bin", [&] { testsupport::WriteFile(ToUtf8(root / "old.bin"), "OLD"); },
          &small, false, [&] { EXPECT_EQ(small, read(root / "old.bin")); }},
 #if !defined(_WIN32)
         {"kept permissions", root / "ro.bin",
          [&] {
-             testsupport::WriteFile(Utf8(root / "ro.bin"), "OLD");
+             testsupport::WriteFile(ToUtf8(root / "ro.bin"), "OLD");
              fs::permissions(root / "ro.bin", fs::perms::owner_read | fs::perms::owner_write);
          },
          &small, false,
@@ -362,7 +346,7 @@ TEST(FileIO, WriteTargetKinds) {
         {"symbolic link", root / "link.bin",
          [&] {
              fs::create_directory(root / "sub");
-             testsupport::WriteFile(Utf8(root / "sub" / "pointee.bin"), "OLD");
+             testsupport::WriteFile(ToUtf8(root / "sub" / "pointee.bin"), "OLD");
              fs::create_symlink("sub/pointee.bin", root / "link.bin");
          },
          &small, false,
@@ -377,11 +361,11 @@ TEST(FileIO, WriteTargetKinds) {
              EXPECT_EQ(small, read(root / "made.bin"));
          }},
         {"full disk, existing file", root / "small" / "big.bin.lock",
-         [&] { testsupport::WriteFile(Utf8(root / "small" / "big.bin.lock"), "OLD"); }, &big, true,
+         [&] { testsupport::WriteFile(ToUtf8(root / "small" / "big.bin.lock"), "OLD"); }, &big, true,
          [&] { EXPECT_EQ("OLD", read(root / "small" / "big.bin.lock")); }},
         {"full disk, link", root / "small" / "link.lock",
          [&] {
-             testsupport::WriteFile(Utf8(root / "small" / "pointee.lock"), "OLD");
+             testsupport::WriteFile(ToUtf8(root / "small" / "pointee.lock"), "OLD");
              fs::create_symlink("pointee.lock", root / "small" / "link.lock");
          },
          &big, true,
@@ -405,7 +389,7 @@ TEST(FileIO, WriteTargetKinds) {
         c.prepare();
         rt::TMemoryStream s;
         s.Write(c.content->data(), static_cast<int64_t>(c.content->size()));
-        const std::string target = Utf8(c.target);
+        const std::string target = ToUtf8(c.target);
         if (c.fails) {
             try {
                 s.SaveToFile(target);
@@ -438,7 +422,7 @@ TEST(MemoryStream, GrowthBeyondTheAddressSpaceOf32Bits) {
 TEST(FileIO, FailuresNameTheFullPath) {
     TempDir dir;
     std::filesystem::create_directory(dir.Root() / "sub");
-    const TCurrentFolder inDir(dir.Root());
+    const testsupport::CurrentFolder inDir(dir.Root());
     const std::filesystem::path root = std::filesystem::current_path();
     struct Case {
         const char* given;
@@ -453,7 +437,7 @@ TEST(FileIO, FailuresNameTheFullPath) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.given);
-        const std::string full = Utf8(c.full);
+        const std::string full = ToUtf8(c.full);
         EXPECT_EQ(full, rt::ExpandFileName(c.given));
         EXPECT_EQ(full, rt::ExpandFileName(full));
         rt::TMemoryStream s;
@@ -471,7 +455,7 @@ TEST(FileIO, FailuresNameTheFullPath) {
         s.SaveToFile("sub/../no-folder/x.lock");
         ADD_FAILURE() << "no failure";
     } catch (const rt::EFCreateError& e) {
-        const std::string prefix = "Cannot create file \"" + Utf8(root / "no-folder" / "x.lock") + "\". ";
+        const std::string prefix = "Cannot create file \"" + ToUtf8(root / "no-folder" / "x.lock") + "\". ";
         EXPECT_EQ(prefix, e.Message().substr(0, prefix.size())) << e.Message();
     }
     EXPECT_EQ("", rt::ExpandFileName(""));
