@@ -16,6 +16,7 @@
 #include "Download.h"
 #include "FwimageMain.h"
 #include "LoadedDevice.h"
+#include "runtime/Display.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
 #include "runtime/Utf16.h"
@@ -98,8 +99,11 @@ public:
         DWORD written = 0;
         if (!WriteFile(handle_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
             written != line.size() || !FlushFileBuffers(handle_)) {
+            const DWORD code = GetLastError();
             try {
-                err << FailureText(std::make_exception_ptr(Failure(GetLastError()))) << '\n';
+                err << rt::FailureDisplayText("Cannot write the log file \"" + rt::ExpandFileName(name_) +
+                                              "\": " + rt::SysErrorMessage(code))
+                    << '\n';
                 err.flush();
             } catch (...) {
             }
@@ -107,11 +111,6 @@ public:
     }
 
 private:
-    rt::Exception Failure(DWORD code) const {
-        return rt::Exception("Cannot write the log file \"" + rt::ExpandFileName(name_) +
-                             "\": " + rt::SysErrorMessage(code));
-    }
-
     std::string name_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
@@ -274,7 +273,7 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, std::ostre
     if (thread == nullptr) {
         const DWORD code = GetLastError();
         const std::string text =
-            FailureText(std::make_exception_ptr(rt::EOSError(code, rt::SysErrorMessage(code))));
+            rt::FailureDisplayText(rt::EOSError(code, rt::SysErrorMessage(code)).Message());
         return conclude({text, true, kExitFailed, "failed"});
     }
 
