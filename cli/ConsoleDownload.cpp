@@ -101,10 +101,9 @@ void TConsoleProgress::Update(std::chrono::steady_clock::duration now) {
         return;
     }
     latest_ = Line();
-    const std::string& line = latest_;
-    if (onLine_ && line == drawn_) return;
+    if (onLine_ && latest_ == drawn_) return;
     if (everDrawn_ && now - lastDraw_ < kRedrawInterval) return;
-    Draw(line);
+    Draw(latest_);
     lastDraw_ = now;
     everDrawn_ = true;
 }

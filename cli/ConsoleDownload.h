@@ -12,7 +12,8 @@
 #include "ExitCodes.h"
 
 // How the console tells an outcome: its line (the window's box text, or the
-// tool's own for Declined), where it goes, the exit code and the log's name.
+// tool's own where the window has none), where it goes, the exit code and
+// the log's name.
 struct TOutcomeReport {
     std::string_view Line;
     bool ToError;

@@ -1,6 +1,6 @@
-// Windows: text reaches a console
-// through WriteConsoleW, which shows any character whatever the console's
-// code page. Redirected output gets the UTF-8 bytes unchanged.
+// Windows: text reaches a console through WriteConsoleW, which shows any
+// character whatever the console's code page. Redirected output gets the
+// UTF-8 bytes unchanged.
 #include "Console.h"
 
 #include <windows.h>

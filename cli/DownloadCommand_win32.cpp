@@ -16,6 +16,7 @@
 #include "Download.h"
 #include "FwimageMain.h"
 #include "LoadedDevice.h"
+#include "runtime/Display.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
 #include "runtime/Utf16.h"
@@ -98,8 +99,11 @@ public:
         DWORD written = 0;
         if (!WriteFile(handle_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
             written != line.size() || !FlushFileBuffers(handle_)) {
+            const DWORD code = GetLastError();
             try {
-                err << FailureText(std::make_exception_ptr(Failure(GetLastError()))) << '\n';
+                err << rt::FailureDisplayText("Cannot write the log file \"" + rt::ExpandFileName(name_) +
+                                              "\": " + rt::SysErrorMessage(code))
+                    << '\n';
                 err.flush();
             } catch (...) {
             }
@@ -107,11 +111,6 @@ public:
     }
 
 private:
-    rt::Exception Failure(DWORD code) const {
-        return rt::Exception("Cannot write the log file \"" + rt::ExpandFileName(name_) +
-                             "\": " + rt::SysErrorMessage(code));
-    }
-
     std::string name_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
@@ -237,36 +236,33 @@ DWORD WINAPI TransferThread(LPVOID job) {
 int Download(const TDownloadRequest& request, const TImageInfo& info, std::ostream& out, std::ostream& err,
              const std::function<void(std::string_view, int)>& tell) {
     TConsoleControl& control = TConsoleControl::Instance();
-    const auto conclude = [&](std::string_view line, bool toError, std::string_view logName, int code) {
+    const auto conclude = [&](const TOutcomeReport& report) {
         // First: a Ctrl+C from now on must not tell a second outcome.
         control.Conclude();
-        (toError ? err : out) << line << '\n';
+        (report.ToError ? err : out) << report.Line << '\n';
         out.flush();
         err.flush();
-        tell(logName, code);
-        return code;
+        tell(report.LogName, report.ExitCode);
+        return report.ExitCode;
     };
 
     // The window sends an empty image as it is; a script that does has
     // surely been given the wrong file.
-    if (info.Size == 0) return conclude(kEmptyLine, true, "empty", kExitFailed);
+    if (info.Size == 0) return conclude({kEmptyLine, true, kExitFailed, "empty"});
     if (!request.Yes) {
-        if (!IsConsole(STD_INPUT_HANDLE)) return conclude(kNoTerminalLine, true, "not-asked", kExitUsage);
+        if (!IsConsole(STD_INPUT_HANDLE)) return conclude({kNoTerminalLine, true, kExitUsage, "not-asked"});
         out << kConfirmDownloadBox.Text << kConsoleQuestionSuffix;
         out.flush();
         const std::optional<std::string> answer = ReadConsoleLine();
         if (!answer) control.Interrupt();
-        if (!IsYesAnswer(*answer)) {
-            const TOutcomeReport report = ReportOf(TDownloadOutcome::Declined);
-            return conclude(report.Line, report.ToError, report.LogName, report.ExitCode);
-        }
+        if (!IsYesAnswer(*answer)) return conclude(ReportOf(TDownloadOutcome::Declined));
     }
 
     std::unique_ptr<TDevice> device;
     try {
         device = LoadDevice();
     } catch (...) {
-        return conclude(FailureText(std::current_exception()), true, "no-library", kExitFailed);
+        return conclude({FailureText(std::current_exception()), true, kExitFailed, "no-library"});
     }
 
     control.EnterLibrary();
@@ -277,8 +273,8 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, std::ostre
     if (thread == nullptr) {
         const DWORD code = GetLastError();
         const std::string text =
-            FailureText(std::make_exception_ptr(rt::EOSError(code, rt::SysErrorMessage(code))));
-        return conclude(text, true, "failed", kExitFailed);
+            rt::FailureDisplayText(rt::EOSError(code, rt::SysErrorMessage(code)).Message());
+        return conclude({text, true, kExitFailed, "failed"});
     }
 
     TConsoleProgress view(out, IsConsole(STD_OUTPUT_HANDLE));
@@ -305,8 +301,7 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, std::ostre
     view.Finish();
     pump();
 
-    const TOutcomeReport report = ReportOf(job.outcome);
-    return conclude(report.Line, report.ToError, report.LogName, report.ExitCode);
+    return conclude(ReportOf(job.outcome));
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 struct TDevice {
     // DFU_Reset_To_ISP, DFU_Download, DFU_Reset_To_AP: nonzero means success.

@@ -60,14 +60,13 @@ std::vector<std::string> LibraryCalls(const std::wstring& simLog) {
     std::vector<std::string> calls;
     if (GetFileAttributesW(simLog.c_str()) == INVALID_FILE_ATTRIBUTES) return calls;
     for (const std::string& line : Split(ReadBytes(simLog), '\n')) {
-        for (const char* fn : {"ISP", "Download", "AP"}) {
-            const std::string call = std::string(fn) == "ISP"        ? "DFU_Reset_To_ISP("
-                                     : std::string(fn) == "Download" ? "DFU_Download("
-                                                                     : "DFU_Reset_To_AP(";
-            const size_t result = line.find(") = ");
-            if (line.rfind(call, 0) == 0 && result != std::string::npos)
-                calls.push_back(std::string(fn) + "=" + line.substr(result + 4, 1));
-        }
+        const size_t result = line.find(") = ");
+        if (result == std::string::npos) continue;
+        for (const auto& [name, call] : {std::pair<const char*, std::string_view>{"ISP", "DFU_Reset_To_ISP("},
+                                         {"Download", "DFU_Download("},
+                                         {"AP", "DFU_Reset_To_AP("}})
+            if (line.rfind(call, 0) == 0)
+                calls.push_back(std::string(name) + "=" + line.substr(result + 4, 1));
     }
     return calls;
 }
