@@ -162,7 +162,15 @@ protected:
     const std::wstring received_ = temp_.Path(L"received.bin");
 };
 
-enum class Library { Simulated, Missing, WithoutEntryPoints };
+// Beside fwimage.exe; AlsoInSystemFolder: the simulated one, and one without
+// the entry points in the system folder.
+enum class Library { Simulated, Missing, WithoutEntryPoints, AlsoInSystemFolder };
+
+// Removes a file when it goes, also when an assertion ends the test.
+struct RemovedAtEnd {
+    std::wstring path;
+    ~RemovedAtEnd() { DeleteFileW(path.c_str()); }
+};
 
 TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
     struct Row {
@@ -272,6 +280,16 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          kDoneLine,
          {"ISP=1", "Download=1", "AP=1"},
          true},
+        {"done, a library in the system folder too",
+         Library::AlsoInSystemFolder,
+         L"none",
+         {L"--yes"},
+         "bin",
+         0,
+         "done",
+         false,
+         kDoneLine,
+         {"ISP=1", "Download=1", "AP=1"}},
     };
     const std::string bin = std::string("\x10\x20\x30\xF0", 4) + std::string(70000, '\x5A');
     InputFromNul input;
@@ -288,7 +306,14 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         // A folder of fwimage.exe's own, with or without a DFU.dll.
         std::wstring exe = Fwimage();
         const std::wstring folder = temp_.Path(L"alone");
-        if (row.library != Library::Simulated) {
+        wchar_t systemFolder[MAX_PATH];
+        GetSystemDirectoryW(systemFolder, MAX_PATH);
+        const std::wstring systemPath = std::wstring(systemFolder) + L"\\";
+        const RemovedAtEnd systemDll{row.library == Library::AlsoInSystemFolder ? systemPath + L"DFU.dll"
+                                                                                : L""};
+        if (!systemDll.path.empty())
+            ASSERT_TRUE(CopyFileW((systemPath + L"version.dll").c_str(), systemDll.path.c_str(), FALSE));
+        if (row.library == Library::Missing || row.library == Library::WithoutEntryPoints) {
             CreateDirectoryW(folder.c_str(), nullptr);
             exe = folder + L"\\fwimage.exe";
             ASSERT_TRUE(CopyFileW(Fwimage().c_str(), exe.c_str(), FALSE));
