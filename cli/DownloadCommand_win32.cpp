@@ -266,16 +266,16 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, std::ostre
     TDownloadSession session;
     TTransferJob job{*device, info, session};
     HANDLE thread = nullptr;
-    DWORD code = 0;
-    session.Start([&] {
-        DWORD threadId = 0;
-        thread = CreateThread(nullptr, 0, TransferThread, &job, 0, &threadId);
-        if (thread == nullptr) code = GetLastError();
-    });
-    if (thread == nullptr) {
-        const std::string text =
-            rt::FailureDisplayText(rt::EOSError(code, rt::SysErrorMessage(code)).Message());
-        return conclude({text, true, kExitFailed, "failed"});
+    try {
+        session.Start([&] {
+            DWORD threadId = 0;
+            thread = CreateThread(nullptr, 0, TransferThread, &job, 0, &threadId);
+            if (thread != nullptr) return;
+            const DWORD code = GetLastError();
+            throw rt::EOSError(code, rt::SysErrorMessage(code));
+        });
+    } catch (const rt::EOSError& e) {
+        return conclude({rt::FailureDisplayText(e.Message()), true, kExitFailed, "failed"});
     }
 
     TConsoleProgress view(out, IsConsole(STD_OUTPUT_HANDLE));

@@ -463,6 +463,8 @@ TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
         return true;
     };
     EXPECT_TRUE(session.Watch(platform, events));
+    EXPECT_EQ("over", events.log.back());
+    events.onWait = nullptr;
 
     EXPECT_TRUE(secondStartRefused);
     EXPECT_TRUE(platform.boxShown.Wait());
@@ -479,7 +481,6 @@ TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
     };
     EXPECT_TRUE(has("searching"));
     EXPECT_TRUE(has("40%"));
-    EXPECT_EQ("over", events.log.back());
     EXPECT_EQ(kHourglassOff, platform.log.back());
 }
 
