@@ -455,6 +455,15 @@ TEST(Fwimage, OutputThatCannotBeWritten) {
     }
 }
 
+// A device that only reads, the test's readings.
+struct TReadings final : TDevice {
+    std::function<uint32_t()> read;
+    uint32_t ResetToISP(uint32_t, uint32_t) override { return 0; }
+    uint32_t Download(const uint8_t*, uint32_t, uint32_t, uint32_t) override { return 0; }
+    uint32_t ResetToAP() override { return 0; }
+    uint32_t ProcessCount() override { return read(); }
+};
+
 // On a console: one line redrawn in place, at most every 50 ms, the last
 // reading drawn and the cursor on a fresh line at the end.
 TEST(ConsoleDownload, ProgressOnAConsole) {
@@ -483,15 +492,19 @@ TEST(ConsoleDownload, ProgressOnAConsole) {
         SCOPED_TRACE(row.name);
         std::ostringstream out;
         TConsoleProgress view(out, true);
-        std::atomic<bool> busy{true};
+        TDownloadSession session;
+        session.Start([] {});
+        TReadings device;
         size_t next = 0;
-        RunPollingLoop(
-            busy, view,
-            [&] {
-                if (next + 1 == row.readings.size()) busy = false;
-                return row.readings[next].first;
-            },
-            [&] { view.Update(std::chrono::milliseconds(row.readings[next++].second)); });
+        device.read = [&] {
+            if (next + 1 == row.readings.size()) session.Finish(TDownloadOutcome::Done);
+            return row.readings[next].first;
+        };
+        view.OnWait = [&] {
+            view.Update(std::chrono::milliseconds(row.readings[next++].second));
+            return true;
+        };
+        session.Watch(device, view);
         view.Finish();
         EXPECT_EQ(row.out, out.str());
     }
