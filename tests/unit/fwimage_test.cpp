@@ -6,7 +6,10 @@
 #include <filesystem>
 #include <sstream>
 
-#include "ConsoleDownload.h"
+#include "ConsoleProgress.h"
+#include "ConsoleQuestion.h"
+#include "DownloadEndings.h"
+#include "DownloadLog.h"
 #include "FirmwareImage.h"
 #include "TestSupport.h"
 #include "Version.h"
@@ -95,6 +98,9 @@ TEST(Fwimage, UsageAndHelp) {
         {{"download"}, 2},
         {{"download", "--log"}, 2},
         {{"download", "--map", "a.bin"}, 2},
+        {{"download", "--timeout", "0", "a.bin"}, 2},
+        {{"download", "--timeout=1.5", "a.bin"}, 2},
+        {{"download", "--timeout", "99999999", "a.bin"}, 2},
         {{"--help"}, 0},
         {{"-h"}, 0},
         {{"info", "--help"}, 0},
@@ -405,44 +411,172 @@ TEST(Fwimage, OutputThatCannotBeWritten) {
     }
 }
 
-// On a console: one line redrawn in place, at most every 50 ms, the last
-// reading drawn and the cursor on a fresh line at the end.
-TEST(ConsoleDownload, ProgressOnAConsole) {
-    const std::string searching = "\rПоиск устройства ...";
-    const auto loading = [](const std::string& bar, int percent) {
-        return "\rЗагрузка ... [" + bar + "] " + std::to_string(percent) + "%";
+// Each ending: its line and stream, its record, its exit code; a record that
+// cannot be written makes any ending "record lost".
+TEST(ConsoleDownload, Endings) {
+    struct Row {
+        TEnding ending;
+        std::string out;
+        std::string err;
+        std::string record;  // name and exit code; empty: none
+        int code;
+        bool recordFails = false;
     };
+    const std::string modeLeft = "; the instrument may be left in its loader mode\n";
+    const std::string lost = "Disk full. The record of this download is lost.\n";
+    const Row rows[] = {
+        {TEnding::Done, "Загрузка завершена  \n", "", "done 0", 0},
+        {TEnding::LoaderRefused, "", "Ошибка перехода в режим загрузки  \n", "loader-refused 3", 3},
+        {TEnding::TransferFailed, "", "Ошибка загрузки \n", "transfer-failed 4", 4},
+        {TEnding::ReturnFailed, "", "Ошибка выхода из режима загрузки  \n", "return-failed 5", 5},
+        {TEnding::LoaderCrashed, "", "DFU_Reset_To_ISP crashed with exception D" + modeLeft,
+         "loader-crashed 3", 3},
+        {TEnding::TransferCrashed, "", "DFU_Download crashed with exception D" + modeLeft,
+         "transfer-crashed 4", 4},
+        {TEnding::ReturnCrashed, "", "DFU_Reset_To_AP crashed with exception D" + modeLeft,
+         "return-crashed 5", 5},
+        {TEnding::Declined, "", "Not confirmed: nothing was sent to the instrument\n", "declined 2", 2},
+        {TEnding::NotAsked, "",
+         "Not downloading: there is no console to ask on (standard input is not a terminal); add --yes to "
+         "download without asking\n",
+         "not-asked 2", 2},
+        {TEnding::NotOpened, "", "D\n", "", 1},
+        {TEnding::Empty, "", "Not downloading: the image is empty\n", "empty 1", 1},
+        {TEnding::NoLibrary, "", "D\n", "no-library 1", 1},
+        {TEnding::NoThread, "", "D\n", "failed 1", 1},
+        {TEnding::Interrupted, "", "Interrupted: nothing was sent to the instrument\n", "interrupted 130",
+         130},
+        {TEnding::Closed, "",
+         "The console was closed while the library works; the instrument's state is unknown\n", "closed 130",
+         130},
+        {TEnding::TimedOut, "",
+         "Timed out: the library did not finish within D s; fwimage ends without waiting for it, and the "
+         "instrument may be left in its loader mode\n",
+         "timed-out 9", 9},
+        {TEnding::Abandoned, "", "Abandoned: fwimage ends without waiting for the library" + modeLeft,
+         "abandoned 9", 9},
+        {TEnding::Done, "Загрузка завершена  \n", lost, "done 0", 6, true},
+        {TEnding::TransferFailed, "", "Ошибка загрузки \n" + lost, "transfer-failed 4", 6, true},
+        {TEnding::Abandoned, "", "Abandoned: fwimage ends without waiting for the library" + modeLeft + lost,
+         "abandoned 9", 6, true},
+        {TEnding::NotOpened, "", "D\n", "", 1, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(EndingRow(row.ending).LogName) + (row.recordFails ? ", record fails" : ""));
+        std::ostringstream out, err;
+        std::string record;
+        const TEndingSink sink{out, err, [&](std::string_view name, int code) -> std::optional<std::string> {
+                                   record = std::string(name) + " " + std::to_string(code);
+                                   if (row.recordFails) return "Disk full.";
+                                   return std::nullopt;
+                               }};
+        EXPECT_EQ(row.code, ConcludeDownload(row.ending, "D", sink));
+        EXPECT_EQ(row.out, out.str());
+        EXPECT_EQ(row.err, err.str());
+        EXPECT_EQ(row.record, record);
+    }
+}
+
+// A new log starts with a byte-order mark, a header row and CR LF; an
+// existing one keeps its line ends, and an open last line is ended first.
+TEST(ConsoleDownload, LogForms) {
+    const std::string bom = "\xEF\xBB\xBF", header = "UTC time\tFile\tSize\tSum\tOutcome\tExit code";
     struct Row {
         const char* name;
-        std::vector<std::pair<uint32_t, int>> readings;  // reading, at ms
+        std::string existing;
+        std::string appended;  // at the opening, then with one record
+    };
+    const Row rows[] = {
+        {"new", "", bom + header + "\r\n" + "R\r\n"},  {"CR LF", bom + header + "\r\nold\r\n", "R\r\n"},
+        {"LF, without a mark", "old\nolder\n", "R\n"}, {"an open last line", "old\r\nolder", "\r\nR\r\n"},
+        {"one line, no end yet", "old", "\nR\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string& e = row.existing;
+        const TLogForm form = LogFormOf(e.size(), e, e.empty() ? '\n' : e.back());
+        TLogForm after = form;
+        after.NewFile = after.LineOpen = false;
+        EXPECT_EQ(row.appended, LogOpeningText(form) + LogRecordText(after, "R"));
+    }
+    TImageInfo info;
+    info.Size = 0x12345;
+    info.Sum = 0xAB;
+    EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0", DownloadLogRecord("T", "C:\\fw.hex", info, "done", 0));
+    EXPECT_EQ(DownloadLogRecord("2026-12-07T12:00:00Z", "C:\\fw.hex", TImageInfo{nullptr, INT64_MAX, 0, {}},
+                                "transfer-crashed", 4)
+                      .size() +
+                  2,
+              LongestDownloadLogRecord("C:\\fw.hex"));
+}
+
+// The progress, redrawn in place on a console at most every 50 ms, or a line
+// per change into a file; after a delivered image the finished state.
+TEST(ConsoleDownload, Progress) {
+    const std::string searching = "Поиск устройства ...";
+    const auto loading = [](const std::string& bar, int percent) {
+        return "Загрузка ... [" + bar + "] " + std::to_string(percent) + "%";
+    };
+    const std::string full = loading("####################", 100);
+    // A reading: 255 searching, else loading; at ms.
+    using Readings = std::vector<std::pair<uint32_t, int>>;
+    struct Row {
+        const char* name;
+        bool console;
+        Readings readings;
+        bool delivered;
         std::string out;
     };
     const std::vector<Row> rows = {
-        {"nothing to show", {{0, 0}}, ""},
+        {"nothing to show", true, {}, false, ""},
         {"a shorter line wipes the longer one",
+         true,
          {{255, 0}, {40, 100}, {255, 200}},
-         searching + loading("########............", 40) + searching + std::string(19, ' ') + searching +
-             "\n"},
-        {"a steady reading is drawn once", {{50, 0}, {50, 100}}, loading("##########..........", 50) + "\n"},
+         false,
+         "\r" + searching + "\r" + loading("########............", 40) + "\r" + searching +
+             std::string(19, ' ') + "\r" + searching + "\n"},
         {"within 50 ms only the last reading, at the end",
+         true,
          {{10, 0}, {20, 10}, {30, 49}},
-         loading("##..................", 10) + loading("######..............", 30) + "\n"},
-        {"above 100 the bar is full", {{150, 0}}, loading("####################", 150) + "\n"},
+         false,
+         "\r" + loading("##..................", 10) + "\r" + loading("######..............", 30) + "\n"},
+        {"above 100 the bar is full",
+         true,
+         {{150, 0}},
+         false,
+         "\r" + loading("####################", 150) + "\n"},
+        {"delivered: 100 % at the end",
+         true,
+         {{90, 0}, {99, 10}},
+         true,
+         "\r" + loading("##################..", 90) + "\r" + full + "\n"},
+        {"delivered without a reading", true, {}, true, "\r" + full + "\n"},
+        {"into a file: each change and 10 % step",
+         false,
+         {{255, 0}, {5, 1}, {9, 2}, {12, 3}, {19, 4}, {255, 5}, {91, 6}},
+         false,
+         searching + "\n" + loading("#...................", 5) + "\n" + loading("##..................", 12) +
+             "\n" + searching + "\n" + loading("##################..", 91) + "\n"},
+        {"into a file, delivered",
+         false,
+         {{91, 0}},
+         true,
+         loading("##################..", 91) + "\n" + full + "\n"},
+        {"into a file, delivered at 100", false, {{100, 0}}, true, full + "\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::ostringstream out;
-        TConsoleProgress view(out, true);
-        std::atomic<bool> busy{true};
-        size_t next = 0;
-        RunPollingLoop(
-            busy, view,
-            [&] {
-                if (next + 1 == row.readings.size()) busy = false;
-                return row.readings[next].first;
-            },
-            [&] { view.Update(std::chrono::milliseconds(row.readings[next++].second)); });
-        view.Finish();
+        TConsoleProgress progress(out, row.console);
+        for (const auto& [reading, ms] : row.readings) {
+            const auto now = std::chrono::milliseconds(ms);
+            if (reading == 255)
+                progress.Searching(now);
+            else
+                progress.Loading(static_cast<uint16_t>(reading), now);
+            progress.Tick(now);
+        }
+        progress.Finish(row.delivered);
         EXPECT_EQ(row.out, out.str());
     }
 }
