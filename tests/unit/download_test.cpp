@@ -1,4 +1,4 @@
-#include "Download.h"
+#include "WindowDownload.h"
 
 #include <algorithm>
 #include <chrono>
@@ -114,10 +114,10 @@ struct TRun {
     bool busyAfter;
 };
 
-TRun RunWorker(TFakePlatform& platform, std::atomic<bool>& busy, const TImageInfo& info) {
-    busy = true;
-    const uint32_t result = RunDownloadWorker(platform, platform, info, busy);
-    return {result, busy.load()};
+TRun RunWorker(TFakePlatform& platform, TDownloadSession& session, const TImageInfo& info) {
+    session.Start([] {});
+    const uint32_t result = RunDownloadWorker(platform, platform, info, session);
+    return {result, session.Busy().load()};
 }
 
 TEST(DownloadWorker, OutcomesCallsBoxesBusyAndHourglass) {
@@ -161,14 +161,14 @@ TEST(DownloadWorker, OutcomesCallsBoxesBusyAndHourglass) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::atomic<bool> busy{false};
-        TFakePlatform platform(busy);
+        TDownloadSession session;
+        TFakePlatform platform(session.Busy());
         platform.answer = row.answer;
         platform.isp = row.isp;
         platform.download = row.download;
         platform.ap = row.ap;
         platform.knownData = kFiveBytes;
-        const TRun run = RunWorker(platform, busy, FiveByteImage());
+        const TRun run = RunWorker(platform, session, FiveByteImage());
         EXPECT_EQ(1u, run.result);
         EXPECT_FALSE(run.busyAfter);
         EXPECT_EQ(row.log, platform.log);
@@ -191,14 +191,14 @@ TEST(DownloadWorker, SendsLow32BitsOfSizeAndSumZeroExtended) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.download);
-        std::atomic<bool> busy{false};
-        TFakePlatform platform(busy);
+        TDownloadSession session;
+        TFakePlatform platform(session.Busy());
         platform.knownData = kFiveBytes;
         TImageInfo info;
         info.Data = row.data;
         info.Size = row.size;
         info.Sum = row.sum;
-        RunWorker(platform, busy, info);
+        RunWorker(platform, session, info);
         ASSERT_EQ(7u, platform.log.size());
         EXPECT_EQ(row.download, platform.log[3]);
     }
@@ -244,13 +244,13 @@ TEST(DownloadWorker, ExceptionsCountAsFailedSteps) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.throwAt);
-        std::atomic<bool> busy{false};
-        TFakePlatform platform(busy);
+        TDownloadSession session;
+        TFakePlatform platform(session.Busy());
         platform.knownData = kFiveBytes;
         platform.throwAt = row.throwAt;
         platform.throwKind = row.kind;
         platform.isp = row.isp;
-        const TRun run = RunWorker(platform, busy, FiveByteImage());
+        const TRun run = RunWorker(platform, session, FiveByteImage());
         EXPECT_EQ(1u, run.result);
         EXPECT_FALSE(run.busyAfter);
         EXPECT_EQ(row.log, platform.log);
@@ -277,11 +277,11 @@ TEST(DownloadWorker, SendsTheImageOpenWhenYesIsAnswered) {
 
     TImageInfo windowInfo;
     ASSERT_TRUE(OpenImage(first, windowInfo));
-    std::atomic<bool> busy{false};
-    TFakePlatform platform(busy);
+    TDownloadSession session;
+    TFakePlatform platform(session.Busy());
     platform.onConfirm = [&] { ASSERT_TRUE(OpenImage(second, windowInfo)); };
     platform.onDownload = [] {};
-    RunWorker(platform, busy, windowInfo);
+    RunWorker(platform, session, windowInfo);
 
     EXPECT_EQ(Bytes({0x10, 0x20, 0x30, 0x40, 0xF0}), platform.sentBytes);
     EXPECT_EQ(5u, platform.sentCount);
@@ -321,10 +321,10 @@ TEST(DownloadWorker, TransferKeepsItsBytesWhateverHappensToTheImage) {
         TCurrentImageReset reset;
         TImageInfo windowInfo;
         ASSERT_TRUE(OpenImage(first, windowInfo));
-        std::atomic<bool> busy{false};
-        TFakePlatform platform(busy);
+        TDownloadSession session;
+        TFakePlatform platform(session.Busy());
         platform.onDownload = [&] { row.duringTransfer(windowInfo); };
-        RunWorker(platform, busy, windowInfo);
+        RunWorker(platform, session, windowInfo);
         EXPECT_EQ(firstBytes, platform.sentBytes);
         EXPECT_EQ(6u, platform.sentCount);
     }
@@ -397,47 +397,30 @@ TEST(WorkerGate, WaitIdleWakesWhenTheWorkerEnds) {
     }
 }
 
-// Records the display operations; the loop's reading and message pumping are
-// logged into the same list.
-class TFakeView : public TProgressView {
+// Records the session's events; Wait() answers with onWait.
+class TFakeEvents : public TDownloadEvents {
 public:
-    uint16_t percent = 0;
-    bool bar = false, pane = false;
-    std::string caption;
-    int icon = kNoIcon;
     std::vector<std::string> log;
+    std::function<bool()> onWait;
 
-    uint16_t Percent() const override { return percent; }
-    void SetPercent(uint16_t p) override {
-        percent = p;
-        log.push_back("Percent=" + std::to_string(p));
+    void Searching() override { log.push_back("searching"); }
+    void Loading(uint16_t percent) override { log.push_back(std::to_string(percent) + "%"); }
+    bool Wait() override {
+        log.push_back("wait");
+        return !onWait || onWait();
     }
-    void ShowBar(bool visible) override {
-        bar = visible;
-        log.push_back(visible ? "Bar shown" : "Bar hidden");
-    }
-    void SetCaption(std::string_view c) override {
-        caption = c;
-        log.push_back("Caption=" + caption);
-    }
-    void SetIconIndex(int index) override {
-        icon = index;
-        log.push_back("Icon=" + std::to_string(index));
-    }
-    void ShowPane(bool visible) override {
-        pane = visible;
-        log.push_back(visible ? "Pane shown" : "Pane hidden");
-    }
+    void TransferOver() override { log.push_back("over"); }
 };
 
-// The worker on its own thread, the polling loop on this one: the display
-// follows the readings, ends when the transfer returns, and a second Start is
+// The transfer on its own thread, the watching on this one: the events follow
+// the readings and end when the transfer returns, and a second Start is
 // refused until the worker's last box is closed.
 TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
     class TBlockingPlatform : public TFakePlatform {
     public:
         using TFakePlatform::TFakePlatform;
         TSignal searched, inTransfer, transferMayEnd, boxShown, boxMayClose;
+        const std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + kLimit;
         uint32_t ResetToISP(uint32_t a, uint32_t b) override {
             searched.Wait();
             return TFakePlatform::ResetToISP(a, b);
@@ -455,159 +438,174 @@ TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
             transferMayEnd.Wait();
             return TFakePlatform::Download(data, zero, count, sum);
         }
-    };
-
-    TWorkerGate gate;
-    std::atomic<bool> busy{false};
-    TBlockingPlatform platform(busy);
-    const TImageInfo info = FiveByteImage();
-
-    ASSERT_TRUE(gate.TryBegin());
-    busy = true;
-    std::thread worker([&] {
-        RunDownloadWorker(platform, platform, info, busy);
-        gate.End();
-    });
-
-    TFakeView view;
-    const auto deadline = std::chrono::steady_clock::now() + kLimit;
-    bool secondStartRefused = true;
-    RunPollingLoop(
-        busy, view,
-        [&]() -> uint32_t {
-            if (std::chrono::steady_clock::now() > deadline) platform.transferMayEnd.Raise();
-            if (!platform.inTransfer.Raised()) {
-                platform.searched.Raise();
+        uint32_t ProcessCount() override {
+            if (std::chrono::steady_clock::now() > deadline) transferMayEnd.Raise();
+            if (!inTransfer.Raised()) {
+                searched.Raise();
                 return 255;
             }
-            platform.transferMayEnd.Raise();
+            transferMayEnd.Raise();
             return 40;
-        },
-        [&] { secondStartRefused = secondStartRefused && !gate.TryBegin(); });
+        }
+    };
+
+    TDownloadSession session;
+    TBlockingPlatform platform(session.Busy());
+    const TImageInfo info = FiveByteImage();
+    std::thread worker;
+    ASSERT_TRUE(session.Start(
+        [&] { worker = std::thread([&] { RunDownloadWorker(platform, platform, info, session); }); }));
+
+    TFakeEvents events;
+    bool secondStartRefused = true;
+    events.onWait = [&] {
+        secondStartRefused = secondStartRefused && !session.Start([] {});
+        return true;
+    };
+    EXPECT_TRUE(session.Watch(platform, events));
 
     EXPECT_TRUE(secondStartRefused);
     EXPECT_TRUE(platform.boxShown.Wait());
-    EXPECT_TRUE(gate.Running());
-    EXPECT_FALSE(gate.TryBegin());
+    EXPECT_TRUE(session.Running());
+    EXPECT_FALSE(session.Start([] {}));
     platform.boxMayClose.Raise();
-    EXPECT_TRUE(gate.WaitIdleFor(kLimit));
+    EXPECT_EQ(TDownloadOutcome::Done, session.WaitEnd(events));
     worker.join();
-    EXPECT_TRUE(gate.TryBegin());
+    EXPECT_TRUE(session.Start([] {}));
 
-    EXPECT_EQ(40, view.percent);
-    EXPECT_FALSE(view.bar);
-    EXPECT_FALSE(view.pane);
-    EXPECT_EQ("", view.caption);
-    EXPECT_EQ(kNoIcon, view.icon);
-    const auto has = [&](const std::string& op) {
-        return std::find(view.log.begin(), view.log.end(), op) != view.log.end();
+    EXPECT_EQ(40, session.Percent());
+    const auto has = [&](const std::string& event) {
+        return std::find(events.log.begin(), events.log.end(), event) != events.log.end();
     };
-    EXPECT_TRUE(has("Caption=Поиск устройства ..."));
-    EXPECT_TRUE(has("Percent=40"));
+    EXPECT_TRUE(has("searching"));
+    EXPECT_TRUE(has("40%"));
+    EXPECT_EQ("over", events.log.back());
     EXPECT_EQ(kHourglassOff, platform.log.back());
 }
 
-TEST(ProgressMonitor, DecidePoll) {
-    struct Row {
-        uint32_t reading;
-        uint16_t current;
-        TPollKind kind;
-        uint16_t percent;
-    };
-    const std::vector<Row> rows = {
-        {0, 0, TPollKind::Nothing, 0},
-        {42, 42, TPollKind::Nothing, 0},
-        {65535, 65535, TPollKind::Nothing, 0},
-        {255, 0, TPollKind::Searching, 0},
-        {255, 255, TPollKind::Searching, 0},
-        {1, 0, TPollKind::Loading, 1},
-        {0, 100, TPollKind::Loading, 0},
-        {150, 100, TPollKind::Loading, 150},
-        {256, 0, TPollKind::Loading, 256},
-        {65536, 0, TPollKind::Loading, 0},
-        {65536 + 5, 5, TPollKind::Loading, 5},
-        {65536 + 255, 0, TPollKind::Loading, 255},
-        {0xFFFFFFFF, 0xFFFF, TPollKind::Loading, 0xFFFF},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.reading << " vs " << row.current);
-        const TPollAction action = DecidePoll(row.reading, row.current);
-        EXPECT_EQ(row.kind, action.Kind);
-        switch (row.kind) {
-        case TPollKind::Searching:
-            EXPECT_EQ("Поиск устройства ...", action.Caption);
-            EXPECT_EQ(3, action.IconIndex);
-            break;
-        case TPollKind::Loading:
-            EXPECT_EQ(row.percent, action.Percent);
-            EXPECT_EQ("Загрузка ...", action.Caption);
-            EXPECT_EQ(0, action.IconIndex);
-            break;
-        case TPollKind::Nothing:
-            break;
+// A device whose readings are the test's; the transfer ends at the last one.
+class TReadingsDevice : public TDevice {
+public:
+    TReadingsDevice(TDownloadSession& session, std::vector<uint32_t> readings)
+        : session_(session), readings_(std::move(readings)) {}
+    uint32_t ResetToISP(uint32_t, uint32_t) override { return 1; }
+    uint32_t Download(const uint8_t*, uint32_t, uint32_t, uint32_t) override { return 1; }
+    uint32_t ResetToAP() override { return 1; }
+    uint32_t ProcessCount() override {
+        if (next_ >= readings_.size()) {
+            ADD_FAILURE() << "read after the flag fell";
+            return 0;
         }
+        const uint32_t reading = readings_[next_++];
+        if (next_ == readings_.size()) session_.Finish(TDownloadOutcome::Done);
+        return reading;
     }
+
+private:
+    TDownloadSession& session_;
+    std::vector<uint32_t> readings_;
+    size_t next_ = 0;
+};
+
+// One download's events from its readings, after an earlier download whose
+// readings (before) left their last percentage.
+std::vector<std::string> Watched(const std::vector<uint32_t>& before, const std::vector<uint32_t>& readings) {
+    TDownloadSession session;
+    TFakeEvents events;
+    for (const std::vector<uint32_t>* download : {&before, &readings}) {
+        events.log.clear();
+        session.Start([] {});
+        if (download->empty()) session.Finish(TDownloadOutcome::Declined);
+        TReadingsDevice device(session, *download);
+        EXPECT_TRUE(session.Watch(device, events));
+    }
+    return events.log;
 }
 
-TEST(ProgressMonitor, PollingLoopShowsReadingsAndHidesAtTheEnd) {
-    const std::vector<std::string> reset = {"Bar hidden", "Caption=", "Icon=-1", "Pane hidden"};
-    const std::vector<std::string> searching = {"Icon=3", "Caption=Поиск устройства ...", "Pane shown"};
-    const auto loading = [](int p) {
-        return std::vector<std::string>{"Percent=" + std::to_string(p), "Caption=Загрузка ...", "Icon=0",
-                                        "Bar shown"};
-    };
-    const auto join = [](std::initializer_list<std::vector<std::string>> parts) {
-        std::vector<std::string> out;
-        for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
-        return out;
-    };
-    const std::vector<std::string> pump = {"pump"};
-
+TEST(DownloadSession, ReadingsToEvents) {
+    using V = std::vector<std::string>;
     struct Row {
         const char* name;
-        uint16_t initial;
-        std::vector<uint32_t> readings;
-        std::vector<std::string> log;
+        std::vector<uint32_t> before, readings;
+        V events;
     };
     const std::vector<Row> rows = {
-        {"done before the first pass", 0, {}, reset},
-        {"first download: 0 changes nothing", 0, {0, 0, 37}, join({pump, pump, loading(37), pump, reset})},
-        {"later download: the old percentage changes nothing",
-         37,
-         {37, 50},
-         join({pump, loading(50), pump, reset})},
-        {"never searching: the pane is never shown",
-         0,
-         {10, 20},
-         join({loading(10), pump, loading(20), pump, reset})},
-        {"searching throughout", 0, {255, 255}, join({searching, pump, searching, pump, reset})},
-        {"searching after percentages keeps the bar",
-         0,
+        {"done before the first pass", {}, {}, {"over"}},
+        {"first download: 0 tells nothing", {}, {0, 0, 37}, {"wait", "wait", "37%", "wait", "over"}},
+        {"later download: the old percentage tells nothing", {37}, {37, 50}, {"wait", "50%", "wait", "over"}},
+        {"searching throughout", {}, {255, 255}, {"searching", "wait", "searching", "wait", "over"}},
+        {"searching after percentages keeps the percentage",
+         {},
          {10, 255, 10},
-         join({loading(10), pump, searching, pump, pump, reset})},
-        {"above 100", 100, {150}, join({loading(150), pump, reset})},
-        {"differs only above 16 bits", 5, {65541}, join({loading(5), pump, reset})},
+         {"10%", "wait", "searching", "wait", "wait", "over"}},
+        {"searching after 255 %", {65536 + 255}, {255}, {"searching", "wait", "over"}},
+        {"above 100", {100}, {150}, {"150%", "wait", "over"}},
+        {"differs only above 16 bits", {5}, {65536 + 5}, {"5%", "wait", "over"}},
+        {"65536 from 0", {}, {65536}, {"0%", "wait", "over"}},
+        {"the highest reading", {65535}, {0xFFFFFFFF, 65535}, {"65535%", "wait", "wait", "over"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::atomic<bool> busy{!row.readings.empty()};
-        TFakeView view;
-        view.percent = row.initial;
-        size_t next = 0;
-        RunPollingLoop(
-            busy, view,
-            [&]() -> uint32_t {
-                if (next >= row.readings.size()) {
-                    ADD_FAILURE() << "read after the flag fell";
-                    return 0;
-                }
-                const uint32_t reading = row.readings[next++];
-                if (next == row.readings.size()) busy = false;
-                return reading;
-            },
-            [&] { view.log.push_back("pump"); });
-        EXPECT_EQ(row.log, view.log);
+        EXPECT_EQ(row.events, Watched(row.before, row.readings));
     }
+}
+
+// The host stops watching or waiting when its Wait() says so: a timeout, an
+// abandoned call; nothing more is told.
+TEST(DownloadSession, WaitStopsWatchingAndWaiting) {
+    TDownloadSession session;
+    ASSERT_TRUE(session.Start([] {}));
+    TReadingsDevice device(session, {10, 20});
+    TFakeEvents events;
+    events.onWait = [] { return false; };
+    EXPECT_FALSE(session.Watch(device, events));
+    EXPECT_EQ(std::nullopt, session.WaitEnd(events));
+    EXPECT_EQ((std::vector<std::string>{"10%", "wait", "wait"}), events.log);
+    EXPECT_TRUE(session.Busy());
+    session.Finish(TDownloadOutcome::ReturnFailed);
+    EXPECT_EQ(TDownloadOutcome::ReturnFailed, session.WaitEnd(events));
+}
+
+// A thread that cannot be created: the failure goes on, the gate ends.
+TEST(DownloadSession, StartThatFailsEndsTheGate) {
+    TDownloadSession session;
+    EXPECT_THROW(session.Start([] { throw std::bad_alloc(); }), std::bad_alloc);
+    EXPECT_FALSE(session.Running());
+    EXPECT_TRUE(session.Start([] {}));
+}
+
+// Each library call is named while it runs, also one that throws, and no
+// longer once it has returned.
+TEST(DownloadSession, StepInsideTheLibrary) {
+    class TStepDevice : public TDevice {
+    public:
+        explicit TStepDevice(TDownloadSession& session) : session_(session) {}
+        std::vector<TDownloadStep> steps;
+        uint32_t ResetToISP(uint32_t, uint32_t) override { return Record(); }
+        uint32_t Download(const uint8_t*, uint32_t, uint32_t, uint32_t) override { return Record(); }
+        uint32_t ResetToAP() override {
+            Record();
+            throw std::bad_alloc();
+        }
+        uint32_t ProcessCount() override { return 0; }
+
+    private:
+        uint32_t Record() {
+            steps.push_back(session_.Step());
+            return 1;
+        }
+        TDownloadSession& session_;
+    };
+    TDownloadSession session;
+    TStepDevice device(session);
+    session.Start([] {});
+    EXPECT_EQ(TDownloadStep::None, session.Step());
+    EXPECT_EQ(TDownloadOutcome::ReturnFailed, session.Transfer(device, FiveByteImage()));
+    EXPECT_EQ((std::vector<TDownloadStep>{TDownloadStep::ResetToISP, TDownloadStep::Download,
+                                          TDownloadStep::ResetToAP}),
+              device.steps);
+    EXPECT_EQ(TDownloadStep::None, session.Step());
+    EXPECT_FALSE(session.Busy());
 }
 
 }  // namespace
