@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Download.h"
+#include "WindowDownload.h"
 
 namespace {
 

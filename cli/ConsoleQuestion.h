@@ -12,9 +12,10 @@ bool IsYesAnswer(std::string_view utf8);
 // Windows: whether standard input is a console to ask on.
 bool InputIsConsole();
 
-enum class TAnswer { Yes, No, Interrupted };
+// Cut: the read ended without a line (Ctrl+C, the console gone, the input
+// ended); the question's line is ended then.
+enum class TAnswer { Yes, No, Cut };
 
 // Windows: asks on the console itself, whatever standard output and error
-// are, and reads the answer from standard input. Interrupted when Ctrl+C cut
-// the read short or the console went; the question's line is ended then.
+// are, and reads the answer from standard input.
 TAnswer AskOnConsole(std::string_view question);

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <optional>
 #include <string>
 
 #include "runtime/Utf16.h"
@@ -38,25 +37,17 @@ private:
     HANDLE handle_;
 };
 
-// One line typed on the console, UTF-8; empty at its end or on a failure.
-// None when Ctrl+C cut the read short: ReadConsoleW then returns at once with
-// nothing read and ERROR_OPERATION_ABORTED, while the control handler has yet
-// to run on a thread of its own; that is no empty answer.
-std::optional<std::string> ReadConsoleLine() {
+// One line typed on the console, UTF-8, with its line end; without one when
+// the read ended otherwise: Ctrl+C (ReadConsoleW gives up before the control
+// handler has run on a thread of its own), the console gone, its input ended.
+std::string ReadConsoleLine() {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     std::wstring line;
     wchar_t buffer[256];
-    while (line.find(L'\n') == std::wstring::npos) {
-        DWORD count = 0;
-        // A successful read leaves the last error as it was.
-        SetLastError(ERROR_SUCCESS);
-        if (ReadConsoleW(input, buffer, sizeof buffer / sizeof buffer[0], &count, nullptr) && count > 0) {
-            line.append(buffer, count);
-            continue;
-        }
-        if (GetLastError() == ERROR_OPERATION_ABORTED) return std::nullopt;
-        break;
-    }
+    DWORD count = 0;
+    while (line.find(L'\n') == std::wstring::npos &&
+           ReadConsoleW(input, buffer, sizeof buffer / sizeof buffer[0], &count, nullptr) && count > 0)
+        line.append(buffer, count);
     return rt::Utf16ToUtf8(line);
 }
 
@@ -71,11 +62,11 @@ bool InputIsConsole() {
 TAnswer AskOnConsole(std::string_view question) {
     const TConsoleScreen screen;
     screen.Write(std::string(question).append(kConsoleQuestionSuffix));
-    const std::optional<std::string> answer = ReadConsoleLine();
-    if (!answer) {
+    const std::string answer = ReadConsoleLine();
+    if (answer.find('\n') == std::string::npos) {
         // What is told next starts on a line of its own.
         screen.Write("\n");
-        return TAnswer::Interrupted;
+        return TAnswer::Cut;
     }
-    return IsYesAnswer(*answer) ? TAnswer::Yes : TAnswer::No;
+    return IsYesAnswer(answer) ? TAnswer::Yes : TAnswer::No;
 }

@@ -1,48 +1,26 @@
-// fwimage download on Windows: the flow from the open image to its ending.
-// The transfer runs on a thread of its own while this thread watches the
-// library and whatever may stop it (ConsoleControl); every ending is told,
-// recorded and given its exit code by ConcludeDownload.
+// fwimage download on Windows: the flow from the open image to the first
+// library call; every ending is told, recorded and given its exit code by
+// ConcludeDownload.
 #include "DownloadCommand.h"
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <memory>
-#include <optional>
 
 #include "CommandImage.h"
 #include "ConsoleControl.h"
-#include "ConsoleProgress.h"
 #include "ConsoleQuestion.h"
-#include "Download.h"
 #include "DownloadEndings.h"
 #include "DownloadLog.h"
+#include "DownloadTransfer.h"
 #include "LoadedDevice.h"
 #include "WindowDownload.h"
-#include "runtime/Display.h"
-#include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
 
 namespace {
 
-constexpr std::string_view kHeldLine =
-    "Ctrl+C: the download finishes first, so that the instrument is not left half written; fwimage "
-    "ends after it. A third Ctrl+C ends without waiting, leaving the instrument in its loader mode";
-constexpr int kAbandoningPresses = 3;
-
-// Between two readings of the library.
-constexpr DWORD kPollPauseMs = 10;
-
-std::chrono::steady_clock::duration Now() {
-    return std::chrono::steady_clock::now().time_since_epoch();
-}
-
-bool OutputIsConsole() {
-    const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode;
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
-}
+constexpr DWORD kHandlerGraceMs = 500;
 
 std::string UtcNow() {
     SYSTEMTIME t;
@@ -51,182 +29,6 @@ std::string UtcNow() {
     std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour,
                   t.wMinute, t.wSecond);
     return text;
-}
-
-TEnding EndingOf(TDownloadOutcome outcome) {
-    switch (outcome) {
-    case TDownloadOutcome::Declined:
-        return TEnding::Declined;
-    case TDownloadOutcome::LoaderRefused:
-        return TEnding::LoaderRefused;
-    case TDownloadOutcome::TransferFailed:
-        return TEnding::TransferFailed;
-    case TDownloadOutcome::ReturnFailed:
-        return TEnding::ReturnFailed;
-    case TDownloadOutcome::Done:
-        break;
-    }
-    return TEnding::Done;
-}
-
-// A crash counts as its step failing; outside a call, as the snapshot's.
-TEnding CrashEndingOf(TDownloadStep step) {
-    if (step == TDownloadStep::Download) return TEnding::TransferCrashed;
-    if (step == TDownloadStep::ResetToAP) return TEnding::ReturnCrashed;
-    return TEnding::LoaderCrashed;
-}
-
-struct TTransferJob {
-    TDownloadSession& session;
-    TDevice& device;
-    const TImageInfo& info;
-    TConsoleControl& control;
-};
-
-DWORD WINAPI TransferThread(LPVOID job) {
-    // Transfer and Finish are noexcept: nothing crosses the thread's start.
-    auto& j = *static_cast<TTransferJob*>(job);
-    j.control.OnTransferThread();
-    j.session.Finish(j.session.Transfer(j.device, j.info));
-    return 0;
-}
-
-// This thread's side of a transfer: the progress, the held Ctrl+C, and the
-// reasons to stop watching a library that has not ended.
-class TConsoleWatch final : public TDownloadEvents {
-public:
-    TConsoleWatch(const TDownloadSession& session, TConsoleControl& control, TConsoleProgress* progress,
-                  std::ostream& err, HANDLE thread, std::optional<unsigned> timeout)
-        : session_(session),
-          control_(control),
-          progress_(progress),
-          err_(err),
-          thread_(thread),
-          timeout_(timeout),
-          start_(std::chrono::steady_clock::now()) {}
-
-    void Searching() override {
-        if (progress_) progress_->Searching(Now());
-    }
-    void Loading(uint16_t percent) override {
-        if (progress_) progress_->Loading(percent, Now());
-    }
-    void TransferOver() override {}
-    bool Wait() override;
-
-    // Set when Wait stopped the watching: the ending and its detail.
-    std::optional<TEnding> Stop;
-    std::string Detail;
-    // Calls when the console has closed meanwhile.
-    std::function<void()> OnClosed;
-
-private:
-    const TDownloadSession& session_;
-    TConsoleControl& control_;
-    TConsoleProgress* progress_;
-    std::ostream& err_;
-    HANDLE thread_;
-    std::optional<unsigned> timeout_;
-    std::chrono::steady_clock::time_point start_;
-    bool heldTold_ = false;
-};
-
-bool TConsoleWatch::Wait() {
-    if (progress_) progress_->Tick(Now());
-    const HANDLE wakers[2] = {control_.WakeEvent(), thread_};
-    WaitForMultipleObjects(2, wakers, FALSE, kPollPauseMs);
-    if (const std::optional<uint32_t> code = control_.Crash()) {
-        Stop = CrashEndingOf(session_.Step());
-        Detail = ExceptionCodeText(*code);
-        return false;
-    }
-    if (control_.Presses() >= kAbandoningPresses) {
-        Stop = TEnding::Abandoned;
-        return false;
-    }
-    if (control_.Presses() > 0 && !heldTold_) {
-        heldTold_ = true;
-        if (progress_) progress_->Break();
-        err_ << kHeldLine << '\n';
-        err_.flush();
-    }
-    if (control_.TakeClosed() && OnClosed) OnClosed();
-    if (timeout_ && std::chrono::steady_clock::now() - start_ >= std::chrono::seconds(*timeout_)) {
-        Stop = TEnding::TimedOut;
-        Detail = std::to_string(*timeout_);
-        return false;
-    }
-    return true;
-}
-
-// The transfer, from the first library call to its ending. A library that
-// has not ended when this returns is never waited for.
-struct TTransferEnd {
-    TEnding Ending;
-    std::string Detail;
-    bool LibraryLeft;
-};
-
-}  // namespace
-
-namespace {
-
-// For an ending that leaves the library working: the process goes at once,
-// with no unwinding under the transfer's feet and nothing more of the
-// library run (its detach included).
-[[noreturn]] void EndWithoutTheLibrary(int exitCode) {
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
-    for (;;) Sleep(INFINITE);
-}
-
-// From the first library call to the ending; returns the exit code unless
-// the library is left working.
-int Transfer(const TDownloadRequest& request, TDevice& device, const TImageInfo& info,
-             TConsoleControl& control, const TEndingSink& sink) {
-    TDownloadSession session;
-    TTransferJob job{session, device, info, control};
-    HANDLE thread = nullptr;
-    DWORD code = 0;
-    session.Start([&] {
-        DWORD threadId = 0;
-        thread = CreateThread(nullptr, 0, TransferThread, &job, 0, &threadId);
-        if (thread == nullptr) code = GetLastError();
-    });
-    if (thread == nullptr) {
-        control.Conclude();
-        return ConcludeDownload(
-            TEnding::NoThread,
-            rt::FailureDisplayText(rt::EOSError(code, rt::SysErrorMessage(code)).Message()), sink);
-    }
-
-    std::optional<TConsoleProgress> progress;
-    if (!request.Quiet) progress.emplace(sink.Out, OutputIsConsole());
-    TConsoleWatch watch(session, control, progress ? &*progress : nullptr, sink.Err, thread,
-                        request.TimeoutSeconds);
-    // Recorded at once: the system ends the process soon. The outcome's own
-    // record follows when the library ends in time.
-    watch.OnClosed = [&] { ConcludeDownload(TEnding::Closed, {}, sink); };
-    std::optional<TDownloadOutcome> outcome;
-    if (session.Watch(device, watch)) outcome = session.WaitEnd(watch);
-
-    TEnding ending;
-    std::string detail;
-    bool delivered;
-    if (outcome) {
-        session.WaitIdle();
-        CloseHandle(thread);
-        ending = EndingOf(*outcome);
-        delivered = ending == TEnding::Done || ending == TEnding::ReturnFailed;
-    } else {
-        ending = watch.Stop.value_or(TEnding::Abandoned);
-        detail = watch.Detail;
-        delivered = session.Step() == TDownloadStep::ResetToAP;
-    }
-    control.Conclude();
-    if (progress) progress->Finish(delivered);
-    const int exitCode = ConcludeDownload(ending, detail, sink);
-    if (!outcome) EndWithoutTheLibrary(exitCode);
-    return exitCode;
 }
 
 // The steps from the open image to the ending; returns the exit code.
@@ -243,8 +45,10 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, TConsoleCo
     if (!request.Yes) {
         if (!InputIsConsole()) return end(TEnding::NotAsked);
         const TAnswer answer = AskOnConsole(kConfirmDownloadBox.Text);
-        if (answer == TAnswer::Interrupted || control.Interrupted()) return end(TEnding::Interrupted);
-        if (answer == TAnswer::No) return end(TEnding::Declined);
+        // A read that Ctrl+C cut may return before the handler has run.
+        if (answer == TAnswer::Cut) WaitForSingleObject(control.WakeEvent(), kHandlerGraceMs);
+        if (control.Interrupted()) return end(TEnding::Interrupted);
+        if (answer != TAnswer::Yes) return end(TEnding::Declined);
     }
 
     std::unique_ptr<TDevice> device;
@@ -254,7 +58,7 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, TConsoleCo
         return end(TEnding::NoLibrary, FailureText(std::current_exception()));
     }
     if (!control.EnterLibrary()) return end(TEnding::Interrupted);
-    return Transfer(request, *device, info, control, sink);
+    return RunTransfer(request, *device, info, control, sink);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "Download.h"
+#include "WindowDownload.h"
 
 namespace {
 
