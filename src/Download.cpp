@@ -1,19 +1,5 @@
 #include "Download.h"
 
-namespace {
-
-// f()'s result, or failed when f throws: the transfer reports, it never throws.
-template <class F, class R>
-R OrOnThrow(F&& f, R failed) noexcept {
-    try {
-        return f();
-    } catch (...) {
-        return failed;
-    }
-}
-
-}  // namespace
-
 bool TWorkerGate::TryBegin() {
     std::lock_guard<std::mutex> guard(lock_);
     if (running_) return false;

@@ -31,6 +31,17 @@ enum class TDownloadOutcome {
     Done,
 };
 
+// f()'s result, or failed when f throws: a download's thread reports, it
+// never throws.
+template <class F, class R>
+R OrOnThrow(F&& f, R failed) noexcept {
+    try {
+        return f();
+    } catch (...) {
+        return failed;
+    }
+}
+
 // The library call the transfer is inside, if any.
 enum class TDownloadStep { None, ResetToISP, Download, ResetToAP };
 

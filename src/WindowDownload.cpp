@@ -2,16 +2,6 @@
 
 namespace {
 
-// f()'s result, or failed when f throws: the worker reports, it never throws.
-template <class F, class R>
-R OrOnThrow(F&& f, R failed) noexcept {
-    try {
-        return f();
-    } catch (...) {
-        return failed;
-    }
-}
-
 // The worker's conversation up to its outcome, which it has shown.
 TDownloadOutcome Converse(TDownloadPlatform& platform, TDevice& device, const TImageInfo& windowInfo,
                           TDownloadSession& session) noexcept {

@@ -44,8 +44,10 @@ public:
     // The logged call (without " busy=") that throws, and what it throws.
     std::string throwAt;
     TThrow throwKind = TThrow::BadAlloc;
-    // Run inside the confirmation and inside the transfer.
-    std::function<void()> onConfirm, onDownload;
+    // Run inside the confirmation and inside the transfer; at every call.
+    std::function<void()> onConfirm, onDownload, onCall;
+    // DFU_Get_ProcessCount's readings.
+    std::function<uint32_t()> onRead = [] { return 0u; };
     // Data that Download names "data" in the log.
     const uint8_t* knownData = nullptr;
 
@@ -85,10 +87,11 @@ public:
         Record("ResetToAP()");
         return ap;
     }
-    uint32_t ProcessCount() override { return 0; }
+    uint32_t ProcessCount() override { return onRead(); }
 
 private:
     void Record(const std::string& call) {
+        if (onCall) onCall();
         log.push_back(call + (busy_.load() ? " busy=1" : " busy=0"));
         if (call == throwAt) {
             if (throwKind == TThrow::Int) throw 42;
@@ -397,30 +400,30 @@ TEST(WorkerGate, WaitIdleWakesWhenTheWorkerEnds) {
     }
 }
 
-// Records the session's events; Wait() answers with onWait.
+// Records the session's events; the host's waiting is logged into the same
+// list, and answered by onWait.
 class TFakeEvents : public TDownloadEvents {
 public:
     std::vector<std::string> log;
-    std::function<bool()> onWait;
+    std::function<bool()> onWait = [] { return true; };
 
-    void Searching() override { log.push_back("searching"); }
-    void Loading(uint16_t percent) override { log.push_back(std::to_string(percent) + "%"); }
+    void Searching() override { log.push_back("Searching"); }
+    void Loading(uint16_t p) override { log.push_back("Percent=" + std::to_string(p)); }
     bool Wait() override {
-        log.push_back("wait");
-        return !onWait || onWait();
+        log.push_back("pump");
+        return onWait();
     }
-    void TransferOver() override { log.push_back("over"); }
+    void TransferOver() override { log.push_back("Over"); }
 };
 
-// The transfer on its own thread, the watching on this one: the events follow
-// the readings and end when the transfer returns, and a second Start is
-// refused until the worker's last box is closed.
+// The worker on its own thread, the watching on this one: the events follow
+// the readings, end when the transfer returns, and a second Start is refused
+// until the worker's last box is closed.
 TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
     class TBlockingPlatform : public TFakePlatform {
     public:
         using TFakePlatform::TFakePlatform;
         TSignal searched, inTransfer, transferMayEnd, boxShown, boxMayClose;
-        const std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + kLimit;
         uint32_t ResetToISP(uint32_t a, uint32_t b) override {
             searched.Wait();
             return TFakePlatform::ResetToISP(a, b);
@@ -438,31 +441,32 @@ TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
             transferMayEnd.Wait();
             return TFakePlatform::Download(data, zero, count, sum);
         }
-        uint32_t ProcessCount() override {
-            if (std::chrono::steady_clock::now() > deadline) transferMayEnd.Raise();
-            if (!inTransfer.Raised()) {
-                searched.Raise();
-                return 255;
-            }
-            transferMayEnd.Raise();
-            return 40;
-        }
     };
 
     TDownloadSession session;
     TBlockingPlatform platform(session.Busy());
     const TImageInfo info = FiveByteImage();
+
     std::thread worker;
     ASSERT_TRUE(session.Start(
         [&] { worker = std::thread([&] { RunDownloadWorker(platform, platform, info, session); }); }));
 
     TFakeEvents events;
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
     bool secondStartRefused = true;
-    events.onWait = [&] {
-        secondStartRefused = secondStartRefused && !session.Start([] {});
-        return true;
+    platform.onRead = [&]() -> uint32_t {
+        if (std::chrono::steady_clock::now() > deadline) platform.transferMayEnd.Raise();
+        if (!platform.inTransfer.Raised()) {
+            platform.searched.Raise();
+            return 255;
+        }
+        platform.transferMayEnd.Raise();
+        return 40;
     };
+    events.onWait = [&] { return secondStartRefused = secondStartRefused && !session.Start([] {}); };
     EXPECT_TRUE(session.Watch(platform, events));
+    EXPECT_EQ("Over", events.log.back());
+    events.onWait = [] { return true; };
 
     EXPECT_TRUE(secondStartRefused);
     EXPECT_TRUE(platform.boxShown.Wait());
@@ -474,96 +478,92 @@ TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
     EXPECT_TRUE(session.Start([] {}));
 
     EXPECT_EQ(40, session.Percent());
-    const auto has = [&](const std::string& event) {
-        return std::find(events.log.begin(), events.log.end(), event) != events.log.end();
+    const auto has = [&](const std::string& op) {
+        return std::find(events.log.begin(), events.log.end(), op) != events.log.end();
     };
-    EXPECT_TRUE(has("searching"));
-    EXPECT_TRUE(has("40%"));
-    EXPECT_EQ("over", events.log.back());
+    EXPECT_TRUE(has("Searching"));
+    EXPECT_TRUE(has("Percent=40"));
     EXPECT_EQ(kHourglassOff, platform.log.back());
 }
 
-// A device whose readings are the test's; the transfer ends at the last one.
-class TReadingsDevice : public TDevice {
-public:
-    TReadingsDevice(TDownloadSession& session, std::vector<uint32_t> readings)
-        : session_(session), readings_(std::move(readings)) {}
-    uint32_t ResetToISP(uint32_t, uint32_t) override { return 1; }
-    uint32_t Download(const uint8_t*, uint32_t, uint32_t, uint32_t) override { return 1; }
-    uint32_t ResetToAP() override { return 1; }
-    uint32_t ProcessCount() override {
-        if (next_ >= readings_.size()) {
-            ADD_FAILURE() << "read after the flag fell";
-            return 0;
-        }
-        const uint32_t reading = readings_[next_++];
-        if (next_ == readings_.size()) session_.Finish(TDownloadOutcome::Done);
-        return reading;
-    }
+TEST(ProgressMonitor, SessionTellsReadingsAndTheEnd) {
+    const std::vector<std::string> reset = {"Over"};
+    const std::vector<std::string> searching = {"Searching"};
+    const auto loading = [](int p) { return std::vector<std::string>{"Percent=" + std::to_string(p)}; };
+    const auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+        std::vector<std::string> out;
+        for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+        return out;
+    };
+    const std::vector<std::string> pump = {"pump"};
 
-private:
-    TDownloadSession& session_;
-    std::vector<uint32_t> readings_;
-    size_t next_ = 0;
-};
-
-// One download's events from its readings, after an earlier download whose
-// readings (before) left their last percentage.
-std::vector<std::string> Watched(const std::vector<uint32_t>& before, const std::vector<uint32_t>& readings) {
-    TDownloadSession session;
-    TFakeEvents events;
-    for (const std::vector<uint32_t>* download : {&before, &readings}) {
-        events.log.clear();
-        session.Start([] {});
-        if (download->empty()) session.Finish(TDownloadOutcome::Declined);
-        TReadingsDevice device(session, *download);
-        EXPECT_TRUE(session.Watch(device, events));
-    }
-    return events.log;
-}
-
-TEST(DownloadSession, ReadingsToEvents) {
-    using V = std::vector<std::string>;
     struct Row {
         const char* name;
-        std::vector<uint32_t> before, readings;
-        V events;
+        uint32_t before;  // the last reading of the download before
+        std::vector<uint32_t> readings;
+        std::vector<std::string> log;
     };
     const std::vector<Row> rows = {
-        {"done before the first pass", {}, {}, {"over"}},
-        {"first download: 0 tells nothing", {}, {0, 0, 37}, {"wait", "wait", "37%", "wait", "over"}},
-        {"later download: the old percentage tells nothing", {37}, {37, 50}, {"wait", "50%", "wait", "over"}},
-        {"searching throughout", {}, {255, 255}, {"searching", "wait", "searching", "wait", "over"}},
-        {"searching after percentages keeps the percentage",
-         {},
+        {"done before the first pass", 0, {}, reset},
+        {"first download: 0 changes nothing", 0, {0, 0, 37}, join({pump, pump, loading(37), pump, reset})},
+        {"later download: the old percentage changes nothing",
+         37,
+         {37, 50},
+         join({pump, loading(50), pump, reset})},
+        {"never searching: the pane is never shown",
+         0,
+         {10, 20},
+         join({loading(10), pump, loading(20), pump, reset})},
+        {"searching throughout", 0, {255, 255}, join({searching, pump, searching, pump, reset})},
+        {"searching after percentages keeps the bar",
+         0,
          {10, 255, 10},
-         {"10%", "wait", "searching", "wait", "wait", "over"}},
-        {"searching after 255 %", {65536 + 255}, {255}, {"searching", "wait", "over"}},
-        {"above 100", {100}, {150}, {"150%", "wait", "over"}},
-        {"differs only above 16 bits", {5}, {65536 + 5}, {"5%", "wait", "over"}},
-        {"65536 from 0", {}, {65536}, {"0%", "wait", "over"}},
-        {"the highest reading", {65535}, {0xFFFFFFFF, 65535}, {"65535%", "wait", "wait", "over"}},
+         join({loading(10), pump, searching, pump, pump, reset})},
+        {"above 100", 100, {150}, join({loading(150), pump, reset})},
+        {"differs only above 16 bits", 5, {65541}, join({loading(5), pump, reset})},
+        {"the same low 16 bits", 65535, {0xFFFFFFFF, 65535}, join({loading(65535), pump, pump, reset})},
+        {"65536 after 0", 0, {65536}, join({loading(0), pump, reset})},
+        {"255 in the low 16 bits is a percentage", 0, {65536 + 255}, join({loading(255), pump, reset})},
+        {"searching after 255 %", 65536 + 255, {255}, join({searching, pump, reset})},
+        {"0 after 100", 100, {0}, join({loading(0), pump, reset})},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(row.events, Watched(row.before, row.readings));
+        TDownloadSession session;
+        TFakePlatform device(session.Busy());
+        TFakeEvents events;
+        for (const std::vector<uint32_t>& readings : {std::vector<uint32_t>{row.before}, row.readings}) {
+            events.log.clear();
+            session.Start([] {});
+            if (readings.empty()) session.Finish(TDownloadOutcome::Declined);
+            size_t next = 0;
+            device.onRead = [&]() -> uint32_t {
+                if (next >= readings.size()) {
+                    ADD_FAILURE() << "read after the flag fell";
+                    return 0;
+                }
+                const uint32_t reading = readings[next++];
+                if (next == readings.size()) session.Finish(TDownloadOutcome::Done);
+                return reading;
+            };
+            EXPECT_TRUE(session.Watch(device, events));
+        }
+        EXPECT_EQ(row.log, events.log);
     }
 }
 
-// The host stops watching or waiting when its Wait() says so: a timeout, an
-// abandoned call; nothing more is told.
-TEST(DownloadSession, WaitStopsWatchingAndWaiting) {
+// The host stops when its Wait() says so (a timeout, an abandoned call):
+// nothing more is told, and the end is not awaited.
+TEST(DownloadSession, WaitFalseStopsWatchingAndWaiting) {
     TDownloadSession session;
-    ASSERT_TRUE(session.Start([] {}));
-    TReadingsDevice device(session, {10, 20});
+    TFakePlatform device(session.Busy());
+    device.onRead = [] { return 10u; };
     TFakeEvents events;
     events.onWait = [] { return false; };
+    ASSERT_TRUE(session.Start([] {}));
     EXPECT_FALSE(session.Watch(device, events));
     EXPECT_EQ(std::nullopt, session.WaitEnd(events));
-    EXPECT_EQ((std::vector<std::string>{"10%", "wait", "wait"}), events.log);
-    EXPECT_TRUE(session.Busy());
-    session.Finish(TDownloadOutcome::ReturnFailed);
-    EXPECT_EQ(TDownloadOutcome::ReturnFailed, session.WaitEnd(events));
+    EXPECT_EQ((std::vector<std::string>{"Percent=10", "pump", "pump"}), events.log);
 }
 
 // A thread that cannot be created: the failure goes on, the gate ends.
@@ -574,38 +574,19 @@ TEST(DownloadSession, StartThatFailsEndsTheGate) {
     EXPECT_TRUE(session.Start([] {}));
 }
 
-// Each library call is named while it runs, also one that throws, and no
-// longer once it has returned.
+// Each library call is named while it runs, also one that throws, and none
+// once it has returned; the boxes are outside the library.
 TEST(DownloadSession, StepInsideTheLibrary) {
-    class TStepDevice : public TDevice {
-    public:
-        explicit TStepDevice(TDownloadSession& session) : session_(session) {}
-        std::vector<TDownloadStep> steps;
-        uint32_t ResetToISP(uint32_t, uint32_t) override { return Record(); }
-        uint32_t Download(const uint8_t*, uint32_t, uint32_t, uint32_t) override { return Record(); }
-        uint32_t ResetToAP() override {
-            Record();
-            throw std::bad_alloc();
-        }
-        uint32_t ProcessCount() override { return 0; }
-
-    private:
-        uint32_t Record() {
-            steps.push_back(session_.Step());
-            return 1;
-        }
-        TDownloadSession& session_;
-    };
     TDownloadSession session;
-    TStepDevice device(session);
-    session.Start([] {});
-    EXPECT_EQ(TDownloadStep::None, session.Step());
-    EXPECT_EQ(TDownloadOutcome::ReturnFailed, session.Transfer(device, FiveByteImage()));
-    EXPECT_EQ((std::vector<TDownloadStep>{TDownloadStep::ResetToISP, TDownloadStep::Download,
-                                          TDownloadStep::ResetToAP}),
-              device.steps);
-    EXPECT_EQ(TDownloadStep::None, session.Step());
-    EXPECT_FALSE(session.Busy());
+    TFakePlatform platform(session.Busy());
+    std::vector<TDownloadStep> steps;
+    platform.onCall = [&] { steps.push_back(session.Step()); };
+    platform.throwAt = "ResetToAP()";
+    RunWorker(platform, session, FiveByteImage());
+    using S = TDownloadStep;
+    EXPECT_EQ((std::vector<S>{S::None, S::None, S::ResetToISP, S::Download, S::ResetToAP, S::None, S::None}),
+              steps);
+    EXPECT_EQ(S::None, session.Step());
 }
 
 }  // namespace
