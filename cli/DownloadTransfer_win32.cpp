@@ -156,17 +156,18 @@ int RunTransfer(const TDownloadRequest& request, TDevice& device, const TImageIn
     TDownloadSession session;
     TTransferJob job{session, device, info, control};
     HANDLE thread = nullptr;
-    DWORD code = 0;
-    session.Start([&] {
-        DWORD threadId = 0;
-        thread = CreateThread(nullptr, 0, TransferThread, &job, 0, &threadId);
-        if (thread == nullptr) code = GetLastError();
-    });
-    if (thread == nullptr) {
+    try {
+        // A hook that throws ends the session's gate.
+        session.Start([&] {
+            DWORD threadId = 0;
+            thread = CreateThread(nullptr, 0, TransferThread, &job, 0, &threadId);
+            if (thread != nullptr) return;
+            const DWORD code = GetLastError();
+            throw rt::EOSError(code, rt::SysErrorMessage(code));
+        });
+    } catch (const rt::EOSError& e) {
         control.Conclude();
-        return ConcludeDownload(
-            TEnding::NoThread,
-            rt::FailureDisplayText(rt::EOSError(code, rt::SysErrorMessage(code)).Message()), sink);
+        return ConcludeDownload(TEnding::NoThread, rt::FailureDisplayText(e.Message()), sink);
     }
 
     std::optional<TConsoleProgress> progress;
