@@ -116,7 +116,8 @@ private:
 bool TConsoleWatch::Wait() {
     if (progress_) progress_->Tick(Now());
     const HANDLE wakers[2] = {control_.WakeEvent(), thread_};
-    WaitForMultipleObjects(2, wakers, FALSE, kPollPauseMs);
+    // A transfer that has ended is told as it ended, whatever came meanwhile.
+    if (WaitForMultipleObjects(2, wakers, FALSE, kPollPauseMs) == WAIT_OBJECT_0 + 1) return true;
     if (const std::optional<uint32_t> code = control_.Crash()) {
         Stop = CrashEndingOf(session_.Step());
         Detail = ExceptionCodeText(*code);

@@ -41,8 +41,7 @@ static void MisbehaveIn(const char* step) {
 }
 
 __declspec(dllexport) uint32_t __stdcall DFU_Reset_To_ISP(uint32_t a, uint32_t b) {
-    (void)a;
-    (void)b;
+    (void)a, (void)b;
     MisbehaveIn("isp");
     Log("DFU_Reset_To_ISP", 1);
     return 1;
@@ -50,10 +49,7 @@ __declspec(dllexport) uint32_t __stdcall DFU_Reset_To_ISP(uint32_t a, uint32_t b
 
 __declspec(dllexport) uint32_t
     __stdcall DFU_Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) {
-    (void)data;
-    (void)zero;
-    (void)count;
-    (void)sum;
+    (void)data, (void)zero, (void)count, (void)sum;
     MisbehaveIn("download");
     Log("DFU_Download", 1);
     return 1;
