@@ -65,6 +65,28 @@ const TEndingRow& EndingRow(TEnding ending) noexcept {
     return kEndings.back();
 }
 
+TEnding EndingOf(TDownloadOutcome outcome) noexcept {
+    switch (outcome) {
+    case TDownloadOutcome::Declined:
+        return TEnding::Declined;
+    case TDownloadOutcome::LoaderRefused:
+        return TEnding::LoaderRefused;
+    case TDownloadOutcome::TransferFailed:
+        return TEnding::TransferFailed;
+    case TDownloadOutcome::ReturnFailed:
+        return TEnding::ReturnFailed;
+    case TDownloadOutcome::Done:
+        break;
+    }
+    return TEnding::Done;
+}
+
+TEnding CrashEndingOf(TDownloadStep step) noexcept {
+    if (step == TDownloadStep::Download) return TEnding::TransferCrashed;
+    if (step == TDownloadStep::ResetToAP) return TEnding::ReturnCrashed;
+    return TEnding::LoaderCrashed;
+}
+
 std::string ExceptionCodeText(uint32_t code) {
     char text[12];
     std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(code));

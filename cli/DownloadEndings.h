@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "Download.h"
 #include "ExitCodes.h"
 
 enum class TEnding {
@@ -44,6 +45,11 @@ struct TEndingRow {
 };
 
 const TEndingRow& EndingRow(TEnding ending) noexcept;
+
+// The ending of a transfer that ended, and of a crash inside the step it was
+// in (outside a call: the snapshot's, which counts as a refused loader mode).
+TEnding EndingOf(TDownloadOutcome outcome) noexcept;
+TEnding CrashEndingOf(TDownloadStep step) noexcept;
 
 // An exception code as a crash's line shows it: eight hexadecimal digits.
 std::string ExceptionCodeText(uint32_t code);

@@ -35,29 +35,6 @@ bool OutputIsConsole() {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
 }
 
-TEnding EndingOf(TDownloadOutcome outcome) {
-    switch (outcome) {
-    case TDownloadOutcome::Declined:
-        return TEnding::Declined;
-    case TDownloadOutcome::LoaderRefused:
-        return TEnding::LoaderRefused;
-    case TDownloadOutcome::TransferFailed:
-        return TEnding::TransferFailed;
-    case TDownloadOutcome::ReturnFailed:
-        return TEnding::ReturnFailed;
-    case TDownloadOutcome::Done:
-        break;
-    }
-    return TEnding::Done;
-}
-
-// A crash counts as its step failing; outside a call, as the snapshot's.
-TEnding CrashEndingOf(TDownloadStep step) {
-    if (step == TDownloadStep::Download) return TEnding::TransferCrashed;
-    if (step == TDownloadStep::ResetToAP) return TEnding::ReturnCrashed;
-    return TEnding::LoaderCrashed;
-}
-
 struct TTransferJob {
     TDownloadSession& session;
     TDevice& device;
@@ -93,6 +70,7 @@ public:
     void Loading(uint16_t percent) override {
         if (progress_) progress_->Loading(percent, Now());
     }
+    // The last reading stays until the ending, which knows whether it was delivered.
     void TransferOver() override {}
     bool Wait() override;
 
