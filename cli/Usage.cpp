@@ -5,7 +5,8 @@ const char* const kUsageText =
     "       fwimage info --map FILE...\n"
     "       fwimage convert IN.hex OUT.bin\n"
     "       fwimage lock [--key TEXT] FILE\n"
-    "       fwimage download [--yes] [--quiet] [--log FILE] [--timeout SECONDS] IMAGE\n"
+    "       fwimage download [--yes] [--quiet] [--log FILE] [--timeout SECONDS]\n"
+    "                        IMAGE\n"
     "       fwimage --help\n"
     "       fwimage --version\n";
 
