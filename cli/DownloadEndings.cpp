@@ -8,7 +8,7 @@
 namespace {
 
 // The window's box texts where the window has a box for the ending.
-constexpr std::array<TEndingRow, 18> kEndings = {{
+constexpr std::array<TEndingRow, 19> kEndings = {{
     {TEnding::Done, kDownloadDoneBox.Text, false, "done", kExitDone},
     {TEnding::LoaderRefused, kEnterLoaderFailedBox.Text, true, "loader-refused", kExitLoaderRefused},
     {TEnding::TransferFailed, kDownloadFailedBox.Text, true, "transfer-failed", kExitTransferFailed},
@@ -42,6 +42,8 @@ constexpr std::array<TEndingRow, 18> kEndings = {{
     {TEnding::Abandoned,
      "Abandoned: fwimage ends without waiting for the library; the instrument may be left in its loader mode",
      true, "abandoned", kExitLibraryLeft},
+    {TEnding::WrongImage, "Wrong image: {}; nothing was sent to the instrument", true, "wrong-image",
+     kExitWrongImage},
     {TEnding::RecordLost, "{} The record of this download is lost.", true, "", kExitRecordLost},
 }};
 
