@@ -379,4 +379,33 @@ TEST(LoaderStart, WithoutDeviceLibraryShowsNoWindowAndEnds) {
     EXPECT_NE(0u, code);
 }
 
+// A DFU.dll only in the folder the loader is started from is refused before
+// any window, with a box naming it; with one beside the loader, that one is
+// used and the window comes up.
+TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
+    for (const bool beside : {false, true}) {
+        SCOPED_TRACE(beside ? "DFU.dll beside the loader too" : "DFU.dll only in the start folder");
+        TempFolder temp;
+        const std::string library = ReadBytes(BinPath(L"DFU.dll"));
+        const std::wstring planted = temp.Write(L"запуск\\DFU.dll", library);
+        const std::wstring exe = temp.Write(L"программа\\loader.exe", ReadBytes(LoaderPath()));
+        if (beside) temp.Write(L"программа\\DFU.dll", library);
+        Program program(exe, {.workDir = temp.Path(L"запуск")});
+        if (beside) {
+            program.WaitForWindow(kTitle, kStartMs);
+            program.PostClose();
+            EXPECT_EQ(0u, program.ExitCode());
+            continue;
+        }
+        const MessageBoxInfo box = ReadMessageBox(program.WaitForMessageBox(kStartMs));
+        EXPECT_NE(std::wstring::npos, box.text.find(L"\n" + planted + L"\n")) << Narrow(box.text);
+        EXPECT_EQ(Narrow(kTitle), Narrow(box.caption));
+        EXPECT_STREQ("error", IconName(box.icon));
+        for (const auto& w : TopLevelWindows())
+            EXPECT_FALSE(w.pid == program.Pid() && w.visible && w.className != L"#32770") << Narrow(w.text);
+        PressDialogButton(box.hwnd, IDOK);
+        EXPECT_EQ(1u, program.ExitCode());
+    }
+}
+
 }  // namespace
