@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -162,7 +163,14 @@ protected:
     const std::wstring received_ = temp_.Path(L"received.bin");
 };
 
-enum class Library { Simulated, Missing, WithoutEntryPoints };
+enum class Library { Simulated, Missing, WithoutEntryPoints, Damaged, NeedsMissingLibrary };
+
+// The error line's words for a library that does not load.
+const std::map<Library, std::string> kLibraryError = {
+    {Library::Missing, "DFU.dll is neither in"},
+    {Library::WithoutEntryPoints, "has no entry point DFU_Reset_To_ISP"},
+    {Library::Damaged, "\": it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file)"},
+    {Library::NeedsMissingLibrary, "\": a library that DFU.dll needs is missing"}};
 
 TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
     struct Row {
@@ -251,6 +259,17 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          true,
          "",
          {}},
+        {"a damaged library", Library::Damaged, L"none", {L"--yes"}, "bin", 1, "no-library", true, "", {}},
+        {"a library that needs a missing one",
+         Library::NeedsMissingLibrary,
+         L"none",
+         {L"--yes"},
+         "bin",
+         1,
+         "no-library",
+         true,
+         "",
+         {}},
         {"empty image",
          Library::Simulated,
          L"none",
@@ -298,6 +317,11 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
                 wchar_t system[MAX_PATH];
                 GetSystemDirectoryW(system, MAX_PATH);
                 ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\version.dll").c_str(), dll.c_str(), FALSE));
+            } else if (row.library == Library::Damaged) {
+                temp_.Write(L"alone\\DFU.dll", "not a library");
+            } else if (row.library == Library::NeedsMissingLibrary) {
+                ASSERT_TRUE(
+                    CopyFileW(BinPath(L"hostile\\needs-absent\\DFU.dll").c_str(), dll.c_str(), FALSE));
             }
         }
         Launch launch = Download(row.options, image, row.fail);
@@ -310,11 +334,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
             // Told on the error output only: the exit code and the record stay the outcome's.
             EXPECT_EQ("Cannot write to the standard output.\n", err);
         } else {
-            if (row.library == Library::Missing) {
-                EXPECT_NE(std::string::npos, LastLine(err).find("DFU.dll is neither in")) << err;
-            } else if (row.library == Library::WithoutEntryPoints) {
-                EXPECT_NE(std::string::npos, LastLine(err).find("has no entry point DFU_Reset_To_ISP"))
-                    << err;
+            if (row.library != Library::Simulated) {
+                EXPECT_NE(std::string::npos, LastLine(err).find(kLibraryError.at(row.library))) << err;
             } else {
                 EXPECT_EQ(row.line, LastLine(outcomeStream)) << outcomeStream;
             }

@@ -157,6 +157,28 @@ TEST(OSError, TrimmedSystemText) {
     EXPECT_GT(static_cast<unsigned char>(text.back()), ' ');
 }
 
+// Windows' texts with inserts, as FORMAT_MESSAGE_IGNORE_INSERTS leaves them.
+TEST(OSError, SystemTextInserts) {
+    struct Row {
+        const char* text;
+        const char* value;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"%1 is not a valid Win32 application.\r\n", "", "Is not a valid Win32 application.\r\n"},
+        {"%1 is not a valid Win32 application.\r\n", "DFU.dll",
+         "DFU.dll is not a valid Win32 application.\r\n"},
+        {"This version of %1 is not compatible.", "", "This version of is not compatible."},
+        {"Insert %2 (Volume Serial Number: %3) into drive %1.", "",
+         "Insert (Volume Serial Number:) into drive."},
+        {"Cannot open '%1!s!'.", "", "Cannot open."},
+        {"Cannot open \"%12!s!\" now", "a.bin", "Cannot open \"a.bin\" now"},
+        {"50% of %d and %0 stay", "", "50% of %d and %0 stay"},
+        {"%1", "", ""},
+    };
+    for (const Row& row : rows) EXPECT_EQ(row.expected, rt::FillInserts(row.text, row.value)) << row.text;
+}
+
 TEST(MemoryStream, ReadWriteSizePosition) {
     rt::TMemoryStream s;
     EXPECT_EQ(0, s.Size());
