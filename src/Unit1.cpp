@@ -8,6 +8,7 @@
 #include "Download.h"
 #include "LinkedDevice.h"
 #include "MainLayout.h"
+#include "ShutdownGuard.h"
 #include "resource.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
@@ -89,7 +90,8 @@ struct TWorkerHandleCloser {
 DWORD WINAPI DownloadWorker(LPVOID info) {
     // Everything it calls is noexcept: nothing is thrown across the thread's start.
     TWin32DownloadPlatform platform;
-    RunDownloadWorker(platform, LinkedDevice(), *static_cast<const TImageInfo*>(info), DownloadBusy);
+    TGuardedDevice device(LinkedDevice());
+    RunDownloadWorker(platform, device, *static_cast<const TImageInfo*>(info), DownloadBusy);
     WorkerGate().End();
     return 1;
 }
@@ -138,6 +140,12 @@ TForm1::TForm1()
         SetWindowPos(GetDlgItem(Handle(), id), HWND_TOP, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SetTabOrder({layout::kTabOrder.begin(), layout::kTabOrder.end()});
+    AttachShutdownGuard(Handle());
+}
+
+LRESULT TForm1::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (const std::optional<LRESULT> answer = ShutdownGuardMessage(Handle(), msg)) return *answer;
+    return TForm::WndProc(msg, wParam, lParam);
 }
 
 TForm1::~TForm1() {
