@@ -93,13 +93,15 @@ private:
 };
 
 // A console of this process's own, which the programs it starts share, and
-// Ctrl+C sent to it; this process lets the signal pass.
+// Ctrl+C sent to it; this process lets the signal pass. Its output code page
+// is UTF-8, as after chcp 65001, unless another is given.
 class OwnConsole {
 public:
-    OwnConsole() {
+    explicit OwnConsole(UINT codePage = CP_UTF8) {
         for (int i = 0; i < 3; ++i) saved_[i] = GetStdHandle(kWhich[i]);
         FreeConsole();
         if (!AllocConsole()) throw std::runtime_error("no console: error " + std::to_string(GetLastError()));
+        SetConsoleOutputCP(codePage);
         SetConsoleCtrlHandler(LetPass, TRUE);
     }
     ~OwnConsole() {
@@ -389,6 +391,35 @@ TEST_F(Console, ProgressLinesInAFile) {
             kDoneLine + "\n",
         Out());
     EXPECT_EQ("", Err());
+}
+
+// Redirected by a program with a console, the output is in that console's
+// code page with CR LF, as cmd's type and PowerShell read it; a console set
+// to UTF-8 gets UTF-8 with LF.
+TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
+    const std::wstring image = temp_.Write(L"образ.bin", "\x01\x02\x03");
+    const std::wstring missing = temp_.Path(L"нет.bin");
+    const std::wstring out = L"Имя: образ.bin\nРазмер: 0003\nКонтрольная сумма: 0006\n";
+    const std::wstring err = L"Cannot open file \"" + missing + L"\". ";
+    for (const auto& [codePage, lineEnd] : {std::pair<UINT, std::wstring>{866, L"\r\n"}, {CP_UTF8, L"\n"}}) {
+        SCOPED_TRACE(codePage);
+        OwnConsole console(codePage);
+        Program program(Fwimage(), {.args = {L"info", image, missing},
+                                    .outFile = temp_.Path(L"out.txt"),
+                                    .errFile = temp_.Path(L"err.txt")});
+        EXPECT_EQ(1u, program.ExitCode(kMs));
+        const auto encoded = [&](std::wstring text) {
+            for (size_t at = 0; (at = text.find(L'\n', at)) != std::wstring::npos; at += lineEnd.size())
+                text.replace(at, 1, lineEnd);
+            std::string bytes(text.size() * 4, '\0');
+            bytes.resize(WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                             bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr));
+            return bytes;
+        };
+        EXPECT_EQ(encoded(out), Out());
+        EXPECT_EQ(encoded(err), Err().substr(0, encoded(err).size()));
+        EXPECT_EQ(lineEnd.size() == 2, Err().ends_with("\r\n")) << Err();
+    }
 }
 
 // Ctrl+C at the question ends at once; during the transfer it is held (also
