@@ -64,7 +64,11 @@ std::vector<std::wstring> TrustedFolders() {
         std::wstring entry = path.substr(start, end - start);
         if (entry.size() >= 2 && entry.front() == L'"' && entry.back() == L'"')
             entry = entry.substr(1, entry.size() - 2);
-        folders.push_back(entry);
+        // A relative entry (".") names whatever folder is current: no trust.
+        const bool absolute =
+            (entry.size() >= 3 && entry[1] == L':' && (entry[2] == L'\\' || entry[2] == L'/')) ||
+            entry.rfind(L"\\\\", 0) == 0;
+        if (absolute) folders.push_back(entry);
         start = end + 1;
     }
     return folders;

@@ -380,18 +380,35 @@ TEST(LoaderStart, WithoutDeviceLibraryShowsNoWindowAndEnds) {
 }
 
 // A DFU.dll only in the folder the loader is started from is refused before
-// any window, with a box naming it; with one beside the loader, that one is
-// used and the window comes up.
+// any window, with a box naming it, also when PATH holds "."; one beside the
+// loader, or a start folder named on PATH, is used and the window comes up.
 TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
-    for (const bool beside : {false, true}) {
-        SCOPED_TRACE(beside ? "DFU.dll beside the loader too" : "DFU.dll only in the start folder");
+    struct Row {
+        const char* name;
+        bool beside;
+        std::wstring pathEntry;  // put before PATH; "start": the start folder
+        bool refused;
+    };
+    const Row rows[] = {{"only in the start folder", false, L"", true},
+                        {"beside the loader too", true, L"", false},
+                        {"PATH holds .", false, L".", true},
+                        {"the start folder on PATH", false, L"start", false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         TempFolder temp;
         const std::string library = ReadBytes(BinPath(L"DFU.dll"));
         const std::wstring planted = temp.Write(L"запуск\\DFU.dll", library);
         const std::wstring exe = temp.Write(L"программа\\loader.exe", ReadBytes(LoaderPath()));
-        if (beside) temp.Write(L"программа\\DFU.dll", library);
-        Program program(exe, {.workDir = temp.Path(L"запуск")});
-        if (beside) {
+        if (row.beside) temp.Write(L"программа\\DFU.dll", library);
+        Launch launch{.workDir = temp.Path(L"запуск")};
+        if (!row.pathEntry.empty()) {
+            wchar_t path[32768];
+            const DWORD n = GetEnvironmentVariableW(L"PATH", path, 32768);
+            const std::wstring entry = row.pathEntry == L"start" ? launch.workDir : row.pathEntry;
+            launch.env = {{L"PATH", entry + L";" + std::wstring(path, n)}};
+        }
+        Program program(exe, launch);
+        if (!row.refused) {
             program.WaitForWindow(kTitle, kStartMs);
             program.PostClose();
             EXPECT_EQ(0u, program.ExitCode());
