@@ -1,8 +1,7 @@
 # Makes the release package with CPack into WORK and checks it: its name
 # carries VERSION, it holds exactly the expected files (the simulated DFU.dll
-# only in demo/), both programs carry VERSION in their version resource, and
-# their manifests run them as the invoking user (no file virtualisation) and
-# declare long paths.
+# only in demo/), both programs carry VERSION in their version resource and
+# a manifest with asInvoker (no file virtualisation) and longPathAware.
 #   cmake -DCPACK=... -DCONFIG=.../CPackConfig.cmake -DWORK=dir -DVERSION=x.y.z
 #         -DWINDRES=... -P CheckPackage.cmake
 set(top firmware-loader-${VERSION}-win32)
@@ -68,14 +67,8 @@ foreach(program loader.exe fwimage.exe demo/loader.exe)
       message(FATAL_ERROR "${program}: no '${wanted}' in its version resource:\n${resources}")
     endif()
   endforeach()
-  # The manifest (resource type 24) as windres writes it back: quotes doubled.
-  string(FIND "${resources}" "/* RT_MANIFEST */" start)
-  set(manifest "")
-  if(NOT start EQUAL -1)
-    string(SUBSTRING "${resources}" ${start} -1 manifest)
-    string(FIND "${manifest}" "\nEND" end)
-    string(SUBSTRING "${manifest}" 0 ${end} manifest)
-  endif()
+  # The manifest as windres writes it back, quotes doubled.
+  string(REGEX MATCH "RT_MANIFEST.*</assembly>" manifest "${resources}")
   foreach(wanted [[<requestedExecutionLevel level=""asInvoker""]]
                  [[<longPathAware xmlns=""http://schemas.microsoft.com/SMI/2016/WindowsSettings"">true</longPathAware>]])
     string(FIND "${manifest}" "${wanted}" at)

@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -157,14 +158,10 @@ TEST(OSError, TrimmedSystemText) {
     EXPECT_GT(static_cast<unsigned char>(text.back()), ' ');
 }
 
-// Windows' texts with inserts, as FORMAT_MESSAGE_IGNORE_INSERTS leaves them.
+// Windows' texts with inserts, as FORMAT_MESSAGE_IGNORE_INSERTS leaves them;
+// the value to fill in; the text filled.
 TEST(OSError, SystemTextInserts) {
-    struct Row {
-        const char* text;
-        const char* value;
-        const char* expected;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, const char*, const char*> rows[] = {
         {"%1 is not a valid Win32 application.\r\n", "", "Is not a valid Win32 application.\r\n"},
         {"%1 is not a valid Win32 application.\r\n", "DFU.dll",
          "DFU.dll is not a valid Win32 application.\r\n"},
@@ -176,7 +173,7 @@ TEST(OSError, SystemTextInserts) {
         {"50% of %d and %0 stay", "", "50% of %d and %0 stay"},
         {"%1", "", ""},
     };
-    for (const Row& row : rows) EXPECT_EQ(row.expected, rt::FillInserts(row.text, row.value)) << row.text;
+    for (const auto& [text, value, filled] : rows) EXPECT_EQ(filled, rt::FillInserts(text, value)) << text;
 }
 
 TEST(MemoryStream, ReadWriteSizePosition) {
