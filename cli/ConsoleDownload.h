@@ -4,11 +4,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
 
-#include "Download.h"
+#include "WindowDownload.h"
 #include "ExitCodes.h"
 
 // How the console tells an outcome: its line (the window's box text, or the
@@ -34,24 +35,29 @@ bool IsYesAnswer(std::string_view utf8);
 std::string DownloadLogLine(std::string_view utcTime, std::string_view fullPath, const TImageInfo& info,
                             std::string_view outcome, int exitCode);
 
-// The polling loop's display on a console or into a file. On a console
+// The session's events on a console or into a file. On a console
 // (console == true) one line is redrawn in place with a carriage return, at
 // most every kRedrawInterval; otherwise a line is written at each change
 // between searching and loading and at each 10 % step. Update() is called
-// after each reading, Break() before another line is written in between,
-// Finish() after the loop (on a console it leaves the cursor on a fresh line).
-class TConsoleProgress final : public TProgressView {
+// after each reading (from OnWait), Break() before another line is written in
+// between, Finish() after the loop (on a console it leaves the cursor on a
+// fresh line).
+class TConsoleProgress final : public TDownloadEvents {
 public:
     static constexpr std::chrono::milliseconds kRedrawInterval{50};
 
     TConsoleProgress(std::ostream& out, bool console) : out_(out), console_(console) {}
 
-    uint16_t Percent() const override { return percent_; }
-    void SetPercent(uint16_t percent) override { percent_ = percent; }
-    void ShowBar(bool) override {}
-    void SetCaption(std::string_view caption) override { caption_ = caption; }
-    void SetIconIndex(int) override {}
-    void ShowPane(bool) override {}
+    // The host's waiting between two readings; false stops watching.
+    std::function<bool()> OnWait;
+
+    void Searching() override { caption_ = kSearchingCaption; }
+    void Loading(uint16_t percent) override {
+        percent_ = percent;
+        caption_ = kLoadingCaption;
+    }
+    bool Wait() override { return !OnWait || OnWait(); }
+    void TransferOver() override { caption_.clear(); }
 
     void Update(std::chrono::steady_clock::duration now);
     void Break();

@@ -13,7 +13,6 @@
 #include <optional>
 
 #include "ConsoleDownload.h"
-#include "Download.h"
 #include "FwimageMain.h"
 #include "LoadedDevice.h"
 #include "runtime/Display.h"
@@ -219,15 +218,13 @@ private:
 struct TTransferJob {
     TDevice& device;
     const TImageInfo& info;
-    std::atomic<bool>& busy;
-    TDownloadOutcome outcome = TDownloadOutcome::LoaderRefused;
+    TDownloadSession& session;
 };
 
 DWORD WINAPI TransferThread(LPVOID job) {
-    // Transfer is noexcept: nothing crosses the thread's start.
+    // Transfer and Finish are noexcept: nothing crosses the thread's start.
     auto& j = *static_cast<TTransferJob*>(job);
-    j.outcome = Transfer(j.device, j.info, j.busy);
-    j.busy.store(false);
+    j.session.Finish(j.session.Transfer(j.device, j.info));
     return 0;
 }
 
@@ -266,15 +263,19 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, std::ostre
     }
 
     control.EnterLibrary();
-    std::atomic<bool> busy{true};
-    TTransferJob job{*device, info, busy};
-    DWORD threadId = 0;
-    const HANDLE thread = CreateThread(nullptr, 0, TransferThread, &job, 0, &threadId);
-    if (thread == nullptr) {
-        const DWORD code = GetLastError();
-        const std::string text =
-            rt::FailureDisplayText(rt::EOSError(code, rt::SysErrorMessage(code)).Message());
-        return conclude({text, true, kExitFailed, "failed"});
+    TDownloadSession session;
+    TTransferJob job{*device, info, session};
+    HANDLE thread = nullptr;
+    try {
+        session.Start([&] {
+            DWORD threadId = 0;
+            thread = CreateThread(nullptr, 0, TransferThread, &job, 0, &threadId);
+            if (thread != nullptr) return;
+            const DWORD code = GetLastError();
+            throw rt::EOSError(code, rt::SysErrorMessage(code));
+        });
+    } catch (const rt::EOSError& e) {
+        return conclude({rt::FailureDisplayText(e.Message()), true, kExitFailed, "failed"});
     }
 
     TConsoleProgress view(out, IsConsole(STD_OUTPUT_HANDLE));
@@ -288,20 +289,21 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, std::ostre
             err.flush();
         }
     };
-    RunPollingLoop(
-        busy, view, [&] { return device->ProcessCount(); },
-        [&] {
-            pump();
-            WaitForSingleObject(thread, kPollPauseMs);
-            if (!request.Quiet) view.Update(std::chrono::steady_clock::now().time_since_epoch());
-        });
+    view.OnWait = [&] {
+        pump();
+        WaitForSingleObject(thread, kPollPauseMs);
+        if (!request.Quiet) view.Update(std::chrono::steady_clock::now().time_since_epoch());
+        return true;
+    };
+    session.Watch(*device, view);
     // The return to the application comes after the transfer.
-    while (WaitForSingleObject(thread, kPollPauseMs) == WAIT_TIMEOUT) pump();
+    const TDownloadOutcome outcome = *session.WaitEnd(view);
+    WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     view.Finish();
     pump();
 
-    return conclude(ReportOf(job.outcome));
+    return conclude(ReportOf(outcome));
 }
 
 }  // namespace

@@ -13,8 +13,9 @@
 #include "widgets/OpenDialog.h"
 
 // Between the Start handler and the download worker: set before the worker is
-// created, cleared by the worker when its transfer is over.
-extern std::atomic<bool> DownloadBusy;
+// created, cleared by the worker when its transfer is over. The window's
+// download session's flag.
+extern std::atomic<bool>& DownloadBusy;
 // The thread of the worker started last; closed when its polling loop ends.
 extern HANDLE WorkerHandle;
 

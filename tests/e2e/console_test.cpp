@@ -165,14 +165,23 @@ protected:
     const std::wstring received_ = temp_.Path(L"received.bin");
 };
 
-enum class Library { Simulated, Missing, WithoutEntryPoints, Damaged, NeedsMissing };
+// Beside fwimage.exe; AlsoInSystemFolder: the simulated one, and one without
+// the entry points in the system folder.
+enum class Library { Simulated, Missing, WithoutEntryPoints, AlsoInSystemFolder, Damaged, NeedsMissing };
 
-// The error line's words for a library that does not load.
+// The error line's words for a library that does not load; fwimage.exe is
+// alone in a folder with it.
 const std::map<Library, std::string> kLibraryError = {
     {Library::Missing, "DFU.dll is neither in"},
     {Library::WithoutEntryPoints, "has no entry point DFU_Reset_To_ISP"},
     {Library::Damaged, "\": it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file)"},
     {Library::NeedsMissing, "\": a library that DFU.dll needs is missing"}};
+
+// Removes a file when it goes, also when an assertion ends the test.
+struct RemovedAtEnd {
+    std::wstring path;
+    ~RemovedAtEnd() { DeleteFileW(path.c_str()); }
+};
 
 TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
     struct Row {
@@ -284,6 +293,16 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          kDoneLine,
          {"ISP=1", "Download=1", "AP=1"},
          true},
+        {"done, a library in the system folder too",
+         Library::AlsoInSystemFolder,
+         L"none",
+         {L"--yes"},
+         "bin",
+         0,
+         "done",
+         false,
+         kDoneLine,
+         {"ISP=1", "Download=1", "AP=1"}},
     };
     const std::string bin = std::string("\x10\x20\x30\xF0", 4) + std::string(70000, '\x5A');
     InputFromNul input;
@@ -300,7 +319,14 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         // A folder of fwimage.exe's own, with or without a DFU.dll.
         std::wstring exe = Fwimage();
         const std::wstring folder = temp_.Path(L"alone");
-        if (row.library != Library::Simulated) {
+        wchar_t systemFolder[MAX_PATH];
+        GetSystemDirectoryW(systemFolder, MAX_PATH);
+        const std::wstring systemPath = std::wstring(systemFolder) + L"\\";
+        const RemovedAtEnd systemDll{row.library == Library::AlsoInSystemFolder ? systemPath + L"DFU.dll"
+                                                                                : L""};
+        if (!systemDll.path.empty())
+            ASSERT_TRUE(CopyFileW((systemPath + L"version.dll").c_str(), systemDll.path.c_str(), FALSE));
+        if (kLibraryError.contains(row.library)) {
             CreateDirectoryW(folder.c_str(), nullptr);
             exe = folder + L"\\fwimage.exe";
             ASSERT_TRUE(CopyFileW(Fwimage().c_str(), exe.c_str(), FALSE));
@@ -326,7 +352,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
             // Told on the error output only: the exit code and the record stay the outcome's.
             EXPECT_EQ("Cannot write to the standard output.\n", err);
         } else {
-            if (row.library != Library::Simulated) {
+            if (kLibraryError.contains(row.library)) {
                 EXPECT_NE(std::string::npos, LastLine(err).find(kLibraryError.at(row.library))) << err;
             } else {
                 EXPECT_EQ(row.line, LastLine(outcomeStream)) << outcomeStream;

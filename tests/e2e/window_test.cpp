@@ -2,6 +2,7 @@
 // images through the dialog, a drop and the command line, failures shown in
 // boxes, a missing device library, closing.
 #include "ControlIds.h"
+#include "Drag.h"
 #include "Fixture.h"
 
 #include <gtest/gtest.h>
@@ -201,13 +202,25 @@ struct OpenCase {
     const wchar_t* size;
     const wchar_t* sum;
     Way way = Way::Dialog;
+    const wchar_t* after = nullptr;  // an image given after file (dropped with it, a second argument)
+    bool overFailureBox = false;     // dropped first while a failure box is up: refused
 };
 
 class OpenImage : public LoaderWindow, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(OpenImage, ShowsSummary) {
     const auto& c = GetParam();
-    OpenBy(c.way, temp_.Write(c.file, c.bytes));
+    std::vector<std::wstring> paths = {temp_.Write(c.file, c.bytes)};
+    if (c.after) paths.push_back(temp_.Write(c.after, kHexTwoRecords));
+    if (c.overFailureBox) {
+        Open(temp_.Path(L"missing.bin"));
+        HWND box = program_->WaitForMessageBox();
+        EXPECT_EQ(DROPEFFECT_NONE, DropFiles(Ctl(IDC_FILELIST), paths, 2000).effect);
+        PressDialogButton(box, IDOK);
+        Settle();
+        EXPECT_TRUE(Lines().empty()) << "lines: " << Describe(Lines());
+    }
+    OpenBy(c.way, paths);
     ExpectSummary(c.name, c.size, c.sum);
     EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
 }
@@ -230,7 +243,11 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{L"Мои прошивки\\новая прошивка.bin", Sequence(0x30, 3), L"новая прошивка.bin", L"0003",
                  L"0093", Way::CommandLine},
         OpenCase{L"Мои прошивки\\новая прошивка.hex", kHexTwoRecords, L"новая прошивка.hex", L"0014", L"0F0C",
-                 Way::Drop}));
+                 Way::Drop},
+        OpenCase{L"first.bin", Sequence(1, 16), L"first.bin", L"0010", L"0088", Way::Drop, L"second.hex"},
+        OpenCase{L"first.bin", Sequence(1, 16), L"first.bin", L"0010", L"0088", Way::CommandLine,
+                 L"second.hex"},
+        OpenCase{L"late.bin", Sequence(1, 16), L"late.bin", L"0010", L"0088", Way::Drop, nullptr, true}));
 
 TEST_F(LoaderWindow, SecondOpenReplacesSummary) {
     Open(temp_.Write(L"one.bin", Sequence(1, 4)));

@@ -3,6 +3,7 @@
 // console line and answers, which the end-to-end tests cannot reach.
 #include "FwimageMain.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -10,6 +11,7 @@
 #include "FirmwareImage.h"
 #include "TestSupport.h"
 #include "Version.h"
+#include "runtime/Convert.h"
 #include "runtime/Display.h"
 #include "runtime/FileIO.h"
 
@@ -36,6 +38,32 @@ std::string Joined(const std::vector<std::string>& args) {
     std::string joined;
     for (const auto& a : args) joined += a + " ";
     return joined;
+}
+
+// Intel HEX of zero bytes in each run (first address, count), for images
+// too large to spell out.
+std::string ZeroRunsHex(const std::vector<std::pair<uint32_t, uint32_t>>& runs) {
+    std::string text;
+    const auto record = [&](uint32_t address, uint8_t type, const std::vector<uint8_t>& data) {
+        uint8_t sum = static_cast<uint8_t>(data.size() + (address >> 8) + address + type);
+        text +=
+            ":" + rt::IntToHex(data.size(), 2) + rt::IntToHex(address & 0xFFFF, 4) + rt::IntToHex(type, 2);
+        for (const uint8_t b : data) {
+            text += rt::IntToHex(b, 2);
+            sum += b;
+        }
+        text += rt::IntToHex(static_cast<uint8_t>(-sum), 2) + "\n";
+    };
+    for (const auto& [first, count] : runs) {
+        for (uint32_t at = first; at < first + count;) {
+            const uint32_t n = std::min({first + count - at, 0x10000 - (at & 0xFFFF), uint32_t{255}});
+            if (at == first || (at & 0xFFFF) == 0)
+                record(0, 4, {static_cast<uint8_t>(at >> 24), static_cast<uint8_t>(at >> 16)});
+            record(at, 0, std::vector<uint8_t>(n, 0));
+            at += n;
+        }
+    }
+    return text + ":00000001FF\n";
 }
 
 uint8_t MaskOf(const ScrambleKey& k) {
@@ -130,6 +158,8 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     const std::string badHex = dir.Path("bad.hex");
     const std::string sparseHex = dir.Path("sparse.hex");
     const std::string emptyHex = dir.Path("empty.hex");
+    const std::string ninetyHex = dir.Path("ninety.hex");
+    const std::string tieHex = dir.Path("tie.hex");
     const std::string text = dir.Path("notes.txt");
     const std::string lockFile = dir.Path("old.lock");
     const std::string missing = dir.Path("missing.bin");
@@ -145,6 +175,12 @@ TEST(Fwimage, CommandsAndTheirFailures) {
               std::string(":020000040020DA\n:04000000AABBCCDDEE\n:020000040000FA\n"
                           ":0400020001020304F0\n:0400000005060708E2\n:02000600090AE5\n:00000001FF\n"));
     WriteFile(emptyHex, std::string(":00000001FF\n"));
+    // Gap fill of exactly 90.0 % in an image over 1 MiB.
+    WriteFile(ninetyHex, ZeroRunsHex({{0, 104854}, {0x100000, 4}}));
+    // Two runs are equally far from each other; the smaller lies below.
+    WriteFile(
+        tieHex,
+        std::string(":0400000000000000FC\n:020000040020DA\n:080000000000000000000000F8\n:00000001FF\n"));
     WriteFile(text, std::string("text"));
     WriteFile(lockFile, std::string("lock"));
     std::filesystem::create_hard_link(testsupport::FromUtf8(hex), testsupport::FromUtf8(hexLink));
@@ -187,6 +223,20 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          "First address: 00000000\nGap fill: 2097144 bytes, 99.9 %\n"
          "Warning: 99.9 % of the image is gap fill; run 00200000-00200003 lies farthest from the others "
          "(2097144 bytes from the nearest)\n",
+         ""},
+        {{"info", "--map", ninetyHex},
+         0,
+         "Имя: ninety.hex\nРазмер: 100004\nКонтрольная сумма: 0396\n"
+         "Data runs: 2\n  00000000-00019995  104854 bytes\n  00100000-00100003  4 bytes\n"
+         "First address: 00000000\nGap fill: 943722 bytes, 90.0 %\n",
+         ""},
+        {{"info", "--map", tieHex},
+         0,
+         "Имя: tie.hex\nРазмер: 200008\nКонтрольная сумма: FC04\n"
+         "Data runs: 2\n  00000000-00000003  4 bytes\n  00200000-00200007  8 bytes\n"
+         "First address: 00000000\nGap fill: 2097148 bytes, 99.9 %\n"
+         "Warning: 99.9 % of the image is gap fill; run 00000000-00000003 lies farthest from the others "
+         "(2097148 bytes from the nearest)\n",
          ""},
         {{"info", "--map", emptyHex},
          0,
@@ -405,6 +455,15 @@ TEST(Fwimage, OutputThatCannotBeWritten) {
     }
 }
 
+// A device that only reads, the test's readings.
+struct TReadings final : TDevice {
+    std::function<uint32_t()> read;
+    uint32_t ResetToISP(uint32_t, uint32_t) override { return 0; }
+    uint32_t Download(const uint8_t*, uint32_t, uint32_t, uint32_t) override { return 0; }
+    uint32_t ResetToAP() override { return 0; }
+    uint32_t ProcessCount() override { return read(); }
+};
+
 // On a console: one line redrawn in place, at most every 50 ms, the last
 // reading drawn and the cursor on a fresh line at the end.
 TEST(ConsoleDownload, ProgressOnAConsole) {
@@ -433,15 +492,19 @@ TEST(ConsoleDownload, ProgressOnAConsole) {
         SCOPED_TRACE(row.name);
         std::ostringstream out;
         TConsoleProgress view(out, true);
-        std::atomic<bool> busy{true};
+        TDownloadSession session;
+        session.Start([] {});
+        TReadings device;
         size_t next = 0;
-        RunPollingLoop(
-            busy, view,
-            [&] {
-                if (next + 1 == row.readings.size()) busy = false;
-                return row.readings[next].first;
-            },
-            [&] { view.Update(std::chrono::milliseconds(row.readings[next++].second)); });
+        device.read = [&] {
+            if (next + 1 == row.readings.size()) session.Finish(TDownloadOutcome::Done);
+            return row.readings[next].first;
+        };
+        view.OnWait = [&] {
+            view.Update(std::chrono::milliseconds(row.readings[next++].second));
+            return true;
+        };
+        session.Watch(device, view);
         view.Finish();
         EXPECT_EQ(row.out, out.str());
     }
