@@ -19,9 +19,11 @@ std::wstring GrowingCall(Call call) {
     }
 }
 
+// A drive's root keeps its separator: "C:" alone is that drive's current folder.
 std::wstring FolderOf(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+    if (slash == std::wstring::npos) return {};
+    return path.substr(0, slash == 2 && path[1] == L':' ? 3 : slash);
 }
 
 // One spelling per folder: full, long names, no separator at the end.
