@@ -1,4 +1,3 @@
-/* Built twice: as a library (FWL_NEEDED) and as a DFU.dll that needs it. */
 #ifdef FWL_NEEDED
 __declspec(dllexport) int FwlNeeded(void) { return 1; }
 #else

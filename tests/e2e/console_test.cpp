@@ -93,8 +93,7 @@ private:
 };
 
 // A console of this process's own, which the programs it starts share, and
-// Ctrl+C sent to it; this process lets the signal pass. Its output code page
-// is UTF-8, as after chcp 65001, unless another is given.
+// Ctrl+C sent to it; this process lets the signal pass. Output code page: UTF-8 unless given.
 class OwnConsole {
 public:
     explicit OwnConsole(UINT codePage = CP_UTF8) {
@@ -169,8 +168,7 @@ protected:
 // the entry points in the system folder.
 enum class Library { Simulated, Missing, WithoutEntryPoints, AlsoInSystemFolder, Damaged, NeedsMissing };
 
-// The error line's words for a library that does not load; fwimage.exe is
-// alone in a folder with it.
+// The error's words for a library that does not load, alone with fwimage.exe in a folder.
 const std::map<Library, std::string> kLibraryError = {
     {Library::Missing, "DFU.dll is neither in"},
     {Library::WithoutEntryPoints, "has no entry point DFU_Reset_To_ISP"},
@@ -409,9 +407,8 @@ TEST_F(Console, ProgressLinesInAFile) {
     EXPECT_EQ("", Err());
 }
 
-// Redirected by a program with a console, the output is in that console's
-// code page with CR LF, as cmd's type and PowerShell read it; a console set
-// to UTF-8 gets UTF-8 with LF.
+// Redirected under a console, the output is in its code page with CR LF, as cmd's type and
+// PowerShell read it; under a console set to UTF-8, UTF-8 with LF.
 TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
     const std::wstring image = temp_.Write(L"образ.bin", "\x01\x02\x03"), missing = temp_.Path(L"нет.bin");
     for (const UINT codePage : {866u, static_cast<UINT>(CP_UTF8)}) {

@@ -197,7 +197,6 @@ protected:
         WaitUntil("the default cursor back", [&] { return CursorOver(Ctl(IDC_FILELIST)) == ownCursor_; });
     }
 
-    // The window's answer to Windows asking whether the session may end.
     LRESULT EndSessionAnswer(LPARAM how = ENDSESSION_LOGOFF) const {
         DWORD_PTR answer = 0;
         EXPECT_TRUE(SendMessageTimeoutW(main_, WM_QUERYENDSESSION, 0, how, SMTO_ABORTIFHUNG, kMs, &answer));

@@ -397,16 +397,15 @@ TEST(LoaderStart, WithoutDeviceLibraryShowsNoWindowAndEnds) {
     EXPECT_NE(0u, code);
 }
 
-// Rows: name, a DFU.dll beside the loader too, an entry put before PATH
-// ("start": the start folder), whether the start folder's DFU.dll is refused
-// before any window, with a box naming it.
+// Rows: name, DFU.dll beside the loader too, an entry put before PATH ("*": the start folder),
+// whether the start folder's DFU.dll is refused before any window, with a box naming it.
 TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
     const std::tuple<const char*, bool, std::wstring, bool> rows[] = {
         {"only in the start folder", false, L"", true},
         {"beside the loader too", true, L"", false},
         {"PATH holds .", false, L".", true},
-        {"the start folder on PATH", false, L"start", false}};
-    for (const auto& [name, beside, pathEntry, refused] : rows) {
+        {"the start folder on PATH", false, L"*", false}};
+    for (const auto& [name, beside, onPath, refused] : rows) {
         SCOPED_TRACE(name);
         TempFolder temp;
         const std::string library = ReadBytes(BinPath(L"DFU.dll"));
@@ -414,9 +413,8 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
         const std::wstring exe = temp.Write(L"программа\\loader.exe", ReadBytes(LoaderPath()));
         if (beside) temp.Write(L"программа\\DFU.dll", library);
         Launch launch{.workDir = temp.Path(L"запуск")};
-        if (!pathEntry.empty())
-            launch.env = {
-                {L"PATH", (pathEntry == L"start" ? launch.workDir : pathEntry) + L";" + _wgetenv(L"PATH")}};
+        if (!onPath.empty())
+            launch.env = {{L"PATH", (onPath == L"*" ? launch.workDir : onPath) + L";" + _wgetenv(L"PATH")}};
         Program program(exe, launch);
         if (refused) {
             const MessageBoxInfo box = ReadMessageBox(program.WaitForMessageBox(kStartMs));

@@ -158,8 +158,7 @@ TEST(OSError, TrimmedSystemText) {
     EXPECT_GT(static_cast<unsigned char>(text.back()), ' ');
 }
 
-// Windows' texts with inserts, as FORMAT_MESSAGE_IGNORE_INSERTS leaves them;
-// the value to fill in; the text filled.
+// Windows' texts as FORMAT_MESSAGE_IGNORE_INSERTS leaves them; the value to fill in; the text filled.
 TEST(OSError, SystemTextInserts) {
     const std::tuple<const char*, const char*, const char*> rows[] = {
         {"%1 is not a valid Win32 application.\r\n", "", "Is not a valid Win32 application.\r\n"},
