@@ -7,7 +7,10 @@
 #include <filesystem>
 #include <sstream>
 
-#include "ConsoleDownload.h"
+#include "ConsoleProgress.h"
+#include "ConsoleQuestion.h"
+#include "DownloadEndings.h"
+#include "DownloadLog.h"
 #include "FirmwareImage.h"
 #include "TestSupport.h"
 #include "Version.h"
@@ -123,6 +126,9 @@ TEST(Fwimage, UsageAndHelp) {
         {{"download"}, 2},
         {{"download", "--log"}, 2},
         {{"download", "--map", "a.bin"}, 2},
+        {{"download", "--timeout", "0", "a.bin"}, 2},
+        {{"download", "--timeout=1.5", "a.bin"}, 2},
+        {{"download", "--timeout", "99999999", "a.bin"}, 2},
         {{"--help"}, 0},
         {{"-h"}, 0},
         {{"info", "--help"}, 0},
@@ -455,57 +461,165 @@ TEST(Fwimage, OutputThatCannotBeWritten) {
     }
 }
 
-// A device that only reads, the test's readings.
-struct TReadings final : TDevice {
-    std::function<uint32_t()> read;
-    uint32_t ResetToISP(uint32_t, uint32_t) override { return 0; }
-    uint32_t Download(const uint8_t*, uint32_t, uint32_t, uint32_t) override { return 0; }
-    uint32_t ResetToAP() override { return 0; }
-    uint32_t ProcessCount() override { return read(); }
-};
-
-// On a console: one line redrawn in place, at most every 50 ms, the last
-// reading drawn and the cursor on a fresh line at the end.
-TEST(ConsoleDownload, ProgressOnAConsole) {
-    const std::string searching = "\rПоиск устройства ...";
-    const auto loading = [](const std::string& bar, int percent) {
-        return "\rЗагрузка ... [" + bar + "] " + std::to_string(percent) + "%";
+// Each ending: its stream, its record, its exit code; the detail in its
+// line; a record that cannot be written makes any ending "record lost".
+TEST(ConsoleDownload, Endings) {
+    struct Row {
+        TEnding ending;
+        bool toError;
+        std::string record;  // name and exit code; empty: none
+        int code;
+        bool recordFails = false;
     };
+    const Row rows[] = {
+        {TEnding::Done, false, "done 0", 0},
+        {TEnding::LoaderRefused, true, "loader-refused 3", 3},
+        {TEnding::TransferFailed, true, "transfer-failed 4", 4},
+        {TEnding::ReturnFailed, true, "return-failed 5", 5},
+        {TEnding::LoaderCrashed, true, "loader-crashed 3", 3},
+        {TEnding::TransferCrashed, true, "transfer-crashed 4", 4},
+        {TEnding::ReturnCrashed, true, "return-crashed 5", 5},
+        {TEnding::Declined, true, "declined 2", 2},
+        {TEnding::NotAsked, true, "not-asked 2", 2},
+        {TEnding::NotOpened, true, "", 1},
+        {TEnding::Empty, true, "empty 1", 1},
+        {TEnding::NoLibrary, true, "no-library 1", 1},
+        {TEnding::NoThread, true, "failed 1", 1},
+        {TEnding::Interrupted, true, "interrupted 130", 130},
+        {TEnding::Closed, true, "closed 130", 130},
+        {TEnding::TimedOut, true, "timed-out 9", 9},
+        {TEnding::Abandoned, true, "abandoned 9", 9},
+        {TEnding::Done, false, "done 0", 6, true},
+        {TEnding::TransferCrashed, true, "transfer-crashed 4", 6, true},
+        {TEnding::Abandoned, true, "abandoned 9", 6, true},
+        {TEnding::NotOpened, true, "", 1, true},
+    };
+    const std::string lost = "Disk full. The record of this download is lost.\n";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(EndingRow(row.ending).LogName) + (row.recordFails ? ", record fails" : ""));
+        std::ostringstream out, err;
+        std::string record;
+        const TEndingSink sink{out, err, [&](std::string_view name, int code) -> std::optional<std::string> {
+                                   record = std::string(name) + " " + std::to_string(code);
+                                   if (row.recordFails) return "Disk full.";
+                                   return std::nullopt;
+                               }};
+        EXPECT_EQ(row.code, ConcludeDownload(row.ending, "<detail>", sink));
+        std::string told[2] = {out.str(), err.str()};
+        if (row.recordFails && !row.record.empty()) {
+            ASSERT_GE(told[1].size(), lost.size());
+            EXPECT_EQ(lost, told[1].substr(told[1].size() - lost.size()));
+            told[1].resize(told[1].size() - lost.size());
+        }
+        const std::string& line = told[row.toError];
+        EXPECT_EQ(1, std::count(line.begin(), line.end(), '\n')) << line;
+        EXPECT_EQ("", told[!row.toError]);
+        const std::string_view pattern = EndingRow(row.ending).Line;
+        EXPECT_EQ(pattern.find("{}") != pattern.npos, line.find("<detail>") != line.npos) << line;
+        EXPECT_EQ(row.record, record);
+    }
+}
+
+// A new log starts with a byte-order mark, a header row and CR LF; an
+// existing one keeps its line ends, and an open last line is ended first.
+TEST(ConsoleDownload, LogForms) {
+    const std::string bom = "\xEF\xBB\xBF", header = "UTC time\tFile\tSize\tSum\tOutcome\tExit code";
     struct Row {
         const char* name;
-        std::vector<std::pair<uint32_t, int>> readings;  // reading, at ms
+        std::string existing;
+        std::string appended;  // at the opening, then with one record
+    };
+    const Row rows[] = {
+        {"new", "", bom + header + "\r\n" + "R\r\n"},  {"CR LF", bom + header + "\r\nold\r\n", "R\r\n"},
+        {"LF, without a mark", "old\nolder\n", "R\n"}, {"an open last line", "old\r\nolder", "\r\nR\r\n"},
+        {"one line, no end yet", "old", "\nR\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string& e = row.existing;
+        const TLogForm form = LogFormOf(e.size(), e, e.empty() ? '\n' : e.back());
+        TLogForm after = form;
+        after.NewFile = after.LineOpen = false;
+        EXPECT_EQ(row.appended, LogOpeningText(form) + LogRecordText(after, "R"));
+    }
+    TImageInfo info;
+    info.Size = 0x12345;
+    info.Sum = 0xAB;
+    EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0", DownloadLogRecord("T", "C:\\fw.hex", info, "done", 0));
+    EXPECT_EQ(DownloadLogRecord("2026-12-07T12:00:00Z", "C:\\fw.hex", TImageInfo{nullptr, INT64_MAX, 0, {}},
+                                "transfer-crashed", 4)
+                      .size() +
+                  2,
+              LongestDownloadLogRecord("C:\\fw.hex"));
+}
+
+// The progress, redrawn in place on a console at most every 50 ms, or a line
+// per change into a file; after a delivered image the finished state.
+TEST(ConsoleDownload, Progress) {
+    const std::string searching = "Поиск устройства ...";
+    const auto loading = [](const std::string& bar, int percent) {
+        return "Загрузка ... [" + bar + "] " + std::to_string(percent) + "%";
+    };
+    const std::string full = loading("####################", 100);
+    // A reading: 255 searching, else loading; at ms.
+    using Readings = std::vector<std::pair<uint32_t, int>>;
+    struct Row {
+        const char* name;
+        bool console;
+        Readings readings;
+        bool delivered;
         std::string out;
     };
     const std::vector<Row> rows = {
-        {"nothing to show", {{0, 0}}, ""},
+        {"nothing to show", true, {}, false, ""},
         {"a shorter line wipes the longer one",
+         true,
          {{255, 0}, {40, 100}, {255, 200}},
-         searching + loading("########............", 40) + searching + std::string(19, ' ') + searching +
-             "\n"},
-        {"a steady reading is drawn once", {{50, 0}, {50, 100}}, loading("##########..........", 50) + "\n"},
+         false,
+         "\r" + searching + "\r" + loading("########............", 40) + "\r" + searching +
+             std::string(19, ' ') + "\r" + searching + "\n"},
         {"within 50 ms only the last reading, at the end",
+         true,
          {{10, 0}, {20, 10}, {30, 49}},
-         loading("##..................", 10) + loading("######..............", 30) + "\n"},
-        {"above 100 the bar is full", {{150, 0}}, loading("####################", 150) + "\n"},
+         false,
+         "\r" + loading("##..................", 10) + "\r" + loading("######..............", 30) + "\n"},
+        {"above 100 the bar is full",
+         true,
+         {{150, 0}},
+         false,
+         "\r" + loading("####################", 150) + "\n"},
+        {"delivered: 100 % at the end",
+         true,
+         {{90, 0}, {99, 10}},
+         true,
+         "\r" + loading("##################..", 90) + "\r" + full + "\n"},
+        {"delivered without a reading", true, {}, true, "\r" + full + "\n"},
+        {"into a file: each change and 10 % step",
+         false,
+         {{255, 0}, {5, 1}, {9, 2}, {12, 3}, {19, 4}, {255, 5}, {91, 6}},
+         false,
+         searching + "\n" + loading("#...................", 5) + "\n" + loading("##..................", 12) +
+             "\n" + searching + "\n" + loading("##################..", 91) + "\n"},
+        {"into a file, delivered",
+         false,
+         {{91, 0}},
+         true,
+         loading("##################..", 91) + "\n" + full + "\n"},
+        {"into a file, delivered at 100", false, {{100, 0}}, true, full + "\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::ostringstream out;
-        TConsoleProgress view(out, true);
-        TDownloadSession session;
-        session.Start([] {});
-        TReadings device;
-        size_t next = 0;
-        device.read = [&] {
-            if (next + 1 == row.readings.size()) session.Finish(TDownloadOutcome::Done);
-            return row.readings[next].first;
-        };
-        view.OnWait = [&] {
-            view.Update(std::chrono::milliseconds(row.readings[next++].second));
-            return true;
-        };
-        session.Watch(device, view);
-        view.Finish();
+        TConsoleProgress progress(out, row.console);
+        for (const auto& [reading, ms] : row.readings) {
+            const auto now = std::chrono::milliseconds(ms);
+            if (reading == 255)
+                progress.Searching(now);
+            else
+                progress.Loading(static_cast<uint16_t>(reading), now);
+            progress.Tick(now);
+        }
+        progress.Finish(row.delivered);
         EXPECT_EQ(row.out, out.str());
     }
 }
