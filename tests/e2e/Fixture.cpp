@@ -86,20 +86,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return parts;
 }
 
-DownloadLog ReadDownloadLog(const std::wstring& path) {
-    const std::string bom = "\xEF\xBB\xBF";
-    std::vector<std::string> lines = Split(ReadBytes(path), '\n');
-    if (lines.empty() || lines[0].rfind(bom, 0) != 0) throw std::runtime_error("not a new log's form");
-    DownloadLog log;
-    for (std::string& line : lines) {
-        if (line.empty() || line.back() != '\r') throw std::runtime_error("a line without CR LF: " + line);
-        line.pop_back();
-    }
-    log.header = lines[0].substr(bom.size());
-    for (size_t i = 1; i < lines.size(); ++i) log.records.push_back(Split(lines[i] + "\t", '\t'));
-    return log;
-}
-
 std::string ReadBytes(const std::wstring& path) {
     HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);

@@ -63,13 +63,9 @@ std::string ReadBytes(const std::wstring& path);
 // The parts of text between separators; none after a last separator.
 std::vector<std::string> Split(const std::string& text, char separator);
 
-// The log's header row without its mark and line end, and its records'
-// fields; throws unless the log starts as a new one does.
-struct DownloadLog {
-    std::string header;
-    std::vector<std::vector<std::string>> records;
-};
-DownloadLog ReadDownloadLog(const std::wstring& path);
+// The header row of a new download log, without its mark and line end.
+inline const std::string kLogHeader =
+    "UTC time\tFile\tSize\tSum\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit";
 
 // ---------------------------------------------------------------------------
 // Starting programs
