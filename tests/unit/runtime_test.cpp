@@ -1,14 +1,21 @@
 // The runtime pieces: conversions, file names, the byte stream, files.
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <future>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <csignal>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -109,6 +116,37 @@ TEST(FileName, NameAndExtension) {
     }
     EXPECT_EQ(".HEX", rt::AsciiUpper(".hEx"));
     EXPECT_EQ(".\xD0\xB6Z", rt::AsciiUpper(".\xD0\xB6z"));  // Cyrillic bytes unchanged
+}
+
+// Past MAX_PATH a full path takes the form the file calls accept at any length.
+TEST(FileName, LongPathForm) {
+    const std::wstring tail = L"\\" + std::wstring(250, L'd') + L"\\image.bin";
+    const std::wstring shortPath = L"C:\\fw\\" + std::wstring(253, L'n');  // 259 characters
+    struct Case {
+        const char* name;
+        std::wstring path;
+        std::wstring form;
+    };
+    const Case cases[] = {
+        {"drive", L"C:" + tail, L"\\\\?\\C:" + tail},
+        {"drive, forward slashes", L"d:/" + std::wstring(260, L'x'),
+         L"\\\\?\\d:\\" + std::wstring(260, L'x')},
+        {"share", L"\\\\server\\share" + tail, L"\\\\?\\UNC\\server\\share" + tail},
+        {"share, forward slashes", L"//server/share" + tail, L"\\\\?\\UNC\\server\\share" + tail},
+        {"already long form", L"\\\\?\\C:" + tail, L"\\\\?\\C:" + tail},
+        {"already long share", L"\\\\?\\UNC\\s\\x" + tail, L"\\\\?\\UNC\\s\\x" + tail},
+        {"device form", L"\\\\.\\C:" + tail, L"\\\\.\\C:" + tail},
+        {"relative", L"fw" + tail, L"fw" + tail},
+        {"drive-relative", L"C:fw" + tail, L"C:fw" + tail},
+        {"rooted on no drive", tail, tail},
+        {"short drive path", shortPath, shortPath},
+        {"one past the plain limit", shortPath + L"n", L"\\\\?\\" + shortPath + L"n"},
+        {"short share", L"\\\\server\\share\\a.bin", L"\\\\server\\share\\a.bin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.form, rt::LongPathForm(c.path));
+    }
 }
 
 TEST(Display, FullStopRule) {
@@ -325,12 +363,62 @@ TEST(FileIO, WriteTargetKinds) {
         const std::string* content;
         bool fails;
         std::function<void()> check;  // the state afterwards
+        std::string osText = {};      // the failure's system-text part, when it is known
     };
+    // Another program's handle on the target, as a scanner opens a new file:
+    // without leave to delete it, which stops a rename over it on Windows.
+    std::ifstream holder;
+    std::thread briefHolder;
+#if defined(_WIN32)
+    const bool heldFails = true;
+#else
+    const bool heldFails = false;
+#endif
+    const auto writeOld = [&](const char* name) { testsupport::WriteFile(ToUtf8(root / name), "OLD"); };
     std::vector<Case> cases = {
         {"new file", root / "new.bin", [] {}, &small, false,
          [&] { EXPECT_EQ(small, read(root / "new.bin")); }},
         {"existing file", root / "old.bin", [&] { testsupport::WriteFile(ToUtf8(root / "old.bin"), "OLD"); },
          &small, false, [&] { EXPECT_EQ(small, read(root / "old.bin")); }},
+        {"read-only file", root / "ro.lock",
+         [&] {
+             writeOld("ro.lock");
+             fs::permissions(root / "ro.lock",
+                             fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                             fs::perm_options::remove);
+         },
+         &small, true,
+         [&] {
+             EXPECT_EQ("OLD", read(root / "ro.lock"));
+             fs::permissions(root / "ro.lock", fs::perms::owner_write, fs::perm_options::add);
+         },
+         rt::kReadOnlyFile},
+        {"held open briefly", root / "brief.bin",
+         [&] {
+             writeOld("brief.bin");
+             std::promise<void> opened;
+             briefHolder = std::thread([&] {
+                 std::ifstream held(root / "brief.bin");
+                 opened.set_value();
+                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
+             });
+             opened.get_future().wait();
+         },
+         &small, false,
+         [&] {
+             briefHolder.join();
+             EXPECT_EQ(small, read(root / "brief.bin"));
+         }},
+        {"held open past the retries", root / "held.bin",
+         [&] {
+             writeOld("held.bin");
+             holder.open(root / "held.bin");
+         },
+         &small, heldFails,
+         [&] {
+             holder.close();
+             EXPECT_EQ(heldFails ? "OLD" : small, read(root / "held.bin"));
+         }},
 #if !defined(_WIN32)
         {"kept permissions", root / "ro.bin",
          [&] {
@@ -373,11 +461,49 @@ TEST(FileIO, WriteTargetKinds) {
              EXPECT_TRUE(fs::is_symlink(root / "small" / "link.lock"));
              EXPECT_EQ("OLD", read(root / "small" / "pointee.lock"));
          }},
+        {"link loop", root / "la.bin",
+         [&] {
+             fs::create_symlink("lb.bin", root / "la.bin");
+             fs::create_symlink("la.bin", root / "lb.bin");
+         },
+         &small, true,
+         [&] {
+             EXPECT_TRUE(fs::is_symlink(root / "la.bin"));
+             EXPECT_TRUE(fs::is_symlink(root / "lb.bin"));
+         },
+         rt::SysErrorMessage(ELOOP)},
 #endif
     };
 #if defined(_WIN32)
     cases.push_back({"device", "NUL", [] {}, &small, false, [] {}});
+    cases.push_back({"hidden file", root / "hidden.bin",
+                     [&] {
+                         writeOld("hidden.bin");
+                         SetFileAttributesW((root / "hidden.bin").c_str(), FILE_ATTRIBUTE_HIDDEN);
+                     },
+                     &small, false,
+                     [&] {
+                         EXPECT_EQ(small, read(root / "hidden.bin"));
+                         EXPECT_TRUE(GetFileAttributesW((root / "hidden.bin").c_str()) &
+                                     FILE_ATTRIBUTE_HIDDEN);
+                     }});
 #else
+    // The write end of a pipe, named as the process's open file.
+    int pipeEnds[2] = {-1, -1};
+    ASSERT_EQ(0, ::pipe(pipeEnds));
+    ::fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);  // a write that never came fails the row, not the run
+    cases.push_back({"pipe", "/proc/self/fd/" + std::to_string(pipeEnds[1]), [] {}, &small, false,
+                     [&] {
+                         std::string got(small.size(), '\0');
+                         for (size_t n = 0; n < got.size();) {
+                             const ssize_t r = ::read(pipeEnds[0], got.data() + n, got.size() - n);
+                             if (r <= 0) break;
+                             n += static_cast<size_t>(r);
+                         }
+                         EXPECT_EQ(small, got);
+                         ::close(pipeEnds[0]);
+                         ::close(pipeEnds[1]);
+                     }});
     // A device node of its own that fails every write (as /dev/full does).
     if (::mknod((root / "full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0)
         cases.push_back({"device", root / "full", [] {}, &small, true,
@@ -398,6 +524,9 @@ TEST(FileIO, WriteTargetKinds) {
                 const std::string prefix = "Cannot create file \"" + rt::ExpandFileName(target) + "\". ";
                 EXPECT_EQ(prefix, e.Message().substr(0, prefix.size())) << e.Message();
                 EXPECT_GT(e.Message().size(), prefix.size());
+                if (!c.osText.empty()) {
+                    EXPECT_EQ(prefix + c.osText, e.Message());
+                }
             }
         } else {
             EXPECT_NO_THROW(s.SaveToFile(target));
