@@ -1,6 +1,8 @@
 # fwimage as a process, around its files: output that cannot be written, a
-# full disk under an existing .lock, and (32-bit Windows) images of 1 GiB,
-# which need the large address space, and of 2 GiB, which fail.
+# full disk under an existing .lock, a read-only target, paths of about 300
+# and 1000 characters, targets an unprivileged user may not replace, a
+# write ended by a signal, and (32-bit Windows) images of 1 GiB, which need
+# the large address space, and of 2 GiB, which fail.
 #   cmake -DFWIMAGE=<exe> -DWORK=<folder> [-DEMULATOR=<runner>] [-DWINDOWS=ON] -P fwimage_files.cmake
 set(failures)
 # Notes a failure when actual does not begin with expected (a display server
@@ -80,6 +82,119 @@ if(mounted EQUAL 0)
   expect_equal("${left}" "big.bin;big.bin.lock" "lock on a full disk: files left")
 else()
   message(STATUS "no tmpfs could be mounted: the full disk is left to the unit tests")
+endif()
+
+# The path as the program names it in a failure.
+function(shown_path path out)
+  set(shown "${z}${path}")
+  if(WINDOWS)
+    string(REPLACE "/" "\\" shown "${shown}")
+  endif()
+  set(${out} "${shown}" PARENT_SCOPE)
+endfunction()
+
+# A read-only target is refused by name and kept, also for root.
+file(WRITE ${WORK}/ro.bin "OLD\n")
+file(CHMOD ${WORK}/ro.bin PERMISSIONS OWNER_READ GROUP_READ WORLD_READ)
+fwimage(ARGS convert ${z}${WORK}/one.hex ${z}${WORK}/ro.bin)
+file(READ ${WORK}/ro.bin kept)
+shown_path(${WORK}/ro.bin shown)
+expect_equal("${rc}" 1 "convert onto a read-only file: exit code")
+expect_start("${err}" "Cannot create file \"${shown}\". The file is read-only.\n"
+             "convert onto a read-only file: error output")
+expect_equal("${kept}" "OLD\n" "convert onto a read-only file: the old file")
+file(CHMOD ${WORK}/ro.bin PERMISSIONS OWNER_READ OWNER_WRITE)
+
+# Paths of about 300 and 1000 characters (folders of at most 240), through
+# convert and lock; Windows takes them past 260 only in their long form.
+string(REPEAT "d" 240 folder)
+foreach(depth 1 4)
+  set(long ${WORK}/long)
+  foreach(i RANGE 1 ${depth})
+    set(long ${long}/${i}${folder})
+  endforeach()
+  file(MAKE_DIRECTORY ${long})
+  set(long ${long}/image.bin)
+  string(LENGTH "${z}${long}" length)
+  fwimage(ARGS convert ${z}${WORK}/one.hex ${z}${long})
+  set(converted "${rc}")
+  fwimage(ARGS lock --key "00 00 00 00 00 00 00 01" ${z}${long})
+  file(READ ${long}.lock locked HEX)
+  expect_equal("${converted}" 0 "convert to a path of ${length} characters: exit code")
+  expect_equal("${rc} ${err}" "0 " "lock at a path of ${length} characters: exit code and error output")
+  expect_equal("${locked}" "91" "lock at a path of ${length} characters: the .lock file")
+endforeach()
+file(REMOVE_RECURSE ${WORK}/long)
+
+# As an unprivileged user (root writes anywhere): a writable file in a folder
+# that takes no new file is written in place; a file of another owner that
+# the user may not write stays, though the folder would take a new one.
+if(NOT WINDOWS)
+  execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+  find_program(SETPRIV setpriv)
+  set(as_user)
+  if(NOT uid STREQUAL "0")
+    set(as_user env)
+  elseif(SETPRIV)
+    execute_process(COMMAND id -u nobody RESULT_VARIABLE no_nobody OUTPUT_QUIET ERROR_QUIET)
+    if(no_nobody EQUAL 0)
+      set(as_user ${SETPRIV} --reuid=nobody --regid=nogroup --clear-groups)
+    endif()
+  endif()
+  if(as_user)
+    file(MAKE_DIRECTORY ${WORK}/user/closed)
+    file(WRITE ${WORK}/user/closed/open.bin "OLD\n")
+    file(WRITE ${WORK}/user/theirs.bin "OLD\n")
+    file(CHMOD ${WORK}/user DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_WRITE
+               GROUP_EXECUTE WORLD_READ WORLD_WRITE WORLD_EXECUTE)
+    file(CHMOD ${WORK}/user/closed/open.bin PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ GROUP_WRITE WORLD_READ
+               WORLD_WRITE)
+    file(CHMOD ${WORK}/user/closed DIRECTORY_PERMISSIONS OWNER_READ OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+               WORLD_READ WORLD_EXECUTE)
+    set(EMULATOR ${as_user})
+    fwimage(ARGS convert ${WORK}/one.hex ${WORK}/user/closed/open.bin OUT ${WORK}/user/out.txt)
+    file(READ ${WORK}/user/closed/open.bin written HEX)
+    expect_equal("${rc} ${err} ${written}" "0  11" "convert into a closed folder: exit code, errors, the file")
+    if(uid STREQUAL "0")
+      file(CHMOD ${WORK}/user/theirs.bin PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+      fwimage(ARGS convert ${WORK}/one.hex ${WORK}/user/theirs.bin OUT ${WORK}/user/out.txt)
+      file(READ ${WORK}/user/theirs.bin kept)
+      expect_equal("${rc}" 1 "convert onto another's file: exit code")
+      expect_start("${err}" "Cannot create file \"${WORK}/user/theirs.bin\". Permission denied.\n"
+                   "convert onto another's file: error output")
+      expect_equal("${kept}" "OLD\n" "convert onto another's file: the old file")
+    endif()
+    set(EMULATOR)
+    file(CHMOD ${WORK}/user/closed DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  else()
+    message(STATUS "no unprivileged user to run as (setpriv and nobody): the permission rows are skipped")
+  endif()
+endif()
+
+# A write of a large image ended by a signal leaves no temporary file: it is
+# sent once the process holds a file open in the target's folder. (KILL
+# relies on a file system that makes unnamed files, as ext4 and tmpfs do.)
+if(NOT WINDOWS AND EXISTS /proc/self/fd)
+  file(WRITE ${WORK}/large.hex ":0100000011EE\n:020000040FFFEC\n:01FFFF0022DF\n")
+  file(MAKE_DIRECTORY ${WORK}/signal)
+  # The status of a shell's wait for a process that a signal ended.
+  set(status_TERM 143)
+  set(status_INT 130)
+  set(status_HUP 129)
+  set(status_KILL 137)
+  foreach(signal TERM INT HUP KILL)
+    execute_process(
+      COMMAND sh -c "env --default-signal \"$1\" convert \"$2\" \"$3/large.bin\" & pid=$!
+                     until ls -l /proc/$pid/fd 2>/dev/null | grep -qF \"$3/\"; do
+                       kill -0 $pid 2>/dev/null || break; sleep 0.01
+                     done
+                     kill -$4 $pid; wait $pid" sh ${FWIMAGE} ${WORK}/large.hex ${WORK}/signal ${signal}
+      RESULT_VARIABLE rc TIMEOUT 120)
+    file(GLOB left RELATIVE ${WORK}/signal ${WORK}/signal/*)
+    expect_equal("${rc} [${left}]" "${status_${signal}} []" "SIG${signal} during convert: status, files left")
+    file(REMOVE_RECURSE ${WORK}/signal)
+    file(MAKE_DIRECTORY ${WORK}/signal)
+  endforeach()
 endif()
 
 if(WINDOWS)
