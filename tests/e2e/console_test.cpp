@@ -371,7 +371,8 @@ TEST_F(Console, ProgressLinesInAFile) {
 }
 
 // Ctrl+C at the question ends at once; during the transfer it is held (also
-// a second one) until the instrument is back in its application.
+// a second one) until the instrument is back in its application. A convert
+// that Ctrl+C ends leaves no temporary file.
 TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
     const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
     OwnConsole console;
@@ -407,6 +408,28 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         EXPECT_EQ(kDoneLine, LastLine(Out()));
         EXPECT_EQ((std::vector<std::string>{"ISP=1", "Download=1", "AP=1"}), LibraryCalls(simLog_));
         ExpectRecord(image, "\x01\x02\x03", "done", 0);
+    }
+    {
+        SCOPED_TRACE("while convert writes a large image");
+        const std::wstring hex = temp_.Write(L"large.hex", ":0100000011EE\n:020000040FFFEC\n:01FFFF0022DF\n");
+        const std::wstring out = temp_.Path(L"out\\large.bin");
+        CreateDirectoryW(temp_.Path(L"out").c_str(), nullptr);
+        const auto names = [&] {
+            std::vector<std::wstring> found;
+            WIN32_FIND_DATAW data;
+            HANDLE h = FindFirstFileW(temp_.Path(L"out\\*").c_str(), &data);
+            if (h == INVALID_HANDLE_VALUE) return found;
+            do
+                if (data.cFileName[0] != L'.' || data.cFileName[1] == L'~') found.push_back(data.cFileName);
+            while (FindNextFileW(h, &data));
+            FindClose(h);
+            return found;
+        };
+        Program program(Fwimage(), {.args = {L"convert", hex, out}});
+        WaitUntil("the temporary file", [&] { return !names().empty(); });
+        OwnConsole::CtrlC();
+        program.ExitCode(kMs);
+        EXPECT_EQ(std::vector<std::wstring>{}, names());
     }
 }
 
