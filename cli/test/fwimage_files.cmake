@@ -1,8 +1,8 @@
 # fwimage as a process, around its files: output that cannot be written, a
-# full disk under an existing .lock, a read-only target, paths of about 300
-# and 1000 characters, targets an unprivileged user may not replace, a
-# write ended by a signal, and (32-bit Windows) images of 1 GiB, which need
-# the large address space, and of 2 GiB, which fail.
+# full disk under an existing .lock, paths of about 300 and 1000 characters,
+# an unprivileged user's targets, a write ended by a signal, and (32-bit
+# Windows) images of 1 GiB, which need the large address space, and of 2 GiB,
+# which fail.
 #   cmake -DFWIMAGE=<exe> -DWORK=<folder> [-DEMULATOR=<runner>] [-DWINDOWS=ON] -P fwimage_files.cmake
 set(failures)
 # Notes a failure when actual does not begin with expected (a display server
@@ -84,129 +84,80 @@ else()
   message(STATUS "no tmpfs could be mounted: the full disk is left to the unit tests")
 endif()
 
-# The path as the program names it in a failure.
-function(shown_path path out)
-  set(shown "${z}${path}")
-  if(WINDOWS)
-    string(REPLACE "/" "\\" shown "${shown}")
-  endif()
-  set(${out} "${shown}" PARENT_SCOPE)
-endfunction()
-
-# A read-only target is refused by name and kept, also for root.
-file(WRITE ${WORK}/ro.bin "OLD\n")
-file(CHMOD ${WORK}/ro.bin PERMISSIONS OWNER_READ GROUP_READ WORLD_READ)
-fwimage(ARGS convert ${z}${WORK}/one.hex ${z}${WORK}/ro.bin)
-file(READ ${WORK}/ro.bin kept)
-shown_path(${WORK}/ro.bin shown)
-expect_equal("${rc}" 1 "convert onto a read-only file: exit code")
-expect_start("${err}" "Cannot create file \"${shown}\". The file is read-only.\n"
-             "convert onto a read-only file: error output")
-expect_equal("${kept}" "OLD\n" "convert onto a read-only file: the old file")
-file(CHMOD ${WORK}/ro.bin PERMISSIONS OWNER_READ OWNER_WRITE)
-
-# Paths of about 300 and 1000 characters (folders of at most 240), through
-# convert and lock; Windows takes them past 260 only in their long form.
-string(REPEAT "d" 240 folder)
-foreach(depth 1 4)
-  set(long ${WORK}/long)
-  foreach(i RANGE 1 ${depth})
-    set(long ${long}/${i}${folder})
-  endforeach()
+# Paths of about 300 and 1000 characters through convert and lock (Windows
+# takes them past 260 only in their long form).
+string(REPEAT "d" 240 name)
+foreach(long ${WORK}/${name} ${WORK}/a${name}/b${name}/c${name}/d${name})
   file(MAKE_DIRECTORY ${long})
-  set(long ${long}/image.bin)
-  string(LENGTH "${z}${long}" length)
-  fwimage(ARGS convert ${z}${WORK}/one.hex ${z}${long})
+  fwimage(ARGS convert ${z}${WORK}/one.hex ${z}${long}/a.bin)
   set(converted "${rc}")
-  fwimage(ARGS lock --key "00 00 00 00 00 00 00 01" ${z}${long})
-  file(READ ${long}.lock locked HEX)
-  expect_equal("${converted}" 0 "convert to a path of ${length} characters: exit code")
-  expect_equal("${rc} ${err}" "0 " "lock at a path of ${length} characters: exit code and error output")
-  expect_equal("${locked}" "91" "lock at a path of ${length} characters: the .lock file")
+  fwimage(ARGS lock --key "00 00 00 00 00 00 00 01" ${z}${long}/a.bin)
+  file(READ ${long}/a.bin.lock locked HEX)
+  string(LENGTH "${z}${long}/a.bin" length)
+  expect_equal("${converted} ${rc} ${err}${locked}" "0 0 91" "convert and lock at a path of ${length} characters")
 endforeach()
-file(REMOVE_RECURSE ${WORK}/long)
 
 # As an unprivileged user (root writes anywhere): a writable file in a folder
-# that takes no new file is written in place; a file of another owner that
-# the user may not write stays, though the folder would take a new one.
-if(NOT WINDOWS)
-  execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
-  find_program(SETPRIV setpriv)
-  set(as_user)
-  if(NOT uid STREQUAL "0")
-    set(as_user env)
-  elseif(SETPRIV)
-    execute_process(COMMAND id -u nobody RESULT_VARIABLE no_nobody OUTPUT_QUIET ERROR_QUIET)
-    if(no_nobody EQUAL 0)
-      set(as_user ${SETPRIV} --reuid=nobody --regid=nogroup --clear-groups)
-    endif()
+# that takes no new file is written in place; another's file that the user
+# may not write stays, though the folder would take a new one.
+execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND setpriv --reuid=nobody --regid=nogroup --clear-groups true RESULT_VARIABLE no_nobody
+                OUTPUT_QUIET ERROR_QUIET)
+if(WINDOWS)
+elseif(uid STREQUAL "0" AND NOT no_nobody EQUAL 0)
+  message(STATUS "no unprivileged user to run as (setpriv, nobody): the permission rows are skipped")
+else()
+  file(MAKE_DIRECTORY ${WORK}/user/closed)
+  file(WRITE ${WORK}/user/closed/open.bin "OLD\n")
+  file(WRITE ${WORK}/user/theirs.bin "OLD\n")
+  execute_process(COMMAND chmod 777 ${WORK}/user COMMAND chmod 666 ${WORK}/user/closed/open.bin
+                  COMMAND chmod 555 ${WORK}/user/closed)
+  if(uid STREQUAL "0")
+    set(EMULATOR setpriv --reuid=nobody --regid=nogroup --clear-groups)
   endif()
-  if(as_user)
-    file(MAKE_DIRECTORY ${WORK}/user/closed)
-    file(WRITE ${WORK}/user/closed/open.bin "OLD\n")
-    file(WRITE ${WORK}/user/theirs.bin "OLD\n")
-    file(CHMOD ${WORK}/user DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_WRITE
-               GROUP_EXECUTE WORLD_READ WORLD_WRITE WORLD_EXECUTE)
-    file(CHMOD ${WORK}/user/closed/open.bin PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ GROUP_WRITE WORLD_READ
-               WORLD_WRITE)
-    file(CHMOD ${WORK}/user/closed DIRECTORY_PERMISSIONS OWNER_READ OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-               WORLD_READ WORLD_EXECUTE)
-    set(EMULATOR ${as_user})
-    fwimage(ARGS convert ${WORK}/one.hex ${WORK}/user/closed/open.bin OUT ${WORK}/user/out.txt)
-    file(READ ${WORK}/user/closed/open.bin written HEX)
-    expect_equal("${rc} ${err} ${written}" "0  11" "convert into a closed folder: exit code, errors, the file")
-    if(uid STREQUAL "0")
-      file(CHMOD ${WORK}/user/theirs.bin PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-      fwimage(ARGS convert ${WORK}/one.hex ${WORK}/user/theirs.bin OUT ${WORK}/user/out.txt)
-      file(READ ${WORK}/user/theirs.bin kept)
-      expect_equal("${rc}" 1 "convert onto another's file: exit code")
-      expect_start("${err}" "Cannot create file \"${WORK}/user/theirs.bin\". Permission denied.\n"
-                   "convert onto another's file: error output")
-      expect_equal("${kept}" "OLD\n" "convert onto another's file: the old file")
-    endif()
-    set(EMULATOR)
-    file(CHMOD ${WORK}/user/closed DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
-  else()
-    message(STATUS "no unprivileged user to run as (setpriv and nobody): the permission rows are skipped")
+  fwimage(ARGS convert ${WORK}/one.hex ${WORK}/user/closed/open.bin)
+  file(READ ${WORK}/user/closed/open.bin written HEX)
+  expect_equal("${rc} ${err} ${written}" "0  11" "convert into a closed folder: exit code, errors, the file")
+  if(uid STREQUAL "0")
+    fwimage(ARGS convert ${WORK}/one.hex ${WORK}/user/theirs.bin)
+    file(READ ${WORK}/user/theirs.bin kept)
+    expect_equal("${rc} ${err}${kept}" "1 Cannot create file \"${WORK}/user/theirs.bin\". Permission denied.\nOLD\n"
+                 "convert onto another's file: exit code, error output, the old file")
   endif()
+  set(EMULATOR)
+  execute_process(COMMAND chmod 755 ${WORK}/user/closed)
 endif()
 
-# A write of a large image ended by a signal leaves no temporary file: it is
-# sent once a process other than Wine's server holds a file open in the
-# target's folder. KILL relies on a file system that makes unnamed files, as
-# ext4 and tmpfs do, or on Wine's server removing a file marked
-# delete-on-close when its process is killed; Ctrl+C under Wine needs a
-# console, which this test has not.
-if(EXISTS /proc/self/fd)
-  file(WRITE ${WORK}/large.hex ":0100000011EE\n:020000040FFFEC\n:01FFFF0022DF\n")
-  # The status of a shell's wait for a process that a signal ended.
-  set(status_TERM 143)
-  set(status_INT 130)
-  set(status_HUP 129)
-  set(status_KILL 137)
-  set(signals TERM INT HUP KILL)
-  if(WINDOWS)
-    set(signals KILL)
-  endif()
-  foreach(signal ${signals})
-    file(REMOVE_RECURSE ${WORK}/signal)
-    file(MAKE_DIRECTORY ${WORK}/signal)
-    execute_process(
-      COMMAND sh -c "dir=$1 signal=$2; shift 2; env --default-signal \"$@\" & started=$!
-                     while kill -0 $started 2>/dev/null; do
-                       for f in $(find /proc/[0-9]*/fd -maxdepth 1 -lname \"$dir/*\" 2>/dev/null); do
-                         p=\${f#/proc/}; p=\${p%%/*}
-                         case $(cat /proc/$p/comm) in wineserver*) ;; *) kill -$signal $p; break 2 ;; esac
-                       done
-                       sleep 0.01
-                     done
-                     wait $started"
-              sh ${WORK}/signal ${signal} ${EMULATOR} ${FWIMAGE} convert ${z}${WORK}/large.hex ${z}${WORK}/signal/large.bin
-      OUTPUT_QUIET ERROR_QUIET RESULT_VARIABLE rc TIMEOUT 120)
-    file(GLOB left RELATIVE ${WORK}/signal ${WORK}/signal/*)
-    expect_equal("${rc} [${left}]" "${status_${signal}} []" "SIG${signal} during convert: status, files left")
-  endforeach()
+# A large convert ended by a signal leaves no temporary file (KILL too, where
+# the file system makes unnamed files, as ext4 and tmpfs do, and under Wine,
+# whose server removes a file marked delete-on-close). The signal goes once
+# a process (not Wine's server) holds a file in the target's folder.
+file(WRITE ${WORK}/large.hex ":0100000011EE\n:020000040FFFEC\n:01FFFF0022DF\n")
+set(signals TERM:143 INT:130 HUP:129 KILL:137)  # with a shell's status for each
+if(WINDOWS)
+  set(signals KILL:137)  # Ctrl+C under Wine needs a console: e2e.console
 endif()
+foreach(row ${signals})
+  string(REPLACE ":" ";" row ${row})
+  list(GET row 0 signal)
+  file(REMOVE_RECURSE ${WORK}/signal)
+  file(MAKE_DIRECTORY ${WORK}/signal)
+  execute_process(
+    COMMAND sh -c "dir=$1 signal=$2; shift 2; env --default-signal \"$@\" & started=$!
+                   while kill -0 $started 2>/dev/null; do
+                     for f in $(find /proc/[0-9]*/fd -maxdepth 1 -lname \"$dir/*\" 2>/dev/null); do
+                       p=\${f#/proc/}; p=\${p%%/*}
+                       case $(cat /proc/$p/comm) in wineserver*) ;; *) kill -$signal $p; break 2 ;; esac
+                     done
+                     sleep 0.01
+                   done
+                   wait $started"
+            sh ${WORK}/signal ${signal} ${EMULATOR} ${FWIMAGE} convert ${z}${WORK}/large.hex ${z}${WORK}/signal/a.bin
+    OUTPUT_QUIET ERROR_QUIET RESULT_VARIABLE rc TIMEOUT 120)
+  file(GLOB left RELATIVE ${WORK}/signal ${WORK}/signal/*)
+  list(JOIN row " " expected)
+  expect_equal("${signal} ${rc} [${left}]" "${expected} []" "a signal during convert: status, files left")
+endforeach()
 
 if(WINDOWS)
   # 0x40000000 bytes: 0x11, then 0xFF, then 0x22; the sum is 0xFE35.
