@@ -11,6 +11,8 @@ struct TDownloadRequest {
     bool Yes = false;    // no question
     bool Quiet = false;  // only the outcome
     std::optional<std::string> LogFile;
+    // --timeout: the longest the library may work; none: no limit.
+    std::optional<unsigned> TimeoutSeconds;
 };
 
 // Returns the exit code (kExit... in ExitCodes.h).

@@ -1,6 +1,6 @@
 #include "DownloadCommand.h"
 
-#include "ConsoleDownload.h"
+#include "ExitCodes.h"
 
 int RunDownloadCommand(const TDownloadRequest&, std::ostream&, std::ostream& err) {
     err << "fwimage download: downloading needs the Windows program fwimage.exe, which drives the "

@@ -1,5 +1,6 @@
-// Exit codes of fwimage, one set for every command. A download's outcome has
-// codes of its own besides the three every command uses.
+// Exit codes of fwimage, one set for every command. A download's endings have
+// codes of their own besides the three every command uses (DownloadEndings.h
+// says which ending gives which).
 #pragma once
 
 inline constexpr int kExitDone = 0;
@@ -8,6 +9,10 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitLoaderRefused = 3;
 inline constexpr int kExitTransferFailed = 4;
 inline constexpr int kExitReturnFailed = 5;
+// The download's record could not be written to the log, whatever its outcome.
+inline constexpr int kExitRecordLost = 6;
+// fwimage ended while the library still worked: --timeout or Ctrl+C thrice.
+inline constexpr int kExitLibraryLeft = 9;
 // Ended by the console: Ctrl+C before the library is called, or the console
 // closed while the library works (the record of the download says which).
 inline constexpr int kExitInterrupted = 130;

@@ -3,11 +3,13 @@
 #include <exception>
 #include <optional>
 
+#include "CommandImage.h"
 #include "DownloadCommand.h"
 #include "ExitCodes.h"
 #include "FirmwareImage.h"
 #include "HexFile2BinMemoryStream.h"
 #include "ImageMap.h"
+#include "Usage.h"
 #include "Version.h"
 #include "runtime/Display.h"
 #include "runtime/Exceptions.h"
@@ -15,100 +17,24 @@
 
 namespace {
 
-constexpr const char* kUsageText =
-    "usage: fwimage info FILE...\n"
-    "       fwimage info --map FILE...\n"
-    "       fwimage convert IN.hex OUT.bin\n"
-    "       fwimage lock [--key TEXT] FILE\n"
-    "       fwimage download [--yes] [--quiet] [--log FILE] IMAGE\n"
-    "       fwimage --help\n"
-    "       fwimage --version\n";
-
-// The help is this, the usage lines and kHelpBody.
-constexpr const char* kHelpHead =
-    "fwimage - firmware image files of the tester's loader, without the window\n\n";
-
-constexpr const char* kHelpBody =
-    "\n"
-    "Commands\n"
-    "  info [--map] FILE...\n"
-    "      Opens each FILE as the loader's Open command does and prints the three\n"
-    "      lines the window shows for it: the name, the size and the 16-bit byte\n"
-    "      sum, both in hexadecimal. A .hex file is converted from Intel HEX into\n"
-    "      its flat image (gaps hold 0xFF); .bin and .lock files are taken byte\n"
-    "      for byte. Letter case of the extension does not matter. A file that\n"
-    "      fails is reported and the remaining files are still shown.\n"
-    "\n"
-    "      --map adds the image's map: each run of addresses that holds data\n"
-    "      (first and last address, size), the first address of the image and how\n"
-    "      much of it is gap fill. When more than 90 % of an image over 1 MiB is\n"
-    "      gap fill, a warning names the run that lies farthest from the others:\n"
-    "      a few bytes far from the rest make a download take hours.\n"
-    "\n"
-    "  convert IN.hex OUT.bin\n"
-    "      Converts the Intel HEX file IN.hex into the flat image the loader\n"
-    "      sends: from the lowest address any data record covers to the highest,\n"
-    "      with 0xFF wherever the file gives no byte. OUT.bin is overwritten.\n"
-    "\n"
-    "  lock [--key TEXT] FILE\n"
-    "      Makes FILE.lock beside FILE (a .hex or .bin file), as the loader's Lock\n"
-    "      command does: the image of FILE with every byte scrambled by the key.\n"
-    "      An existing FILE.lock is overwritten. The key text is eight\n"
-    "      hexadecimal pairs; blanks anywhere are ignored, as is everything after\n"
-    "      the 16th other character. Default: \"3C 5A 91 0E D4 27 B8 66\".\n"
-    "      --key=TEXT is accepted too.\n"
-    "\n"
-    "  download [--yes] [--quiet] [--log FILE] IMAGE\n"
-    "      Loads IMAGE into the instrument as the loader's Start does (Windows\n"
-    "      program only): prints the three summary lines, asks \" Загрузить\n"
-    "      программу ? \" on the console (y/yes/д/да goes on), then switches the\n"
-    "      instrument into its loader mode, sends the image and switches it back,\n"
-    "      showing the progress. DFU.dll is loaded from fwimage.exe's folder, else\n"
-    "      from the system folder, never from the current folder.\n"
-    "      --yes      do not ask; without it a standard input that is not a\n"
-    "                 console is refused (exit 2) before the library is called\n"
-    "      --quiet    print only the outcome\n"
-    "      --log FILE append one tab-separated line per download to FILE: UTC\n"
-    "                 time, full path, size, sum, outcome, exit code\n"
-    "      Ctrl+C before the library is called ends at once (exit 130); while\n"
-    "      the library works it is held and the download finishes first.\n"
-    "      The exit code is the outcome's even when the standard output cannot\n"
-    "      be written; that is only told on the error output.\n"
-    "\n"
-    "Arguments after \"--\" are taken as file names even when they begin with \"-\".\n"
-    "File names and output are UTF-8; on a Windows console any characters show.\n"
-    "\n"
-    "Exit status\n"
-    "  0    done; download: the image was delivered and the instrument runs its\n"
-    "       application again\n"
-    "  1    a failure, its text on the error output (the text the loader's window\n"
-    "       would show for it); download: also an empty image, no device\n"
-    "       library, a log file that cannot be written, or no thread for the\n"
-    "       download; no library call\n"
-    "  2    wrong usage; download: not confirmed, or no console to ask on\n"
-    "  3    download: the instrument refused its loader mode\n"
-    "  4    download: the transfer failed\n"
-    "  5    download: the instrument did not return to its application\n"
-    "  130  download: interrupted by Ctrl+C before the library was called; in\n"
-    "       the log also a download whose console was closed while the library\n"
-    "       worked (outcome closed)\n";
-
 // Thrown for an argument list that fits no command.
 struct TUsageError {};
 
-// Failures the tool finds itself, shown like the runtime's.
-class ECommandError : public rt::Exception {
-public:
-    using rt::Exception::Exception;
-};
-
 // The options a command takes.
-enum TOption : unsigned { kKeyOption = 1, kYesOption = 2, kQuietOption = 4, kLogOption = 8, kMapOption = 16 };
+enum TOption : unsigned {
+    kKeyOption = 1,
+    kYesOption = 2,
+    kQuietOption = 4,
+    kLogOption = 8,
+    kMapOption = 16,
+    kTimeoutOption = 32
+};
 
 struct TParsed {
     std::vector<std::string> operands;
     std::optional<std::string> key;
     std::optional<std::string> log;
+    std::optional<std::string> timeout;
     bool yes = false;
     bool quiet = false;
     bool map = false;
@@ -141,6 +67,7 @@ TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
             optionsEnded = true;
         } else if ((allowed & kKeyOption) && TakeValue(args, i, "--key", parsed.key)) {
         } else if ((allowed & kLogOption) && TakeValue(args, i, "--log", parsed.log)) {
+        } else if ((allowed & kTimeoutOption) && TakeValue(args, i, "--timeout", parsed.timeout)) {
         } else if ((allowed & kYesOption) && arg == "--yes") {
             parsed.yes = true;
         } else if ((allowed & kQuietOption) && arg == "--quiet") {
@@ -152,10 +79,6 @@ TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
         }
     }
     return parsed;
-}
-
-std::string Quoted(const std::string& path) {
-    return "\"" + path + "\"";
 }
 
 // One file's three summary lines, and its map when asked; the image goes
@@ -226,7 +149,29 @@ bool AsksForHelp(const std::vector<std::string>& args) {
     return false;
 }
 
-int Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+// How a command ended. Final: the code tells what happened outside the
+// process (an instrument), which output that did not arrive cannot change.
+struct TCommandEnd {
+    int Code;
+    bool Final = false;
+};
+
+TCommandEnd Ended(bool allDone) {
+    return {allDone ? kExitDone : kExitFailed};
+}
+
+// A whole number of seconds from 1 to about 24 days (the system's waits count
+// milliseconds in 32 bits).
+std::optional<unsigned> Seconds(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    if (text->empty() || text->size() > 7 || text->find_first_not_of("0123456789") != std::string::npos)
+        throw TUsageError{};
+    const unsigned seconds = static_cast<unsigned>(std::stoul(*text));
+    if (seconds == 0 || seconds > 2000000) throw TUsageError{};
+    return seconds;
+}
+
+TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const std::string& command = args[0];
     if (command == "info") {
         const TParsed parsed = Parse(args, kMapOption);
@@ -234,72 +179,61 @@ int Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         bool allDone = true;
         for (const std::string& fileName : parsed.operands)
             allDone = Report([&] { Info(fileName, parsed.map, out); }, err) && allDone;
-        return allDone ? kExitDone : kExitFailed;
+        return Ended(allDone);
     }
     if (command == "convert") {
         const TParsed parsed = Parse(args, 0);
         if (parsed.operands.size() != 2) throw TUsageError{};
-        return Report([&] { Convert(parsed.operands[0], parsed.operands[1]); }, err) ? kExitDone
-                                                                                     : kExitFailed;
+        return Ended(Report([&] { Convert(parsed.operands[0], parsed.operands[1]); }, err));
     }
     if (command == "lock") {
         const TParsed parsed = Parse(args, kKeyOption);
         if (parsed.operands.size() != 1) throw TUsageError{};
         const std::string keyText = parsed.key.value_or(std::string(kDefaultKeyText));
-        return Report([&] { Lock(parsed.operands[0], keyText, out); }, err) ? kExitDone : kExitFailed;
+        return Ended(Report([&] { Lock(parsed.operands[0], keyText, out); }, err));
     }
     if (command == "download") {
-        const TParsed parsed = Parse(args, kYesOption | kQuietOption | kLogOption);
+        const TParsed parsed = Parse(args, kYesOption | kQuietOption | kLogOption | kTimeoutOption);
         if (parsed.operands.size() != 1) throw TUsageError{};
-        return RunDownloadCommand({parsed.operands[0], parsed.yes, parsed.quiet, parsed.log}, out, err);
+        const TDownloadRequest request{parsed.operands[0], parsed.yes, parsed.quiet, parsed.log,
+                                       Seconds(parsed.timeout)};
+        return {RunDownloadCommand(request, out, err), true};
     }
     throw TUsageError{};
 }
 
 }  // namespace
 
-void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs) {
-    if (!OpenImage(fileName, info, runs))
-        throw ECommandError("Cannot open file " + Quoted(fileName) +
-                            ": only .hex, .bin and .lock files are images");
-}
-
-std::string FailureText(std::exception_ptr failure) {
-    return rt::FailureDisplayText(rt::FailureMessage(failure));
-}
-
 int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    int code = kExitUsage;
+    TCommandEnd end{kExitUsage};
     // Exit code 2 also tells a download that was not confirmed: no usage text then.
     bool wrongUsage = false;
-    bool outcomeCode = false;
     if (AsksForHelp(args)) {
         out << kHelpHead << kUsageText << kHelpBody;
-        code = kExitDone;
+        end = {kExitDone};
     } else if (args.size() == 1 && args[0] == "--version") {
         out << "fwimage " FWL_VERSION_TEXT "\n";
-        code = kExitDone;
+        end = {kExitDone};
     } else if (args.empty()) {
         wrongUsage = true;
     } else {
         try {
-            code = Dispatch(args, out, err);
-            outcomeCode = args[0] == "download";
+            end = Dispatch(args, out, err);
         } catch (const TUsageError&) {
             wrongUsage = true;
         }
     }
     if (wrongUsage) {
-        code = kExitUsage;
+        end = {kExitUsage};
         err << kUsageText << "Try 'fwimage --help' for more.\n";
     }
     // Output that did not arrive (a full disk, a closed pipe) is a failure too,
-    // except after a download: its exit code tells what the instrument went
-    // through, as its log record does, and must not turn into "no library call".
+    // unless the code is final: a download's must not turn into "no library call".
+    const bool spoils = end.Code == kExitDone && !end.Final;
     if (!out.flush()) {
         err << rt::FailureDisplayText("Cannot write to the standard output") << '\n';
-        if (code == kExitDone && !outcomeCode) code = kExitFailed;
+        if (spoils) end.Code = kExitFailed;
     }
-    if (!err.flush() && code == kExitDone && !outcomeCode) code = kExitFailed;
-    return code;
+    if (!err.flush() && spoils) end.Code = kExitFailed;
+    return end.Code;
 }

@@ -2,21 +2,11 @@
 // arguments and the console reach the program.
 #pragma once
 
-#include <exception>
 #include <ostream>
 #include <string>
 #include <vector>
-
-#include "FirmwareImage.h"
 
 // Runs one fwimage command. args are the UTF-8 arguments after the program
 // name; results go to out, failures and usage to err. Returns the exit code:
 // 0 done, 1 a failure, 2 wrong usage, and a download's own (ExitCodes.h).
 int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-
-// Opens fileName into CurrentImage as the window's Open does; an extension
-// the window would ignore is a failure here.
-void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs = nullptr);
-
-// A caught failure's text as the window would show it.
-std::string FailureText(std::exception_ptr failure);

@@ -1,92 +1,5 @@
 #include "Download.h"
 
-#include <optional>
-
-namespace {
-
-// f()'s result, or failed when f throws: the worker reports, it never throws.
-template <class F, class R>
-R OrOnThrow(F&& f, R failed) noexcept {
-    try {
-        return f();
-    } catch (...) {
-        return failed;
-    }
-}
-
-}  // namespace
-
-const TBoxText* OutcomeBox(TDownloadOutcome outcome) noexcept {
-    switch (outcome) {
-    case TDownloadOutcome::Declined:
-        return nullptr;
-    case TDownloadOutcome::LoaderRefused:
-        return &kEnterLoaderFailedBox;
-    case TDownloadOutcome::TransferFailed:
-        return &kDownloadFailedBox;
-    case TDownloadOutcome::ReturnFailed:
-        return &kLeaveLoaderFailedBox;
-    case TDownloadOutcome::Done:
-        return &kDownloadDoneBox;
-    }
-    return nullptr;
-}
-
-TDownloadOutcome Transfer(TDevice& device, const TImageInfo& windowInfo,
-                          std::atomic<bool>& downloadBusy) noexcept {
-    // The copy keeps the image's bytes alive until it goes, after the transfer.
-    std::optional<TImageInfo> image;
-    try {
-        image.emplace(SnapshotImageInfo(windowInfo));
-    } catch (...) {
-        return TDownloadOutcome::LoaderRefused;
-    }
-
-    if (OrOnThrow([&] { return device.ResetToISP(kIspArg1, kIspArg2); }, 0u) == 0)
-        return TDownloadOutcome::LoaderRefused;
-
-    const uint32_t sent = OrOnThrow(
-        [&] {
-            return device.Download(image->Data, 0, static_cast<uint32_t>(image->Size),
-                                   static_cast<uint32_t>(image->Sum));
-        },
-        0u);
-    downloadBusy.store(false);
-    if (sent == 0) return TDownloadOutcome::TransferFailed;
-
-    if (OrOnThrow([&] { return device.ResetToAP(); }, 0u) == 0) return TDownloadOutcome::ReturnFailed;
-    return TDownloadOutcome::Done;
-}
-
-uint32_t RunDownloadWorker(TDownloadPlatform& platform, TDevice& device, const TImageInfo& windowInfo,
-                           std::atomic<bool>& downloadBusy) noexcept {
-    const TBoxText& ask = kConfirmDownloadBox;
-    const int answer = OrOnThrow([&] { return platform.ShowBox(ask.Text, ask.Caption, ask.Style); }, 0);
-    if (answer == kAnswerYes) {
-        // Without the hourglass something is wrong with the system: the
-        // instrument is left alone.
-        const bool hourglass = OrOnThrow(
-            [&] {
-                platform.SetHourglass(true);
-                return true;
-            },
-            false);
-        const TBoxText* box = OutcomeBox(hourglass ? Transfer(device, windowInfo, downloadBusy)
-                                                   : TDownloadOutcome::LoaderRefused);
-        if (box != nullptr)
-            OrOnThrow([&] { return platform.ShowBox(box->Text, box->Caption, box->Style); }, 0);
-        // Also after a failed attempt to put it on: the default cursor is harmless.
-        OrOnThrow(
-            [&] {
-                platform.SetHourglass(false);
-                return true;
-            },
-            false);
-    }
-    downloadBusy.store(false);
-    return 1;
-}
-
 bool TWorkerGate::TryBegin() {
     std::lock_guard<std::mutex> guard(lock_);
     if (running_) return false;
@@ -117,35 +30,73 @@ bool TWorkerGate::WaitIdleFor(std::chrono::milliseconds limit) {
     return idle_.wait_for(guard, limit, [this] { return !running_; });
 }
 
-TPollAction DecidePoll(uint32_t reading, uint16_t currentPercent) noexcept {
-    if (reading == kSearchingReading) return {TPollKind::Searching, 0, kSearchingCaption, kSearchingIcon};
-    if (reading == static_cast<uint32_t>(currentPercent)) return {};
-    return {TPollKind::Loading, static_cast<uint16_t>(reading), kLoadingCaption, kLoadingIcon};
+bool TDownloadSession::Start(const std::function<void()>& startThread) {
+    if (!gate_.TryBegin()) return false;
+    busy_.store(true);
+    try {
+        startThread();
+    } catch (...) {
+        gate_.End();
+        throw;
+    }
+    return true;
 }
 
-void RunPollingLoop(const std::atomic<bool>& downloadBusy, TProgressView& view,
-                    const std::function<uint32_t()>& read, const std::function<void()>& pumpMessages) {
-    while (downloadBusy.load()) {
-        const TPollAction action = DecidePoll(read(), view.Percent());
-        switch (action.Kind) {
-        case TPollKind::Searching:
-            view.SetIconIndex(action.IconIndex);
-            view.SetCaption(action.Caption);
-            view.ShowPane(true);
-            break;
-        case TPollKind::Loading:
-            view.SetPercent(action.Percent);
-            view.SetCaption(action.Caption);
-            view.SetIconIndex(action.IconIndex);
-            view.ShowBar(true);
-            break;
-        case TPollKind::Nothing:
-            break;
-        }
-        pumpMessages();
+template <class F>
+uint32_t TDownloadSession::Call(TDownloadStep step, F&& call) noexcept {
+    step_.store(step);
+    const uint32_t result = OrOnThrow(call, 0u);
+    step_.store(TDownloadStep::None);
+    return result;
+}
+
+TDownloadOutcome TDownloadSession::Transfer(TDevice& device, const TImageInfo& windowInfo) noexcept {
+    // The copy keeps the image's bytes alive until it goes, after the transfer.
+    std::optional<TImageInfo> image;
+    try {
+        image.emplace(SnapshotImageInfo(windowInfo));
+    } catch (...) {
+        return TDownloadOutcome::LoaderRefused;
     }
-    view.ShowBar(false);
-    view.SetCaption({});
-    view.SetIconIndex(kNoIcon);
-    view.ShowPane(false);
+
+    if (Call(TDownloadStep::ResetToISP, [&] { return device.ResetToISP(kIspArg1, kIspArg2); }) == 0)
+        return TDownloadOutcome::LoaderRefused;
+
+    const uint32_t sent = Call(TDownloadStep::Download, [&] {
+        return device.Download(image->Data, 0, static_cast<uint32_t>(image->Size),
+                               static_cast<uint32_t>(image->Sum));
+    });
+    busy_.store(false);
+    if (sent == 0) return TDownloadOutcome::TransferFailed;
+
+    if (Call(TDownloadStep::ResetToAP, [&] { return device.ResetToAP(); }) == 0)
+        return TDownloadOutcome::ReturnFailed;
+    return TDownloadOutcome::Done;
+}
+
+void TDownloadSession::Finish(TDownloadOutcome outcome) noexcept {
+    outcome_ = outcome;
+    busy_.store(false);
+    gate_.End();
+}
+
+bool TDownloadSession::Watch(TDevice& device, TDownloadEvents& events) {
+    while (busy_.load()) {
+        const uint32_t reading = device.ProcessCount();
+        if (reading == kSearchingReading) {
+            events.Searching();
+        } else if (reading != percent_) {
+            percent_ = static_cast<uint16_t>(reading);
+            events.Loading(percent_);
+        }
+        if (!events.Wait()) return false;
+    }
+    events.TransferOver();
+    return true;
+}
+
+std::optional<TDownloadOutcome> TDownloadSession::WaitEnd(TDownloadEvents& events) {
+    while (gate_.Running())
+        if (!events.Wait()) return std::nullopt;
+    return outcome_;
 }

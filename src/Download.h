@@ -1,8 +1,8 @@
-// The device download without a window: the transfer's steps over the device
-// interface and their outcome, the window's worker around them, the gate that
-// keeps to one worker at a time, and the polling loop with its decisions. The
-// Win32 layer supplies the device, the platform (message boxes, cursor) and
-// the display (the window's progress bar and status pane, or a console line).
+// One download without a face: the transfer's steps over the device interface
+// and their outcome, the busy flag between the transfer and the watcher, the
+// gate that keeps to one download at a time, and the watching of the
+// library's readings, told as plain events. The window and fwimage each bring
+// their own thread, their own events and their own way of telling the outcome.
 #pragma once
 
 #include <atomic>
@@ -11,39 +11,16 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <string_view>
+#include <optional>
 
 #include "FirmwareImage.h"
 #include "device/Device.h"
 
-// Message box styles and answers, as the platform defines them. Own names,
-// so that this header can sit beside <windows.h>.
-inline constexpr unsigned kBoxOk = 0x00;
-inline constexpr unsigned kBoxYesNo = 0x04;
-inline constexpr unsigned kBoxIconWarning = 0x30;
-inline constexpr unsigned kBoxIconInformation = 0x40;
-inline constexpr int kAnswerYes = 6;
-
-// One of the worker's message boxes (UTF-8 texts).
-struct TBoxText {
-    std::string_view Text;
-    std::string_view Caption;
-    unsigned Style;
-};
-
-inline constexpr TBoxText kConfirmDownloadBox{" Загрузить программу ? ", " Подтверждение файла",
-                                              kBoxYesNo | kBoxIconWarning};
-inline constexpr TBoxText kEnterLoaderFailedBox{"Ошибка перехода в режим загрузки  ", "Предупреждение",
-                                                kBoxOk | kBoxIconWarning};
-inline constexpr TBoxText kDownloadFailedBox{"Ошибка загрузки ", "Предупреждение", kBoxOk | kBoxIconWarning};
-inline constexpr TBoxText kLeaveLoaderFailedBox{"Ошибка выхода из режима загрузки  ", "Предупреждение",
-                                                kBoxOk | kBoxIconWarning};
-inline constexpr TBoxText kDownloadDoneBox{"Загрузка завершена  ", "Поздравление",
-                                           kBoxOk | kBoxIconInformation};
-
 // The device library's fixed arguments.
 inline constexpr uint32_t kIspArg1 = 3690;
 inline constexpr uint32_t kIspArg2 = 791;
+// DFU_Get_ProcessCount while the library looks for the instrument.
+inline constexpr uint32_t kSearchingReading = 255;
 
 // How one download ended, in the order of the steps.
 enum class TDownloadOutcome {
@@ -54,54 +31,38 @@ enum class TDownloadOutcome {
     Done,
 };
 
-// The window's box for each outcome; none for Declined.
-const TBoxText* OutcomeBox(TDownloadOutcome outcome) noexcept;
+// f()'s result, or failed when f throws: a download's thread reports, it
+// never throws.
+template <class F, class R>
+R OrOnThrow(F&& f, R failed) noexcept {
+    try {
+        return f();
+    } catch (...) {
+        return failed;
+    }
+}
 
-// The confirmed part of a download: takes a snapshot of windowInfo (whose
-// Keep holds the bytes until the transfer has returned, so an Open meanwhile
-// cannot move or change them), switches to the loader, sends, switches back.
-// downloadBusy falls as soon as DFU_Download returns; on the other paths it
-// is left to the caller. No step is retried and a failed step skips the later
-// ones. Nothing is thrown: an exception from the snapshot or from a call
-// counts as that step failing (the snapshot's as a refused loader mode).
-TDownloadOutcome Transfer(TDevice& device, const TImageInfo& windowInfo,
-                          std::atomic<bool>& downloadBusy) noexcept;
+// The library call the transfer is inside, if any.
+enum class TDownloadStep { None, ResetToISP, Download, ResetToAP };
 
-// What the window's worker needs of the system besides the device. Every call
-// may come from the worker's thread while the window's thread runs its
-// polling loop.
-struct TDownloadPlatform {
-    // An ownerless message box; returns the answer code (0 when it could not be shown).
-    virtual int ShowBox(std::string_view text, std::string_view caption, unsigned style) = 0;
-    // The application-wide cursor: hourglass (true) or default (false).
-    virtual void SetHourglass(bool on) = 0;
-    virtual ~TDownloadPlatform() = default;
+// What the watcher tells its host, on the watching thread.
+struct TDownloadEvents {
+    // A searching reading (also one after percentages).
+    virtual void Searching() = 0;
+    // A reading that differs from the percentage shown last; its low 16 bits,
+    // also above 100.
+    virtual void Loading(uint16_t percent) = 0;
+    // Between two readings and between two checks for the end: the host's own
+    // waiting (the window handles its waiting messages). False stops watching
+    // and waiting at once, with nothing more told.
+    virtual bool Wait() = 0;
+    // The busy flag fell: the transfer has returned, the display may go.
+    virtual void TransferOver() = 0;
+    virtual ~TDownloadEvents() = default;
 };
 
-// The window's download, the body of the worker thread; returns the thread's
-// exit code, 1. Asks for confirmation; on Yes turns the hourglass on, runs
-// Transfer and shows its outcome's box; then the default cursor.
-// downloadBusy falls at the end at the latest.
-//
-// Nothing is thrown. An exception from the confirmation counts as No; from
-// the hourglass, as a refused loader mode (its box, no library call). An
-// exception from an outcome box or from taking the hourglass off is ignored.
-//
-// The thread routine calls gate.End() after this returns.
-uint32_t RunDownloadWorker(TDownloadPlatform& platform, TDevice& device, const TImageInfo& windowInfo,
-                           std::atomic<bool>& downloadBusy) noexcept;
-
-// Keeps to one worker at a time, from the Start that creates it to the very
-// end of its thread, past the moment its display has gone. Lives as long as
-// the process.
-//
-// Start:    if (!gate.TryBegin()) return;  DownloadBusy = true;  create the thread;
-//           if the thread was not created: gate.End(), then raise.
-// Worker:   RunDownloadWorker(...); gate.End(); return 1.
-// Shutdown: wait until the gate is idle before the window's data goes, so the
-//           instrument is switched back and the outcome box is seen; the
-//           window polls WaitIdleFor(0) meanwhile, handling the messages that
-//           the worker's box sends to its thread.
+// Keeps to one download at a time, from the Start that creates its thread to
+// the very end of that thread, past the moment its display has gone.
 class TWorkerGate {
 public:
     // True when no worker was running; the caller now owns the only one.
@@ -120,48 +81,71 @@ private:
     bool running_ = false;
 };
 
-// The status pane's and progress bar's settings during a download.
-inline constexpr uint32_t kSearchingReading = 255;
-inline constexpr std::string_view kSearchingCaption = "Поиск устройства ...";
-inline constexpr std::string_view kLoadingCaption = "Загрузка ...";
-inline constexpr int kSearchingIcon = 3;
-inline constexpr int kLoadingIcon = 0;
-inline constexpr int kNoIcon = -1;
+// One host's downloads, one at a time. The host's thread body runs Transfer
+// (after whatever it asks first) and then Finish; the host's own thread
+// watches with Watch and, when it needs the outcome, waits with WaitEnd.
+//
+// Start:  if (!session.Start(hook)) the previous download still runs;
+// Thread: session.Finish(session.Transfer(device, info));  (or Declined)
+// Watch:  session.Watch(device, events);  then  session.WaitEnd(events);
+//
+// The session outlives every thread it started: the gate ends last in Finish,
+// and a host that goes away first waits for Running() to turn false.
+class TDownloadSession {
+public:
+    // Unless a download runs (false then, nothing done): raises the busy flag
+    // and calls startThread, which creates the thread that will run the
+    // transfer and call Finish. When startThread throws, the gate ends and the
+    // exception goes on; the busy flag stays up until the next Start.
+    bool Start(const std::function<void()>& startThread);
 
-enum class TPollKind {
-    Nothing,    // the reading equals the shown percentage
-    Searching,  // pane: icon, caption, show; the bar is not touched
-    Loading,    // bar: percentage; pane: caption, icon; show the bar (the pane's visibility stays)
+    // On the download's thread: takes a snapshot of windowInfo (whose Keep
+    // holds the bytes until the transfer has returned, so an Open meanwhile
+    // cannot move or change them), switches to the loader, sends, switches
+    // back. The busy flag falls as soon as DFU_Download returns; on the other
+    // paths Finish lowers it. No step is retried and a failed step skips the
+    // later ones. An exception from the snapshot or from a call counts as that
+    // step failing (the snapshot's as a refused loader mode).
+    TDownloadOutcome Transfer(TDevice& device, const TImageInfo& windowInfo) noexcept;
+
+    // The last thing the download's thread does with the session: records the
+    // outcome, lowers the busy flag, ends the gate.
+    void Finish(TDownloadOutcome outcome) noexcept;
+
+    // While the busy flag is up: reads DFU_Get_ProcessCount, tells a searching
+    // reading or a new percentage, then events.Wait(). The whole reading is
+    // compared with the last percentage, so 65541 differs from 5; steady
+    // readings tell nothing. True, after TransferOver(), once the flag has
+    // fallen; false when Wait() stopped it. An exception from the device or
+    // the events leaves with nothing more told.
+    bool Watch(TDevice& device, TDownloadEvents& events);
+
+    // Until Finish: events.Wait() between checks. The outcome, or none when
+    // Wait() stopped it.
+    std::optional<TDownloadOutcome> WaitEnd(TDownloadEvents& events);
+
+    // From Start to the end of Finish.
+    bool Running() const { return gate_.Running(); }
+    void WaitIdle() { gate_.WaitIdle(); }
+    bool WaitIdleFor(std::chrono::milliseconds limit) { return gate_.WaitIdleFor(limit); }
+
+    // Raised by Start, lowered when the transfer is over.
+    std::atomic<bool>& Busy() noexcept { return busy_; }
+    // The library call the transfer is inside, from any thread: a host can
+    // put a crash or a hang down to its step.
+    TDownloadStep Step() const noexcept { return step_.load(); }
+    // The percentage told last, kept from one download to the next; 0 at first.
+    uint16_t Percent() const noexcept { return percent_; }
+
+private:
+    template <class F>
+    uint32_t Call(TDownloadStep step, F&& call) noexcept;
+
+    TWorkerGate gate_;
+    std::atomic<bool> busy_{false};
+    std::atomic<TDownloadStep> step_{TDownloadStep::None};
+    // Written before the gate ends, read after it has: the gate's lock orders them.
+    TDownloadOutcome outcome_ = TDownloadOutcome::Declined;
+    // Only the watching thread touches it.
+    uint16_t percent_ = 0;
 };
-
-struct TPollAction {
-    TPollKind Kind = TPollKind::Nothing;
-    uint16_t Percent = 0;      // Loading: the bar's new percentage
-    std::string_view Caption;  // Searching, Loading
-    int IconIndex = kNoIcon;   // Searching, Loading
-};
-
-// What one reading of DFU_Get_ProcessCount does to the display, given the
-// bar's current percentage. The whole reading is compared, so 65541 differs
-// from 5; the bar then keeps the low 16 bits.
-TPollAction DecidePoll(uint32_t reading, uint16_t currentPercent) noexcept;
-
-// The two display elements as the polling loop uses them. Setting a value
-// equal to the current one should do nothing.
-struct TProgressView {
-    virtual uint16_t Percent() const = 0;
-    virtual void SetPercent(uint16_t percent) = 0;
-    virtual void ShowBar(bool visible) = 0;
-    virtual void SetCaption(std::string_view caption) = 0;
-    virtual void SetIconIndex(int index) = 0;
-    virtual void ShowPane(bool visible) = 0;
-    virtual ~TProgressView() = default;
-};
-
-// The Start handler's loop: while downloadBusy, read the progress, show it,
-// handle the waiting messages; then hide the bar and empty and hide the pane.
-// read and pumpMessages are expected not to throw (a failure raised by a
-// message's handler is shown where the message is dispatched); if one does,
-// the exception leaves the loop with the display as it stands.
-void RunPollingLoop(const std::atomic<bool>& downloadBusy, TProgressView& view,
-                    const std::function<uint32_t()>& read, const std::function<void()>& pumpMessages);

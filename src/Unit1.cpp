@@ -5,9 +5,10 @@
 
 #include <chrono>
 
-#include "Download.h"
 #include "LinkedDevice.h"
 #include "MainLayout.h"
+#include "ShutdownGuard.h"
+#include "WindowDownload.h"
 #include "resource.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
@@ -15,7 +16,18 @@
 
 using namespace widgets;
 
-std::atomic<bool> DownloadBusy{false};
+namespace {
+
+// The window's downloads, one at a time; it keeps the bar's percentage from
+// one to the next.
+TDownloadSession& WindowSession() {
+    static TDownloadSession session;
+    return session;
+}
+
+}  // namespace
+
+std::atomic<bool>& DownloadBusy = WindowSession().Busy();
 HANDLE WorkerHandle = nullptr;
 
 namespace {
@@ -23,12 +35,6 @@ namespace {
 // The id of WorkerHandle's thread, which outlives the handle: its boxes are
 // found by it. Only the window's thread touches it.
 DWORD WorkerThreadId = 0;
-
-// From a Start that creates a worker to the end of that worker's thread.
-TWorkerGate& WorkerGate() {
-    static TWorkerGate gate;
-    return gate;
-}
 
 // The worker's view of the system: its boxes have no owner and belong to the
 // worker's thread; the cursor setting is applied by the window's thread.
@@ -42,16 +48,33 @@ public:
     }
 };
 
-// The bar and the pane as the polling loop drives them.
-class TFormProgressView final : public TProgressView {
+// The bar and the pane follow the readings; the window's messages are
+// handled between two readings, so every command works meanwhile.
+class TFormProgress final : public TDownloadEvents {
 public:
-    TFormProgressView(TProgressBar& bar, TStatusPane& pane) : bar_(bar), pane_(pane) {}
-    uint16_t Percent() const override { return bar_.GetPosition(); }
-    void SetPercent(uint16_t percent) override { bar_.SetPosition(percent); }
-    void ShowBar(bool visible) override { bar_.SetVisible(visible); }
-    void SetCaption(std::string_view caption) override { pane_.SetCaption(caption); }
-    void SetIconIndex(int index) override { pane_.SetImageIndex(index); }
-    void ShowPane(bool visible) override { pane_.SetVisible(visible); }
+    TFormProgress(TProgressBar& bar, TStatusPane& pane) : bar_(bar), pane_(pane) {}
+    void Searching() override {
+        pane_.SetImageIndex(kSearchingIcon);
+        pane_.SetCaption(kSearchingCaption);
+        pane_.SetVisible(true);
+    }
+    // The pane's visibility stays: only a searching reading shows it.
+    void Loading(uint16_t percent) override {
+        bar_.SetPosition(percent);
+        pane_.SetCaption(kLoadingCaption);
+        pane_.SetImageIndex(kLoadingIcon);
+        bar_.SetVisible(true);
+    }
+    bool Wait() override {
+        TApplication::ProcessMessages();
+        return true;
+    }
+    void TransferOver() override {
+        bar_.SetVisible(false);
+        pane_.SetCaption(std::string_view{});
+        pane_.SetImageIndex(kNoIcon);
+        pane_.SetVisible(false);
+    }
 
 private:
     TProgressBar& bar_;
@@ -89,9 +112,8 @@ struct TWorkerHandleCloser {
 DWORD WINAPI DownloadWorker(LPVOID info) {
     // Everything it calls is noexcept: nothing is thrown across the thread's start.
     TWin32DownloadPlatform platform;
-    RunDownloadWorker(platform, LinkedDevice(), *static_cast<const TImageInfo*>(info), DownloadBusy);
-    WorkerGate().End();
-    return 1;
+    TGuardedDevice device(LinkedDevice());
+    return RunDownloadWorker(platform, device, *static_cast<const TImageInfo*>(info), WindowSession());
 }
 
 TForm1::TForm1()
@@ -138,6 +160,12 @@ TForm1::TForm1()
         SetWindowPos(GetDlgItem(Handle(), id), HWND_TOP, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SetTabOrder({layout::kTabOrder.begin(), layout::kTabOrder.end()});
+    AttachShutdownGuard(Handle());
+}
+
+LRESULT TForm1::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (const std::optional<LRESULT> answer = ShutdownGuardMessage(Handle(), msg)) return *answer;
+    return TForm::WndProc(msg, wParam, lParam);
 }
 
 TForm1::~TForm1() {
@@ -146,9 +174,9 @@ TForm1::~TForm1() {
     // was up). It reads FImageInfo and must end before the window's data goes.
     // Only messages sent to this thread are handled meanwhile (the worker's
     // box may need them); posted clicks stay unhandled in the hidden window.
-    if (!WorkerGate().Running()) return;
+    if (!WindowSession().Running()) return;
     ShowWindow(Handle(), SW_HIDE);
-    while (!WorkerGate().WaitIdleFor(std::chrono::milliseconds(0))) {
+    while (!WindowSession().WaitIdleFor(std::chrono::milliseconds(0))) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -172,28 +200,24 @@ void TForm1::OpenFile(const std::string& fileName) {
 void TForm1::AStartExecute(TObject* /*Sender*/) {
     // This handler also runs inside its own loop's message handling, and the
     // previous worker may still be in its last steps: one worker at a time.
-    if (!WorkerGate().TryBegin()) {
+    const bool started = WindowSession().Start([this] {
+        DWORD threadId = 0;
+        WorkerHandle = CreateThread(nullptr, 0, DownloadWorker, &FImageInfo, 0, &threadId);
+        WorkerThreadId = threadId;
+        // Taken before the priority request, which on a null handle would
+        // leave its own "invalid handle" code in place of the real cause.
+        const DWORD code = GetLastError();
+        SetThreadPriority(WorkerHandle, THREAD_PRIORITY_ABOVE_NORMAL);
+        if (!WorkerHandle) throw rt::EOSError(code, rt::SysErrorMessage(code));
+    });
+    if (!started) {
         ShowWorkerBox(WorkerThreadId);
         return;
     }
-    DownloadBusy = true;
-    DWORD threadId = 0;
-    WorkerHandle = CreateThread(nullptr, 0, DownloadWorker, &FImageInfo, 0, &threadId);
-    WorkerThreadId = threadId;
-    // Taken before the priority request, which on a null handle would leave
-    // its own "invalid handle" code in place of the real cause.
-    const DWORD code = GetLastError();
-    SetThreadPriority(WorkerHandle, THREAD_PRIORITY_ABOVE_NORMAL);
-    if (!WorkerHandle) {
-        WorkerGate().End();
-        throw rt::EOSError(code, rt::SysErrorMessage(code));
-    }
 
     TWorkerHandleCloser closer;
-    TFormProgressView view(ProgressBar, StatusPane);
-    RunPollingLoop(
-        DownloadBusy, view, [] { return LinkedDevice().ProcessCount(); },
-        [] { TApplication::ProcessMessages(); });
+    TFormProgress progress(ProgressBar, StatusPane);
+    WindowSession().Watch(LinkedDevice(), progress);
 }
 
 void TForm1::ALockExecute(TObject* /*Sender*/) {

@@ -13,8 +13,9 @@
 #include "widgets/OpenDialog.h"
 
 // Between the Start handler and the download worker: set before the worker is
-// created, cleared by the worker when its transfer is over.
-extern std::atomic<bool> DownloadBusy;
+// created, cleared by the worker when its transfer is over. The window's
+// download session's flag.
+extern std::atomic<bool>& DownloadBusy;
 // The thread of the worker started last; closed when its polling loop ends.
 extern HANDLE WorkerHandle;
 
@@ -55,6 +56,9 @@ public:
     // the same rules, failures and list lines. Open, a drop and the command
     // line all come here.
     void OpenFile(const std::string& fileName);
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 private:
     TImageInfo FImageInfo{};

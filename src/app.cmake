@@ -3,6 +3,8 @@
 add_executable(loader WIN32
   ${CMAKE_CURRENT_LIST_DIR}/Project1.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Unit1.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DeviceLibraryOrigin.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ShutdownGuard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../resources/loader.rc
 )
 set_target_properties(loader PROPERTIES
@@ -19,7 +21,7 @@ target_link_options(loader PRIVATE -municode -Wl,--large-address-aware)
 # Resources that the .rc pulls in, so a redrawn picture relinks.
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/../resources/loader.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/../resources/loader.ico;${CMAKE_CURRENT_LIST_DIR}/../resources/images.bmp;${CMAKE_CURRENT_LIST_DIR}/../resources/images_mask.bmp;${CMAKE_BINARY_DIR}/generated/loader.manifest;${CMAKE_CURRENT_LIST_DIR}/../resources/resource.h;${CMAKE_CURRENT_LIST_DIR}/../resources/VersionInfo.rc")
-target_link_libraries(loader PRIVATE widgets fwcore fwl_version dfu_linked)
+target_link_libraries(loader PRIVATE widgets windowdownload fwcore fwl_version dfu_linked)
 
 # The program imports exactly the four entry points from DFU.dll.
 if(FWL_TESTS AND EXISTS ${CMAKE_SOURCE_DIR}/sim/test/check_exports.cmake)

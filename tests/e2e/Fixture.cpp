@@ -319,20 +319,20 @@ const char* WayName(Way way) {
     return "?";
 }
 
-void LoaderTest::OpenBy(Way way, const std::wstring& path) {
+void LoaderTest::OpenBy(Way way, const std::vector<std::wstring>& paths) {
     switch (way) {
     case Way::Dialog:
-        Open(path);
+        Open(paths.at(0));
         break;
     case Way::Drop: {
-        const DropResult dropped = DropFiles(Ctl(IDC_FILELIST), {path});
+        const DropResult dropped = DropFiles(Ctl(IDC_FILELIST), paths);
         if (dropped.hr != DRAGDROP_S_DROP || dropped.effect != DROPEFFECT_COPY)
             throw std::runtime_error("the window did not take the drop\n" + DumpTopLevelWindows());
         break;
     }
     case Way::CommandLine: {
         Launch launch = launch_;
-        launch.args = {path};
+        launch.args = paths;
         program_.reset();
         Start(launch);
         break;

@@ -156,7 +156,10 @@ protected:
     }
     // Opens path the given way and waits until the window has taken it in;
     // the command line starts the loader again, as Start last did, with path.
-    void OpenBy(Way way, const std::wstring& path);
+    void OpenBy(Way way, const std::wstring& path) { OpenBy(way, std::vector<std::wstring>{path}); }
+    // Several paths are dropped together or given as arguments in this
+    // order; the dialog chooses the first.
+    void OpenBy(Way way, const std::vector<std::wstring>& paths);
     // Everything posted so far has been handled by the window's thread.
     void Settle() const { Sync(Ctl(IDC_KEYEDIT)); }
 

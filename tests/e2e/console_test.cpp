@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +23,11 @@ constexpr DWORD kMs = 10000;
 const std::string kDoneLine = "Загрузка завершена  ";
 const std::string kHeldLine =
     "Ctrl+C: the download finishes first, so that the instrument is not left half written; fwimage ends "
-    "after it";
+    "after it. A third Ctrl+C ends it without waiting for the library, which may leave the instrument in "
+    "its loader mode";
+const std::string kLoaderModeLeft = "; the instrument may be left in its loader mode";
+const std::string kQuestion = " Загрузить программу ?  [y/N] ";
+const std::string kInterruptedLine = "Interrupted: nothing was sent to the instrument";
 
 // The image of kHexTwoRecords.
 const std::string kHexImage =
@@ -93,13 +99,14 @@ private:
 };
 
 // A console of this process's own, which the programs it starts share, and
-// Ctrl+C sent to it; this process lets the signal pass.
+// Ctrl+C sent to it; this process lets the signal pass. Output code page: UTF-8 unless given.
 class OwnConsole {
 public:
-    OwnConsole() {
+    explicit OwnConsole(UINT codePage = CP_UTF8) {
         for (int i = 0; i < 3; ++i) saved_[i] = GetStdHandle(kWhich[i]);
         FreeConsole();
         if (!AllocConsole()) throw std::runtime_error("no console: error " + std::to_string(GetLastError()));
+        SetConsoleOutputCP(codePage);
         SetConsoleCtrlHandler(LetPass, TRUE);
     }
     ~OwnConsole() {
@@ -108,6 +115,25 @@ public:
         for (int i = 0; i < 3; ++i) SetStdHandle(kWhich[i], saved_[i]);
     }
     static void CtrlC() { ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)); }
+
+    // The console's rows up to the cursor's, without their trailing blanks.
+    static std::vector<std::string> Rows() {
+        const HANDLE screen =
+            CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        GetConsoleScreenBufferInfo(screen, &info);
+        std::vector<std::string> rows;
+        for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+            std::wstring row(static_cast<size_t>(info.dwSize.X), L' ');
+            DWORD read = 0;
+            ReadConsoleOutputCharacterW(screen, row.data(), info.dwSize.X, {0, y}, &read);
+            row.erase(row.find_last_not_of(L' ') + 1);
+            rows.push_back(Narrow(row));
+        }
+        CloseHandle(screen);
+        return rows;
+    }
 
 private:
     static BOOL WINAPI LetPass(DWORD) { return TRUE; }
@@ -129,6 +155,7 @@ protected:
                 .env = {{L"FWL_DFU_SEARCH_MS", L"20"},
                         {L"FWL_DFU_RATE", L"0"},
                         {L"FWL_DFU_FAIL", fail},
+                        {L"FWL_HOSTILE_STEP", fail},
                         {L"FWL_DFU_LOG", simLog_},
                         {L"FWL_DFU_BYTES", received_}},
                 .outFile = temp_.Path(L"out.txt"),
@@ -155,7 +182,31 @@ protected:
         EXPECT_EQ(std::to_string(code), fields[5]);
     }
 
-    void SetUp() override { temp_.Write(L"журнал.tsv", "earlier record\n"); }
+    void SetUp() override {
+        SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        temp_.Write(L"журнал.tsv", "earlier record\n");
+    }
+
+    // A copy of fwimage.exe in a folder of its own, with the hostile DFU.dll
+    // of that folder under bin\hostile, the one in the system folder that
+    // lacks the entry points, or none.
+    std::wstring FwimageWith(const std::wstring& hostile, bool withoutEntryPoints = false) {
+        const std::wstring folder = temp_.Path(L"alone");
+        CreateDirectoryW(folder.c_str(), nullptr);
+        const std::wstring exe = folder + L"\\fwimage.exe";
+        EXPECT_TRUE(CopyFileW(Fwimage().c_str(), exe.c_str(), FALSE));
+        const std::wstring dll = folder + L"\\DFU.dll";
+        DeleteFileW(dll.c_str());
+        wchar_t system[MAX_PATH];
+        GetSystemDirectoryW(system, MAX_PATH);
+        const std::wstring source = withoutEntryPoints ? std::wstring(system) + L"\\version.dll"
+                                    : hostile.empty()  ? L""
+                                                       : BinPath(L"hostile\\" + hostile + L"\\DFU.dll");
+        if (!source.empty()) {
+            EXPECT_TRUE(CopyFileW(source.c_str(), dll.c_str(), FALSE));
+        }
+        return exe;
+    }
 
     TempFolder temp_;
     const std::wstring log_ = temp_.Path(L"журнал.tsv");
@@ -163,7 +214,33 @@ protected:
     const std::wstring received_ = temp_.Path(L"received.bin");
 };
 
-enum class Library { Simulated, Missing, WithoutEntryPoints };
+// Beside fwimage.exe; AlsoInSystemFolder: the simulated one, and one without
+// the entry points in the system folder.
+enum class Library {
+    Simulated,
+    Missing,
+    WithoutEntryPoints,
+    Hanging,
+    NullWrite,
+    Raising,
+    Damaged,
+    NeedsMissing,
+    AlsoInSystemFolder
+};
+// The error's words for a library that does not load.
+const std::map<Library, std::string> kLibraryError = {
+    {Library::Missing, "DFU.dll is neither in"},
+    {Library::WithoutEntryPoints, "has no entry point DFU_Reset_To_ISP"},
+    {Library::Damaged, "\": it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file)"},
+    {Library::NeedsMissing, "\": a library that DFU.dll needs is missing"}};
+// Where the log is: a file with a record, the same file read-only, a full device.
+enum class Log { Writable, ReadOnly, Full };
+
+// Removes a file when it goes, also when an assertion ends the test.
+struct RemovedAtEnd {
+    std::wstring path;
+    ~RemovedAtEnd() { DeleteFileW(path.c_str()); }
+};
 
 TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
     struct Row {
@@ -178,6 +255,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         std::string line;  // the outcome's line, the last of its stream
         std::vector<std::string> calls;
         bool outputLost = false;  // the standard output is a full device
+        Log log = Log::Writable;
     };
     const std::vector<Row> rows = {
         {"done, .hex",
@@ -273,6 +351,83 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          kDoneLine,
          {"ISP=1", "Download=1", "AP=1"},
          true},
+        {"a damaged library", Library::Damaged, L"none", {L"--yes"}, "bin", 1, "no-library", true, "", {}},
+        {"needs another", Library::NeedsMissing, L"none", {L"--yes"}, "bin", 1, "no-library", true, "", {}},
+        {"done, a library in the system folder too",
+         Library::AlsoInSystemFolder,
+         L"none",
+         {L"--yes"},
+         "bin",
+         0,
+         "done",
+         false,
+         kDoneLine,
+         {"ISP=1", "Download=1", "AP=1"}},
+        {"a read-only log",
+         Library::Simulated,
+         L"none",
+         {L"--yes"},
+         "bin",
+         1,
+         "",
+         true,
+         "",
+         {},
+         false,
+         Log::ReadOnly},
+        {"a log on a full volume",
+         Library::Simulated,
+         L"none",
+         {L"--yes"},
+         "bin",
+         1,
+         "",
+         true,
+         "",
+         {},
+         false,
+         Log::Full},
+        {"DFU_Download writes through a null pointer",
+         Library::NullWrite,
+         L"download",
+         {L"--yes"},
+         "bin",
+         4,
+         "transfer-crashed",
+         true,
+         "DFU_Download crashed with exception C0000005" + kLoaderModeLeft,
+         {"ISP=1"}},
+        {"DFU_Reset_To_ISP raises an exception",
+         Library::Raising,
+         L"isp",
+         {L"--yes"},
+         "hex",
+         3,
+         "loader-crashed",
+         true,
+         "DFU_Reset_To_ISP crashed with exception E0F00D01" + kLoaderModeLeft,
+         {}},
+        {"DFU_Reset_To_AP writes through a null pointer",
+         Library::NullWrite,
+         L"ap",
+         {L"--yes"},
+         "bin",
+         5,
+         "return-crashed",
+         true,
+         "DFU_Reset_To_AP crashed with exception C0000005" + kLoaderModeLeft,
+         {"ISP=1", "Download=1"}},
+        {"DFU_Download never returns, --timeout 1",
+         Library::Hanging,
+         L"download",
+         {L"--yes", L"--timeout", L"1"},
+         "bin",
+         9,
+         "timed-out",
+         true,
+         "Timed out: the library did not finish within 1 s; fwimage ends without waiting for it, and the "
+         "instrument may be left in its loader mode",
+         {"ISP=1"}},
     };
     const std::string bin = std::string("\x10\x20\x30\xF0", 4) + std::string(70000, '\x5A');
     InputFromNul input;
@@ -286,23 +441,23 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         const std::wstring image =
             temp_.Write(hex ? L"образ прошивки.hex" : L"образ прошивки.bin", hex ? kHexTwoRecords : bytes);
 
-        // A folder of fwimage.exe's own, with or without a DFU.dll.
-        std::wstring exe = Fwimage();
-        const std::wstring folder = temp_.Path(L"alone");
-        if (row.library != Library::Simulated) {
-            CreateDirectoryW(folder.c_str(), nullptr);
-            exe = folder + L"\\fwimage.exe";
-            ASSERT_TRUE(CopyFileW(Fwimage().c_str(), exe.c_str(), FALSE));
-            const std::wstring dll = folder + L"\\DFU.dll";
-            DeleteFileW(dll.c_str());
-            if (row.library == Library::WithoutEntryPoints) {
-                wchar_t system[MAX_PATH];
-                GetSystemDirectoryW(system, MAX_PATH);
-                ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\version.dll").c_str(), dll.c_str(), FALSE));
-            }
-        }
+        // A folder of fwimage.exe's own, with a hostile DFU.dll or none.
+        const wchar_t* const hostile[] = {L"", L"", L"", L"hang", L"null", L"raise", L"damaged", L"needs"};
+        const bool own = row.library != Library::Simulated && row.library != Library::AlsoInSystemFolder;
+        const std::wstring exe = own ? FwimageWith(hostile[static_cast<int>(row.library)],
+                                                   row.library == Library::WithoutEntryPoints)
+                                     : Fwimage();
+        wchar_t systemFolder[MAX_PATH];
+        GetSystemDirectoryW(systemFolder, MAX_PATH);
+        const std::wstring systemPath = std::wstring(systemFolder) + L"\\";
+        const RemovedAtEnd systemDll{row.library == Library::AlsoInSystemFolder ? systemPath + L"DFU.dll"
+                                                                                : L""};
+        if (!systemDll.path.empty())
+            ASSERT_TRUE(CopyFileW((systemPath + L"version.dll").c_str(), systemDll.path.c_str(), FALSE));
+        if (row.log == Log::ReadOnly) SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_READONLY);
         Launch launch = Download(row.options, image, row.fail);
         if (row.outputLost) launch.outFile = L"Z:\\dev\\full";
+        if (row.log == Log::Full) launch.args[launch.args.size() - 2] = L"Z:\\dev\\full";
         Program program(exe, launch);
         EXPECT_EQ(row.code, program.ExitCode(kMs));
         const std::string out = row.outputLost ? "" : Out(), err = Err();
@@ -311,11 +466,10 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
             // Told on the error output only: the exit code and the record stay the outcome's.
             EXPECT_EQ("Cannot write to the standard output.\n", err);
         } else {
-            if (row.library == Library::Missing) {
-                EXPECT_NE(std::string::npos, LastLine(err).find("DFU.dll is neither in")) << err;
-            } else if (row.library == Library::WithoutEntryPoints) {
-                EXPECT_NE(std::string::npos, LastLine(err).find("has no entry point DFU_Reset_To_ISP"))
-                    << err;
+            if (row.log != Log::Writable) {
+                EXPECT_EQ(0u, LastLine(err).find("Cannot write the log file \"")) << err;
+            } else if (kLibraryError.contains(row.library)) {
+                EXPECT_NE(std::string::npos, LastLine(err).find(kLibraryError.at(row.library))) << err;
             } else {
                 EXPECT_EQ(row.line, LastLine(outcomeStream)) << outcomeStream;
             }
@@ -323,7 +477,9 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
                 EXPECT_EQ(1u, Split(err, '\n').size()) << "only the outcome on the error output: " << err;
             else
                 EXPECT_EQ("", err);
-            if (row.options.size() > 1)  // --quiet
+            if (row.log != Log::Writable)
+                EXPECT_EQ("", out);
+            else if (std::find(row.options.begin(), row.options.end(), L"--quiet") != row.options.end())
                 EXPECT_EQ(row.line + "\n", out);
             else
                 EXPECT_EQ("Имя: образ прошивки" + std::string(hex ? ".hex" : ".bin"), Split(out, '\n').at(0));
@@ -332,17 +488,22 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         if (row.code == 0) {
             EXPECT_TRUE(ReadBytes(received_) == bytes) << "the instrument received other bytes";
         }
-        ExpectRecord(image, bytes, row.outcome, row.code);
+        if (row.log == Log::Writable)
+            ExpectRecord(image, bytes, row.outcome, row.code);
+        else
+            EXPECT_EQ("earlier record\n", ReadBytes(log_));
     }
 }
 
 // Written into a file, the progress is one line per change between searching
-// and loading and one per 10 % step.
+// and loading and one per 10 %, and the finished state once delivered. A new
+// log gets a byte-order mark, a header row and CR LF.
 TEST_F(Console, ProgressLinesInAFile) {
     SimControl sim(L"console-" + std::to_wstring(GetCurrentProcessId()));
     sim.SetAutoRelease(SimFn::Ap, 1);
     const std::wstring image = temp_.Write(L"fw.bin", std::string(1000, '\x01'));
     InputFromNul input;
+    DeleteFileW(log_.c_str());
     Launch launch = Download({L"--yes"}, image);
     launch.env.push_back(Program::Assignment(sim.EnvAssignment()));
     Program program(Fwimage(), launch);
@@ -351,7 +512,7 @@ TEST_F(Console, ProgressLinesInAFile) {
     sim.WaitPolls(2, kMs);
     sim.Release(SimFn::Isp, 1);
     sim.WaitEntered(SimFn::Download, kMs);
-    for (uint32_t reading : {5u, 9u, 12u, 19u, 255u, 100u}) {
+    for (uint32_t reading : {5u, 9u, 12u, 19u, 255u, 91u}) {
         sim.SetReading(reading);
         sim.WaitPolls(2, kMs);
     }
@@ -365,26 +526,71 @@ TEST_F(Console, ProgressLinesInAFile) {
         "Загрузка ... [#...................] 5%\n"
         "Загрузка ... [##..................] 12%\n"
         "Поиск устройства ...\n"
+        "Загрузка ... [##################..] 91%\n"
         "Загрузка ... [####################] 100%\n" +
             kDoneLine + "\n",
         Out());
     EXPECT_EQ("", Err());
+    const std::string log = ReadBytes(log_);
+    const std::string header = "\xEF\xBB\xBFUTC time\tFile\tSize\tSum\tOutcome\tExit code\r\n";
+    EXPECT_EQ(header, log.substr(0, header.size()));
+    EXPECT_EQ(2u, Split(log, '\n').size()) << log;
+    EXPECT_EQ("\tdone\t0\r\n", log.substr(log.size() - 9));
 }
 
-// Ctrl+C at the question ends at once; during the transfer it is held (also
-// a second one) until the instrument is back in its application. A convert
-// that Ctrl+C ends leaves no temporary file.
+// Redirected under a console, the output is in its code page with CR LF, as cmd's type and
+// PowerShell read it; under a console set to UTF-8, UTF-8 with LF.
+TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
+    const std::wstring image = temp_.Write(L"образ.bin", "\x01\x02\x03"), missing = temp_.Path(L"нет.bin");
+    for (const UINT codePage : {866u, static_cast<UINT>(CP_UTF8)}) {
+        SCOPED_TRACE(codePage);
+        const std::wstring end = codePage == CP_UTF8 ? L"\n" : L"\r\n";
+        const auto encoded = [&](const std::wstring& text) {
+            std::string bytes(text.size() * 4, '\0');
+            bytes.resize(WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                             bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr));
+            return bytes;
+        };
+        OwnConsole console(codePage);
+        Program program(Fwimage(), {.args = {L"info", image, missing},
+                                    .outFile = temp_.Path(L"out.txt"),
+                                    .errFile = temp_.Path(L"err.txt")});
+        EXPECT_EQ(1u, program.ExitCode(kMs));
+        EXPECT_EQ(encoded(L"Имя: образ.bin" + end + L"Размер: 0003" + end + L"Контрольная сумма: 0006" + end),
+                  Out());
+        EXPECT_TRUE(Err().starts_with(encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
+        EXPECT_TRUE(Err().ends_with(encoded(L"." + end))) << Err();
+    }
+}
+
+// The question is asked on the console whatever the standard output is;
+// Ctrl+C at it ends at once, on a line of its own. During the transfer
+// Ctrl+C is held (also a second one) until the instrument is back in its
+// application; a third ends without waiting for a library that never returns.
+// A convert that Ctrl+C ends leaves no temporary file.
 TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
     const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
     OwnConsole console;
     {
         SCOPED_TRACE("at the question");
-        Program program(Fwimage(), Download({}, image));
-        WaitUntil("the question",
-                  [&] { return Out().find(" Загрузить программу ?  [y/N] ") != std::string::npos; });
+        Launch launch = Download({}, image);
+        launch.errFile.clear();  // the console's
+        Program program(Fwimage(), launch);
+        const std::string question = kQuestion.substr(0, kQuestion.size() - 1);
+        WaitUntil("the question on the console", [&] {
+            const std::vector<std::string> rows = OwnConsole::Rows();
+            return std::find(rows.begin(), rows.end(), question) != rows.end();
+        });
         OwnConsole::CtrlC();
         EXPECT_EQ(130u, program.ExitCode(kMs));
-        EXPECT_EQ("Interrupted: nothing was sent to the instrument\n", Err());
+        EXPECT_EQ(std::string::npos, Out().find("Загрузить")) << Out();
+        const std::vector<std::string> rows = OwnConsole::Rows();
+        const auto asked = std::find(rows.begin(), rows.end(), question);
+        std::string screen;
+        for (const std::string& row : rows) screen += row + "|\n";
+        ASSERT_NE(rows.end(), asked) << screen;
+        ASSERT_NE(rows.end(), asked + 1);
+        EXPECT_EQ(kInterruptedLine, asked[1]);
         EXPECT_EQ(std::vector<std::string>{}, LibraryCalls(simLog_));
         ExpectRecord(image, "\x01\x02\x03", "interrupted", 130);
     }
@@ -409,6 +615,23 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         EXPECT_EQ(kDoneLine, LastLine(Out()));
         EXPECT_EQ((std::vector<std::string>{"ISP=1", "Download=1", "AP=1"}), LibraryCalls(simLog_));
         ExpectRecord(image, "\x01\x02\x03", "done", 0);
+    }
+    {
+        SCOPED_TRACE("a third Ctrl+C, DFU_Download never returning");
+        SetUp();
+        DeleteFileW(simLog_.c_str());
+        Program program(FwimageWith(L"hang"), Download({L"--yes"}, image, L"download"));
+        WaitUntil("the library's first call", [&] { return LibraryCalls(simLog_).size() == 1; });
+        OwnConsole::CtrlC();
+        WaitUntil("the line that the download goes on",
+                  [&] { return Err().find(kHeldLine) != std::string::npos; });
+        OwnConsole::CtrlC();
+        OwnConsole::CtrlC();
+        EXPECT_EQ(9u, program.ExitCode(kMs));
+        EXPECT_EQ(
+            kHeldLine + "\nAbandoned: fwimage ends without waiting for the library" + kLoaderModeLeft + "\n",
+            Err());
+        ExpectRecord(image, "\x01\x02\x03", "abandoned", 9);
     }
     {
         SCOPED_TRACE("while convert writes a large image");

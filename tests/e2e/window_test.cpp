@@ -2,6 +2,7 @@
 // images through the dialog, a drop and the command line, failures shown in
 // boxes, a missing device library, closing.
 #include "ControlIds.h"
+#include "Drag.h"
 #include "Fixture.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace e2e;
@@ -204,13 +206,25 @@ struct OpenCase {
     const wchar_t* size;
     const wchar_t* sum;
     Way way = Way::Dialog;
+    const wchar_t* after = nullptr;  // an image given after file (dropped with it, a second argument)
+    bool overFailureBox = false;     // dropped first while a failure box is up: refused
 };
 
 class OpenImage : public LoaderWindow, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(OpenImage, ShowsSummary) {
     const auto& c = GetParam();
-    OpenBy(c.way, temp_.Write(c.file, c.bytes));
+    std::vector<std::wstring> paths = {temp_.Write(c.file, c.bytes)};
+    if (c.after) paths.push_back(temp_.Write(c.after, kHexTwoRecords));
+    if (c.overFailureBox) {
+        Open(temp_.Path(L"missing.bin"));
+        HWND box = program_->WaitForMessageBox();
+        EXPECT_EQ(DROPEFFECT_NONE, DropFiles(Ctl(IDC_FILELIST), paths, 2000).effect);
+        PressDialogButton(box, IDOK);
+        Settle();
+        EXPECT_TRUE(Lines().empty()) << "lines: " << Describe(Lines());
+    }
+    OpenBy(c.way, paths);
     ExpectSummary(c.name, c.size, c.sum);
     EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
 }
@@ -238,7 +252,11 @@ INSTANTIATE_TEST_SUITE_P(
                  Way::CommandLine},
         OpenCase{
             L"long\\" + kLongName + L"\\" + kLongName + L"\\" + kLongName + L"\\" + kLongName + L"\\long.bin",
-            Sequence(1, 16), L"long.bin", L"0010", L"0088", Way::CommandLine}));
+            Sequence(1, 16), L"long.bin", L"0010", L"0088", Way::CommandLine},
+        OpenCase{L"first.bin", Sequence(1, 16), L"first.bin", L"0010", L"0088", Way::Drop, L"second.hex"},
+        OpenCase{L"first.bin", Sequence(1, 16), L"first.bin", L"0010", L"0088", Way::CommandLine,
+                 L"second.hex"},
+        OpenCase{L"late.bin", Sequence(1, 16), L"late.bin", L"0010", L"0088", Way::Drop, nullptr, true}));
 
 TEST_F(LoaderWindow, SecondOpenReplacesSummary) {
     Open(temp_.Write(L"one.bin", Sequence(1, 4)));
@@ -386,6 +404,40 @@ TEST(LoaderStart, WithoutDeviceLibraryShowsNoWindowAndEnds) {
     DWORD code = 0;
     ASSERT_TRUE(program.WaitForExit(0, &code));
     EXPECT_NE(0u, code);
+}
+
+// Rows: name, DFU.dll beside the loader too, an entry put before PATH ("*": the start folder),
+// whether the start folder's DFU.dll is refused before any window, with a box naming it.
+TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
+    const std::tuple<const char*, bool, std::wstring, bool> rows[] = {
+        {"only in the start folder", false, L"", true},
+        {"beside the loader too", true, L"", false},
+        {"PATH holds .", false, L".", true},
+        {"the start folder on PATH", false, L"*", false}};
+    for (const auto& [name, beside, onPath, refused] : rows) {
+        SCOPED_TRACE(name);
+        TempFolder temp;
+        const std::string library = ReadBytes(BinPath(L"DFU.dll"));
+        const std::wstring planted = temp.Write(L"запуск\\DFU.dll", library);
+        const std::wstring exe = temp.Write(L"программа\\loader.exe", ReadBytes(LoaderPath()));
+        if (beside) temp.Write(L"программа\\DFU.dll", library);
+        Launch launch{.workDir = temp.Path(L"запуск")};
+        if (!onPath.empty())
+            launch.env = {{L"PATH", (onPath == L"*" ? launch.workDir : onPath) + L";" + _wgetenv(L"PATH")}};
+        Program program(exe, launch);
+        if (refused) {
+            const MessageBoxInfo box = ReadMessageBox(program.WaitForMessageBox(kStartMs));
+            EXPECT_NE(std::wstring::npos, box.text.find(L"\n" + planted + L"\n")) << Narrow(box.text);
+            EXPECT_EQ(Narrow(kTitle), Narrow(box.caption));
+            EXPECT_STREQ("error", IconName(box.icon));
+            EXPECT_EQ(nullptr, FindWindowW(L"TForm1", nullptr)) << "no window before the refusal";
+            PressDialogButton(box.hwnd, IDOK);
+        } else {
+            program.WaitForWindow(kTitle, kStartMs);
+            program.PostClose();
+        }
+        EXPECT_EQ(refused ? 1u : 0u, program.ExitCode());
+    }
 }
 
 }  // namespace

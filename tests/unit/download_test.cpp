@@ -1,4 +1,4 @@
-#include "Download.h"
+#include "WindowDownload.h"
 
 #include <algorithm>
 #include <chrono>
@@ -44,8 +44,10 @@ public:
     // The logged call (without " busy=") that throws, and what it throws.
     std::string throwAt;
     TThrow throwKind = TThrow::BadAlloc;
-    // Run inside the confirmation and inside the transfer.
-    std::function<void()> onConfirm, onDownload;
+    // Run inside the confirmation and inside the transfer; at every call.
+    std::function<void()> onConfirm, onDownload, onCall;
+    // DFU_Get_ProcessCount's readings.
+    std::function<uint32_t()> onRead = [] { return 0u; };
     // Data that Download names "data" in the log.
     const uint8_t* knownData = nullptr;
 
@@ -85,10 +87,11 @@ public:
         Record("ResetToAP()");
         return ap;
     }
-    uint32_t ProcessCount() override { return 0; }
+    uint32_t ProcessCount() override { return onRead(); }
 
 private:
     void Record(const std::string& call) {
+        if (onCall) onCall();
         log.push_back(call + (busy_.load() ? " busy=1" : " busy=0"));
         if (call == throwAt) {
             if (throwKind == TThrow::Int) throw 42;
@@ -114,10 +117,10 @@ struct TRun {
     bool busyAfter;
 };
 
-TRun RunWorker(TFakePlatform& platform, std::atomic<bool>& busy, const TImageInfo& info) {
-    busy = true;
-    const uint32_t result = RunDownloadWorker(platform, platform, info, busy);
-    return {result, busy.load()};
+TRun RunWorker(TFakePlatform& platform, TDownloadSession& session, const TImageInfo& info) {
+    session.Start([] {});
+    const uint32_t result = RunDownloadWorker(platform, platform, info, session);
+    return {result, session.Busy().load()};
 }
 
 TEST(DownloadWorker, OutcomesCallsBoxesBusyAndHourglass) {
@@ -161,14 +164,14 @@ TEST(DownloadWorker, OutcomesCallsBoxesBusyAndHourglass) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::atomic<bool> busy{false};
-        TFakePlatform platform(busy);
+        TDownloadSession session;
+        TFakePlatform platform(session.Busy());
         platform.answer = row.answer;
         platform.isp = row.isp;
         platform.download = row.download;
         platform.ap = row.ap;
         platform.knownData = kFiveBytes;
-        const TRun run = RunWorker(platform, busy, FiveByteImage());
+        const TRun run = RunWorker(platform, session, FiveByteImage());
         EXPECT_EQ(1u, run.result);
         EXPECT_FALSE(run.busyAfter);
         EXPECT_EQ(row.log, platform.log);
@@ -191,14 +194,14 @@ TEST(DownloadWorker, SendsLow32BitsOfSizeAndSumZeroExtended) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.download);
-        std::atomic<bool> busy{false};
-        TFakePlatform platform(busy);
+        TDownloadSession session;
+        TFakePlatform platform(session.Busy());
         platform.knownData = kFiveBytes;
         TImageInfo info;
         info.Data = row.data;
         info.Size = row.size;
         info.Sum = row.sum;
-        RunWorker(platform, busy, info);
+        RunWorker(platform, session, info);
         ASSERT_EQ(7u, platform.log.size());
         EXPECT_EQ(row.download, platform.log[3]);
     }
@@ -244,13 +247,13 @@ TEST(DownloadWorker, ExceptionsCountAsFailedSteps) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.throwAt);
-        std::atomic<bool> busy{false};
-        TFakePlatform platform(busy);
+        TDownloadSession session;
+        TFakePlatform platform(session.Busy());
         platform.knownData = kFiveBytes;
         platform.throwAt = row.throwAt;
         platform.throwKind = row.kind;
         platform.isp = row.isp;
-        const TRun run = RunWorker(platform, busy, FiveByteImage());
+        const TRun run = RunWorker(platform, session, FiveByteImage());
         EXPECT_EQ(1u, run.result);
         EXPECT_FALSE(run.busyAfter);
         EXPECT_EQ(row.log, platform.log);
@@ -277,11 +280,11 @@ TEST(DownloadWorker, SendsTheImageOpenWhenYesIsAnswered) {
 
     TImageInfo windowInfo;
     ASSERT_TRUE(OpenImage(first, windowInfo));
-    std::atomic<bool> busy{false};
-    TFakePlatform platform(busy);
+    TDownloadSession session;
+    TFakePlatform platform(session.Busy());
     platform.onConfirm = [&] { ASSERT_TRUE(OpenImage(second, windowInfo)); };
     platform.onDownload = [] {};
-    RunWorker(platform, busy, windowInfo);
+    RunWorker(platform, session, windowInfo);
 
     EXPECT_EQ(Bytes({0x10, 0x20, 0x30, 0x40, 0xF0}), platform.sentBytes);
     EXPECT_EQ(5u, platform.sentCount);
@@ -321,10 +324,10 @@ TEST(DownloadWorker, TransferKeepsItsBytesWhateverHappensToTheImage) {
         TCurrentImageReset reset;
         TImageInfo windowInfo;
         ASSERT_TRUE(OpenImage(first, windowInfo));
-        std::atomic<bool> busy{false};
-        TFakePlatform platform(busy);
+        TDownloadSession session;
+        TFakePlatform platform(session.Busy());
         platform.onDownload = [&] { row.duringTransfer(windowInfo); };
-        RunWorker(platform, busy, windowInfo);
+        RunWorker(platform, session, windowInfo);
         EXPECT_EQ(firstBytes, platform.sentBytes);
         EXPECT_EQ(6u, platform.sentCount);
     }
@@ -397,42 +400,25 @@ TEST(WorkerGate, WaitIdleWakesWhenTheWorkerEnds) {
     }
 }
 
-// Records the display operations; the loop's reading and message pumping are
-// logged into the same list.
-class TFakeView : public TProgressView {
+// Records the session's events; the host's waiting is logged into the same
+// list, and answered by onWait.
+class TFakeEvents : public TDownloadEvents {
 public:
-    uint16_t percent = 0;
-    bool bar = false, pane = false;
-    std::string caption;
-    int icon = kNoIcon;
     std::vector<std::string> log;
+    std::function<bool()> onWait = [] { return true; };
 
-    uint16_t Percent() const override { return percent; }
-    void SetPercent(uint16_t p) override {
-        percent = p;
-        log.push_back("Percent=" + std::to_string(p));
+    void Searching() override { log.push_back("Searching"); }
+    void Loading(uint16_t p) override { log.push_back("Percent=" + std::to_string(p)); }
+    bool Wait() override {
+        log.push_back("pump");
+        return onWait();
     }
-    void ShowBar(bool visible) override {
-        bar = visible;
-        log.push_back(visible ? "Bar shown" : "Bar hidden");
-    }
-    void SetCaption(std::string_view c) override {
-        caption = c;
-        log.push_back("Caption=" + caption);
-    }
-    void SetIconIndex(int index) override {
-        icon = index;
-        log.push_back("Icon=" + std::to_string(index));
-    }
-    void ShowPane(bool visible) override {
-        pane = visible;
-        log.push_back(visible ? "Pane shown" : "Pane hidden");
-    }
+    void TransferOver() override { log.push_back("Over"); }
 };
 
-// The worker on its own thread, the polling loop on this one: the display
-// follows the readings, ends when the transfer returns, and a second Start is
-// refused until the worker's last box is closed.
+// The worker on its own thread, the watching on this one: the events follow
+// the readings, end when the transfer returns, and a second Start is refused
+// until the worker's last box is closed.
 TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
     class TBlockingPlatform : public TFakePlatform {
     public:
@@ -457,105 +443,53 @@ TEST(WorkerGate, RefusesStartUntilTheWorkerHasEnded) {
         }
     };
 
-    TWorkerGate gate;
-    std::atomic<bool> busy{false};
-    TBlockingPlatform platform(busy);
+    TDownloadSession session;
+    TBlockingPlatform platform(session.Busy());
     const TImageInfo info = FiveByteImage();
 
-    ASSERT_TRUE(gate.TryBegin());
-    busy = true;
-    std::thread worker([&] {
-        RunDownloadWorker(platform, platform, info, busy);
-        gate.End();
-    });
+    std::thread worker;
+    ASSERT_TRUE(session.Start(
+        [&] { worker = std::thread([&] { RunDownloadWorker(platform, platform, info, session); }); }));
 
-    TFakeView view;
+    TFakeEvents events;
     const auto deadline = std::chrono::steady_clock::now() + kLimit;
     bool secondStartRefused = true;
-    RunPollingLoop(
-        busy, view,
-        [&]() -> uint32_t {
-            if (std::chrono::steady_clock::now() > deadline) platform.transferMayEnd.Raise();
-            if (!platform.inTransfer.Raised()) {
-                platform.searched.Raise();
-                return 255;
-            }
-            platform.transferMayEnd.Raise();
-            return 40;
-        },
-        [&] { secondStartRefused = secondStartRefused && !gate.TryBegin(); });
+    platform.onRead = [&]() -> uint32_t {
+        if (std::chrono::steady_clock::now() > deadline) platform.transferMayEnd.Raise();
+        if (!platform.inTransfer.Raised()) {
+            platform.searched.Raise();
+            return 255;
+        }
+        platform.transferMayEnd.Raise();
+        return 40;
+    };
+    events.onWait = [&] { return secondStartRefused = secondStartRefused && !session.Start([] {}); };
+    EXPECT_TRUE(session.Watch(platform, events));
+    EXPECT_EQ("Over", events.log.back());
+    events.onWait = [] { return true; };
 
     EXPECT_TRUE(secondStartRefused);
     EXPECT_TRUE(platform.boxShown.Wait());
-    EXPECT_TRUE(gate.Running());
-    EXPECT_FALSE(gate.TryBegin());
+    EXPECT_TRUE(session.Running());
+    EXPECT_FALSE(session.Start([] {}));
     platform.boxMayClose.Raise();
-    EXPECT_TRUE(gate.WaitIdleFor(kLimit));
+    EXPECT_EQ(TDownloadOutcome::Done, session.WaitEnd(events));
     worker.join();
-    EXPECT_TRUE(gate.TryBegin());
+    EXPECT_TRUE(session.Start([] {}));
 
-    EXPECT_EQ(40, view.percent);
-    EXPECT_FALSE(view.bar);
-    EXPECT_FALSE(view.pane);
-    EXPECT_EQ("", view.caption);
-    EXPECT_EQ(kNoIcon, view.icon);
+    EXPECT_EQ(40, session.Percent());
     const auto has = [&](const std::string& op) {
-        return std::find(view.log.begin(), view.log.end(), op) != view.log.end();
+        return std::find(events.log.begin(), events.log.end(), op) != events.log.end();
     };
-    EXPECT_TRUE(has("Caption=Поиск устройства ..."));
+    EXPECT_TRUE(has("Searching"));
     EXPECT_TRUE(has("Percent=40"));
     EXPECT_EQ(kHourglassOff, platform.log.back());
 }
 
-TEST(ProgressMonitor, DecidePoll) {
-    struct Row {
-        uint32_t reading;
-        uint16_t current;
-        TPollKind kind;
-        uint16_t percent;
-    };
-    const std::vector<Row> rows = {
-        {0, 0, TPollKind::Nothing, 0},
-        {42, 42, TPollKind::Nothing, 0},
-        {65535, 65535, TPollKind::Nothing, 0},
-        {255, 0, TPollKind::Searching, 0},
-        {255, 255, TPollKind::Searching, 0},
-        {1, 0, TPollKind::Loading, 1},
-        {0, 100, TPollKind::Loading, 0},
-        {150, 100, TPollKind::Loading, 150},
-        {256, 0, TPollKind::Loading, 256},
-        {65536, 0, TPollKind::Loading, 0},
-        {65536 + 5, 5, TPollKind::Loading, 5},
-        {65536 + 255, 0, TPollKind::Loading, 255},
-        {0xFFFFFFFF, 0xFFFF, TPollKind::Loading, 0xFFFF},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.reading << " vs " << row.current);
-        const TPollAction action = DecidePoll(row.reading, row.current);
-        EXPECT_EQ(row.kind, action.Kind);
-        switch (row.kind) {
-        case TPollKind::Searching:
-            EXPECT_EQ("Поиск устройства ...", action.Caption);
-            EXPECT_EQ(3, action.IconIndex);
-            break;
-        case TPollKind::Loading:
-            EXPECT_EQ(row.percent, action.Percent);
-            EXPECT_EQ("Загрузка ...", action.Caption);
-            EXPECT_EQ(0, action.IconIndex);
-            break;
-        case TPollKind::Nothing:
-            break;
-        }
-    }
-}
-
-TEST(ProgressMonitor, PollingLoopShowsReadingsAndHidesAtTheEnd) {
-    const std::vector<std::string> reset = {"Bar hidden", "Caption=", "Icon=-1", "Pane hidden"};
-    const std::vector<std::string> searching = {"Icon=3", "Caption=Поиск устройства ...", "Pane shown"};
-    const auto loading = [](int p) {
-        return std::vector<std::string>{"Percent=" + std::to_string(p), "Caption=Загрузка ...", "Icon=0",
-                                        "Bar shown"};
-    };
+TEST(ProgressMonitor, SessionTellsReadingsAndTheEnd) {
+    const std::vector<std::string> reset = {"Over"};
+    const std::vector<std::string> searching = {"Searching"};
+    const auto loading = [](int p) { return std::vector<std::string>{"Percent=" + std::to_string(p)}; };
     const auto join = [](std::initializer_list<std::vector<std::string>> parts) {
         std::vector<std::string> out;
         for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
@@ -565,7 +499,7 @@ TEST(ProgressMonitor, PollingLoopShowsReadingsAndHidesAtTheEnd) {
 
     struct Row {
         const char* name;
-        uint16_t initial;
+        uint32_t before;  // the last reading of the download before
         std::vector<uint32_t> readings;
         std::vector<std::string> log;
     };
@@ -587,27 +521,72 @@ TEST(ProgressMonitor, PollingLoopShowsReadingsAndHidesAtTheEnd) {
          join({loading(10), pump, searching, pump, pump, reset})},
         {"above 100", 100, {150}, join({loading(150), pump, reset})},
         {"differs only above 16 bits", 5, {65541}, join({loading(5), pump, reset})},
+        {"the same low 16 bits", 65535, {0xFFFFFFFF, 65535}, join({loading(65535), pump, pump, reset})},
+        {"65536 after 0", 0, {65536}, join({loading(0), pump, reset})},
+        {"255 in the low 16 bits is a percentage", 0, {65536 + 255}, join({loading(255), pump, reset})},
+        {"searching after 255 %", 65536 + 255, {255}, join({searching, pump, reset})},
+        {"0 after 100", 100, {0}, join({loading(0), pump, reset})},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::atomic<bool> busy{!row.readings.empty()};
-        TFakeView view;
-        view.percent = row.initial;
-        size_t next = 0;
-        RunPollingLoop(
-            busy, view,
-            [&]() -> uint32_t {
-                if (next >= row.readings.size()) {
+        TDownloadSession session;
+        TFakePlatform device(session.Busy());
+        TFakeEvents events;
+        for (const std::vector<uint32_t>& readings : {std::vector<uint32_t>{row.before}, row.readings}) {
+            events.log.clear();
+            session.Start([] {});
+            if (readings.empty()) session.Finish(TDownloadOutcome::Declined);
+            size_t next = 0;
+            device.onRead = [&]() -> uint32_t {
+                if (next >= readings.size()) {
                     ADD_FAILURE() << "read after the flag fell";
                     return 0;
                 }
-                const uint32_t reading = row.readings[next++];
-                if (next == row.readings.size()) busy = false;
+                const uint32_t reading = readings[next++];
+                if (next == readings.size()) session.Finish(TDownloadOutcome::Done);
                 return reading;
-            },
-            [&] { view.log.push_back("pump"); });
-        EXPECT_EQ(row.log, view.log);
+            };
+            EXPECT_TRUE(session.Watch(device, events));
+        }
+        EXPECT_EQ(row.log, events.log);
     }
+}
+
+// The host stops when its Wait() says so (a timeout, an abandoned call):
+// nothing more is told, and the end is not awaited.
+TEST(DownloadSession, WaitFalseStopsWatchingAndWaiting) {
+    TDownloadSession session;
+    TFakePlatform device(session.Busy());
+    device.onRead = [] { return 10u; };
+    TFakeEvents events;
+    events.onWait = [] { return false; };
+    ASSERT_TRUE(session.Start([] {}));
+    EXPECT_FALSE(session.Watch(device, events));
+    EXPECT_EQ(std::nullopt, session.WaitEnd(events));
+    EXPECT_EQ((std::vector<std::string>{"Percent=10", "pump", "pump"}), events.log);
+}
+
+// A thread that cannot be created: the failure goes on, the gate ends.
+TEST(DownloadSession, StartThatFailsEndsTheGate) {
+    TDownloadSession session;
+    EXPECT_THROW(session.Start([] { throw std::bad_alloc(); }), std::bad_alloc);
+    EXPECT_FALSE(session.Running());
+    EXPECT_TRUE(session.Start([] {}));
+}
+
+// Each library call is named while it runs, also one that throws, and none
+// once it has returned; the boxes are outside the library.
+TEST(DownloadSession, StepInsideTheLibrary) {
+    TDownloadSession session;
+    TFakePlatform platform(session.Busy());
+    std::vector<TDownloadStep> steps;
+    platform.onCall = [&] { steps.push_back(session.Step()); };
+    platform.throwAt = "ResetToAP()";
+    RunWorker(platform, session, FiveByteImage());
+    using S = TDownloadStep;
+    EXPECT_EQ((std::vector<S>{S::None, S::None, S::ResetToISP, S::Download, S::ResetToAP, S::None, S::None}),
+              steps);
+    EXPECT_EQ(S::None, session.Step());
 }
 
 }  // namespace

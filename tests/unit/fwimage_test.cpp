@@ -3,13 +3,18 @@
 // console line and answers, which the end-to-end tests cannot reach.
 #include "FwimageMain.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
-#include "ConsoleDownload.h"
+#include "ConsoleProgress.h"
+#include "ConsoleQuestion.h"
+#include "DownloadEndings.h"
+#include "DownloadLog.h"
 #include "FirmwareImage.h"
 #include "TestSupport.h"
 #include "Version.h"
+#include "runtime/Convert.h"
 #include "runtime/Display.h"
 #include "runtime/FileIO.h"
 
@@ -36,6 +41,32 @@ std::string Joined(const std::vector<std::string>& args) {
     std::string joined;
     for (const auto& a : args) joined += a + " ";
     return joined;
+}
+
+// Intel HEX of zero bytes in each run (first address, count), for images
+// too large to spell out.
+std::string ZeroRunsHex(const std::vector<std::pair<uint32_t, uint32_t>>& runs) {
+    std::string text;
+    const auto record = [&](uint32_t address, uint8_t type, const std::vector<uint8_t>& data) {
+        uint8_t sum = static_cast<uint8_t>(data.size() + (address >> 8) + address + type);
+        text +=
+            ":" + rt::IntToHex(data.size(), 2) + rt::IntToHex(address & 0xFFFF, 4) + rt::IntToHex(type, 2);
+        for (const uint8_t b : data) {
+            text += rt::IntToHex(b, 2);
+            sum += b;
+        }
+        text += rt::IntToHex(static_cast<uint8_t>(-sum), 2) + "\n";
+    };
+    for (const auto& [first, count] : runs) {
+        for (uint32_t at = first; at < first + count;) {
+            const uint32_t n = std::min({first + count - at, 0x10000 - (at & 0xFFFF), uint32_t{255}});
+            if (at == first || (at & 0xFFFF) == 0)
+                record(0, 4, {static_cast<uint8_t>(at >> 24), static_cast<uint8_t>(at >> 16)});
+            record(at, 0, std::vector<uint8_t>(n, 0));
+            at += n;
+        }
+    }
+    return text + ":00000001FF\n";
 }
 
 uint8_t MaskOf(const ScrambleKey& k) {
@@ -95,6 +126,9 @@ TEST(Fwimage, UsageAndHelp) {
         {{"download"}, 2},
         {{"download", "--log"}, 2},
         {{"download", "--map", "a.bin"}, 2},
+        {{"download", "--timeout", "0", "a.bin"}, 2},
+        {{"download", "--timeout=1.5", "a.bin"}, 2},
+        {{"download", "--timeout", "99999999", "a.bin"}, 2},
         {{"--help"}, 0},
         {{"-h"}, 0},
         {{"info", "--help"}, 0},
@@ -130,6 +164,8 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     const std::string badHex = dir.Path("bad.hex");
     const std::string sparseHex = dir.Path("sparse.hex");
     const std::string emptyHex = dir.Path("empty.hex");
+    const std::string ninetyHex = dir.Path("ninety.hex");
+    const std::string tieHex = dir.Path("tie.hex");
     const std::string text = dir.Path("notes.txt");
     const std::string lockFile = dir.Path("old.lock");
     const std::string missing = dir.Path("missing.bin");
@@ -147,6 +183,12 @@ TEST(Fwimage, CommandsAndTheirFailures) {
               std::string(":020000040020DA\n:04000000AABBCCDDEE\n:020000040000FA\n"
                           ":0400020001020304F0\n:0400000005060708E2\n:02000600090AE5\n:00000001FF\n"));
     WriteFile(emptyHex, std::string(":00000001FF\n"));
+    // Gap fill of exactly 90.0 % in an image over 1 MiB.
+    WriteFile(ninetyHex, ZeroRunsHex({{0, 104854}, {0x100000, 4}}));
+    // Two runs are equally far from each other; the smaller lies below.
+    WriteFile(
+        tieHex,
+        std::string(":0400000000000000FC\n:020000040020DA\n:080000000000000000000000F8\n:00000001FF\n"));
     WriteFile(text, std::string("text"));
     WriteFile(lockFile, std::string("lock"));
     std::filesystem::create_hard_link(testsupport::FromUtf8(hex), testsupport::FromUtf8(hexLink));
@@ -193,6 +235,20 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          "First address: 00000000\nGap fill: 2097144 bytes, 99.9 %\n"
          "Warning: 99.9 % of the image is gap fill; run 00200000-00200003 lies farthest from the others "
          "(2097144 bytes from the nearest)\n",
+         ""},
+        {{"info", "--map", ninetyHex},
+         0,
+         "Имя: ninety.hex\nРазмер: 100004\nКонтрольная сумма: 0396\n"
+         "Data runs: 2\n  00000000-00019995  104854 bytes\n  00100000-00100003  4 bytes\n"
+         "First address: 00000000\nGap fill: 943722 bytes, 90.0 %\n",
+         ""},
+        {{"info", "--map", tieHex},
+         0,
+         "Имя: tie.hex\nРазмер: 200008\nКонтрольная сумма: FC04\n"
+         "Data runs: 2\n  00000000-00000003  4 bytes\n  00200000-00200007  8 bytes\n"
+         "First address: 00000000\nGap fill: 2097148 bytes, 99.9 %\n"
+         "Warning: 99.9 % of the image is gap fill; run 00000000-00000003 lies farthest from the others "
+         "(2097148 bytes from the nearest)\n",
          ""},
         {{"info", "--map", emptyHex},
          0,
@@ -418,44 +474,165 @@ TEST(Fwimage, OutputThatCannotBeWritten) {
     }
 }
 
-// On a console: one line redrawn in place, at most every 50 ms, the last
-// reading drawn and the cursor on a fresh line at the end.
-TEST(ConsoleDownload, ProgressOnAConsole) {
-    const std::string searching = "\rПоиск устройства ...";
-    const auto loading = [](const std::string& bar, int percent) {
-        return "\rЗагрузка ... [" + bar + "] " + std::to_string(percent) + "%";
+// Each ending: its stream, its record, its exit code; the detail in its
+// line; a record that cannot be written makes any ending "record lost".
+TEST(ConsoleDownload, Endings) {
+    struct Row {
+        TEnding ending;
+        bool toError;
+        std::string record;  // name and exit code; empty: none
+        int code;
+        bool recordFails = false;
     };
+    const Row rows[] = {
+        {TEnding::Done, false, "done 0", 0},
+        {TEnding::LoaderRefused, true, "loader-refused 3", 3},
+        {TEnding::TransferFailed, true, "transfer-failed 4", 4},
+        {TEnding::ReturnFailed, true, "return-failed 5", 5},
+        {TEnding::LoaderCrashed, true, "loader-crashed 3", 3},
+        {TEnding::TransferCrashed, true, "transfer-crashed 4", 4},
+        {TEnding::ReturnCrashed, true, "return-crashed 5", 5},
+        {TEnding::Declined, true, "declined 2", 2},
+        {TEnding::NotAsked, true, "not-asked 2", 2},
+        {TEnding::NotOpened, true, "", 1},
+        {TEnding::Empty, true, "empty 1", 1},
+        {TEnding::NoLibrary, true, "no-library 1", 1},
+        {TEnding::NoThread, true, "failed 1", 1},
+        {TEnding::Interrupted, true, "interrupted 130", 130},
+        {TEnding::Closed, true, "closed 130", 130},
+        {TEnding::TimedOut, true, "timed-out 9", 9},
+        {TEnding::Abandoned, true, "abandoned 9", 9},
+        {TEnding::Done, false, "done 0", 6, true},
+        {TEnding::TransferCrashed, true, "transfer-crashed 4", 6, true},
+        {TEnding::Abandoned, true, "abandoned 9", 6, true},
+        {TEnding::NotOpened, true, "", 1, true},
+    };
+    const std::string lost = "Disk full. The record of this download is lost.\n";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(EndingRow(row.ending).LogName) + (row.recordFails ? ", record fails" : ""));
+        std::ostringstream out, err;
+        std::string record;
+        const TEndingSink sink{out, err, [&](std::string_view name, int code) -> std::optional<std::string> {
+                                   record = std::string(name) + " " + std::to_string(code);
+                                   if (row.recordFails) return "Disk full.";
+                                   return std::nullopt;
+                               }};
+        EXPECT_EQ(row.code, ConcludeDownload(row.ending, "<detail>", sink));
+        std::string told[2] = {out.str(), err.str()};
+        if (row.recordFails && !row.record.empty()) {
+            ASSERT_GE(told[1].size(), lost.size());
+            EXPECT_EQ(lost, told[1].substr(told[1].size() - lost.size()));
+            told[1].resize(told[1].size() - lost.size());
+        }
+        const std::string& line = told[row.toError];
+        EXPECT_EQ(1, std::count(line.begin(), line.end(), '\n')) << line;
+        EXPECT_EQ("", told[!row.toError]);
+        const std::string_view pattern = EndingRow(row.ending).Line;
+        EXPECT_EQ(pattern.find("{}") != pattern.npos, line.find("<detail>") != line.npos) << line;
+        EXPECT_EQ(row.record, record);
+    }
+}
+
+// A new log starts with a byte-order mark, a header row and CR LF; an
+// existing one keeps its line ends, and an open last line is ended first.
+TEST(ConsoleDownload, LogForms) {
+    const std::string bom = "\xEF\xBB\xBF", header = "UTC time\tFile\tSize\tSum\tOutcome\tExit code";
     struct Row {
         const char* name;
-        std::vector<std::pair<uint32_t, int>> readings;  // reading, at ms
+        std::string existing;
+        std::string appended;  // at the opening, then with one record
+    };
+    const Row rows[] = {
+        {"new", "", bom + header + "\r\n" + "R\r\n"},  {"CR LF", bom + header + "\r\nold\r\n", "R\r\n"},
+        {"LF, without a mark", "old\nolder\n", "R\n"}, {"an open last line", "old\r\nolder", "\r\nR\r\n"},
+        {"one line, no end yet", "old", "\nR\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string& e = row.existing;
+        const TLogForm form = LogFormOf(e.size(), e, e.empty() ? '\n' : e.back());
+        TLogForm after = form;
+        after.NewFile = after.LineOpen = false;
+        EXPECT_EQ(row.appended, LogOpeningText(form) + LogRecordText(after, "R"));
+    }
+    TImageInfo info;
+    info.Size = 0x12345;
+    info.Sum = 0xAB;
+    EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0", DownloadLogRecord("T", "C:\\fw.hex", info, "done", 0));
+    EXPECT_EQ(DownloadLogRecord("2026-12-07T12:00:00Z", "C:\\fw.hex", TImageInfo{nullptr, INT64_MAX, 0, {}},
+                                "transfer-crashed", 4)
+                      .size() +
+                  2,
+              LongestDownloadLogRecord("C:\\fw.hex"));
+}
+
+// The progress, redrawn in place on a console at most every 50 ms, or a line
+// per change into a file; after a delivered image the finished state.
+TEST(ConsoleDownload, Progress) {
+    const std::string searching = "Поиск устройства ...";
+    const auto loading = [](const std::string& bar, int percent) {
+        return "Загрузка ... [" + bar + "] " + std::to_string(percent) + "%";
+    };
+    const std::string full = loading("####################", 100);
+    // A reading: 255 searching, else loading; at ms.
+    using Readings = std::vector<std::pair<uint32_t, int>>;
+    struct Row {
+        const char* name;
+        bool console;
+        Readings readings;
+        bool delivered;
         std::string out;
     };
     const std::vector<Row> rows = {
-        {"nothing to show", {{0, 0}}, ""},
+        {"nothing to show", true, {}, false, ""},
         {"a shorter line wipes the longer one",
+         true,
          {{255, 0}, {40, 100}, {255, 200}},
-         searching + loading("########............", 40) + searching + std::string(19, ' ') + searching +
-             "\n"},
-        {"a steady reading is drawn once", {{50, 0}, {50, 100}}, loading("##########..........", 50) + "\n"},
+         false,
+         "\r" + searching + "\r" + loading("########............", 40) + "\r" + searching +
+             std::string(19, ' ') + "\r" + searching + "\n"},
         {"within 50 ms only the last reading, at the end",
+         true,
          {{10, 0}, {20, 10}, {30, 49}},
-         loading("##..................", 10) + loading("######..............", 30) + "\n"},
-        {"above 100 the bar is full", {{150, 0}}, loading("####################", 150) + "\n"},
+         false,
+         "\r" + loading("##..................", 10) + "\r" + loading("######..............", 30) + "\n"},
+        {"above 100 the bar is full",
+         true,
+         {{150, 0}},
+         false,
+         "\r" + loading("####################", 150) + "\n"},
+        {"delivered: 100 % at the end",
+         true,
+         {{90, 0}, {99, 10}},
+         true,
+         "\r" + loading("##################..", 90) + "\r" + full + "\n"},
+        {"delivered without a reading", true, {}, true, "\r" + full + "\n"},
+        {"into a file: each change and 10 % step",
+         false,
+         {{255, 0}, {5, 1}, {9, 2}, {12, 3}, {19, 4}, {255, 5}, {91, 6}},
+         false,
+         searching + "\n" + loading("#...................", 5) + "\n" + loading("##..................", 12) +
+             "\n" + searching + "\n" + loading("##################..", 91) + "\n"},
+        {"into a file, delivered",
+         false,
+         {{91, 0}},
+         true,
+         loading("##################..", 91) + "\n" + full + "\n"},
+        {"into a file, delivered at 100", false, {{100, 0}}, true, full + "\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::ostringstream out;
-        TConsoleProgress view(out, true);
-        std::atomic<bool> busy{true};
-        size_t next = 0;
-        RunPollingLoop(
-            busy, view,
-            [&] {
-                if (next + 1 == row.readings.size()) busy = false;
-                return row.readings[next].first;
-            },
-            [&] { view.Update(std::chrono::milliseconds(row.readings[next++].second)); });
-        view.Finish();
+        TConsoleProgress progress(out, row.console);
+        for (const auto& [reading, ms] : row.readings) {
+            const auto now = std::chrono::milliseconds(ms);
+            if (reading == 255)
+                progress.Searching(now);
+            else
+                progress.Loading(static_cast<uint16_t>(reading), now);
+            progress.Tick(now);
+        }
+        progress.Finish(row.delivered);
         EXPECT_EQ(row.out, out.str());
     }
 }

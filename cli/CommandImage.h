@@ -1,0 +1,24 @@
+// What the commands share below their dispatch: the image opened as the
+// window's Open does, and a failure's text as the window would show it.
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include "FirmwareImage.h"
+#include "runtime/Exceptions.h"
+
+// Failures the tool finds itself, shown like the runtime's.
+class ECommandError : public rt::Exception {
+public:
+    using rt::Exception::Exception;
+};
+
+std::string Quoted(const std::string& path);
+
+// Opens fileName into CurrentImage as the window's Open does; an extension
+// the window would ignore is a failure here.
+void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs = nullptr);
+
+// A caught failure's text as the window would show it.
+std::string FailureText(std::exception_ptr failure);

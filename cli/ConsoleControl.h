@@ -1,0 +1,36 @@
+// What stops a download from outside its flow: Ctrl+C, Ctrl+Break, the
+// console closing, and a crash on the transfer's thread. Their handlers only
+// record what came and wake the main thread, which ends the command. Windows.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+class TConsoleControl {
+public:
+    // Installs the handlers for one command; there is one at a time.
+    TConsoleControl();
+    // A closing console's handler may return, and the system end the process.
+    ~TConsoleControl();
+    TConsoleControl(const TConsoleControl&) = delete;
+    TConsoleControl& operator=(const TConsoleControl&) = delete;
+
+    // Set whenever a handler has recorded something (a HANDLE).
+    void* WakeEvent() const;
+
+    // Before the library: Ctrl+C, Ctrl+Break or a close has come.
+    bool Interrupted() const;
+    // From here on Ctrl+C is held; false when interrupted already.
+    bool EnterLibrary();
+    // The ending is being told: nothing changes it any more.
+    void Conclude();
+
+    // Called first on the transfer's thread: a crash there is its step's.
+    void OnTransferThread();
+
+    // While the library works: Ctrl+C and Ctrl+Break so far; whether the
+    // console closed (told once); the code of a crash on the transfer's thread.
+    int Presses() const;
+    bool TakeClosed();
+    std::optional<uint32_t> Crash() const;
+};

@@ -1,0 +1,47 @@
+// A download's progress on a console or into a file. On a console one line is
+// redrawn in place with a carriage return, at most every kRedrawInterval;
+// into a file a line is written at each change between searching and loading
+// and at each 10 % step.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+class TConsoleProgress {
+public:
+    static constexpr std::chrono::milliseconds kRedrawInterval{50};
+    using TClock = std::chrono::steady_clock::duration;
+
+    TConsoleProgress(std::ostream& out, bool console) : out_(out), console_(console) {}
+
+    // A reading: the library searches, or loads at percent.
+    void Searching(TClock now);
+    void Loading(uint16_t percent, TClock now);
+    // Between readings: a line held back by the redraw interval is drawn once due.
+    void Tick(TClock now);
+    // Before another line is written in between: leaves the cursor on a fresh line.
+    void Break();
+    // The transfer is over; delivered shows the finished state, 100 %, else
+    // the last reading stays. The cursor is left on a fresh line.
+    void Finish(bool delivered);
+
+private:
+    enum class TMode { Idle, Searching, Loading };
+    void Show(TMode mode, uint16_t percent, TClock now, bool forced);
+    std::string Line() const;
+    void Draw(const std::string& line);
+
+    std::ostream& out_;
+    bool console_;
+    TMode mode_ = TMode::Idle;
+    uint16_t percent_ = 0;
+    // What was written last: the line on a console, the mode and step otherwise.
+    std::string drawn_;
+    bool onLine_ = false;
+    TClock lastDraw_{};
+    bool everDrawn_ = false;
+    TMode writtenMode_ = TMode::Idle;
+    int writtenStep_ = -1;
+};

@@ -1,0 +1,72 @@
+// The question goes to CONOUT$, the console itself: standard output may be a
+// file that a script reads, and a question there would wait unseen.
+#include "ConsoleQuestion.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "runtime/Utf16.h"
+
+namespace {
+
+// The console's screen, or standard error when there is none to open.
+class TConsoleScreen {
+public:
+    TConsoleScreen()
+        : handle_(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr)) {}
+    ~TConsoleScreen() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    TConsoleScreen(const TConsoleScreen&) = delete;
+    TConsoleScreen& operator=(const TConsoleScreen&) = delete;
+
+    void Write(std::string_view utf8) const {
+        DWORD done = 0;
+        if (handle_ == INVALID_HANDLE_VALUE) {
+            WriteFile(GetStdHandle(STD_ERROR_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &done,
+                      nullptr);
+            return;
+        }
+        const std::wstring wide = rt::Utf8ToUtf16(utf8);
+        WriteConsoleW(handle_, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr);
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// One line typed on the console, UTF-8, with its line end; without one when
+// the read ended otherwise: Ctrl+C (ReadConsoleW gives up before the control
+// handler has run on a thread of its own), the console gone, its input ended.
+std::string ReadConsoleLine() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    std::wstring line;
+    wchar_t buffer[256];
+    DWORD count = 0;
+    while (line.find(L'\n') == std::wstring::npos &&
+           ReadConsoleW(input, buffer, sizeof buffer / sizeof buffer[0], &count, nullptr) && count > 0)
+        line.append(buffer, count);
+    return rt::Utf16ToUtf8(line);
+}
+
+}  // namespace
+
+bool InputIsConsole() {
+    const HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+TAnswer AskOnConsole(std::string_view question) {
+    const TConsoleScreen screen;
+    screen.Write(std::string(question).append(kConsoleQuestionSuffix));
+    const std::string answer = ReadConsoleLine();
+    if (answer.find('\n') == std::string::npos) {
+        // What is told next starts on a line of its own.
+        screen.Write("\n");
+        return TAnswer::Cut;
+    }
+    return IsYesAnswer(answer) ? TAnswer::Yes : TAnswer::No;
+}

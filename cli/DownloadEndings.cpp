@@ -1,0 +1,109 @@
+#include "DownloadEndings.h"
+
+#include <array>
+#include <cstdio>
+
+#include "WindowDownload.h"
+
+namespace {
+
+// The window's box texts where the window has a box for the ending.
+constexpr std::array<TEndingRow, 18> kEndings = {{
+    {TEnding::Done, kDownloadDoneBox.Text, false, "done", kExitDone},
+    {TEnding::LoaderRefused, kEnterLoaderFailedBox.Text, true, "loader-refused", kExitLoaderRefused},
+    {TEnding::TransferFailed, kDownloadFailedBox.Text, true, "transfer-failed", kExitTransferFailed},
+    {TEnding::ReturnFailed, kLeaveLoaderFailedBox.Text, true, "return-failed", kExitReturnFailed},
+    {TEnding::LoaderCrashed,
+     "DFU_Reset_To_ISP crashed with exception {}; the instrument may be left in its loader mode", true,
+     "loader-crashed", kExitLoaderRefused},
+    {TEnding::TransferCrashed,
+     "DFU_Download crashed with exception {}; the instrument may be left in its loader mode", true,
+     "transfer-crashed", kExitTransferFailed},
+    {TEnding::ReturnCrashed,
+     "DFU_Reset_To_AP crashed with exception {}; the instrument may be left in its loader mode", true,
+     "return-crashed", kExitReturnFailed},
+    {TEnding::Declined, "Not confirmed: nothing was sent to the instrument", true, "declined", kExitUsage},
+    {TEnding::NotAsked,
+     "Not downloading: there is no console to ask on (standard input is not a terminal); add --yes to "
+     "download without asking",
+     true, "not-asked", kExitUsage},
+    {TEnding::NotOpened, "{}", true, "", kExitFailed},
+    {TEnding::Empty, "Not downloading: the image is empty", true, "empty", kExitFailed},
+    {TEnding::NoLibrary, "{}", true, "no-library", kExitFailed},
+    {TEnding::NoThread, "{}", true, "failed", kExitFailed},
+    {TEnding::Interrupted, "Interrupted: nothing was sent to the instrument", true, "interrupted",
+     kExitInterrupted},
+    {TEnding::Closed, "The console was closed while the library works; the instrument's state is unknown",
+     true, "closed", kExitInterrupted},
+    {TEnding::TimedOut,
+     "Timed out: the library did not finish within {} s; fwimage ends without waiting for it, and the "
+     "instrument may be left in its loader mode",
+     true, "timed-out", kExitLibraryLeft},
+    {TEnding::Abandoned,
+     "Abandoned: fwimage ends without waiting for the library; the instrument may be left in its loader mode",
+     true, "abandoned", kExitLibraryLeft},
+    {TEnding::RecordLost, "{} The record of this download is lost.", true, "", kExitRecordLost},
+}};
+
+std::string LineOf(const TEndingRow& row, std::string_view detail) {
+    std::string line(row.Line);
+    if (const size_t at = line.find("{}"); at != std::string::npos) line.replace(at, 2, detail);
+    return line;
+}
+
+void Tell(std::ostream& stream, const std::string& line, const TEndingSink& sink) {
+    stream << line << '\n';
+    sink.Out.flush();
+    sink.Err.flush();
+}
+
+}  // namespace
+
+const TEndingRow& EndingRow(TEnding ending) noexcept {
+    for (const TEndingRow& row : kEndings)
+        if (row.Ending == ending) return row;
+    return kEndings.back();
+}
+
+TEnding EndingOf(TDownloadOutcome outcome) noexcept {
+    switch (outcome) {
+    case TDownloadOutcome::Declined:
+        return TEnding::Declined;
+    case TDownloadOutcome::LoaderRefused:
+        return TEnding::LoaderRefused;
+    case TDownloadOutcome::TransferFailed:
+        return TEnding::TransferFailed;
+    case TDownloadOutcome::ReturnFailed:
+        return TEnding::ReturnFailed;
+    case TDownloadOutcome::Done:
+        break;
+    }
+    return TEnding::Done;
+}
+
+TEnding CrashEndingOf(TDownloadStep step) noexcept {
+    if (step == TDownloadStep::Download) return TEnding::TransferCrashed;
+    if (step == TDownloadStep::ResetToAP) return TEnding::ReturnCrashed;
+    return TEnding::LoaderCrashed;
+}
+
+std::string ExceptionCodeText(uint32_t code) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(code));
+    return text;
+}
+
+int ConcludeDownload(TEnding ending, std::string_view detail, const TEndingSink& sink) noexcept {
+    const TEndingRow& row = EndingRow(ending);
+    const TEndingRow& lost = EndingRow(TEnding::RecordLost);
+    try {
+        Tell(row.ToError ? sink.Err : sink.Out, LineOf(row, detail), sink);
+        if (row.LogName.empty() || !sink.Record) return row.ExitCode;
+        const std::optional<std::string> failure = sink.Record(row.LogName, row.ExitCode);
+        if (!failure) return row.ExitCode;
+        Tell(sink.Err, LineOf(lost, *failure), sink);
+    } catch (...) {
+        // Out of memory while telling: whether the record was written is unknown.
+    }
+    return lost.ExitCode;
+}

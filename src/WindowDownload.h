@@ -1,0 +1,79 @@
+// The window's face of a download, without <windows.h>: its boxes, the
+// worker's conversation with the operator around the session's transfer, and
+// what the status pane shows. fwimage tells the same texts on a console.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "Download.h"
+
+// Message box styles and answers, as the platform defines them. Own names,
+// so that this header can sit beside <windows.h>.
+inline constexpr unsigned kBoxOk = 0x00;
+inline constexpr unsigned kBoxYesNo = 0x04;
+inline constexpr unsigned kBoxIconWarning = 0x30;
+inline constexpr unsigned kBoxIconInformation = 0x40;
+inline constexpr int kAnswerYes = 6;
+
+// One of the worker's message boxes (UTF-8 texts).
+struct TBoxText {
+    std::string_view Text;
+    std::string_view Caption;
+    unsigned Style;
+};
+
+inline constexpr TBoxText kConfirmDownloadBox{" Загрузить программу ? ", " Подтверждение файла",
+                                              kBoxYesNo | kBoxIconWarning};
+inline constexpr TBoxText kEnterLoaderFailedBox{"Ошибка перехода в режим загрузки  ", "Предупреждение",
+                                                kBoxOk | kBoxIconWarning};
+inline constexpr TBoxText kDownloadFailedBox{"Ошибка загрузки ", "Предупреждение", kBoxOk | kBoxIconWarning};
+inline constexpr TBoxText kLeaveLoaderFailedBox{"Ошибка выхода из режима загрузки  ", "Предупреждение",
+                                                kBoxOk | kBoxIconWarning};
+inline constexpr TBoxText kDownloadDoneBox{"Загрузка завершена  ", "Поздравление",
+                                           kBoxOk | kBoxIconInformation};
+
+// The window's box for each outcome; none for Declined.
+constexpr const TBoxText* OutcomeBox(TDownloadOutcome outcome) noexcept {
+    switch (outcome) {
+    case TDownloadOutcome::Declined:
+        return nullptr;
+    case TDownloadOutcome::LoaderRefused:
+        return &kEnterLoaderFailedBox;
+    case TDownloadOutcome::TransferFailed:
+        return &kDownloadFailedBox;
+    case TDownloadOutcome::ReturnFailed:
+        return &kLeaveLoaderFailedBox;
+    case TDownloadOutcome::Done:
+        return &kDownloadDoneBox;
+    }
+    return nullptr;
+}
+
+// The status pane during a download: image list indices and captions.
+inline constexpr std::string_view kSearchingCaption = "Поиск устройства ...";
+inline constexpr std::string_view kLoadingCaption = "Загрузка ...";
+inline constexpr int kSearchingIcon = 3;
+inline constexpr int kLoadingIcon = 0;
+inline constexpr int kNoIcon = -1;
+
+// What the window's worker needs of the system besides the device. Every call
+// may come from the worker's thread while the window's thread watches.
+struct TDownloadPlatform {
+    // An ownerless message box; returns the answer code (0 when it could not be shown).
+    virtual int ShowBox(std::string_view text, std::string_view caption, unsigned style) = 0;
+    // The application-wide cursor: hourglass (true) or default (false).
+    virtual void SetHourglass(bool on) = 0;
+    virtual ~TDownloadPlatform() = default;
+};
+
+// The window's download, the body of the worker thread; returns the thread's
+// exit code, 1. Asks for confirmation; on Yes turns the hourglass on, runs the
+// session's Transfer and shows its outcome's box; then the default cursor,
+// and the session's Finish last.
+//
+// Nothing is thrown. An exception from the confirmation counts as No; from
+// the hourglass, as a refused loader mode (its box, no library call). An
+// exception from an outcome box or from taking the hourglass off is ignored.
+uint32_t RunDownloadWorker(TDownloadPlatform& platform, TDevice& device, const TImageInfo& windowInfo,
+                           TDownloadSession& session) noexcept;
