@@ -46,13 +46,17 @@ std::wstring FullPath(const std::wstring& wide) {
     return full;
 }
 
+// The wide name as given while its full path is short enough for the plain
+// form, else the full path's long form.
+std::wstring FileCallNameW(std::wstring wide) {
+    const std::wstring full = FullPath(wide);
+    return full.size() <= kLongestPlainPath ? wide : LongPathForm(full);
+}
+
 }  // namespace
 
 std::wstring FileCallName(const std::string& fileName) {
-    std::wstring wide = Utf8ToUtf16(fileName);
-    const std::wstring full = FullPath(wide);
-    if (full.size() <= kLongestPlainPath) return wide;
-    return LongPathForm(full);
+    return FileCallNameW(Utf8ToUtf16(fileName));
 }
 
 struct TReadFile::Impl {
@@ -217,7 +221,7 @@ void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t si
     std::wstring temp;
     HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-        temp = folder + Utf8ToUtf16(TemporaryName());
+        temp = FileCallNameW(folder + Utf8ToUtf16(TemporaryName()));  // 14 more characters
         h = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_ARCHIVE | kept, nullptr);
         if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
