@@ -85,7 +85,7 @@ struct TDownloadPlatform {
     virtual void SetHourglass(bool on) = 0;
     // The record of a download's ending, when the window keeps a log: the
     // image as sent (at No, as it stood), seconds from Yes to the ending. The
-    // text of the box that says it could not be written; none when written.
+    // failure's text when it could not be written; none when written.
     virtual std::optional<std::string> Record(TDownloadOutcome /*outcome*/, const TImageInfo& /*image*/,
                                               uint64_t /*seconds*/) {
         return std::nullopt;
