@@ -13,6 +13,10 @@ struct TDownloadRequest {
     std::optional<std::string> LogFile;
     // --timeout: the longest the library may work; none: no limit.
     std::optional<unsigned> TimeoutSeconds;
+    // --repeat: one instrument after another, each confirmed with Enter.
+    bool Repeat = false;
+    // --json: JSON Lines events on the standard output instead of its lines.
+    bool Json = false;
 };
 
 // Returns the exit code (kExit... in ExitCodes.h).

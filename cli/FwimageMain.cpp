@@ -27,7 +27,9 @@ enum TOption : unsigned {
     kQuietOption = 4,
     kLogOption = 8,
     kMapOption = 16,
-    kTimeoutOption = 32
+    kTimeoutOption = 32,
+    kRepeatOption = 64,
+    kJsonOption = 128
 };
 
 struct TParsed {
@@ -38,6 +40,8 @@ struct TParsed {
     bool yes = false;
     bool quiet = false;
     bool map = false;
+    bool repeat = false;
+    bool json = false;
 };
 
 // "--name VALUE" or "--name=VALUE", given once; false when arg is neither.
@@ -74,6 +78,10 @@ TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
             parsed.quiet = true;
         } else if ((allowed & kMapOption) && arg == "--map") {
             parsed.map = true;
+        } else if ((allowed & kRepeatOption) && arg == "--repeat") {
+            parsed.repeat = true;
+        } else if ((allowed & kJsonOption) && arg == "--json") {
+            parsed.json = true;
         } else {
             throw TUsageError{};
         }
@@ -193,10 +201,11 @@ TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, st
         return Ended(Report([&] { Lock(parsed.operands[0], keyText, out); }, err));
     }
     if (command == "download") {
-        const TParsed parsed = Parse(args, kYesOption | kQuietOption | kLogOption | kTimeoutOption);
+        const TParsed parsed = Parse(
+            args, kYesOption | kQuietOption | kLogOption | kTimeoutOption | kRepeatOption | kJsonOption);
         if (parsed.operands.size() != 1) throw TUsageError{};
-        const TDownloadRequest request{parsed.operands[0], parsed.yes, parsed.quiet, parsed.log,
-                                       Seconds(parsed.timeout)};
+        const TDownloadRequest request{parsed.operands[0],      parsed.yes,    parsed.quiet, parsed.log,
+                                       Seconds(parsed.timeout), parsed.repeat, parsed.json};
         return {RunDownloadCommand(request, out, err), true};
     }
     throw TUsageError{};

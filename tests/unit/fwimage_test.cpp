@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "ConsoleProgress.h"
@@ -129,6 +130,8 @@ TEST(Fwimage, UsageAndHelp) {
         {{"download", "--timeout", "0", "a.bin"}, 2},
         {{"download", "--timeout=1.5", "a.bin"}, 2},
         {{"download", "--timeout", "99999999", "a.bin"}, 2},
+        {{"download", "--repeat", "--json"}, 2},
+        {{"info", "--repeat", "a.bin"}, 2},
         {{"--help"}, 0},
         {{"-h"}, 0},
         {{"info", "--help"}, 0},
@@ -469,16 +472,17 @@ TEST(ConsoleDownload, Endings) {
         bool toError;
         std::string record;  // name and exit code; empty: none
         int code;
+        bool nextUnit = false;  // a station loop goes on to the next instrument
         bool recordFails = false;
     };
     const Row rows[] = {
-        {TEnding::Done, false, "done 0", 0},
-        {TEnding::LoaderRefused, true, "loader-refused 3", 3},
-        {TEnding::TransferFailed, true, "transfer-failed 4", 4},
-        {TEnding::ReturnFailed, true, "return-failed 5", 5},
-        {TEnding::LoaderCrashed, true, "loader-crashed 3", 3},
-        {TEnding::TransferCrashed, true, "transfer-crashed 4", 4},
-        {TEnding::ReturnCrashed, true, "return-crashed 5", 5},
+        {TEnding::Done, false, "done 0", 0, true},
+        {TEnding::LoaderRefused, true, "loader-refused 3", 3, true},
+        {TEnding::TransferFailed, true, "transfer-failed 4", 4, true},
+        {TEnding::ReturnFailed, true, "return-failed 5", 5, true},
+        {TEnding::LoaderCrashed, true, "loader-crashed 3", 3, true},
+        {TEnding::TransferCrashed, true, "transfer-crashed 4", 4, true},
+        {TEnding::ReturnCrashed, true, "return-crashed 5", 5, true},
         {TEnding::Declined, true, "declined 2", 2},
         {TEnding::NotAsked, true, "not-asked 2", 2},
         {TEnding::NotOpened, true, "", 1},
@@ -489,21 +493,24 @@ TEST(ConsoleDownload, Endings) {
         {TEnding::Closed, true, "closed 130", 130},
         {TEnding::TimedOut, true, "timed-out 9", 9},
         {TEnding::Abandoned, true, "abandoned 9", 9},
-        {TEnding::Done, false, "done 0", 6, true},
-        {TEnding::TransferCrashed, true, "transfer-crashed 4", 6, true},
-        {TEnding::Abandoned, true, "abandoned 9", 6, true},
-        {TEnding::NotOpened, true, "", 1, true},
+        {TEnding::NoStation, true, "", 2},
+        {TEnding::Done, false, "done 0", 6, false, true},
+        {TEnding::TransferCrashed, true, "transfer-crashed 4", 6, false, true},
+        {TEnding::Abandoned, true, "abandoned 9", 6, false, true},
+        {TEnding::NotOpened, true, "", 1, false, true},
     };
     const std::string lost = "Disk full. The record of this download is lost.\n";
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(EndingRow(row.ending).LogName) + (row.recordFails ? ", record fails" : ""));
-        std::ostringstream out, err;
+        std::ostringstream out, err, json;
         std::string record;
-        const TEndingSink sink{out, err, [&](std::string_view name, int code) -> std::optional<std::string> {
+        const TEndingSink sink{out, err,
+                               [&](std::string_view name, int code) -> std::optional<std::string> {
                                    record = std::string(name) + " " + std::to_string(code);
                                    if (row.recordFails) return "Disk full.";
                                    return std::nullopt;
-                               }};
+                               },
+                               &json, 7};
         EXPECT_EQ(row.code, ConcludeDownload(row.ending, "<detail>", sink));
         std::string told[2] = {out.str(), err.str()};
         if (row.recordFails && !row.record.empty()) {
@@ -517,7 +524,51 @@ TEST(ConsoleDownload, Endings) {
         const std::string_view pattern = EndingRow(row.ending).Line;
         EXPECT_EQ(pattern.find("{}") != pattern.npos, line.find("<detail>") != line.npos) << line;
         EXPECT_EQ(row.record, record);
+        EXPECT_EQ(row.nextUnit, StationGoesOn(row.code));
+        const std::string outcome = record.substr(0, record.find(' '));
+        EXPECT_EQ((nlohmann::json{{"event", "ended"},
+                                  {"outcome", outcome.empty() ? nlohmann::json() : nlohmann::json(outcome)},
+                                  {"exit_code", row.code},
+                                  {"text", line.substr(0, line.size() - 1)},
+                                  {"unit", 7}}),
+                  nlohmann::json::parse(json.str()));
     }
+}
+
+// A station loop's summary and exit code: 0 when every unit ended done,
+// else the code of the last unit that did not.
+TEST(ConsoleDownload, StationSummary) {
+    struct Row {
+        std::vector<int> units;  // their exit codes, in order
+        int code;
+        std::string summary;
+    };
+    const Row rows[] = {
+        {{0}, 0, "Summary: 1 unit, 1 done, 0 failed"},
+        {{0, 4, 0}, 4, "Summary: 3 units, 2 done, 1 failed"},
+        {{5, 0, 3, 0}, 3, "Summary: 4 units, 2 done, 2 failed"},
+        {{0, 0, 9}, 9, "Summary: 3 units, 2 done, 1 failed"},
+        {{130}, 130, "Summary: 1 unit, 0 done, 1 failed"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.summary);
+        TStationTally tally;
+        for (int unit : row.units) tally.Add(unit);
+        std::ostringstream out, err, json;
+        EXPECT_EQ(row.code, ConcludeStation(tally, {out, err, nullptr, &json}));
+        EXPECT_EQ(row.summary + "\n", out.str());
+        EXPECT_EQ("", err.str());
+        EXPECT_EQ((nlohmann::json{{"event", "summary"},
+                                  {"units", row.units.size()},
+                                  {"done", tally.Done},
+                                  {"failed", tally.Failed},
+                                  {"exit_code", row.code}}),
+                  nlohmann::json::parse(json.str()));
+    }
+    TStationTally tally;
+    tally.Add(0);
+    tally.Add(4);
+    EXPECT_EQ("Units done: 1, units failed: 1", StationCountersLine(tally));
 }
 
 // A new log starts with a byte-order mark, a header row and CR LF; an
@@ -568,7 +619,8 @@ TEST(ConsoleDownload, Progress) {
         bool console;
         Readings readings;
         bool delivered;
-        std::string out;
+        std::string out;  // as JSON Lines: each event's name and percentage
+        bool json = false;
     };
     const std::vector<Row> rows = {
         {"nothing to show", true, {}, false, ""},
@@ -606,11 +658,20 @@ TEST(ConsoleDownload, Progress) {
          true,
          loading("##################..", 91) + "\n" + full + "\n"},
         {"into a file, delivered at 100", false, {{100, 0}}, true, full + "\n"},
+        {"as JSON Lines: each change and 10 % step",
+         false,
+         {{255, 0}, {5, 1}, {9, 2}, {12, 3}, {19, 4}, {255, 5}, {91, 6}, {95, 7}},
+         true,
+         "searching null\nloading 5\nloading 12\nsearching null\nloading 91\nloading 100\n",
+         true},
+        {"as JSON Lines, delivered at 100", false, {{100, 0}}, true, "loading 100\n", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::ostringstream out;
-        TConsoleProgress progress(out, row.console);
+        TConsoleProgress progress(out, row.json      ? TProgressForm::Json
+                                       : row.console ? TProgressForm::Console
+                                                     : TProgressForm::File);
         for (const auto& [reading, ms] : row.readings) {
             const auto now = std::chrono::milliseconds(ms);
             if (reading == 255)
@@ -620,7 +681,14 @@ TEST(ConsoleDownload, Progress) {
             progress.Tick(now);
         }
         progress.Finish(row.delivered);
-        EXPECT_EQ(row.out, out.str());
+        std::string events = row.json ? "" : out.str();
+        std::istringstream lines(row.json ? out.str() : "");
+        for (std::string line; std::getline(lines, line);) {
+            const nlohmann::json event = nlohmann::json::parse(line);
+            events += event.at("event").get<std::string>() + " " +
+                      event.value("percent", nlohmann::json()).dump() + "\n";
+        }
+        EXPECT_EQ(row.out, events);
     }
 }
 
