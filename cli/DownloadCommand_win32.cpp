@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include <cstdio>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,20 +26,15 @@ namespace {
 
 constexpr DWORD kHandlerGraceMs = 500;
 
-std::string UtcNow() {
-    SYSTEMTIME t;
-    GetSystemTime(&t);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour,
-                  t.wMinute, t.wSecond);
-    return text;
-}
+using TClock = std::chrono::steady_clock;
 
 // The first unit's steps before the library: the checks and the question.
 // The ending when they stop it.
 std::optional<TEnding> Confirm(const TDownloadRequest& request, const TImageInfo& info,
-                               TConsoleControl& control) {
+                               std::string_view sha256, TConsoleControl& control, std::string& detail) {
     if (control.Interrupted()) return TEnding::Interrupted;
+    detail = ImageMismatch(request.Expected, info, sha256);
+    if (!detail.empty()) return TEnding::WrongImage;
     // The window sends an empty image as it is; a script that does has
     // surely been given the wrong file.
     if (info.Size == 0) return TEnding::Empty;
@@ -53,49 +48,62 @@ std::optional<TEnding> Confirm(const TDownloadRequest& request, const TImageInfo
     return std::nullopt;
 }
 
-// One unit from its checks to its ending; returns its exit code. The
-// library, once loaded, serves the units after it.
-int Unit(const TDownloadRequest& request, const TImageInfo& info, TConsoleControl& control,
-         const TEndingSink& sink, std::unique_ptr<TDevice>& device,
-         const std::function<int(int)>& lastWords) {
+// What the units of one command share: the open image, the library once
+// loaded, and when the current unit was confirmed, for its record.
+struct TUnitJob {
+    const TDownloadRequest& request;
+    const TImageInfo& info;
+    std::string_view sha256;
+    TConsoleControl& control;
+    TEndingSink& sink;
+    std::unique_ptr<TDevice> device;
+    std::optional<TClock::time_point> confirmed;
+};
+
+// One unit from its checks to its ending; returns its exit code. lastWords:
+// as RunTransfer takes it.
+int Unit(TUnitJob& job, const std::function<int(int)>& lastWords) {
     const auto end = [&](TEnding ending, std::string_view detail = {}) {
-        control.Conclude();
-        return ConcludeDownload(ending, detail, sink);
+        job.control.Conclude();
+        return ConcludeDownload(ending, detail, job.sink);
     };
-    if (!device) {
-        if (const std::optional<TEnding> stop = Confirm(request, info, control)) return end(*stop);
+    if (!job.device) {
+        std::string detail;
+        if (const std::optional<TEnding> stop =
+                Confirm(job.request, job.info, job.sha256, job.control, detail))
+            return end(*stop, detail);
+        job.confirmed = TClock::now();
         try {
-            device = LoadDevice();
+            job.device = LoadDevice();
         } catch (...) {
             return end(TEnding::NoLibrary, FailureText(std::current_exception()));
         }
     }
-    if (!control.EnterLibrary()) return end(TEnding::Interrupted);
-    return RunTransfer(request, *device, info, control, sink, lastWords);
+    if (!job.control.EnterLibrary()) return end(TEnding::Interrupted);
+    return RunTransfer(job.request, *job.device, job.info, job.control, job.sink, lastWords);
 }
 
 // --repeat: units one after another until one ends the loop, Ctrl+C was
 // pressed during one, or the prompt between them is not answered.
-int Station(const TDownloadRequest& request, const TImageInfo& info, TConsoleControl& control,
-            TEndingSink& sink) {
-    std::unique_ptr<TDevice> device;
+int Station(TUnitJob& job) {
     TStationTally tally;
     // A unit's ending that ends the process is the loop's too.
     const auto lastWords = [&](int unitCode) {
         tally.Add(unitCode);
-        return ConcludeStation(tally, sink);
+        return ConcludeStation(tally, job.sink);
     };
-    for (sink.Unit = 1;; ++sink.Unit) {
-        const int code = Unit(request, info, control, sink, device, lastWords);
+    for (job.sink.Unit = 1;; ++job.sink.Unit) {
+        const int code = Unit(job, lastWords);
         tally.Add(code);
-        if (!StationGoesOn(code) || control.Presses() > 0) break;
-        control.NextUnit();
+        if (!StationGoesOn(code) || job.control.Presses() > 0) break;
+        job.control.NextUnit();
         if (!PromptOnConsole(StationCountersLine(tally) + "\n" + std::string(kStationPrompt)))
-            WaitForSingleObject(control.WakeEvent(), kHandlerGraceMs);
-        if (control.Interrupted()) break;
+            WaitForSingleObject(job.control.WakeEvent(), kHandlerGraceMs);
+        if (job.control.Interrupted()) break;
+        job.confirmed = TClock::now();
     }
-    control.Conclude();
-    return ConcludeStation(tally, sink);
+    job.control.Conclude();
+    return ConcludeStation(tally, job.sink);
 }
 
 }  // namespace
@@ -105,6 +113,7 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
     TImageInfo info;
     std::string fullPath;
     std::unique_ptr<TDownloadLogFile> log;
+    std::string sha256;
     // With --json the standard output carries only the events.
     std::ostream discarded(nullptr);
     TEndingSink sink{request.Json ? discarded : out, err, nullptr, request.Json ? &out : nullptr};
@@ -119,19 +128,32 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
         if (request.LogFile)
             log = std::make_unique<TDownloadLogFile>(*request.LogFile, LongestDownloadLogRecord(fullPath));
         OpenCommandImage(request.Image, info);
+        if (log || request.Expected.Sha256 || request.Json) sha256 = ImageSha256(info);
     } catch (...) {
         control.Conclude();
         return ConcludeDownload(TEnding::NotOpened, FailureText(std::current_exception()), sink);
     }
-    if (log)
+    TUnitJob job{request, info, sha256, control, sink, nullptr, std::nullopt};
+    if (log) {
         sink.Record = [&](std::string_view outcome, int code) {
-            return log->Append(DownloadLogRecord(UtcNow(), fullPath, info, outcome, code));
+            const auto seconds = job.confirmed ? WholeSeconds(TClock::now() - *job.confirmed) : 0;
+            return log->Append(
+                DownloadRecordText({.UtcTime = UtcTimeText(std::chrono::system_clock::now()),
+                                    .FullPath = fullPath,
+                                    .Size = info.Size,
+                                    .Sum = info.Sum,
+                                    .Outcome = outcome,
+                                    .ExitCode = code,
+                                    .Sha256 = sha256,
+                                    .Seconds = seconds,
+                                    .Tool = kFwimageTool,
+                                    .Unit = sink.Unit > 0 ? std::optional(sink.Unit) : std::nullopt}));
         };
+    }
     if (!request.Quiet && sink.Json)
-        TellImage(out, rt::ExtractFileName(fullPath), fullPath, info);
+        TellImage(out, rt::ExtractFileName(fullPath), fullPath, info, sha256);
     else if (!request.Quiet)
         for (const std::string& line : SummaryLines(request.Image, info)) out << line << '\n';
-    if (request.Repeat) return Station(request, info, control, sink);
-    std::unique_ptr<TDevice> device;
-    return Unit(request, info, control, sink, device, [](int code) { return code; });
+    if (request.Repeat) return Station(job);
+    return Unit(job, [](int code) { return code; });
 }

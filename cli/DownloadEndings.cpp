@@ -9,7 +9,7 @@
 namespace {
 
 // The window's box texts where the window has a box for the ending.
-constexpr std::array<TEndingRow, 19> kEndings = {{
+constexpr std::array<TEndingRow, 20> kEndings = {{
     {TEnding::Done, kDownloadDoneBox.Text, false, "done", kExitDone},
     {TEnding::LoaderRefused, kEnterLoaderFailedBox.Text, true, "loader-refused", kExitLoaderRefused},
     {TEnding::TransferFailed, kDownloadFailedBox.Text, true, "transfer-failed", kExitTransferFailed},
@@ -43,11 +43,13 @@ constexpr std::array<TEndingRow, 19> kEndings = {{
     {TEnding::Abandoned,
      "Abandoned: fwimage ends without waiting for the library; the instrument may be left in its loader mode",
      true, "abandoned", kExitLibraryLeft},
-    {TEnding::RecordLost, "{} The record of this download is lost.", true, "", kExitRecordLost},
+    {TEnding::WrongImage, "Wrong image: {}; nothing was sent to the instrument", true, "wrong-image",
+     kExitWrongImage},
     {TEnding::NoStation,
      "Not repeating: --repeat needs a console to prompt on between instruments (standard input is not a "
      "terminal)",
      true, "", kExitUsage},
+    {TEnding::RecordLost, "{} The record of this download is lost.", true, "", kExitRecordLost},
 }};
 
 std::string LineOf(const TEndingRow& row, std::string_view detail) {

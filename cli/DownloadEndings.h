@@ -31,8 +31,9 @@ enum class TEnding {
     Closed,       // the console closed while the library works
     TimedOut,     // --timeout passed while the library works
     Abandoned,    // the third Ctrl+C while the library works
-    RecordLost,   // the record of any other ending could not be written
+    WrongImage,   // not the image --expect-sha256 or --expect-sum names
     NoStation,    // --repeat without a console to prompt on
+    RecordLost,   // the record of any other ending could not be written
 };
 
 struct TEndingRow {

@@ -2,7 +2,6 @@
 
 #include "JsonOutput.h"
 #include "runtime/Convert.h"
-#include "runtime/Digest.h"
 
 namespace {
 
@@ -16,17 +15,14 @@ void Tell(std::ostream& json, const TEvent& event) {
 
 }  // namespace
 
-void TellImage(std::ostream& json, std::string_view name, std::string_view fullPath, const TImageInfo& info) {
+void TellImage(std::ostream& json, std::string_view name, std::string_view fullPath, const TImageInfo& info,
+               std::string_view sha256) {
     TEvent event = {{"event", "image"},
                     {"name", name},
                     {"path", fullPath},
                     {"size", info.Size},
                     {"sum", rt::IntToHex(info.Sum, 4)}};
-    try {
-        event["sha256"] = rt::Sha256Hex(info.Data, static_cast<size_t>(info.Size));
-    } catch (const rt::EDigestError&) {
-        // The fingerprint is extra: the download goes on without it.
-    }
+    if (!sha256.empty()) event["sha256"] = sha256;
     Tell(json, event);
 }
 

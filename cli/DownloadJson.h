@@ -10,9 +10,9 @@
 #include "FirmwareImage.h"
 
 // {"event":"image"}: the name, full path, size, sum (as the summary shows
-// it) and, when the system can tell, the SHA-256 of the bytes the
-// instrument receives.
-void TellImage(std::ostream& json, std::string_view name, std::string_view fullPath, const TImageInfo& info);
+// it) and the SHA-256 of the bytes the instrument receives, when known.
+void TellImage(std::ostream& json, std::string_view name, std::string_view fullPath, const TImageInfo& info,
+               std::string_view sha256);
 // {"event":"searching"} and {"event":"loading","percent":N}.
 void TellSearching(std::ostream& json);
 void TellLoading(std::ostream& json, uint16_t percent);

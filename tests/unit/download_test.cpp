@@ -1,5 +1,7 @@
 #include "WindowDownload.h"
 
+#include "DownloadRecord.h"
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -66,6 +68,14 @@ public:
         return 1;
     }
     void SetHourglass(bool on) override { Record(on ? "Hourglass(on)" : "Hourglass(off)"); }
+    // With a log: what its Record reports (none: written).
+    std::optional<std::optional<std::string>> recording;
+    std::optional<std::string> Record(TDownloadOutcome outcome, const TImageInfo& image, uint64_t) override {
+        if (!recording) return std::nullopt;
+        Record("Record(" + std::string(OutcomeRecord(outcome).LogName) + "," + std::to_string(image.Size) +
+               ")");
+        return *recording;
+    }
     uint32_t ResetToISP(uint32_t a, uint32_t b) override {
         Record("ResetToISP(" + std::to_string(a) + "," + std::to_string(b) + ")");
         return isp;
@@ -176,6 +186,91 @@ TEST(DownloadWorker, OutcomesCallsBoxesBusyAndHourglass) {
         EXPECT_FALSE(run.busyAfter);
         EXPECT_EQ(row.log, platform.log);
     }
+}
+
+// Every ending is recorded before its box, No included, with the image sent
+// or shown; a record not written gets one more box, once the hourglass is off.
+TEST(DownloadWorker, RecordsEachEndingAndTellsALostRecord) {
+    const std::string lost = "Box(Ошибка записи в журнал загрузок\nDisk full.|Предупреждение|0x30)";
+    struct Row {
+        const char* name;
+        int answer;
+        uint32_t download;
+        std::optional<std::string> failure;
+        std::vector<std::string> log;
+        const char* throwAt = "";
+    };
+    const std::vector<Row> rows = {
+        {"No", 7, 1, std::nullopt, {kConfirm, "Record(declined,5) busy=1"}},
+        {"No, lost", 7, 1, "Disk full.", {kConfirm, "Record(declined,5) busy=1", lost + " busy=1"}},
+        {"done, lost",
+         6,
+         1,
+         "Disk full.",
+         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, "Record(done,5) busy=0", kDone, kHourglassOff,
+          lost + " busy=0"}},
+        {"transfer failed",
+         6,
+         0,
+         std::nullopt,
+         {kConfirm, kHourglassOn, kIsp, kDownload, "Record(transfer-failed,5) busy=0", kDownloadFailed,
+          kHourglassOff}},
+        {"record throws",
+         6,
+         1,
+         std::nullopt,
+         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, "Record(done,5) busy=0", kDone, kHourglassOff,
+          "Box(Ошибка записи в журнал загрузок\nOut of memory.|Предупреждение|0x30) busy=0"},
+         "Record(done,5)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TDownloadSession session;
+        TFakePlatform platform(session.Busy());
+        platform.answer = row.answer;
+        platform.download = row.download;
+        platform.knownData = kFiveBytes;
+        platform.recording = row.failure;
+        platform.throwAt = row.throwAt;
+        RunWorker(platform, session, FiveByteImage());
+        EXPECT_EQ(row.log, platform.log);
+    }
+}
+
+// "--log FILE" anywhere; the first other argument is the image.
+TEST(WindowArgs, LogAndImage) {
+    struct Row {
+        std::vector<std::string> args;
+        std::optional<std::string> log, image;
+    };
+    const Row rows[] = {
+        {{}, std::nullopt, std::nullopt},
+        {{"a.hex", "b.hex"}, std::nullopt, "a.hex"},
+        {{"--log", "l.tsv", "a.hex", "b.hex"}, "l.tsv", "a.hex"},
+        {{"a.hex", "--log=l.tsv"}, "l.tsv", "a.hex"},
+        {{"--log"}, "", std::nullopt},
+    };
+    for (const Row& row : rows) {
+        const TWindowArgs found = WindowArgs(row.args);
+        EXPECT_EQ(row.log, found.LogFile);
+        EXPECT_EQ(row.image, found.Image);
+    }
+}
+
+TEST(DownloadRecord, UtcTimeAndWholeSeconds) {
+    using std::chrono::system_clock;
+    const std::pair<int64_t, std::string> times[] = {
+        {0, "1970-01-01T00:00:00Z"},
+        {951868799, "2000-02-29T23:59:59Z"},
+        {1796644800, "2026-12-07T12:00:00Z"},
+        {2147483648, "2038-01-19T03:14:08Z"},
+    };
+    for (const auto& [seconds, text] : times)
+        EXPECT_EQ(text, UtcTimeText(system_clock::time_point(std::chrono::seconds(seconds))));
+    const std::pair<std::chrono::milliseconds, uint64_t> durations[] = {
+        {-5ms, 0}, {499ms, 0}, {500ms, 1}, {1499ms, 1}, {3600000ms, 3600}};
+    for (const auto& [duration, seconds] : durations)
+        EXPECT_EQ(seconds, WholeSeconds(duration)) << duration.count();
 }
 
 TEST(DownloadWorker, SendsLow32BitsOfSizeAndSumZeroExtended) {

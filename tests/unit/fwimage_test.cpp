@@ -130,6 +130,14 @@ TEST(Fwimage, UsageAndHelp) {
         {{"download", "--timeout", "0", "a.bin"}, 2},
         {{"download", "--timeout=1.5", "a.bin"}, 2},
         {{"download", "--timeout", "99999999", "a.bin"}, 2},
+        {{"download", "--expect-sha256", std::string(63, '0'), "a.bin"}, 2},
+        {{"download", "--expect-sha256", std::string(65, 'A'), "a.bin"}, 2},
+        {{"download", "--expect-sha256=" + std::string(63, 'f') + "g", "a.bin"}, 2},
+        {{"download", "--expect-sum", "12345", "a.bin"}, 2},
+        {{"download", "--expect-sum=", "a.bin"}, 2},
+        {{"download", "--expect-sum", "0x12", "a.bin"}, 2},
+        {{"download", "--expect-sum", "1", "--expect-sum", "2", "a.bin"}, 2},
+        {{"info", "--expect-sum", "1", "a.bin"}, 2},
         {{"download", "--repeat", "--json"}, 2},
         {{"info", "--repeat", "a.bin"}, 2},
         {{"--help"}, 0},
@@ -494,6 +502,7 @@ TEST(ConsoleDownload, Endings) {
         {TEnding::TimedOut, true, "timed-out 9", 9},
         {TEnding::Abandoned, true, "abandoned 9", 9},
         {TEnding::NoStation, true, "", 2},
+        {TEnding::WrongImage, true, "wrong-image 8", 8},
         {TEnding::Done, false, "done 0", 6, false, true},
         {TEnding::TransferCrashed, true, "transfer-crashed 4", 6, false, true},
         {TEnding::Abandoned, true, "abandoned 9", 6, false, true},
@@ -574,7 +583,8 @@ TEST(ConsoleDownload, StationSummary) {
 // A new log starts with a byte-order mark, a header row and CR LF; an
 // existing one keeps its line ends, and an open last line is ended first.
 TEST(ConsoleDownload, LogForms) {
-    const std::string bom = "\xEF\xBB\xBF", header = "UTC time\tFile\tSize\tSum\tOutcome\tExit code";
+    const std::string bom = "\xEF\xBB\xBF",
+                      header = "UTC time\tFile\tSize\tSum\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit";
     struct Row {
         const char* name;
         std::string existing;
@@ -593,15 +603,41 @@ TEST(ConsoleDownload, LogForms) {
         after.NewFile = after.LineOpen = false;
         EXPECT_EQ(row.appended, LogOpeningText(form) + LogRecordText(after, "R"));
     }
-    TImageInfo info;
-    info.Size = 0x12345;
-    info.Sum = 0xAB;
-    EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0", DownloadLogRecord("T", "C:\\fw.hex", info, "done", 0));
-    EXPECT_EQ(DownloadLogRecord("2026-12-07T12:00:00Z", "C:\\fw.hex", TImageInfo{nullptr, INT64_MAX, 0, {}},
-                                "transfer-crashed", 4)
-                      .size() +
-                  2,
-              LongestDownloadLogRecord("C:\\fw.hex"));
+}
+
+// The columns of older logs keep their places, the new ones follow, one for
+// each name in the header; the room proved holds the longest record.
+TEST(ConsoleDownload, RecordColumns) {
+    const std::string sha = std::string(63, 'a') + "b";
+    TDownloadRecord record{.UtcTime = "T",
+                           .FullPath = "C:\\fw.hex",
+                           .Size = 0x12345,
+                           .Sum = 0xAB,
+                           .Outcome = "done",
+                           .ExitCode = 0,
+                           .Sha256 = sha,
+                           .Seconds = 7,
+                           .Tool = kFwimageTool,
+                           .Unit = {}};
+    const std::string older = "T\tC:\\fw.hex\t12345\t00AB\tdone\t0\t";
+    const std::string tail = sha + "\t7\tfwimage " FWL_VERSION_TEXT "\t";
+    EXPECT_EQ(older + tail, DownloadRecordText(record));
+    record.Unit = 12;
+    EXPECT_EQ(older + tail + "12", DownloadRecordText(record));
+    const std::string opening = LogOpeningText({});
+    EXPECT_EQ(std::count(opening.begin(), opening.end(), '\t'), 9) << opening;
+
+    record = {.UtcTime = "2026-12-07T12:00:00Z",
+              .FullPath = "C:\\fw.hex",
+              .Size = INT64_MAX,
+              .Sum = 0,
+              .Outcome = "transfer-crashed",
+              .ExitCode = 4,
+              .Sha256 = sha,
+              .Seconds = UINT64_MAX,
+              .Tool = kFwimageTool,
+              .Unit = UINT32_MAX};
+    EXPECT_LE(DownloadRecordText(record).size() + 2, LongestDownloadLogRecord("C:\\fw.hex"));
 }
 
 // The progress, redrawn in place on a console at most every 50 ms, or a line
