@@ -97,9 +97,10 @@ int Station(TUnitJob& job) {
         tally.Add(code);
         if (!StationGoesOn(code) || job.control.Presses() > 0) break;
         job.control.NextUnit();
-        if (!PromptOnConsole(StationCountersLine(tally) + "\n" + std::string(kStationPrompt)))
-            WaitForSingleObject(job.control.WakeEvent(), kHandlerGraceMs);
-        if (job.control.Interrupted()) break;
+        // Cut by Ctrl+C, a closed console or the input's end: no next unit.
+        if (!PromptOnConsole(StationCountersLine(tally) + "\n" + std::string(kStationPrompt)) ||
+            job.control.Interrupted())
+            break;
         job.confirmed = TClock::now();
     }
     job.control.Conclude();
