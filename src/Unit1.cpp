@@ -8,6 +8,7 @@
 #include "DownloadLogFile.h"
 #include "LinkedDevice.h"
 #include "MainLayout.h"
+#include "ShutdownGuard.h"
 #include "Version.h"
 #include "WindowDownload.h"
 #include "resource.h"
@@ -136,8 +137,8 @@ struct TWorkerHandleCloser {
 DWORD WINAPI DownloadWorker(LPVOID info) {
     // Everything it calls is noexcept: nothing is thrown across the thread's start.
     TWin32DownloadPlatform platform;
-    return RunDownloadWorker(platform, LinkedDevice(), *static_cast<const TImageInfo*>(info),
-                             WindowSession());
+    TGuardedDevice device(LinkedDevice());
+    return RunDownloadWorker(platform, device, *static_cast<const TImageInfo*>(info), WindowSession());
 }
 
 TForm1::TForm1()
@@ -184,6 +185,12 @@ TForm1::TForm1()
         SetWindowPos(GetDlgItem(Handle(), id), HWND_TOP, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SetTabOrder({layout::kTabOrder.begin(), layout::kTabOrder.end()});
+    AttachShutdownGuard(Handle());
+}
+
+LRESULT TForm1::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (const std::optional<LRESULT> answer = ShutdownGuardMessage(Handle(), msg)) return *answer;
+    return TForm::WndProc(msg, wParam, lParam);
 }
 
 TForm1::~TForm1() {

@@ -62,6 +62,9 @@ public:
     // and tries again at each download.
     void UseLog(const std::string& fileName);
 
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
 private:
     TImageInfo FImageInfo{};
 };

@@ -77,6 +77,29 @@ std::wstring TempFolder::Write(const std::wstring& relative, const std::string& 
     return path;
 }
 
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
+        parts.push_back(text.substr(start, at - start));
+    if (start < text.size()) parts.push_back(text.substr(start));
+    return parts;
+}
+
+DownloadLog ReadDownloadLog(const std::wstring& path) {
+    const std::string bom = "\xEF\xBB\xBF";
+    std::vector<std::string> lines = Split(ReadBytes(path), '\n');
+    if (lines.empty() || lines[0].rfind(bom, 0) != 0) throw std::runtime_error("not a new log's form");
+    DownloadLog log;
+    for (std::string& line : lines) {
+        if (line.empty() || line.back() != '\r') throw std::runtime_error("a line without CR LF: " + line);
+        line.pop_back();
+    }
+    log.header = lines[0].substr(bom.size());
+    for (size_t i = 1; i < lines.size(); ++i) log.records.push_back(Split(lines[i] + "\t", '\t'));
+    return log;
+}
+
 std::string ReadBytes(const std::wstring& path) {
     HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);

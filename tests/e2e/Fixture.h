@@ -26,6 +26,10 @@ inline const std::string kHexTwoRecords =
     ":04001000AABBCCDDDE\r\n"
     ":00000001FF\r\n";
 
+// SHA-256 of the image of kHexTwoRecords.
+inline const std::string kHexTwoRecordsSha256 =
+    "c8610b4819f24df875c258f3d16f13287ced5c7a02973867505a28abc5a6db40";
+
 // The folder of the programs under test: FWL_E2E_BIN, else this exe's folder.
 std::wstring BinFolder();
 // A file in that folder, and the loader there.
@@ -55,6 +59,17 @@ private:
 
 // The whole file; throws when it cannot be opened.
 std::string ReadBytes(const std::wstring& path);
+
+// The parts of text between separators; none after a last separator.
+std::vector<std::string> Split(const std::string& text, char separator);
+
+// The log's header row without its mark and line end, and its records'
+// fields; throws unless the log starts as a new one does.
+struct DownloadLog {
+    std::string header;
+    std::vector<std::vector<std::string>> records;
+};
+DownloadLog ReadDownloadLog(const std::wstring& path);
 
 // ---------------------------------------------------------------------------
 // Starting programs

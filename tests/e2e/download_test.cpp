@@ -90,7 +90,9 @@ protected:
         }
     }
 
-    void Start() { LoaderTest::Start({.env = {Program::Assignment(sim_->EnvAssignment())}}); }
+    void Start(const std::vector<std::wstring>& args = {}) {
+        LoaderTest::Start({.args = args, .env = {Program::Assignment(sim_->EnvAssignment())}});
+    }
 
     std::wstring Received() const { return temp_.Path(L"received.bin"); }
 
@@ -144,6 +146,7 @@ protected:
             << "the worker's thread runs above normal priority";
         const MessageBoxInfo info = ReadMessageBox(box);
         EXPECT_EQ(kConfirmText, Narrow(info.text));
+        EXPECT_EQ(TRUE, EndSessionAnswer()) << "nothing runs while the operator decides";
         EXPECT_EQ(kConfirmCaption, Narrow(info.caption));
         EXPECT_EQ((std::vector<int>{IDYES, IDNO}), info.buttons);
         EXPECT_STREQ("warning", IconName(info.icon));
@@ -196,8 +199,48 @@ protected:
         WaitUntil("the default cursor back", [&] { return CursorOver(Ctl(IDC_FILELIST)) == ownCursor_; });
     }
 
+    // The box that says the log was not written (at start, or after the
+    // outcome's box), naming it; pressed away.
+    void ExpectLostRecordBox(const std::wstring& log) {
+        HWND box = program_->WaitForMessageBox();
+        const MessageBoxInfo info = ReadMessageBox(box);
+        const std::string text = Narrow(info.text);
+        EXPECT_EQ(0u, text.find("Ошибка записи в журнал загрузок\n")) << text;
+        EXPECT_NE(std::string::npos, text.find(Narrow(log))) << text;
+        EXPECT_EQ(kWarningCaption, Narrow(info.caption));
+        EXPECT_EQ(std::vector<int>{IDOK}, info.buttons);
+        EXPECT_STREQ("warning", IconName(info.icon));
+        PressDialogButton(box, IDOK);
+    }
+
+    // The log holds one record, of image: a column for each of the header's.
+    void ExpectRecord(const std::wstring& log, const std::wstring& image, const std::string& bytes,
+                      const std::string& outcome, const std::string& code) {
+        const DownloadLog read = ReadDownloadLog(log);
+        ASSERT_EQ(1u, read.records.size());
+        const std::vector<std::string>& r = read.records[0];
+        ASSERT_EQ(Split(read.header, '\t').size(), r.size()) << read.header;
+        char sizeAndSum[24];
+        snprintf(sizeAndSum, sizeof sizeAndSum, "%04X\t%04X", static_cast<unsigned>(bytes.size()),
+                 Sum16(bytes));
+        EXPECT_EQ(Narrow(image), r[1]);
+        EXPECT_EQ(sizeAndSum, r[2] + "\t" + r[3]);
+        EXPECT_EQ(outcome, r[4]);
+        EXPECT_EQ(code, r[5]);
+        EXPECT_EQ(kHexTwoRecordsSha256, r[6]);
+        EXPECT_EQ(0u, r[8].find("loader ")) << r[8];
+        EXPECT_EQ("", r[9]);
+    }
+
+    LRESULT EndSessionAnswer(LPARAM how = ENDSESSION_LOGOFF) const {
+        DWORD_PTR answer = 0;
+        EXPECT_TRUE(SendMessageTimeoutW(main_, WM_QUERYENDSESSION, 0, how, SMTO_ABORTIFHUNG, kMs, &answer));
+        return static_cast<LRESULT>(answer);
+    }
+
     void CloseAndExpectExitZero() {
         Settle();
+        EXPECT_EQ(TRUE, EndSessionAnswer()) << "no library call runs: the session may end";
         EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
         program_->PostClose();
         EXPECT_EQ(0u, program_->ExitCode());
@@ -224,14 +267,18 @@ struct OutcomeCase {
     const std::string* text;     // outcome box; nullptr: none
     const std::string* caption;
     BoxIcon icon;
+    // --log: none, one that takes the records, one in a folder that does not exist.
+    enum { NoLog, Log, Unwritable } log = NoLog;
 };
 
 class Outcome : public Download, public ::testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     const OutcomeCase& c = GetParam();
-    Start();
-    OpenImage(c.file, c.bytes);
+    const std::wstring log = temp_.Path(c.log == c.Unwritable ? L"нет папки\\журнал.tsv" : L"журнал.tsv");
+    Start(c.log == c.NoLog ? std::vector<std::wstring>{} : std::vector<std::wstring>{L"--log", log});
+    if (c.log == c.Unwritable) ExpectLostRecordBox(log);
+    const std::wstring image = OpenImage(c.file, c.bytes);
     NoteOwnCursor();
 
     HWND confirm = StartAndConfirmBox();
@@ -246,6 +293,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
         EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
         EXPECT_EQ(0u, sim_->Entered(SimFn::Isp) + sim_->Entered(SimFn::Download) + sim_->Entered(SimFn::Ap));
         EXPECT_EQ(ownCursor_, CursorOver(Ctl(IDC_FILELIST)));
+        if (c.log == c.Log) ExpectRecord(log, image, c.image, "declined", "2");
         CloseAndExpectExitZero();
         return;
     }
@@ -254,6 +302,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     EXPECT_EQ(3690u, isp.args[0]);
     EXPECT_EQ(791u, isp.args[1]);
     EXPECT_NE(windowThread_, isp.threadId) << "the worker calls the library on its own thread";
+    EXPECT_EQ(FALSE, EndSessionAnswer(0)) << "no shutdown while the instrument switches to its loader";
     ExpectHourglass();
     sim_->WaitPolls(2, kMs);
     EXPECT_EQ(std::vector<uint32_t>{windowThread_}, sim_->PollersDuring(SimFn::Isp));
@@ -282,6 +331,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     EXPECT_EQ(c.image.size(), sim_->ReceivedCount());
     EXPECT_EQ(Sum16(c.image), sim_->ReceivedSum());
     EXPECT_TRUE(ReadBytes(Received()) == c.image) << "the instrument received other bytes";
+    EXPECT_EQ(FALSE, EndSessionAnswer()) << "no log-off during the transfer";
     EXPECT_EQ((Display{true, kSearching, 3, false, 0}), Step(255));
     EXPECT_EQ((Display{true, kLoading, 0, true, 37}), Step(37));
     EXPECT_EQ(std::vector<uint32_t>{windowThread_}, sim_->PollersDuring(SimFn::Download))
@@ -300,6 +350,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
         // The display goes while the worker is still switching back.
         WaitDisplayGone(37);
         EXPECT_TRUE(sim_->Inside(SimFn::Ap));
+        EXPECT_EQ(FALSE, EndSessionAnswer());
         sim_->Release(SimFn::Ap, c.ap);
         box = OutcomeBox(*c.text, *c.caption, c.icon);
         EXPECT_EQ(kIdle(37), Now());
@@ -307,6 +358,8 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     ExpectHourglass();
     PressDialogButton(box, IDOK);
     WaitOwnCursor();
+    if (c.log == c.Unwritable) ExpectLostRecordBox(log);
+    if (c.log == c.Log) ExpectRecord(log, image, c.image, "done", "0");
     EXPECT_EQ(c.download ? 1u : 0u, sim_->Entered(SimFn::Ap));
     EXPECT_EQ(1u, sim_->Entered(SimFn::Isp));
     EXPECT_EQ(1u, sim_->Entered(SimFn::Download));
@@ -319,21 +372,29 @@ const std::string kLock300 = Pattern(300, 2);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Outcome,
-    ::testing::Values(OutcomeCase{"AnsweredNo", L"fw.bin", kBin16, kBin16, IDNO, 0, 0, 0, nullptr, nullptr,
-                                  BoxIcon::None},
-                      OutcomeCase{"LoaderModeRefused", L"fw.bin", kBin16, kBin16, IDYES, 0, 0, 0,
-                                  &kIspFailedText, &kWarningCaption, BoxIcon::Warning},
-                      OutcomeCase{"TransferFailed", L"fw.lock", kLock300, kLock300, IDYES, 1, 0, 0,
-                                  &kDownloadFailedText, &kWarningCaption, BoxIcon::Warning},
-                      OutcomeCase{"ReturnFailed", L"fw.bin", kBin16, kBin16, IDYES, 1, 1, 0, &kApFailedText,
-                                  &kWarningCaption, BoxIcon::Warning},
-                      OutcomeCase{"SuccessHex", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1,
-                                  &kDoneText, &kDoneCaption, BoxIcon::Information},
-                      OutcomeCase{"SuccessEmptyImage", L"empty.bin", "", "", IDYES, 1, 1, 1, &kDoneText,
-                                  &kDoneCaption, BoxIcon::Information},
-                      // Any nonzero result is success.
-                      OutcomeCase{"SuccessLargeResults", L"fw.bin", kBin16, kBin16, IDYES, 0x80000000u,
-                                  0xFFFFFFFFu, 256, &kDoneText, &kDoneCaption, BoxIcon::Information}),
+    ::testing::Values(
+        OutcomeCase{"AnsweredNo", L"fw.bin", kBin16, kBin16, IDNO, 0, 0, 0, nullptr, nullptr, BoxIcon::None},
+        OutcomeCase{"LoaderModeRefused", L"fw.bin", kBin16, kBin16, IDYES, 0, 0, 0, &kIspFailedText,
+                    &kWarningCaption, BoxIcon::Warning},
+        OutcomeCase{"TransferFailed", L"fw.lock", kLock300, kLock300, IDYES, 1, 0, 0, &kDownloadFailedText,
+                    &kWarningCaption, BoxIcon::Warning},
+        OutcomeCase{"ReturnFailed", L"fw.bin", kBin16, kBin16, IDYES, 1, 1, 0, &kApFailedText,
+                    &kWarningCaption, BoxIcon::Warning},
+        OutcomeCase{"SuccessHex", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1, &kDoneText,
+                    &kDoneCaption, BoxIcon::Information},
+        OutcomeCase{"SuccessEmptyImage", L"empty.bin", "", "", IDYES, 1, 1, 1, &kDoneText, &kDoneCaption,
+                    BoxIcon::Information},
+        // Any nonzero result is success.
+        OutcomeCase{"SuccessLargeResults", L"fw.bin", kBin16, kBin16, IDYES, 0x80000000u, 0xFFFFFFFFu, 256,
+                    &kDoneText, &kDoneCaption, BoxIcon::Information},
+        // With --log: each download's record, also of one declined; a
+        // record not written is told after the outcome's box.
+        OutcomeCase{"AnsweredNoLogged", L"fw.hex", kHexTwoRecords, kHexImage, IDNO, 0, 0, 0, nullptr, nullptr,
+                    BoxIcon::None, OutcomeCase::Log},
+        OutcomeCase{"SuccessHexLogged", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1, &kDoneText,
+                    &kDoneCaption, BoxIcon::Information, OutcomeCase::Log},
+        OutcomeCase{"ReturnFailedLogUnwritable", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 0,
+                    &kApFailedText, &kWarningCaption, BoxIcon::Warning, OutcomeCase::Unwritable}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
