@@ -3,12 +3,24 @@
 
 #include <memory>
 
+#include "DeviceLibraryOrigin.h"
 #include "HexFile2BinMemoryStream.h"
 #include "Unit1.h"
 #include "runtime/CommandLine.h"
 #include "widgets/Application.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Nothing loaded from now on (DFU.dll's own libraries included) is looked
+    // for in the current folder, and a drive without a medium fails a call
+    // instead of stopping the program with a system box.
+    SetDllDirectoryW(L"");
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    const std::wstring planted = DeviceLibraryFromStartFolder();
+    if (!planted.empty()) {
+        MessageBoxW(nullptr, StartFolderLibraryText(planted).c_str(), kAppTitle, MB_OK | MB_ICONERROR);
+        return 1;
+    }
+
     using widgets::TApplication;
     TApplication::Initialize(instance);
     TApplication::SetTitle(kAppTitle);

@@ -7,6 +7,7 @@
 
 #include "LinkedDevice.h"
 #include "MainLayout.h"
+#include "ShutdownGuard.h"
 #include "WindowDownload.h"
 #include "resource.h"
 #include "runtime/Exceptions.h"
@@ -111,8 +112,8 @@ struct TWorkerHandleCloser {
 DWORD WINAPI DownloadWorker(LPVOID info) {
     // Everything it calls is noexcept: nothing is thrown across the thread's start.
     TWin32DownloadPlatform platform;
-    return RunDownloadWorker(platform, LinkedDevice(), *static_cast<const TImageInfo*>(info),
-                             WindowSession());
+    TGuardedDevice device(LinkedDevice());
+    return RunDownloadWorker(platform, device, *static_cast<const TImageInfo*>(info), WindowSession());
 }
 
 TForm1::TForm1()
@@ -159,6 +160,12 @@ TForm1::TForm1()
         SetWindowPos(GetDlgItem(Handle(), id), HWND_TOP, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SetTabOrder({layout::kTabOrder.begin(), layout::kTabOrder.end()});
+    AttachShutdownGuard(Handle());
+}
+
+LRESULT TForm1::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (const std::optional<LRESULT> answer = ShutdownGuardMessage(Handle(), msg)) return *answer;
+    return TForm::WndProc(msg, wParam, lParam);
 }
 
 TForm1::~TForm1() {

@@ -57,6 +57,9 @@ public:
     // line all come here.
     void OpenFile(const std::string& fileName);
 
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
 private:
     TImageInfo FImageInfo{};
 };

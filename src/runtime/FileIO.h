@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace rt {
 
@@ -69,8 +70,15 @@ std::string ExpandFileName(const std::string& fileName);
 uint32_t LastOSError();
 
 // The system's text for an error code, with every trailing blank, control
-// character and full stop removed; empty when the system has no text.
-std::string SysErrorMessage(uint32_t code);
+// character and full stop removed; empty when the system has no text. Its
+// inserts ("%1") are filled with insert, or removed when it is empty.
+std::string SysErrorMessage(uint32_t code, std::string_view insert = {});
+
+// text with every insert of a system message ("%1" to "%99", also with a
+// format such as "%1!s!") replaced by value; with an empty value the insert
+// goes with the quotes around it and the blank it would leave double, and a
+// sentence it began starts with a capital. Portable, for Windows' texts.
+std::string FillInserts(std::string_view text, std::string_view value);
 
 // Trims what SysErrorMessage removes (portable, for both platforms' texts).
 std::string TrimErrorText(std::string text);

@@ -179,7 +179,7 @@ uint32_t LastOSError() {
     return static_cast<uint32_t>(errno);
 }
 
-std::string SysErrorMessage(uint32_t code) {
+std::string SysErrorMessage(uint32_t code, std::string_view /*insert*/) {
     if (code == 0) return {};
     char buffer[256];
     const char* text = ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);

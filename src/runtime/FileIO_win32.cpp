@@ -196,7 +196,7 @@ uint32_t LastOSError() {
     return GetLastError();
 }
 
-std::string SysErrorMessage(uint32_t code) {
+std::string SysErrorMessage(uint32_t code, std::string_view insert) {
     wchar_t* buffer = nullptr;
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
@@ -204,7 +204,7 @@ std::string SysErrorMessage(uint32_t code) {
     std::string text;
     if (n != 0 && buffer != nullptr) text = Utf16ToUtf8(std::wstring_view(buffer, n));
     if (buffer != nullptr) LocalFree(buffer);
-    return TrimErrorText(text);
+    return TrimErrorText(FillInserts(text, insert));
 }
 
 }  // namespace rt

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -97,13 +98,14 @@ private:
 };
 
 // A console of this process's own, which the programs it starts share, and
-// Ctrl+C sent to it; this process lets the signal pass.
+// Ctrl+C sent to it; this process lets the signal pass. Output code page: UTF-8 unless given.
 class OwnConsole {
 public:
-    OwnConsole() {
+    explicit OwnConsole(UINT codePage = CP_UTF8) {
         for (int i = 0; i < 3; ++i) saved_[i] = GetStdHandle(kWhich[i]);
         FreeConsole();
         if (!AllocConsole()) throw std::runtime_error("no console: error " + std::to_string(GetLastError()));
+        SetConsoleOutputCP(codePage);
         SetConsoleCtrlHandler(LetPass, TRUE);
     }
     ~OwnConsole() {
@@ -220,8 +222,16 @@ enum class Library {
     Hanging,
     NullWrite,
     Raising,
+    Damaged,
+    NeedsMissing,
     AlsoInSystemFolder
 };
+// The error's words for a library that does not load.
+const std::map<Library, std::string> kLibraryError = {
+    {Library::Missing, "DFU.dll is neither in"},
+    {Library::WithoutEntryPoints, "has no entry point DFU_Reset_To_ISP"},
+    {Library::Damaged, "\": it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file)"},
+    {Library::NeedsMissing, "\": a library that DFU.dll needs is missing"}};
 // Where the log is: a file with a record, the same file read-only, a full device.
 enum class Log { Writable, ReadOnly, Full };
 
@@ -340,6 +350,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          kDoneLine,
          {"ISP=1", "Download=1", "AP=1"},
          true},
+        {"a damaged library", Library::Damaged, L"none", {L"--yes"}, "bin", 1, "no-library", true, "", {}},
+        {"needs another", Library::NeedsMissing, L"none", {L"--yes"}, "bin", 1, "no-library", true, "", {}},
         {"done, a library in the system folder too",
          Library::AlsoInSystemFolder,
          L"none",
@@ -429,7 +441,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
             temp_.Write(hex ? L"образ прошивки.hex" : L"образ прошивки.bin", hex ? kHexTwoRecords : bytes);
 
         // A folder of fwimage.exe's own, with a hostile DFU.dll or none.
-        const wchar_t* const hostile[] = {L"", L"", L"", L"hang", L"null", L"raise"};
+        const wchar_t* const hostile[] = {L"", L"", L"", L"hang", L"null", L"raise", L"damaged", L"needs"};
         const bool own = row.library != Library::Simulated && row.library != Library::AlsoInSystemFolder;
         const std::wstring exe = own ? FwimageWith(hostile[static_cast<int>(row.library)],
                                                    row.library == Library::WithoutEntryPoints)
@@ -455,11 +467,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         } else {
             if (row.log != Log::Writable) {
                 EXPECT_EQ(0u, LastLine(err).find("Cannot write the log file \"")) << err;
-            } else if (row.library == Library::Missing) {
-                EXPECT_NE(std::string::npos, LastLine(err).find("DFU.dll is neither in")) << err;
-            } else if (row.library == Library::WithoutEntryPoints) {
-                EXPECT_NE(std::string::npos, LastLine(err).find("has no entry point DFU_Reset_To_ISP"))
-                    << err;
+            } else if (kLibraryError.contains(row.library)) {
+                EXPECT_NE(std::string::npos, LastLine(err).find(kLibraryError.at(row.library))) << err;
             } else {
                 EXPECT_EQ(row.line, LastLine(outcomeStream)) << outcomeStream;
             }
@@ -526,6 +535,31 @@ TEST_F(Console, ProgressLinesInAFile) {
     EXPECT_EQ(header, log.substr(0, header.size()));
     EXPECT_EQ(2u, Split(log, '\n').size()) << log;
     EXPECT_EQ("\tdone\t0\r\n", log.substr(log.size() - 9));
+}
+
+// Redirected under a console, the output is in its code page with CR LF, as cmd's type and
+// PowerShell read it; under a console set to UTF-8, UTF-8 with LF.
+TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
+    const std::wstring image = temp_.Write(L"образ.bin", "\x01\x02\x03"), missing = temp_.Path(L"нет.bin");
+    for (const UINT codePage : {866u, static_cast<UINT>(CP_UTF8)}) {
+        SCOPED_TRACE(codePage);
+        const std::wstring end = codePage == CP_UTF8 ? L"\n" : L"\r\n";
+        const auto encoded = [&](const std::wstring& text) {
+            std::string bytes(text.size() * 4, '\0');
+            bytes.resize(WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                             bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr));
+            return bytes;
+        };
+        OwnConsole console(codePage);
+        Program program(Fwimage(), {.args = {L"info", image, missing},
+                                    .outFile = temp_.Path(L"out.txt"),
+                                    .errFile = temp_.Path(L"err.txt")});
+        EXPECT_EQ(1u, program.ExitCode(kMs));
+        EXPECT_EQ(encoded(L"Имя: образ.bin" + end + L"Размер: 0003" + end + L"Контрольная сумма: 0006" + end),
+                  Out());
+        EXPECT_TRUE(Err().starts_with(encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
+        EXPECT_TRUE(Err().ends_with(encoded(L"." + end))) << Err();
+    }
 }
 
 // The question is asked on the console whatever the standard output is;

@@ -144,6 +144,7 @@ protected:
             << "the worker's thread runs above normal priority";
         const MessageBoxInfo info = ReadMessageBox(box);
         EXPECT_EQ(kConfirmText, Narrow(info.text));
+        EXPECT_EQ(TRUE, EndSessionAnswer()) << "nothing runs while the operator decides";
         EXPECT_EQ(kConfirmCaption, Narrow(info.caption));
         EXPECT_EQ((std::vector<int>{IDYES, IDNO}), info.buttons);
         EXPECT_STREQ("warning", IconName(info.icon));
@@ -196,8 +197,15 @@ protected:
         WaitUntil("the default cursor back", [&] { return CursorOver(Ctl(IDC_FILELIST)) == ownCursor_; });
     }
 
+    LRESULT EndSessionAnswer(LPARAM how = ENDSESSION_LOGOFF) const {
+        DWORD_PTR answer = 0;
+        EXPECT_TRUE(SendMessageTimeoutW(main_, WM_QUERYENDSESSION, 0, how, SMTO_ABORTIFHUNG, kMs, &answer));
+        return static_cast<LRESULT>(answer);
+    }
+
     void CloseAndExpectExitZero() {
         Settle();
+        EXPECT_EQ(TRUE, EndSessionAnswer()) << "no library call runs: the session may end";
         EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
         program_->PostClose();
         EXPECT_EQ(0u, program_->ExitCode());
@@ -254,6 +262,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     EXPECT_EQ(3690u, isp.args[0]);
     EXPECT_EQ(791u, isp.args[1]);
     EXPECT_NE(windowThread_, isp.threadId) << "the worker calls the library on its own thread";
+    EXPECT_EQ(FALSE, EndSessionAnswer(0)) << "no shutdown while the instrument switches to its loader";
     ExpectHourglass();
     sim_->WaitPolls(2, kMs);
     EXPECT_EQ(std::vector<uint32_t>{windowThread_}, sim_->PollersDuring(SimFn::Isp));
@@ -282,6 +291,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     EXPECT_EQ(c.image.size(), sim_->ReceivedCount());
     EXPECT_EQ(Sum16(c.image), sim_->ReceivedSum());
     EXPECT_TRUE(ReadBytes(Received()) == c.image) << "the instrument received other bytes";
+    EXPECT_EQ(FALSE, EndSessionAnswer()) << "no log-off during the transfer";
     EXPECT_EQ((Display{true, kSearching, 3, false, 0}), Step(255));
     EXPECT_EQ((Display{true, kLoading, 0, true, 37}), Step(37));
     EXPECT_EQ(std::vector<uint32_t>{windowThread_}, sim_->PollersDuring(SimFn::Download))
@@ -300,6 +310,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
         // The display goes while the worker is still switching back.
         WaitDisplayGone(37);
         EXPECT_TRUE(sim_->Inside(SimFn::Ap));
+        EXPECT_EQ(FALSE, EndSessionAnswer());
         sim_->Release(SimFn::Ap, c.ap);
         box = OutcomeBox(*c.text, *c.caption, c.icon);
         EXPECT_EQ(kIdle(37), Now());

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace e2e;
@@ -394,6 +395,40 @@ TEST(LoaderStart, WithoutDeviceLibraryShowsNoWindowAndEnds) {
     DWORD code = 0;
     ASSERT_TRUE(program.WaitForExit(0, &code));
     EXPECT_NE(0u, code);
+}
+
+// Rows: name, DFU.dll beside the loader too, an entry put before PATH ("*": the start folder),
+// whether the start folder's DFU.dll is refused before any window, with a box naming it.
+TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
+    const std::tuple<const char*, bool, std::wstring, bool> rows[] = {
+        {"only in the start folder", false, L"", true},
+        {"beside the loader too", true, L"", false},
+        {"PATH holds .", false, L".", true},
+        {"the start folder on PATH", false, L"*", false}};
+    for (const auto& [name, beside, onPath, refused] : rows) {
+        SCOPED_TRACE(name);
+        TempFolder temp;
+        const std::string library = ReadBytes(BinPath(L"DFU.dll"));
+        const std::wstring planted = temp.Write(L"запуск\\DFU.dll", library);
+        const std::wstring exe = temp.Write(L"программа\\loader.exe", ReadBytes(LoaderPath()));
+        if (beside) temp.Write(L"программа\\DFU.dll", library);
+        Launch launch{.workDir = temp.Path(L"запуск")};
+        if (!onPath.empty())
+            launch.env = {{L"PATH", (onPath == L"*" ? launch.workDir : onPath) + L";" + _wgetenv(L"PATH")}};
+        Program program(exe, launch);
+        if (refused) {
+            const MessageBoxInfo box = ReadMessageBox(program.WaitForMessageBox(kStartMs));
+            EXPECT_NE(std::wstring::npos, box.text.find(L"\n" + planted + L"\n")) << Narrow(box.text);
+            EXPECT_EQ(Narrow(kTitle), Narrow(box.caption));
+            EXPECT_STREQ("error", IconName(box.icon));
+            EXPECT_EQ(nullptr, FindWindowW(L"TForm1", nullptr)) << "no window before the refusal";
+            PressDialogButton(box.hwnd, IDOK);
+        } else {
+            program.WaitForWindow(kTitle, kStartMs);
+            program.PostClose();
+        }
+        EXPECT_EQ(refused ? 1u : 0u, program.ExitCode());
+    }
 }
 
 }  // namespace

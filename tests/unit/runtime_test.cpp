@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -157,6 +158,23 @@ TEST(OSError, TrimmedSystemText) {
     EXPECT_FALSE(text.empty());
     EXPECT_NE('.', text.back());
     EXPECT_GT(static_cast<unsigned char>(text.back()), ' ');
+}
+
+// Windows' texts as FORMAT_MESSAGE_IGNORE_INSERTS leaves them; the value to fill in; the text filled.
+TEST(OSError, SystemTextInserts) {
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"%1 is not a valid Win32 application.\r\n", "", "Is not a valid Win32 application.\r\n"},
+        {"%1 is not a valid Win32 application.\r\n", "DFU.dll",
+         "DFU.dll is not a valid Win32 application.\r\n"},
+        {"This version of %1 is not compatible.", "", "This version of is not compatible."},
+        {"Insert %2 (Volume Serial Number: %3) into drive %1.", "",
+         "Insert (Volume Serial Number:) into drive."},
+        {"Cannot open '%1!s!'.", "", "Cannot open."},
+        {"Cannot open \"%12!s!\" now", "a.bin", "Cannot open \"a.bin\" now"},
+        {"50% of %d and %0 stay", "", "50% of %d and %0 stay"},
+        {"%1", "", ""},
+    };
+    for (const auto& [text, value, filled] : rows) EXPECT_EQ(filled, rt::FillInserts(text, value)) << text;
 }
 
 TEST(MemoryStream, ReadWriteSizePosition) {
