@@ -8,7 +8,7 @@
 #include "ExitCodes.h"
 #include "FirmwareImage.h"
 #include "HexFile2BinMemoryStream.h"
-#include "ImageMap.h"
+#include "InfoCommand.h"
 #include "Usage.h"
 #include "Version.h"
 #include "runtime/Display.h"
@@ -29,8 +29,9 @@ enum TOption : unsigned {
     kMapOption = 16,
     kTimeoutOption = 32,
     kExpectOption = 64,
-    kRepeatOption = 128,
-    kJsonOption = 256
+    kDigestOption = 128,
+    kJsonOption = 256,
+    kRepeatOption = 512
 };
 
 struct TParsed {
@@ -44,6 +45,7 @@ struct TParsed {
     bool quiet = false;
     bool map = false;
     bool repeat = false;
+    bool digest = false;
     bool json = false;
 };
 
@@ -85,6 +87,8 @@ TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
             parsed.map = true;
         } else if ((allowed & kRepeatOption) && arg == "--repeat") {
             parsed.repeat = true;
+        } else if ((allowed & kDigestOption) && arg == "--digest") {
+            parsed.digest = true;
         } else if ((allowed & kJsonOption) && arg == "--json") {
             parsed.json = true;
         } else {
@@ -92,27 +96,6 @@ TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
         }
     }
     return parsed;
-}
-
-// One file's three summary lines, and its map when asked; the image goes
-// into CurrentImage.
-void Info(const std::string& fileName, bool map, std::ostream& out) {
-    TImageInfo info;
-    THexRuns runs;
-    OpenCommandImage(fileName, info, map ? &runs : nullptr);
-    for (const std::string& line : SummaryLines(fileName, info)) out << line << '\n';
-    if (!map) return;
-    std::vector<THexRun> found;
-    uint32_t firstAddress = 0;
-    if (OpenKindOf(fileName) == TImageKind::Hex) {
-        found = runs.Runs();
-        // No data record: the converter's empty image sits at the top address.
-        firstAddress = found.empty() ? 0xFFFFFFFF : found.front().First;
-    } else if (info.Size > 0) {
-        found.push_back({0, static_cast<uint64_t>(info.Size)});
-    }
-    for (const std::string& line : MapLines(found, firstAddress, static_cast<uint64_t>(info.Size)))
-        out << line << '\n';
 }
 
 void Convert(const std::string& hexName, const std::string& binName) {
@@ -197,11 +180,12 @@ std::optional<T> Checked(const std::optional<std::string>& text,
 TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const std::string& command = args[0];
     if (command == "info") {
-        const TParsed parsed = Parse(args, kMapOption);
+        const TParsed parsed = Parse(args, kMapOption | kDigestOption | kJsonOption);
         if (parsed.operands.empty()) throw TUsageError{};
+        const TInfoRequest request{parsed.map, parsed.digest, parsed.json};
         bool allDone = true;
         for (const std::string& fileName : parsed.operands)
-            allDone = Report([&] { Info(fileName, parsed.map, out); }, err) && allDone;
+            allDone = Report([&] { Info(fileName, request, out); }, err) && allDone;
         return Ended(allDone);
     }
     if (command == "convert") {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -604,7 +605,7 @@ TEST_F(Console, ProgressLinesInAFile) {
 }
 
 // Redirected under a console, the output is in its code page with CR LF, as cmd's type and
-// PowerShell read it; under a console set to UTF-8, UTF-8 with LF.
+// PowerShell read it; under a console set to UTF-8, UTF-8 with LF. JSON is UTF-8 in both.
 TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
     const std::wstring image = temp_.Write(L"образ.bin", "\x01\x02\x03"), missing = temp_.Path(L"нет.bin");
     for (const UINT codePage : {866u, static_cast<UINT>(CP_UTF8)}) {
@@ -625,6 +626,10 @@ TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
                   Out());
         EXPECT_TRUE(Err().starts_with(encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
         EXPECT_TRUE(Err().ends_with(encoded(L"." + end))) << Err();
+        // JSON stays UTF-8 in any code page.
+        Program json(Fwimage(), {.args = {L"info", L"--json", image}, .outFile = temp_.Path(L"out.txt")});
+        EXPECT_EQ(0u, json.ExitCode(kMs));
+        EXPECT_EQ("образ.bin", nlohmann::json::parse(Out()).value("name", "")) << Out();
     }
 }
 

@@ -124,6 +124,7 @@ TEST(Fwimage, UsageAndHelp) {
         {{"lock", "--kee", "00", "a.bin"}, 2},
         {{"convert", "--key", "00", "a.hex", "b.bin"}, 2},
         {{"info", "--yes", "a.bin"}, 2},
+        {{"info", "--digest", "--json"}, 2},
         {{"download"}, 2},
         {{"download", "--log"}, 2},
         {{"download", "--map", "a.bin"}, 2},
@@ -208,7 +209,11 @@ TEST(Fwimage, CommandsAndTheirFailures) {
         int code;
         std::string out;
         std::string err;
+        std::vector<nlohmann::json> json = {};  // out's lines parsed, where given
     };
+    const std::string binSha = "0526d0e18ea19dfaad9d79166bec1e18d6221ef6b1830385fe9bf67022ed5f96";
+    const std::string missingText =
+        "Cannot open file \"" + missing + "\". " + notFound + (notFound.empty() ? "" : ".");
     const Case cases[] = {
         {{"info", bin}, 0, "Имя: образ.bin\nРазмер: 0003\nКонтрольная сумма: 0102\n", ""},
         {{"info", bin, hex, bin2},
@@ -261,6 +266,38 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          "Data runs: 0\nFirst address: FFFFFFFF\nGap fill: 1 byte, 100.0 %\n",
          ""},
         {{"info", "--", lockFile}, 0, "Имя: old.lock\nРазмер: 0004\nКонтрольная сумма: 01A9\n", ""},
+        // A .lock file's digest is of its bytes as they are sent.
+        {{"info", "--digest", bin, lockFile},
+         0,
+         "Имя: образ.bin\nРазмер: 0003\nКонтрольная сумма: 0102\nSHA-256: " + binSha +
+             "\nИмя: old.lock\nРазмер: 0004\nКонтрольная сумма: 01A9\n"
+             "SHA-256: 0c030586945fe504b604ecc2e875c38ede400cd5cd73da9730302162e6b02c6f\n",
+         ""},
+        {{"info", "--json", bin, missing},
+         1,
+         "",
+         missingText + "\n",
+         {{{"file", bin}, {"name", "образ.bin"}, {"size", 3}, {"sum", "0102"}, {"sha256", binSha}},
+          {{"file", missing}, {"error", missingText}}}},
+        {{"info", "--map", "--json", sparseHex},
+         0,
+         "",
+         "",
+         {{{"file", sparseHex},
+           {"name", "sparse.hex"},
+           {"size", 0x200004},
+           {"sum", "FB4A"},
+           {"sha256", "d2ca4528a6adadb99fec33a0669046fe21d88111caa27726611265462b89d208"},
+           {"map",
+            {{"runs",
+              {{{"first", 0}, {"last", 7}, {"size", 8}},
+               {{"first", 0x200000}, {"last", 0x200003}, {"size", 4}}}},
+             {"firstAddress", 0},
+             {"gapFill", 2097144},
+             {"gapFillPercent", 99.9},
+             {"warning",
+              "99.9 % of the image is gap fill; run 00200000-00200003 lies farthest from the others "
+              "(2097144 bytes from the nearest)"}}}}}},
         // After "--" even "-h" names a file; a lone "-" is a file name anywhere.
         {{"info", "--", "-h"},
          1,
@@ -307,7 +344,14 @@ TEST(Fwimage, CommandsAndTheirFailures) {
         SCOPED_TRACE(Joined(c.args));
         const TRun r = RunTool(c.args);
         EXPECT_EQ(c.code, r.code);
-        EXPECT_EQ(c.out, r.out);
+        if (c.json.empty()) {
+            EXPECT_EQ(c.out, r.out);
+        } else {
+            std::vector<nlohmann::json> lines;
+            std::istringstream in(r.out);
+            for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+            EXPECT_EQ(c.json, lines) << r.out;
+        }
         EXPECT_EQ(c.err, r.err);
     }
     // Failed commands wrote nothing.
