@@ -67,7 +67,8 @@ TempFolder::~TempFolder() {
 
 std::wstring TempFolder::Write(const std::wstring& relative, const std::string& bytes) const {
     std::wstring path = Path(relative);
-    CreateDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
+    for (size_t end = relative.find(L'\\'); end != std::wstring::npos; end = relative.find(L'\\', end + 1))
+        CreateDirectoryW(Path(relative.substr(0, end)).c_str(), nullptr);
     HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + Narrow(path));
     DWORD written = 0;
@@ -84,20 +85,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
         parts.push_back(text.substr(start, at - start));
     if (start < text.size()) parts.push_back(text.substr(start));
     return parts;
-}
-
-DownloadLog ReadDownloadLog(const std::wstring& path) {
-    const std::string bom = "\xEF\xBB\xBF";
-    std::vector<std::string> lines = Split(ReadBytes(path), '\n');
-    if (lines.empty() || lines[0].rfind(bom, 0) != 0) throw std::runtime_error("not a new log's form");
-    DownloadLog log;
-    for (std::string& line : lines) {
-        if (line.empty() || line.back() != '\r') throw std::runtime_error("a line without CR LF: " + line);
-        line.pop_back();
-    }
-    log.header = lines[0].substr(bom.size());
-    for (size_t i = 1; i < lines.size(); ++i) log.records.push_back(Split(lines[i] + "\t", '\t'));
-    return log;
 }
 
 std::string ReadBytes(const std::wstring& path) {

