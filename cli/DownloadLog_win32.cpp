@@ -45,7 +45,7 @@ std::string ReadAt(HANDLE handle, uint64_t offset, DWORD count) {
 
 TDownloadLogFile::TDownloadLogFile(const std::string& fileName, size_t roomNeeded)
     : name_(fileName), handle_(INVALID_HANDLE_VALUE) {
-    const std::wstring wide = rt::Utf8ToUtf16(fileName);
+    const std::wstring wide = rt::FileCallName(fileName);
     // Wine and administrators may append to a read-only file; its attribute
     // still says that it is not to be written.
     const DWORD attributes = GetFileAttributesW(wide.c_str());

@@ -47,11 +47,19 @@ private:
 // The system-text part of EFOpenError for a name that is not a regular file.
 inline constexpr const char* kNotARegularFile = "Not a regular file";
 
+// The system-text part of EFCreateError for a target that is read-only
+// (Windows' read-only attribute; on POSIX no write permission for anyone).
+inline constexpr const char* kReadOnlyFile = "The file is read-only";
+
 // Writes size bytes as the whole content of fileName, created or replaced.
 // A regular file (or a new one) is replaced in one step once the new content
-// is complete and flushed, a symbolic link by what it points to; a device or
-// pipe is written straight. Raises EFCreateError naming fileName's full path
-// when that fails, with fileName exactly as it was.
+// is complete and flushed, a symbolic link by what it points to, keeping the
+// old file's permissions or attributes; no temporary file outlives an
+// interruption. A device, a pipe or an open file of the process named
+// through /proc/self/fd is written straight, and so is a writable file whose
+// folder refuses new files (then not in one step). Raises EFCreateError
+// naming fileName's full path when that fails, with fileName exactly as it
+// was; a read-only target is refused.
 void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size);
 
 // A fresh name for the temporary file beside a file being replaced.

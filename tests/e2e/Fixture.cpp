@@ -67,7 +67,8 @@ TempFolder::~TempFolder() {
 
 std::wstring TempFolder::Write(const std::wstring& relative, const std::string& bytes) const {
     std::wstring path = Path(relative);
-    CreateDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
+    for (size_t end = relative.find(L'\\'); end != std::wstring::npos; end = relative.find(L'\\', end + 1))
+        CreateDirectoryW(Path(relative.substr(0, end)).c_str(), nullptr);
     HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + Narrow(path));
     DWORD written = 0;

@@ -46,7 +46,7 @@ public:
 
     std::wstring Path(const std::wstring& relative) const { return root_ + L"\\" + relative; }
     const std::wstring& Root() const { return root_; }
-    // Writes bytes to the file, making its folder first; returns its path.
+    // Writes bytes to the file, making its folders first; returns its path.
     std::wstring Write(const std::wstring& relative, const std::string& bytes) const;
 
 private:

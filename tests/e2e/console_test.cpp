@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -571,6 +572,7 @@ TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
 // Ctrl+C at it ends at once, on a line of its own. During the transfer
 // Ctrl+C is held (also a second one) until the instrument is back in its
 // application; a third ends without waiting for a library that never returns.
+// A convert that Ctrl+C ends leaves no temporary file.
 TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
     const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
     OwnConsole console;
@@ -635,6 +637,18 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
             kHeldLine + "\nAbandoned: fwimage ends without waiting for the library" + kLoaderModeLeft + "\n",
             Err());
         ExpectRecord(image, "\x01\x02\x03", "abandoned", 9);
+    }
+    {
+        SCOPED_TRACE("while convert writes a large image");
+        const std::wstring hex = temp_.Write(L"large.hex", ":0100000011EE\n:020000040FFFEC\n:01FFFF0022DF\n");
+        const std::filesystem::path out = temp_.Path(L"out");
+        std::filesystem::create_directory(out);
+        const auto files = [&] { return std::distance(std::filesystem::directory_iterator(out), {}); };
+        Program program(Fwimage(), {.args = {L"convert", hex, out / L"large.bin"}});
+        WaitUntil("the temporary file", [&] { return files() > 0; });
+        OwnConsole::CtrlC();
+        program.ExitCode(kMs);
+        EXPECT_EQ(0, files());
     }
 }
 

@@ -195,8 +195,12 @@ TEST_F(LoaderWindow, OpenDialogOffersImageFilesFirst) {
     WaitUntil("the main window enabled again", [&] { return Enabled(main_); });
 }
 
+// A folder name of 240 characters: one makes a path of about 300, four of
+// about 1000, which Windows opens only in the long form.
+const std::wstring kLongName(240, L'd');
+
 struct OpenCase {
-    const wchar_t* file;  // relative to the test's folder
+    std::wstring file;  // relative to the test's folder
     std::string bytes;
     const wchar_t* name;  // as the name line shows it
     const wchar_t* size;
@@ -244,6 +248,11 @@ INSTANTIATE_TEST_SUITE_P(
                  L"0093", Way::CommandLine},
         OpenCase{L"Мои прошивки\\новая прошивка.hex", kHexTwoRecords, L"новая прошивка.hex", L"0014", L"0F0C",
                  Way::Drop},
+        OpenCase{L"long\\" + kLongName + L"\\long.hex", kHexTwoRecords, L"long.hex", L"0014", L"0F0C",
+                 Way::CommandLine},
+        OpenCase{
+            L"long\\" + kLongName + L"\\" + kLongName + L"\\" + kLongName + L"\\" + kLongName + L"\\long.bin",
+            Sequence(1, 16), L"long.bin", L"0010", L"0088", Way::CommandLine},
         OpenCase{L"first.bin", Sequence(1, 16), L"first.bin", L"0010", L"0088", Way::Drop, L"second.hex"},
         OpenCase{L"first.bin", Sequence(1, 16), L"first.bin", L"0010", L"0088", Way::CommandLine,
                  L"second.hex"},

@@ -173,6 +173,8 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     const std::string missing = dir.Path("missing.bin");
     const std::string outBin = dir.Path("out.bin");
     const std::string hexLink = dir.Path("link.bin");
+    const std::string selfLocked = dir.Path("self.bin");  // its .lock is itself
+    const std::string sameSize = dir.Path("same-size.bin");
     WriteFile(bin, std::vector<uint8_t>{0x01, 0x02, 0xFF});
     WriteFile(bin2, std::vector<uint8_t>(258, 0xFF));
     WriteFile(hex, std::string(":020004000102F7\n:00000001FF\n"));
@@ -192,7 +194,11 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     WriteFile(text, std::string("text"));
     WriteFile(lockFile, std::string("lock"));
     std::filesystem::create_hard_link(testsupport::FromUtf8(hex), testsupport::FromUtf8(hexLink));
-    const std::string notFound = rt::SysErrorMessage(2);  // ENOENT, ERROR_FILE_NOT_FOUND
+    WriteFile(selfLocked, std::string("self"));
+    std::filesystem::create_hard_link(testsupport::FromUtf8(selfLocked),
+                                      testsupport::FromUtf8(selfLocked + ".lock"));
+    WriteFile(sameSize, std::string(ReadFile(hex).size(), 'x'));  // another file of the input's size
+    const std::string notFound = rt::SysErrorMessage(2);          // ENOENT, ERROR_FILE_NOT_FOUND
 
     struct Case {
         std::vector<std::string> args;
@@ -312,6 +318,12 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          1,
          "",
          "Cannot convert file \"" + hex + "\": the output \"" + hexLink + "\" is that same file.\n"},
+        {{"convert", hex, sameSize}, 0, "", ""},
+        {{"lock", selfLocked},
+         1,
+         "",
+         "Cannot lock file \"" + selfLocked + "\": the output \"" + selfLocked +
+             ".lock\" is that same file.\n"},
         {{"lock", "--key", "123", bin},
          1,
          "",
@@ -350,6 +362,7 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     EXPECT_THROW(ReadFile(outBin), std::runtime_error);
     EXPECT_THROW(ReadFile(bin + ".lock"), std::runtime_error);
     EXPECT_THROW(ReadFile(lockFile + ".lock"), std::runtime_error);
+    EXPECT_EQ(std::vector<uint8_t>({'s', 'e', 'l', 'f'}), ReadFile(selfLocked));
 }
 
 TEST(Fwimage, ConvertAndLockWriteTheirFiles) {
