@@ -3,7 +3,8 @@
 # (bench/refconv.c), objcopy, srec_cat and Python's intelhex on the same
 # generated Intel HEX files, and the shipped fwimage.exe under Wine on the
 # dense ones, in one run; checks that all give the same bytes, then prints
-# median times, ratios and peak memory. Also times fwimage info on a 64 MiB .bin.
+# median times, ratios and peak memory. Also times fwimage info on a 64 MiB .bin,
+# and info --digest against info plus sha256sum on it.
 #
 #   bench/run.sh [BUILD_DIR]
 #
@@ -174,8 +175,21 @@ bin=$tmp/image64M.bin
 cp "$tmp/dense64M-r16.expected" "$bin"
 measure "$RUNS" "$tmp/none" "$fw" info "$bin"
 info_rate=$(awk -v t="$MEDIAN" -v n="$(stat -c %s "$bin")" 'BEGIN { printf "%.2f", n / t / 1e9 }')
+info_time=$MEDIAN
 printf '\nfwimage info, 64 MiB .bin: median %s s over %s runs, %s GB/s, peak RSS %s MiB\n' \
   "$MEDIAN" "$RUNS" "$info_rate" "$(mib "$PEAK")"
+
+# fwimage info --digest against info plus sha256sum on the same .bin; the
+# digest must be sha256sum's.
+measure "$RUNS" "$tmp/none" "$fw" info --digest "$bin"
+digest_time=$MEDIAN
+measure "$RUNS" "$tmp/none" sha256sum "$bin"
+sha_time=$MEDIAN
+printf 'fwimage info --digest, 64 MiB .bin: median %s s; sha256sum: median %s s\n' "$digest_time" "$sha_time"
+if [ "$("$fw" info --digest "$bin" | sed -n 's/^SHA-256: //p')" != "$(sha256sum "$bin" | cut -d' ' -f1)" ]; then
+  echo "fwimage info --digest differs from sha256sum" >&2
+  status=1
+fi
 
 # What starting a Windows program costs under Wine even with the wineserver
 # kept, measured on fwimage.exe --version; shown beside the ratios, which
@@ -202,6 +216,9 @@ for entry in "${files[@]}"; do
   printf 'target %-13s peak RSS - image = %5s MiB (<= 8)      %s\n' "$name" "$over" "$(verdict "$over <= 8")"
 done
 printf 'target %-13s %25s GB/s (>= 1)   %s\n' info "$info_rate" "$(verdict "$info_rate >= 1")"
+r=$(awk -v d="$digest_time" -v i="$info_time" -v s="$sha_time" 'BEGIN { printf "%.4f", d - i }')
+printf 'target %-13s info --digest - info = %ss (<= sha256sum %ss)  %s\n' digest "$r" "$sha_time" \
+  "$(verdict "$r <= $sha_time")"
 r=$(awk -v f="${fwtime[dense64M-r16]}" -v c="${reftime[dense64M-r16]}" 'BEGIN { printf "%.2f", f / c }')
 printf 'target %-13s fwimage / refconv = %5sx  (<= 1.2)    %s\n' dense64M-r16 "$r" "$(verdict "$r <= 1.2")"
 if ((WINE_RUNS > 0)); then

@@ -24,6 +24,9 @@ public:
     bool EnterLibrary();
     // The ending is being told: nothing changes it any more.
     void Conclude();
+    // A station loop's next unit: as before the library again, with nothing
+    // of the last unit's Ctrl+C kept.
+    void NextUnit();
 
     // Called first on the transfer's thread: a crash there is its step's.
     void OnTransferThread();

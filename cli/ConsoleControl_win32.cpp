@@ -73,14 +73,11 @@ LONG WINAPI OnCrash(EXCEPTION_POINTERS* exception) {
 
 TConsoleControl::TConsoleControl() {
     TControlState& s = State();
+    NextUnit();
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        s.phase = TPhase::BeforeLibrary;
-        s.interrupted = false;
-        s.presses = 0;
         s.closed = false;
         s.crashed = false;
-        s.transferThread = 0;
         ResetEvent(s.finished);
         if (s.mainThread == nullptr)
             DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &s.mainThread, 0,
@@ -88,6 +85,15 @@ TConsoleControl::TConsoleControl() {
     }
     s.previousFilter = SetUnhandledExceptionFilter(OnCrash);
     SetConsoleCtrlHandler(OnControl, TRUE);
+}
+
+void TConsoleControl::NextUnit() {
+    TControlState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.phase = TPhase::BeforeLibrary;
+    s.interrupted = false;
+    s.presses = 0;
+    s.transferThread = 0;
 }
 
 TConsoleControl::~TConsoleControl() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "DownloadJson.h"
 #include "WindowDownload.h"
 
 namespace {
@@ -40,8 +41,14 @@ void TConsoleProgress::Show(TMode mode, uint16_t percent, TClock now, bool force
         if (mode == writtenMode_ && step == writtenStep_) return;
         writtenMode_ = mode;
         writtenStep_ = step;
-        out_ << Line() << '\n';
-        out_.flush();
+        if (!json_) {
+            out_ << Line() << '\n';
+            out_.flush();
+        } else if (mode == TMode::Searching) {
+            TellSearching(out_);
+        } else {
+            TellLoading(out_, percent);
+        }
         return;
     }
     Tick(forced ? lastDraw_ + kRedrawInterval : now);

@@ -1,7 +1,7 @@
 // A download's progress on a console or into a file. On a console one line is
 // redrawn in place with a carriage return, at most every kRedrawInterval;
 // into a file a line is written at each change between searching and loading
-// and at each 10 % step.
+// and at each 10 % step; as JSON Lines events by the same rule.
 #pragma once
 
 #include <chrono>
@@ -9,12 +9,17 @@
 #include <ostream>
 #include <string>
 
+enum class TProgressForm { Console, File, Json };
+
 class TConsoleProgress {
 public:
     static constexpr std::chrono::milliseconds kRedrawInterval{50};
     using TClock = std::chrono::steady_clock::duration;
 
-    TConsoleProgress(std::ostream& out, bool console) : out_(out), console_(console) {}
+    TConsoleProgress(std::ostream& out, TProgressForm form)
+        : out_(out), console_(form == TProgressForm::Console), json_(form == TProgressForm::Json) {}
+    TConsoleProgress(std::ostream& out, bool console)
+        : TConsoleProgress(out, console ? TProgressForm::Console : TProgressForm::File) {}
 
     // A reading: the library searches, or loads at percent.
     void Searching(TClock now);
@@ -35,6 +40,7 @@ private:
 
     std::ostream& out_;
     bool console_;
+    bool json_;
     TMode mode_ = TMode::Idle;
     uint16_t percent_ = 0;
     // What was written last: the line on a console, the mode and step otherwise.

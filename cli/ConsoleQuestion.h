@@ -19,3 +19,7 @@ enum class TAnswer { Yes, No, Cut };
 // Windows: asks on the console itself, whatever standard output and error
 // are, and reads the answer from standard input.
 TAnswer AskOnConsole(std::string_view question);
+
+// Windows: shows the lines and the prompt on the console itself and waits
+// for a line; false when the read was cut instead.
+bool PromptOnConsole(std::string_view linesAndPrompt);

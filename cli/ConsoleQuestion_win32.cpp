@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "runtime/Utf16.h"
@@ -59,14 +60,27 @@ bool InputIsConsole() {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
 }
 
-TAnswer AskOnConsole(std::string_view question) {
+namespace {
+
+// The line typed after the prompt; none when the read was cut.
+std::optional<std::string> Prompt(std::string_view prompt) {
     const TConsoleScreen screen;
-    screen.Write(std::string(question).append(kConsoleQuestionSuffix));
+    screen.Write(prompt);
     const std::string answer = ReadConsoleLine();
-    if (answer.find('\n') == std::string::npos) {
-        // What is told next starts on a line of its own.
-        screen.Write("\n");
-        return TAnswer::Cut;
-    }
-    return IsYesAnswer(answer) ? TAnswer::Yes : TAnswer::No;
+    if (answer.find('\n') != std::string::npos) return answer;
+    // What is told next starts on a line of its own.
+    screen.Write("\n");
+    return std::nullopt;
+}
+
+}  // namespace
+
+TAnswer AskOnConsole(std::string_view question) {
+    const std::optional<std::string> answer = Prompt(std::string(question).append(kConsoleQuestionSuffix));
+    if (!answer) return TAnswer::Cut;
+    return IsYesAnswer(*answer) ? TAnswer::Yes : TAnswer::No;
+}
+
+bool PromptOnConsole(std::string_view linesAndPrompt) {
+    return Prompt(linesAndPrompt).has_value();
 }

@@ -4,7 +4,7 @@
 // page with CR LF line ends: cmd's type and findstr show such bytes in the
 // console, and Windows PowerShell decodes a program's output with that code
 // page. A console set to UTF-8 (chcp 65001), or none at all, gets the UTF-8
-// bytes unchanged, as the POSIX build writes them.
+// bytes unchanged, as the POSIX build writes them; so does JSON, always.
 #include "Console.h"
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include <streambuf>
 #include <string>
 
+#include "JsonOutput.h"
 #include "runtime/Convert.h"
 #include "runtime/Utf16.h"
 
@@ -36,6 +37,12 @@ protected:
         pending_ += traits_type::to_char_type(ch);
         if (ch == '\n' && sync() != 0) return traits_type::eof();
         return ch;
+    }
+
+    // JSON must reach its reader as UTF-8, whatever the console's code page.
+    void imbue(const std::locale& locale) override {
+        sync();
+        utf8Bytes_ = CarriesUtf8Bytes(locale);
     }
 
     std::streamsize xsputn(const char* text, std::streamsize count) override {
@@ -71,7 +78,8 @@ private:
             const std::wstring wide = rt::Utf8ToUtf16(std::string_view(text, static_cast<size_t>(length)));
             return WriteConsoleW(handle_, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr) != 0;
         }
-        if (codePage_ == 0) return WriteFile(handle_, text, static_cast<DWORD>(length), &done, nullptr) != 0;
+        if (codePage_ == 0 || utf8Bytes_)
+            return WriteFile(handle_, text, static_cast<DWORD>(length), &done, nullptr) != 0;
         const std::string bytes = InCodePage(std::string_view(text, static_cast<size_t>(length)));
         return WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) != 0;
     }
@@ -98,6 +106,7 @@ private:
     HANDLE handle_;
     bool console_ = false;
     UINT codePage_ = 0;  // redirected output in this code page; 0: UTF-8 as it is
+    bool utf8Bytes_ = false;
     bool afterCR_ = false;
     bool failed_ = false;
     std::string pending_;

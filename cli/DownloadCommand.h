@@ -17,6 +17,10 @@ struct TDownloadRequest {
     std::optional<unsigned> TimeoutSeconds;
     // --expect-sha256, --expect-sum: any other image is refused.
     TImageExpectation Expected;
+    // --repeat: one instrument after another, each confirmed with Enter.
+    bool Repeat = false;
+    // --json: JSON Lines events on the standard output instead of its lines.
+    bool Json = false;
 };
 
 // Returns the exit code (kExit... in ExitCodes.h).

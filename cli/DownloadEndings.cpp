@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "DownloadRecord.h"
+#include "DownloadJson.h"
 #include "WindowDownload.h"
 
 namespace {
@@ -16,7 +17,7 @@ constexpr TEndingRow OutcomeRow(TEnding ending, TDownloadOutcome outcome, std::s
 }
 
 // The window's box texts where the window has a box for the ending.
-constexpr std::array<TEndingRow, 19> kEndings = {{
+constexpr std::array<TEndingRow, 20> kEndings = {{
     OutcomeRow(TEnding::Done, TDownloadOutcome::Done, kDownloadDoneBox.Text, false),
     OutcomeRow(TEnding::LoaderRefused, TDownloadOutcome::LoaderRefused, kEnterLoaderFailedBox.Text, true),
     OutcomeRow(TEnding::TransferFailed, TDownloadOutcome::TransferFailed, kDownloadFailedBox.Text, true),
@@ -53,6 +54,10 @@ constexpr std::array<TEndingRow, 19> kEndings = {{
      true, "abandoned", kExitLibraryLeft},
     {TEnding::WrongImage, "Wrong image: {}; nothing was sent to the instrument", true, "wrong-image",
      kExitWrongImage},
+    {TEnding::NoStation,
+     "Not repeating: --repeat needs a console to prompt on between instruments (standard input is not a "
+     "terminal)",
+     true, "", kExitUsage},
     {TEnding::RecordLost, "{} The record of this download is lost.", true, "", kExitRecordLost},
 }};
 
@@ -108,13 +113,53 @@ int ConcludeDownload(TEnding ending, std::string_view detail, const TEndingSink&
     const TEndingRow& row = EndingRow(ending);
     const TEndingRow& lost = EndingRow(TEnding::RecordLost);
     try {
-        Tell(row.ToError ? sink.Err : sink.Out, LineOf(row, detail), sink);
-        if (row.LogName.empty() || !sink.Record) return row.ExitCode;
-        const std::optional<std::string> failure = sink.Record(row.LogName, row.ExitCode);
-        if (!failure) return row.ExitCode;
-        Tell(sink.Err, LineOf(lost, *failure), sink);
+        const std::string line = LineOf(row, detail);
+        Tell(row.ToError ? sink.Err : sink.Out, line, sink);
+        int code = row.ExitCode;
+        if (!row.LogName.empty() && sink.Record) {
+            if (const std::optional<std::string> failure = sink.Record(row.LogName, row.ExitCode)) {
+                Tell(sink.Err, LineOf(lost, *failure), sink);
+                code = lost.ExitCode;
+            }
+        }
+        if (sink.Json) TellEnded(*sink.Json, row.LogName, line, code, sink.Unit);
+        return code;
     } catch (...) {
         // Out of memory while telling: whether the record was written is unknown.
     }
     return lost.ExitCode;
+}
+
+void TStationTally::Add(int unitCode) noexcept {
+    if (unitCode == kExitDone) {
+        ++Done;
+    } else {
+        ++Failed;
+        LastFailedCode = unitCode;
+    }
+}
+
+bool StationGoesOn(int unitCode) noexcept {
+    // A crash, --timeout or the third Ctrl+C ends the process in its unit.
+    return unitCode == kExitDone || unitCode == kExitLoaderRefused || unitCode == kExitTransferFailed ||
+           unitCode == kExitReturnFailed;
+}
+
+std::string StationCountersLine(const TStationTally& tally) {
+    return "Units done: " + std::to_string(tally.Done) + ", units failed: " + std::to_string(tally.Failed);
+}
+
+int ConcludeStation(const TStationTally& tally, const TEndingSink& sink) noexcept {
+    const int code = tally.Failed == 0 ? kExitDone : tally.LastFailedCode;
+    try {
+        const unsigned units = tally.Done + tally.Failed;
+        Tell(sink.Out,
+             "Summary: " + std::to_string(units) + (units == 1 ? " unit, " : " units, ") +
+                 std::to_string(tally.Done) + " done, " + std::to_string(tally.Failed) + " failed",
+             sink);
+        if (sink.Json) TellSummary(*sink.Json, tally.Done, tally.Failed, code);
+    } catch (...) {
+        // Out of memory while telling: the code stands.
+    }
+    return code;
 }

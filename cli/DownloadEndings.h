@@ -32,6 +32,7 @@ enum class TEnding {
     TimedOut,     // --timeout passed while the library works
     Abandoned,    // the third Ctrl+C while the library works
     WrongImage,   // not the image --expect-sha256 or --expect-sum names
+    NoStation,    // --repeat without a console to prompt on
     RecordLost,   // the record of any other ending could not be written
 };
 
@@ -57,12 +58,37 @@ std::string ExceptionCodeText(uint32_t code);
 
 // Where endings are told and recorded. Record appends the log's record and
 // gives the failure's text when it could not; null when there is no log.
+// Json, when set, takes the events instead of Out's lines (Out discards
+// then); Unit numbers the units of a station loop, 0 outside one.
 struct TEndingSink {
     std::ostream& Out;
     std::ostream& Err;
     std::function<std::optional<std::string>(std::string_view logName, int exitCode)> Record;
+    std::ostream* Json = nullptr;
+    unsigned Unit = 0;
 };
 
 // Tells the ending, records it and returns the command's exit code: the
 // ending's, or RecordLost's when its record could not be written.
 int ConcludeDownload(TEnding ending, std::string_view detail, const TEndingSink& sink) noexcept;
+
+// A station loop's units by how they ended.
+struct TStationTally {
+    unsigned Done = 0;
+    unsigned Failed = 0;
+    int LastFailedCode = kExitDone;
+    void Add(int unitCode) noexcept;
+};
+
+// Whether a unit's exit code lets the loop go on to the next instrument:
+// only outcomes of that one instrument do.
+bool StationGoesOn(int unitCode) noexcept;
+
+// "Units done: 2, units failed: 1", between units.
+std::string StationCountersLine(const TStationTally& tally);
+inline constexpr std::string_view kStationPrompt =
+    "Connect the next instrument and press Enter, or Ctrl+C to finish: ";
+
+// Tells the loop's summary and returns the command's exit code: 0 when
+// every unit ended done, else the last failed unit's.
+int ConcludeStation(const TStationTally& tally, const TEndingSink& sink) noexcept;

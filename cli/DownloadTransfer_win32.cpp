@@ -131,7 +131,7 @@ bool TConsoleWatch::Wait() {
 }  // namespace
 
 int RunTransfer(const TDownloadRequest& request, TDevice& device, const TImageInfo& info,
-                TConsoleControl& control, const TEndingSink& sink) {
+                TConsoleControl& control, const TEndingSink& sink, const std::function<int(int)>& lastWords) {
     TDownloadSession session;
     TTransferJob job{session, device, info, control};
     HANDLE thread = nullptr;
@@ -150,7 +150,10 @@ int RunTransfer(const TDownloadRequest& request, TDevice& device, const TImageIn
     }
 
     std::optional<TConsoleProgress> progress;
-    if (!request.Quiet) progress.emplace(sink.Out, OutputIsConsole());
+    if (!request.Quiet && sink.Json)
+        progress.emplace(*sink.Json, TProgressForm::Json);
+    else if (!request.Quiet)
+        progress.emplace(sink.Out, OutputIsConsole());
     TConsoleWatch watch(session, control, progress ? &*progress : nullptr, sink.Err, thread,
                         request.TimeoutSeconds);
     // Recorded at once: the system ends the process soon. The outcome's own
@@ -175,6 +178,6 @@ int RunTransfer(const TDownloadRequest& request, TDevice& device, const TImageIn
     control.Conclude();
     if (progress) progress->Finish(delivered);
     const int exitCode = ConcludeDownload(ending, detail, sink);
-    if (!outcome) EndWithoutTheLibrary(exitCode);
+    if (!outcome) EndWithoutTheLibrary(lastWords(exitCode));
     return exitCode;
 }

@@ -8,7 +8,7 @@
 #include "ExitCodes.h"
 #include "FirmwareImage.h"
 #include "HexFile2BinMemoryStream.h"
-#include "ImageMap.h"
+#include "InfoCommand.h"
 #include "Usage.h"
 #include "Version.h"
 #include "runtime/Display.h"
@@ -28,7 +28,10 @@ enum TOption : unsigned {
     kLogOption = 8,
     kMapOption = 16,
     kTimeoutOption = 32,
-    kExpectOption = 64
+    kExpectOption = 64,
+    kDigestOption = 128,
+    kJsonOption = 256,
+    kRepeatOption = 512
 };
 
 struct TParsed {
@@ -41,6 +44,9 @@ struct TParsed {
     bool yes = false;
     bool quiet = false;
     bool map = false;
+    bool repeat = false;
+    bool digest = false;
+    bool json = false;
 };
 
 // "--name VALUE" or "--name=VALUE", given once; false when arg is neither.
@@ -79,32 +85,17 @@ TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
             parsed.quiet = true;
         } else if ((allowed & kMapOption) && arg == "--map") {
             parsed.map = true;
+        } else if ((allowed & kRepeatOption) && arg == "--repeat") {
+            parsed.repeat = true;
+        } else if ((allowed & kDigestOption) && arg == "--digest") {
+            parsed.digest = true;
+        } else if ((allowed & kJsonOption) && arg == "--json") {
+            parsed.json = true;
         } else {
             throw TUsageError{};
         }
     }
     return parsed;
-}
-
-// One file's three summary lines, and its map when asked; the image goes
-// into CurrentImage.
-void Info(const std::string& fileName, bool map, std::ostream& out) {
-    TImageInfo info;
-    THexRuns runs;
-    OpenCommandImage(fileName, info, map ? &runs : nullptr);
-    for (const std::string& line : SummaryLines(fileName, info)) out << line << '\n';
-    if (!map) return;
-    std::vector<THexRun> found;
-    uint32_t firstAddress = 0;
-    if (OpenKindOf(fileName) == TImageKind::Hex) {
-        found = runs.Runs();
-        // No data record: the converter's empty image sits at the top address.
-        firstAddress = found.empty() ? 0xFFFFFFFF : found.front().First;
-    } else if (info.Size > 0) {
-        found.push_back({0, static_cast<uint64_t>(info.Size)});
-    }
-    for (const std::string& line : MapLines(found, firstAddress, static_cast<uint64_t>(info.Size)))
-        out << line << '\n';
 }
 
 void Convert(const std::string& hexName, const std::string& binName) {
@@ -189,11 +180,12 @@ std::optional<T> Checked(const std::optional<std::string>& text,
 TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const std::string& command = args[0];
     if (command == "info") {
-        const TParsed parsed = Parse(args, kMapOption);
+        const TParsed parsed = Parse(args, kMapOption | kDigestOption | kJsonOption);
         if (parsed.operands.empty()) throw TUsageError{};
+        const TInfoRequest request{parsed.map, parsed.digest, parsed.json};
         bool allDone = true;
         for (const std::string& fileName : parsed.operands)
-            allDone = Report([&] { Info(fileName, parsed.map, out); }, err) && allDone;
+            allDone = Report([&] { Info(fileName, request, out); }, err) && allDone;
         return Ended(allDone);
     }
     if (command == "convert") {
@@ -208,8 +200,8 @@ TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, st
         return Ended(Report([&] { Lock(parsed.operands[0], keyText, out); }, err));
     }
     if (command == "download") {
-        const TParsed parsed =
-            Parse(args, kYesOption | kQuietOption | kLogOption | kTimeoutOption | kExpectOption);
+        const TParsed parsed = Parse(args, kYesOption | kQuietOption | kLogOption | kTimeoutOption |
+                                               kExpectOption | kRepeatOption | kJsonOption);
         if (parsed.operands.size() != 1) throw TUsageError{};
         const TDownloadRequest request{
             parsed.operands[0],
@@ -217,7 +209,9 @@ TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, st
             parsed.quiet,
             parsed.log,
             Seconds(parsed.timeout),
-            {Checked(parsed.expectSha256, Sha256Option), Checked(parsed.expectSum, SumOption)}};
+            {Checked(parsed.expectSha256, Sha256Option), Checked(parsed.expectSum, SumOption)},
+            parsed.repeat,
+            parsed.json};
         return {RunDownloadCommand(request, out, err), true};
     }
     throw TUsageError{};

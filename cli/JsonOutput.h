@@ -6,9 +6,10 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-// Writes value on one line of out. Text that is not valid UTF-8 (a file
-// name's stray byte) becomes U+FFFD rather than failing the output.
-void WriteJsonLine(std::ostream& out, const nlohmann::json& value);
+// Writes value on one line of out, its members in the order they were
+// added. Text that is not valid UTF-8 (a file name's stray byte) becomes
+// U+FFFD rather than failing the output.
+void WriteJsonLine(std::ostream& out, const nlohmann::ordered_json& value);
 
 // The locale facet that marks a stream as carrying UTF-8 bytes: a stream
 // buffer that converts text for a console's code page sees it through

@@ -29,10 +29,14 @@ set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 include(CPack)
 
-# The package's exact file list and the version in its name and programs.
+# The package's exact file list, the version in its name and programs, and a
+# guide that names everything fwimage --help lists.
 if(FWL_TESTS)
   add_test(NAME package.contents
     COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND} -DCONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake
             -DWORK=${CMAKE_BINARY_DIR}/package-test -DVERSION=${PROJECT_VERSION} -DWINDRES=${CMAKE_RC_COMPILER}
+            -DFWIMAGE=$<TARGET_FILE:fwimage> "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}"
             -P ${CMAKE_CURRENT_LIST_DIR}/CheckPackage.cmake)
+  # fwimage --help, which the guide is checked against, runs under Wine.
+  set_tests_properties(package.contents PROPERTIES RESOURCE_LOCK wineprefix TIMEOUT 300)
 endif()

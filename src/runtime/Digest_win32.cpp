@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "runtime/Convert.h"
 #include "runtime/Digest.h"
 
 namespace rt {
@@ -13,11 +14,8 @@ namespace rt {
 namespace {
 
 void Check(NTSTATUS status, const char* call) {
-    if (status < 0) {
-        char code[16];
-        wsprintfA(code, "0x%08lX", static_cast<unsigned long>(status));
-        throw EDigestError(std::string(call) + " " + code);
-    }
+    if (status < 0)
+        throw EDigestError(std::string(call) + " 0x" + IntToHex(static_cast<uint32_t>(status), 8));
 }
 
 }  // namespace

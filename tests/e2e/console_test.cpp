@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -106,6 +109,24 @@ public:
         for (int i = 0; i < 3; ++i) SetStdHandle(kWhich[i], saved_[i]);
     }
     static void CtrlC() { ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)); }
+
+    // Keys typed on the console; "\r" is Enter.
+    static void Type(const std::wstring& keys) {
+        std::vector<INPUT_RECORD> records(keys.size() * 2, {KEY_EVENT, {}});
+        for (size_t i = 0; i < records.size(); ++i)
+            records[i].Event.KeyEvent = {i % 2 == 0,    1, WORD(keys[i / 2] == L'\r' ? VK_RETURN : 0), 0,
+                                         {keys[i / 2]}, 0};
+        DWORD written = 0;
+        EXPECT_TRUE(WriteConsoleInputW(GetStdHandle(STD_INPUT_HANDLE), records.data(), DWORD(records.size()),
+                                       &written));
+    }
+
+    static void WaitForRow(const std::string& row) {
+        WaitUntil("\"" + row + "\" on the console", [&] {
+            const std::vector<std::string> rows = Rows();
+            return std::find(rows.begin(), rows.end(), row) != rows.end();
+        });
+    }
 
     // The console's rows up to the cursor's, without their trailing blanks.
     static std::vector<std::string> Rows() {
@@ -237,6 +258,21 @@ struct RemovedAtEnd {
     ~RemovedAtEnd() { DeleteFileW(path.c_str()); }
 };
 
+// The standard output's JSON Lines, each parsed, the progress's events left
+// out when asked: each has at least the members expected, with their values.
+void ExpectEvents(const std::vector<nlohmann::json>& expected, const std::string& out, bool progress = true) {
+    std::vector<nlohmann::json> events;
+    for (const std::string& line : Split(out, '\n')) {
+        const nlohmann::json event = nlohmann::json::parse(line);
+        if (progress || (event.at("event") != "searching" && event.at("event") != "loading"))
+            events.push_back(event);
+    }
+    ASSERT_EQ(expected.size(), events.size()) << out;
+    for (size_t i = 0; i < events.size(); ++i)
+        for (const auto& [key, value] : expected[i].items())
+            EXPECT_EQ(value, events[i].value(key, nlohmann::json())) << "event " << i << ", " << key;
+}
+
 TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
     struct Row {
         const char* name;
@@ -284,10 +320,10 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          true,
          "Ошибка перехода в режим загрузки  ",
          {"ISP=0"}},
-        {"transfer failed",
+        {"transfer failed, JSON Lines",
          Library::Simulated,
          L"download",
-         {L"--yes"},
+         {L"--yes", L"--json"},
          "hex",
          4,
          "transfer-failed",
@@ -489,6 +525,17 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
                 EXPECT_EQ("", out);
             else if (std::find(row.options.begin(), row.options.end(), L"--quiet") != row.options.end())
                 EXPECT_EQ(row.line + "\n", out);
+            else if (std::find(row.options.begin(), row.options.end(), L"--json") != row.options.end())
+                ExpectEvents(
+                    {{{"event", "image"},
+                      {"name", "образ прошивки.hex"},
+                      {"size", kHexImage.size()},
+                      {"sha256", "c8610b4819f24df875c258f3d16f13287ced5c7a02973867505a28abc5a6db40"}},
+                     {{"event", "ended"},
+                      {"outcome", row.outcome},
+                      {"exit_code", row.code},
+                      {"text", row.line}}},
+                    out, false);
             else
                 EXPECT_EQ("Имя: образ прошивки" + std::string(hex ? ".hex" : ".bin"), Split(out, '\n').at(0));
         }
@@ -547,7 +594,7 @@ TEST_F(Console, ProgressLinesInAFile) {
 }
 
 // Redirected under a console, the output is in its code page with CR LF, as cmd's type and
-// PowerShell read it; under a console set to UTF-8, UTF-8 with LF.
+// PowerShell read it; under a console set to UTF-8, UTF-8 with LF. JSON is UTF-8 in both.
 TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
     const std::wstring image = temp_.Write(L"образ.bin", "\x01\x02\x03"), missing = temp_.Path(L"нет.bin");
     for (const UINT codePage : {866u, static_cast<UINT>(CP_UTF8)}) {
@@ -568,6 +615,10 @@ TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
                   Out());
         EXPECT_TRUE(Err().starts_with(encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
         EXPECT_TRUE(Err().ends_with(encoded(L"." + end))) << Err();
+        // JSON stays UTF-8 in any code page.
+        Program json(Fwimage(), {.args = {L"info", L"--json", image}, .outFile = temp_.Path(L"out.txt")});
+        EXPECT_EQ(0u, json.ExitCode(kMs));
+        EXPECT_EQ("образ.bin", nlohmann::json::parse(Out()).value("name", "")) << Out();
     }
 }
 
@@ -585,10 +636,7 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         launch.errFile.clear();  // the console's
         Program program(Fwimage(), launch);
         const std::string question = kQuestion.substr(0, kQuestion.size() - 1);
-        WaitUntil("the question on the console", [&] {
-            const std::vector<std::string> rows = OwnConsole::Rows();
-            return std::find(rows.begin(), rows.end(), question) != rows.end();
-        });
+        OwnConsole::WaitForRow(question);
         OwnConsole::CtrlC();
         EXPECT_EQ(130u, program.ExitCode(kMs));
         EXPECT_EQ(std::string::npos, Out().find("Загрузить")) << Out();
@@ -653,6 +701,54 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         program.ExitCode(kMs);
         EXPECT_EQ(0, files());
     }
+}
+
+// A station loop of three instruments, the second failing its transfer: the
+// question once, Enter between units (typed ahead), Ctrl+C at the fourth
+// prompt. Its JSON Lines have one ended event per unit and the summary; the
+// log one numbered record per unit. Between units fwimage takes under 50 ms
+// outside the library calls.
+TEST_F(Console, StationLoop) {
+    const std::wstring image = temp_.Write(L"прошивка.bin", "\x01\x02\x03");
+    OwnConsole console;
+    SimControl sim(L"console-s-" + std::to_wstring(GetCurrentProcessId()));
+    for (uint32_t result : {1, 0, 1}) sim.Release(SimFn::Download, result);
+    sim.SetAutoRelease(SimFn::Isp, 1);
+    sim.SetAutoRelease(SimFn::Ap, 1);
+    Launch launch = Download({L"--repeat", L"--json"}, image);
+    launch.env.push_back(Program::Assignment(sim.EnvAssignment()));
+    Program program(Fwimage(), launch);
+    OwnConsole::Type(L"y\r\r\r");
+    OwnConsole::WaitForRow("Units done: 2, units failed: 1");
+    OwnConsole::CtrlC();
+    EXPECT_EQ(4u, program.ExitCode(kMs));
+
+    const auto ended = [](int unit, const char* outcome, int code) {
+        return nlohmann::json{{"event", "ended"}, {"unit", unit}, {"outcome", outcome}, {"exit_code", code}};
+    };
+    ExpectEvents({{{"event", "image"}, {"name", "прошивка.bin"}, {"size", 3}, {"sum", "0006"}},
+                  ended(1, "done", 0),
+                  ended(2, "transfer-failed", 4),
+                  ended(3, "done", 0),
+                  {{"event", "summary"}, {"units", 3}, {"done", 2}, {"failed", 1}, {"exit_code", 4}}},
+                 Out(), false);
+    EXPECT_EQ("Ошибка загрузки \n", Err());
+    const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
+    ASSERT_EQ(4u, records.size());
+    for (size_t unit : {1, 2, 3})
+        EXPECT_EQ((unit == 2 ? "transfer-failed " : "done ") + std::to_string(unit),
+                  Split(records[unit], '\t').at(4) + " " + Split(records[unit], '\t').back());
+    // From the end of a unit's last library call to the next unit's first.
+    std::vector<long> gaps;
+    long last = -1;
+    for (const std::string& line : Split(ReadBytes(simLog_), '\n')) {
+        const size_t t = line.find(" t="), isp = line.rfind("DFU_Reset_To_ISP", 0);
+        if (isp == 0 && last >= 0) gaps.push_back(std::stol(line.substr(t + 3)) - last);
+        if (line.rfind("DFU_Get", 0) != 0 && t != std::string::npos)
+            last = std::stol(line.substr(line.find('-', t) + 1));
+    }
+    ASSERT_EQ(2u, gaps.size());
+    EXPECT_LT(std::min(gaps[0], gaps[1]), 50) << gaps[0] << " and " << gaps[1] << " ms between units";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "ConsoleProgress.h"
@@ -123,6 +124,7 @@ TEST(Fwimage, UsageAndHelp) {
         {{"lock", "--kee", "00", "a.bin"}, 2},
         {{"convert", "--key", "00", "a.hex", "b.bin"}, 2},
         {{"info", "--yes", "a.bin"}, 2},
+        {{"info", "--digest", "--json"}, 2},
         {{"download"}, 2},
         {{"download", "--log"}, 2},
         {{"download", "--map", "a.bin"}, 2},
@@ -133,6 +135,8 @@ TEST(Fwimage, UsageAndHelp) {
         {{"download", "--expect-sha256=" + std::string(63, 'f') + "g", "a.bin"}, 2},
         {{"download", "--expect-sum", "12345", "a.bin"}, 2},
         {{"download", "--expect-sum=", "a.bin"}, 2},
+        {{"download", "--repeat", "--json"}, 2},
+        {{"info", "--repeat", "a.bin"}, 2},
         {{"--help"}, 0},
         {{"-h"}, 0},
         {{"info", "--help"}, 0},
@@ -207,7 +211,11 @@ TEST(Fwimage, CommandsAndTheirFailures) {
         int code;
         std::string out;
         std::string err;
+        std::vector<nlohmann::json> json = {};  // out's lines parsed, where given
     };
+    const std::string binSha = "0526d0e18ea19dfaad9d79166bec1e18d6221ef6b1830385fe9bf67022ed5f96";
+    const std::string missingText =
+        "Cannot open file \"" + missing + "\". " + notFound + (notFound.empty() ? "" : ".");
     const Case cases[] = {
         {{"info", bin}, 0, "Имя: образ.bin\nРазмер: 0003\nКонтрольная сумма: 0102\n", ""},
         {{"info", bin, hex, bin2},
@@ -260,6 +268,38 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          "Data runs: 0\nFirst address: FFFFFFFF\nGap fill: 1 byte, 100.0 %\n",
          ""},
         {{"info", "--", lockFile}, 0, "Имя: old.lock\nРазмер: 0004\nКонтрольная сумма: 01A9\n", ""},
+        // A .lock file's digest is of its bytes as they are sent.
+        {{"info", "--digest", bin, lockFile},
+         0,
+         "Имя: образ.bin\nРазмер: 0003\nКонтрольная сумма: 0102\nSHA-256: " + binSha +
+             "\nИмя: old.lock\nРазмер: 0004\nКонтрольная сумма: 01A9\n"
+             "SHA-256: 0c030586945fe504b604ecc2e875c38ede400cd5cd73da9730302162e6b02c6f\n",
+         ""},
+        {{"info", "--json", bin, missing},
+         1,
+         "",
+         missingText + "\n",
+         {{{"file", bin}, {"name", "образ.bin"}, {"size", 3}, {"sum", "0102"}, {"sha256", binSha}},
+          {{"file", missing}, {"error", missingText}}}},
+        {{"info", "--map", "--json", sparseHex},
+         0,
+         "",
+         "",
+         {{{"file", sparseHex},
+           {"name", "sparse.hex"},
+           {"size", 0x200004},
+           {"sum", "FB4A"},
+           {"sha256", "d2ca4528a6adadb99fec33a0669046fe21d88111caa27726611265462b89d208"},
+           {"map",
+            {{"runs",
+              {{{"first", 0}, {"last", 7}, {"size", 8}},
+               {{"first", 0x200000}, {"last", 0x200003}, {"size", 4}}}},
+             {"firstAddress", 0},
+             {"gapFill", 2097144},
+             {"gapFillPercent", 99.9},
+             {"warning",
+              "99.9 % of the image is gap fill; run 00200000-00200003 lies farthest from the others "
+              "(2097144 bytes from the nearest)"}}}}}},
         // After "--" even "-h" names a file; a lone "-" is a file name anywhere.
         {{"info", "--", "-h"},
          1,
@@ -312,7 +352,14 @@ TEST(Fwimage, CommandsAndTheirFailures) {
         SCOPED_TRACE(Joined(c.args));
         const TRun r = RunTool(c.args);
         EXPECT_EQ(c.code, r.code);
-        EXPECT_EQ(c.out, r.out);
+        if (c.json.empty()) {
+            EXPECT_EQ(c.out, r.out);
+        } else {
+            std::vector<nlohmann::json> lines;
+            std::istringstream in(r.out);
+            for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+            EXPECT_EQ(c.json, lines) << r.out;
+        }
         EXPECT_EQ(c.err, r.err);
     }
     // Failed commands wrote nothing.
@@ -486,16 +533,17 @@ TEST(ConsoleDownload, Endings) {
         bool toError;
         std::string record;  // name and exit code; empty: none
         int code;
+        bool nextUnit = false;  // a station loop goes on to the next instrument
         bool recordFails = false;
     };
     const Row rows[] = {
-        {TEnding::Done, false, "done 0", 0},
-        {TEnding::LoaderRefused, true, "loader-refused 3", 3},
-        {TEnding::TransferFailed, true, "transfer-failed 4", 4},
-        {TEnding::ReturnFailed, true, "return-failed 5", 5},
-        {TEnding::LoaderCrashed, true, "loader-crashed 3", 3},
-        {TEnding::TransferCrashed, true, "transfer-crashed 4", 4},
-        {TEnding::ReturnCrashed, true, "return-crashed 5", 5},
+        {TEnding::Done, false, "done 0", 0, true},
+        {TEnding::LoaderRefused, true, "loader-refused 3", 3, true},
+        {TEnding::TransferFailed, true, "transfer-failed 4", 4, true},
+        {TEnding::ReturnFailed, true, "return-failed 5", 5, true},
+        {TEnding::LoaderCrashed, true, "loader-crashed 3", 3, true},
+        {TEnding::TransferCrashed, true, "transfer-crashed 4", 4, true},
+        {TEnding::ReturnCrashed, true, "return-crashed 5", 5, true},
         {TEnding::Declined, true, "declined 2", 2},
         {TEnding::NotAsked, true, "not-asked 2", 2},
         {TEnding::NotOpened, true, "", 1},
@@ -506,22 +554,25 @@ TEST(ConsoleDownload, Endings) {
         {TEnding::Closed, true, "closed 130", 130},
         {TEnding::TimedOut, true, "timed-out 9", 9},
         {TEnding::Abandoned, true, "abandoned 9", 9},
+        {TEnding::NoStation, true, "", 2},
         {TEnding::WrongImage, true, "wrong-image 8", 8},
-        {TEnding::Done, false, "done 0", 6, true},
-        {TEnding::TransferCrashed, true, "transfer-crashed 4", 6, true},
-        {TEnding::Abandoned, true, "abandoned 9", 6, true},
-        {TEnding::NotOpened, true, "", 1, true},
+        {TEnding::Done, false, "done 0", 6, false, true},
+        {TEnding::TransferCrashed, true, "transfer-crashed 4", 6, false, true},
+        {TEnding::Abandoned, true, "abandoned 9", 6, false, true},
+        {TEnding::NotOpened, true, "", 1, false, true},
     };
     const std::string lost = "Disk full. The record of this download is lost.\n";
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(EndingRow(row.ending).LogName) + (row.recordFails ? ", record fails" : ""));
-        std::ostringstream out, err;
+        std::ostringstream out, err, json;
         std::string record;
-        const TEndingSink sink{out, err, [&](std::string_view name, int code) -> std::optional<std::string> {
+        const TEndingSink sink{out, err,
+                               [&](std::string_view name, int code) -> std::optional<std::string> {
                                    record = std::string(name) + " " + std::to_string(code);
                                    if (row.recordFails) return "Disk full.";
                                    return std::nullopt;
-                               }};
+                               },
+                               &json, 7};
         EXPECT_EQ(row.code, ConcludeDownload(row.ending, "<detail>", sink));
         std::string told[2] = {out.str(), err.str()};
         if (row.recordFails && !row.record.empty()) {
@@ -535,7 +586,24 @@ TEST(ConsoleDownload, Endings) {
         const std::string_view pattern = EndingRow(row.ending).Line;
         EXPECT_EQ(pattern.find("{}") != pattern.npos, line.find("<detail>") != line.npos) << line;
         EXPECT_EQ(row.record, record);
+        EXPECT_EQ(row.nextUnit, StationGoesOn(row.code));
+        const std::string outcome = record.substr(0, record.find(' '));
+        EXPECT_EQ((nlohmann::json{{"event", "ended"},
+                                  {"outcome", outcome.empty() ? nlohmann::json() : nlohmann::json(outcome)},
+                                  {"exit_code", row.code},
+                                  {"text", line.substr(0, line.size() - 1)},
+                                  {"unit", 7}}),
+                  nlohmann::json::parse(json.str()));
     }
+}
+
+// A station loop's summary and exit code: the last failed unit's.
+TEST(ConsoleDownload, StationSummary) {
+    TStationTally tally;
+    for (int unit : {5, 0, 3, 0}) tally.Add(unit);
+    std::ostringstream out, err;
+    EXPECT_EQ(3, ConcludeStation(tally, {out, err, nullptr}));
+    EXPECT_EQ("Summary: 4 units, 2 done, 2 failed\n", out.str());
 }
 
 // A new log starts with a byte-order mark, a header row and CR LF; an
@@ -586,7 +654,8 @@ TEST(ConsoleDownload, Progress) {
         bool console;
         Readings readings;
         bool delivered;
-        std::string out;
+        std::string out;  // as JSON Lines: each event's name and percentage
+        bool json = false;
     };
     const std::vector<Row> rows = {
         {"nothing to show", true, {}, false, ""},
@@ -624,11 +693,19 @@ TEST(ConsoleDownload, Progress) {
          true,
          loading("##################..", 91) + "\n" + full + "\n"},
         {"into a file, delivered at 100", false, {{100, 0}}, true, full + "\n"},
+        {"as JSON Lines: each change and 10 % step",
+         false,
+         {{255, 0}, {5, 1}, {9, 2}, {12, 3}, {19, 4}, {255, 5}, {91, 6}, {95, 7}},
+         true,
+         "searching null\nloading 5\nloading 12\nsearching null\nloading 91\nloading 100\n",
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::ostringstream out;
-        TConsoleProgress progress(out, row.console);
+        TConsoleProgress progress(out, row.json      ? TProgressForm::Json
+                                       : row.console ? TProgressForm::Console
+                                                     : TProgressForm::File);
         for (const auto& [reading, ms] : row.readings) {
             const auto now = std::chrono::milliseconds(ms);
             if (reading == 255)
@@ -638,7 +715,14 @@ TEST(ConsoleDownload, Progress) {
             progress.Tick(now);
         }
         progress.Finish(row.delivered);
-        EXPECT_EQ(row.out, out.str());
+        std::string events = row.json ? "" : out.str();
+        std::istringstream lines(row.json ? out.str() : "");
+        for (std::string line; std::getline(lines, line);) {
+            const nlohmann::json event = nlohmann::json::parse(line);
+            events += event.at("event").get<std::string>() + " " +
+                      event.value("percent", nlohmann::json()).dump() + "\n";
+        }
+        EXPECT_EQ(row.out, events);
     }
 }
 
