@@ -290,7 +290,6 @@ TEST(Fwimage, CommandsAndTheirFailures) {
                {{"first", 0x200000}, {"last", 0x200003}, {"size", 4}}}},
              {"firstAddress", 0},
              {"gapFill", 2097144},
-             {"gapFillPercent", 99.9},
              {"warning",
               "99.9 % of the image is gap fill; run 00200000-00200003 lies farthest from the others "
               "(2097144 bytes from the nearest)"}}}}}},
