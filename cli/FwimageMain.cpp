@@ -28,8 +28,8 @@ enum TOption : unsigned {
     kLogOption = 8,
     kMapOption = 16,
     kTimeoutOption = 32,
-    kDigestOption = 64,
-    kJsonOption = 128
+    kJsonOption = 64,
+    kDigestOption = 128
 };
 
 struct TParsed {
@@ -40,8 +40,8 @@ struct TParsed {
     bool yes = false;
     bool quiet = false;
     bool map = false;
-    bool digest = false;
     bool json = false;
+    bool digest = false;
 };
 
 // "--name VALUE" or "--name=VALUE", given once; false when arg is neither.
@@ -78,10 +78,10 @@ TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
             parsed.quiet = true;
         } else if ((allowed & kMapOption) && arg == "--map") {
             parsed.map = true;
-        } else if ((allowed & kDigestOption) && arg == "--digest") {
-            parsed.digest = true;
         } else if ((allowed & kJsonOption) && arg == "--json") {
             parsed.json = true;
+        } else if ((allowed & kDigestOption) && arg == "--digest") {
+            parsed.digest = true;
         } else {
             throw TUsageError{};
         }
