@@ -40,16 +40,19 @@ std::string DigestOf(const TImageInfo& info) {
     return rt::Sha256Hex(info.Data, static_cast<size_t>(info.Size));
 }
 
+// Addresses in hexadecimal as the map's lines and check's findings give them.
 nlohmann::ordered_json MapJson(const TDataRuns& found, uint64_t imageSize) {
     nlohmann::ordered_json runs = nlohmann::ordered_json::array();
     uint64_t data = 0;
     for (const THexRun& run : found.Runs) {
-        runs.push_back({{"first", run.First}, {"last", run.End - 1}, {"size", run.End - run.First}});
+        runs.push_back({{"first", rt::IntToHex(run.First, 8)},
+                        {"last", rt::IntToHex(run.End - 1, 8)},
+                        {"size", run.End - run.First}});
         data += run.End - run.First;
     }
     nlohmann::ordered_json json = {{"runs", std::move(runs)},
-                                   {"firstAddress", found.FirstAddress},
-                                   {"gapFill", imageSize > data ? imageSize - data : 0}};
+                                   {"first_address", rt::IntToHex(found.FirstAddress, 8)},
+                                   {"gap_fill", imageSize > data ? imageSize - data : 0}};
     if (const std::optional<TFarRun> far = FarRun(found.Runs, imageSize)) json["warning"] = far->Text;
     return json;
 }
