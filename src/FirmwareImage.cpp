@@ -99,6 +99,7 @@ uint16_t ImageSum(const uint8_t* data, int64_t size) noexcept {
 bool OpenImage(const std::string& fileName, TImageInfo& info, THexRuns* runs) {
     const TImageKind kind = OpenKindOf(fileName);
     if (kind == TImageKind::Ignored) return false;
+    std::string fullPath = rt::ExpandFileName(fileName);
     LoadCurrentImage(fileName, kind, runs);
 
     const uint8_t* data = CurrentImage->Memory();
@@ -112,6 +113,7 @@ bool OpenImage(const std::string& fileName, TImageInfo& info, THexRuns* runs) {
     info.Size = size;
     info.Sum = sum;
     info.Keep = CurrentImage->Share();
+    info.FullPath = std::move(fullPath);
     return true;
 }
 

@@ -21,6 +21,9 @@ struct TImageInfo {
     int64_t Size = 0;
     uint16_t Sum = 0;
     std::shared_ptr<const uint8_t[]> Keep;
+    // The file it was opened from, made full when it was opened (a later
+    // dialog may change the current folder): what a download's record names.
+    std::string FullPath;
 };
 
 // The process-wide image; absent (null) until the first open.

@@ -78,6 +78,15 @@ std::wstring TempFolder::Write(const std::wstring& relative, const std::string& 
     return path;
 }
 
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
+        parts.push_back(text.substr(start, at - start));
+    if (start < text.size()) parts.push_back(text.substr(start));
+    return parts;
+}
+
 std::string ReadBytes(const std::wstring& path) {
     HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);

@@ -131,6 +131,10 @@ TEST(Fwimage, UsageAndHelp) {
         {{"download", "--timeout", "0", "a.bin"}, 2},
         {{"download", "--timeout=1.5", "a.bin"}, 2},
         {{"download", "--timeout", "99999999", "a.bin"}, 2},
+        {{"download", "--expect-sha256", std::string(65, 'A'), "a.bin"}, 2},
+        {{"download", "--expect-sha256=" + std::string(63, 'f') + "g", "a.bin"}, 2},
+        {{"download", "--expect-sum", "12345", "a.bin"}, 2},
+        {{"download", "--expect-sum=", "a.bin"}, 2},
         {{"--help"}, 0},
         {{"-h"}, 0},
         {{"info", "--help"}, 0},
@@ -546,6 +550,7 @@ TEST(ConsoleDownload, Endings) {
         {TEnding::Closed, true, "closed 130", 130},
         {TEnding::TimedOut, true, "timed-out 9", 9},
         {TEnding::Abandoned, true, "abandoned 9", 9},
+        {TEnding::WrongImage, true, "wrong-image 8", 8},
         {TEnding::Done, false, "done 0", 6, true},
         {TEnding::TransferCrashed, true, "transfer-crashed 4", 6, true},
         {TEnding::Abandoned, true, "abandoned 9", 6, true},
@@ -580,7 +585,8 @@ TEST(ConsoleDownload, Endings) {
 // A new log starts with a byte-order mark, a header row and CR LF; an
 // existing one keeps its line ends, and an open last line is ended first.
 TEST(ConsoleDownload, LogForms) {
-    const std::string bom = "\xEF\xBB\xBF", header = "UTC time\tFile\tSize\tSum\tOutcome\tExit code";
+    const std::string bom = "\xEF\xBB\xBF",
+                      header = "UTC time\tFile\tSize\tSum\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit";
     struct Row {
         const char* name;
         std::string existing;
@@ -599,15 +605,14 @@ TEST(ConsoleDownload, LogForms) {
         after.NewFile = after.LineOpen = false;
         EXPECT_EQ(row.appended, LogOpeningText(form) + LogRecordText(after, "R"));
     }
-    TImageInfo info;
-    info.Size = 0x12345;
-    info.Sum = 0xAB;
-    EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0", DownloadLogRecord("T", "C:\\fw.hex", info, "done", 0));
-    EXPECT_EQ(DownloadLogRecord("2026-12-07T12:00:00Z", "C:\\fw.hex", TImageInfo{nullptr, INT64_MAX, 0, {}},
-                                "transfer-crashed", 4)
-                      .size() +
-                  2,
-              LongestDownloadLogRecord("C:\\fw.hex"));
+}
+
+// The columns of older logs keep their places; the unit's is empty outside a station loop.
+TEST(ConsoleDownload, RecordColumns) {
+    TDownloadRecord record{"T", "C:\\fw.hex", 0x12345, 0xAB, "done", 0, "5a", 7, "t", {}};
+    EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0\t5a\t7\tt\t", DownloadRecordText(record));
+    record.Unit = 12;
+    EXPECT_EQ("12", DownloadRecordText(record).substr(DownloadRecordText(record).rfind('\t') + 1));
 }
 
 // The progress, redrawn in place on a console at most every 50 ms, or a line
