@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "CommandImage.h"
+#include "DownloadRecord.h"
 #include "FirmwareImage.h"
 #include "ImageMap.h"
 #include "JsonOutput.h"
 #include "runtime/Convert.h"
-#include "runtime/Digest.h"
 #include "runtime/FileName.h"
 
 namespace {
@@ -32,12 +32,6 @@ TDataRuns DataRunsOf(const std::string& fileName, const TImageInfo& info, THexRu
         found.Runs.push_back({0, static_cast<uint64_t>(info.Size)});
     }
     return found;
-}
-
-// The digest is of the bytes a download sends: a .lock file's as they are,
-// since the window never unscrambles one and the file does not name its key.
-std::string DigestOf(const TImageInfo& info) {
-    return rt::Sha256Hex(info.Data, static_cast<size_t>(info.Size));
 }
 
 // Addresses in hexadecimal as the map's lines and check's findings give them.
@@ -62,7 +56,7 @@ nlohmann::ordered_json InfoJson(const std::string& fileName, const TImageInfo& i
             {"name", rt::ExtractFileName(fileName)},
             {"size", info.Size},
             {"sum", rt::IntToHex(info.Sum, 4)},
-            {"sha256", DigestOf(info)}};
+            {"sha256", ImageSha256(info)}};
 }
 
 void InfoOf(const std::string& fileName, const TInfoRequest& request, std::ostream& out) {
@@ -77,7 +71,7 @@ void InfoOf(const std::string& fileName, const TInfoRequest& request, std::ostre
         return;
     }
     for (const std::string& line : SummaryLines(fileName, info)) out << line << '\n';
-    if (request.Digest) out << "SHA-256: " << DigestOf(info) << '\n';
+    if (request.Digest) out << "SHA-256: " << ImageSha256(info) << '\n';
     if (!request.Map) return;
     const TDataRuns found = DataRunsOf(fileName, info, runs);
     for (const std::string& line : MapLines(found.Runs, found.FirstAddress, static_cast<uint64_t>(info.Size)))
