@@ -45,8 +45,8 @@ struct TParsed {
     bool quiet = false;
     bool map = false;
     bool repeat = false;
-    bool digest = false;
     bool json = false;
+    bool digest = false;
 };
 
 // "--name VALUE" or "--name=VALUE", given once; false when arg is neither.
@@ -87,10 +87,10 @@ TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
             parsed.map = true;
         } else if ((allowed & kRepeatOption) && arg == "--repeat") {
             parsed.repeat = true;
-        } else if ((allowed & kDigestOption) && arg == "--digest") {
-            parsed.digest = true;
         } else if ((allowed & kJsonOption) && arg == "--json") {
             parsed.json = true;
+        } else if ((allowed & kDigestOption) && arg == "--digest") {
+            parsed.digest = true;
         } else {
             throw TUsageError{};
         }

@@ -1,6 +1,7 @@
 #include "ImageMap.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "runtime/Convert.h"
 
@@ -19,7 +20,9 @@ std::string Bytes(uint64_t count) {
     return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }
 
-std::string PercentText(uint64_t permille) {
+// Tenths of a per cent, rounded down, so that 99.97 % never shows as 100.0 %.
+std::string PercentText(uint64_t part, uint64_t whole) {
+    const uint64_t permille = whole == 0 ? 0 : part * 1000 / whole;
     return std::to_string(permille / 10) + "." + std::to_string(permille % 10) + " %";
 }
 
@@ -31,52 +34,43 @@ uint64_t NearestGap(const std::vector<THexRun>& runs, size_t i) {
     return gap;
 }
 
+uint64_t DataBytes(const std::vector<THexRun>& runs) {
+    uint64_t data = 0;
+    for (const THexRun& run : runs) data += run.End - run.First;
+    return data;
+}
+
 }  // namespace
 
-TImageMap MapImage(std::vector<THexRun> runs, uint32_t firstAddress, uint64_t imageSize) {
-    TImageMap map;
-    map.Runs = std::move(runs);
-    map.FirstAddress = firstAddress;
-    map.ImageSize = imageSize;
-    uint64_t data = 0;
-    for (const THexRun& run : map.Runs) data += run.End - run.First;
-    map.GapFill = imageSize > data ? imageSize - data : 0;
-    map.GapPermille = imageSize == 0 ? 0 : map.GapFill * 1000 / imageSize;
-
-    const std::vector<THexRun>& found = map.Runs;
-    if (imageSize > kLargeImage && map.GapFill * 1000 > imageSize * kMostlyGapPermille && found.size() > 1) {
-        // Of equally far runs the smallest, as a stray block usually is.
-        size_t far = 0;
-        for (size_t i = 1; i < found.size(); ++i) {
-            const uint64_t gapI = NearestGap(found, i), gapFar = NearestGap(found, far);
-            if (gapI > gapFar ||
-                (gapI == gapFar && found[i].End - found[i].First < found[far].End - found[far].First))
-                far = i;
-        }
-        map.Farthest = found[far];
-        map.FarthestGap = NearestGap(found, far);
+std::optional<TFarRun> FarRun(const std::vector<THexRun>& runs, uint64_t imageSize) {
+    const uint64_t data = DataBytes(runs);
+    const uint64_t gap = imageSize > data ? imageSize - data : 0;
+    if (imageSize <= kLargeImage || gap * 1000 <= imageSize * kMostlyGapPermille || runs.size() < 2)
+        return std::nullopt;
+    // The farthest run; of equally far ones the smallest, as a stray block
+    // usually is.
+    size_t far = 0;
+    for (size_t i = 1; i < runs.size(); ++i) {
+        const uint64_t gapI = NearestGap(runs, i), gapFar = NearestGap(runs, far);
+        if (gapI > gapFar ||
+            (gapI == gapFar && runs[i].End - runs[i].First < runs[far].End - runs[far].First))
+            far = i;
     }
-    return map;
-}
-
-std::optional<std::string> MapWarning(const TImageMap& map) {
-    if (!map.Farthest) return std::nullopt;
-    return PercentText(map.GapPermille) + " of the image is gap fill; run " + RunText(*map.Farthest) +
-           " lies farthest from the others (" + Bytes(map.FarthestGap) + " from the nearest)";
-}
-
-std::vector<std::string> MapLines(const TImageMap& map) {
-    std::vector<std::string> lines;
-    lines.push_back("Data runs: " + std::to_string(map.Runs.size()));
-    for (const THexRun& run : map.Runs)
-        lines.push_back("  " + RunText(run) + "  " + Bytes(run.End - run.First));
-    lines.push_back("First address: " + rt::IntToHex(map.FirstAddress, 8));
-    lines.push_back("Gap fill: " + Bytes(map.GapFill) + ", " + PercentText(map.GapPermille));
-    if (const std::optional<std::string> warning = MapWarning(map)) lines.push_back("Warning: " + *warning);
-    return lines;
+    return TFarRun{runs[far], PercentText(gap, imageSize) + " of the image is gap fill; run " +
+                                  RunText(runs[far]) + " lies farthest from the others (" +
+                                  Bytes(NearestGap(runs, far)) + " from the nearest)"};
 }
 
 std::vector<std::string> MapLines(const std::vector<THexRun>& runs, uint32_t firstAddress,
                                   uint64_t imageSize) {
-    return MapLines(MapImage(runs, firstAddress, imageSize));
+    std::vector<std::string> lines;
+    lines.push_back("Data runs: " + std::to_string(runs.size()));
+    for (const THexRun& run : runs) lines.push_back("  " + RunText(run) + "  " + Bytes(run.End - run.First));
+    const uint64_t data = DataBytes(runs);
+    lines.push_back("First address: " + rt::IntToHex(firstAddress, 8));
+    const uint64_t gap = imageSize > data ? imageSize - data : 0;
+    lines.push_back("Gap fill: " + Bytes(gap) + ", " + PercentText(gap, imageSize));
+
+    if (const std::optional<TFarRun> far = FarRun(runs, imageSize)) lines.push_back("Warning: " + far->Text);
+    return lines;
 }

@@ -1,47 +1,53 @@
 #include "InfoCommand.h"
 
 #include <exception>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "CommandImage.h"
+#include "DownloadRecord.h"
 #include "FirmwareImage.h"
 #include "ImageMap.h"
 #include "JsonOutput.h"
 #include "runtime/Convert.h"
-#include "runtime/Digest.h"
 #include "runtime/FileName.h"
 
 namespace {
 
-TImageMap MapOfImage(const std::string& fileName, const TImageInfo& info, THexRuns& runs) {
-    std::vector<THexRun> found;
-    uint32_t firstAddress = 0;
+// Where the data lie: a .hex file's runs, the one run of a .bin or .lock
+// file.
+struct TDataRuns {
+    std::vector<THexRun> Runs;
+    uint32_t FirstAddress = 0;
+};
+
+TDataRuns DataRunsOf(const std::string& fileName, const TImageInfo& info, THexRuns& runs) {
+    TDataRuns found;
     if (OpenKindOf(fileName) == TImageKind::Hex) {
-        found = runs.Runs();
+        found.Runs = runs.Runs();
         // No data record: the converter's empty image sits at the top address.
-        firstAddress = found.empty() ? 0xFFFFFFFF : found.front().First;
+        found.FirstAddress = found.Runs.empty() ? 0xFFFFFFFF : found.Runs.front().First;
     } else if (info.Size > 0) {
-        found.push_back({0, static_cast<uint64_t>(info.Size)});
+        found.Runs.push_back({0, static_cast<uint64_t>(info.Size)});
     }
-    return MapImage(std::move(found), firstAddress, static_cast<uint64_t>(info.Size));
+    return found;
 }
 
-// The digest is of the bytes a download sends: a .lock file's as they are,
-// since the window never unscrambles one and the file does not name its key.
-std::string DigestOf(const TImageInfo& info) {
-    return rt::Sha256Hex(info.Data, static_cast<size_t>(info.Size));
-}
-
-nlohmann::ordered_json MapJson(const TImageMap& map) {
+// Addresses in hexadecimal as the map's lines and check's findings give them.
+nlohmann::ordered_json MapJson(const TDataRuns& found, uint64_t imageSize) {
     nlohmann::ordered_json runs = nlohmann::ordered_json::array();
-    for (const THexRun& run : map.Runs)
-        runs.push_back({{"first", run.First}, {"last", run.End - 1}, {"size", run.End - run.First}});
+    uint64_t data = 0;
+    for (const THexRun& run : found.Runs) {
+        runs.push_back({{"first", rt::IntToHex(run.First, 8)},
+                        {"last", rt::IntToHex(run.End - 1, 8)},
+                        {"size", run.End - run.First}});
+        data += run.End - run.First;
+    }
     nlohmann::ordered_json json = {{"runs", std::move(runs)},
-                                   {"firstAddress", map.FirstAddress},
-                                   {"gapFill", map.GapFill},
-                                   {"gapFillPercent", static_cast<double>(map.GapPermille) / 10}};
-    if (const std::optional<std::string> warning = MapWarning(map)) json["warning"] = *warning;
+                                   {"first_address", rt::IntToHex(found.FirstAddress, 8)},
+                                   {"gap_fill", imageSize > data ? imageSize - data : 0}};
+    if (const std::optional<TFarRun> far = FarRun(found.Runs, imageSize)) json["warning"] = far->Text;
     return json;
 }
 
@@ -50,7 +56,7 @@ nlohmann::ordered_json InfoJson(const std::string& fileName, const TImageInfo& i
             {"name", rt::ExtractFileName(fileName)},
             {"size", info.Size},
             {"sum", rt::IntToHex(info.Sum, 4)},
-            {"sha256", DigestOf(info)}};
+            {"sha256", ImageSha256(info)}};
 }
 
 void InfoOf(const std::string& fileName, const TInfoRequest& request, std::ostream& out) {
@@ -59,14 +65,17 @@ void InfoOf(const std::string& fileName, const TInfoRequest& request, std::ostre
     OpenCommandImage(fileName, info, request.Map ? &runs : nullptr);
     if (request.Json) {
         nlohmann::ordered_json json = InfoJson(fileName, info);
-        if (request.Map) json["map"] = MapJson(MapOfImage(fileName, info, runs));
+        if (request.Map)
+            json["map"] = MapJson(DataRunsOf(fileName, info, runs), static_cast<uint64_t>(info.Size));
         WriteJsonLine(out, json);
         return;
     }
     for (const std::string& line : SummaryLines(fileName, info)) out << line << '\n';
-    if (request.Digest) out << "SHA-256: " << DigestOf(info) << '\n';
-    if (request.Map)
-        for (const std::string& line : MapLines(MapOfImage(fileName, info, runs))) out << line << '\n';
+    if (request.Digest) out << "SHA-256: " << ImageSha256(info) << '\n';
+    if (!request.Map) return;
+    const TDataRuns found = DataRunsOf(fileName, info, runs);
+    for (const std::string& line : MapLines(found.Runs, found.FirstAddress, static_cast<uint64_t>(info.Size)))
+        out << line << '\n';
 }
 
 }  // namespace

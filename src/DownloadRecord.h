@@ -33,7 +33,9 @@ struct TDownloadRecord {
 // Without the line end.
 std::string DownloadRecordText(const TDownloadRecord& record);
 
-// The record's SHA-256 column: of the bytes the instrument receives.
+// The record's SHA-256 column and info --digest's: of the bytes the
+// instrument receives, a .lock file's as they are, since nothing unscrambles
+// one and the file does not name its key.
 std::string ImageSha256(const TImageInfo& info);
 
 std::string UtcTimeText(std::chrono::system_clock::time_point time);
