@@ -1,6 +1,7 @@
 #include "ImageMap.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "runtime/Convert.h"
 
@@ -33,35 +34,43 @@ uint64_t NearestGap(const std::vector<THexRun>& runs, size_t i) {
     return gap;
 }
 
+uint64_t DataBytes(const std::vector<THexRun>& runs) {
+    uint64_t data = 0;
+    for (const THexRun& run : runs) data += run.End - run.First;
+    return data;
+}
+
 }  // namespace
+
+std::optional<TFarRun> FarRun(const std::vector<THexRun>& runs, uint64_t imageSize) {
+    const uint64_t data = DataBytes(runs);
+    const uint64_t gap = imageSize > data ? imageSize - data : 0;
+    if (imageSize <= kLargeImage || gap * 1000 <= imageSize * kMostlyGapPermille || runs.size() < 2)
+        return std::nullopt;
+    // The farthest run; of equally far ones the smallest, as a stray block
+    // usually is.
+    size_t far = 0;
+    for (size_t i = 1; i < runs.size(); ++i) {
+        const uint64_t gapI = NearestGap(runs, i), gapFar = NearestGap(runs, far);
+        if (gapI > gapFar ||
+            (gapI == gapFar && runs[i].End - runs[i].First < runs[far].End - runs[far].First))
+            far = i;
+    }
+    return TFarRun{runs[far], PercentText(gap, imageSize) + " of the image is gap fill; run " +
+                                  RunText(runs[far]) + " lies farthest from the others (" +
+                                  Bytes(NearestGap(runs, far)) + " from the nearest)"};
+}
 
 std::vector<std::string> MapLines(const std::vector<THexRun>& runs, uint32_t firstAddress,
                                   uint64_t imageSize) {
     std::vector<std::string> lines;
     lines.push_back("Data runs: " + std::to_string(runs.size()));
-    uint64_t data = 0;
-    for (const THexRun& run : runs) {
-        const uint64_t size = run.End - run.First;
-        data += size;
-        lines.push_back("  " + RunText(run) + "  " + Bytes(size));
-    }
+    for (const THexRun& run : runs) lines.push_back("  " + RunText(run) + "  " + Bytes(run.End - run.First));
+    const uint64_t data = DataBytes(runs);
     lines.push_back("First address: " + rt::IntToHex(firstAddress, 8));
     const uint64_t gap = imageSize > data ? imageSize - data : 0;
     lines.push_back("Gap fill: " + Bytes(gap) + ", " + PercentText(gap, imageSize));
 
-    if (imageSize > kLargeImage && gap * 1000 > imageSize * kMostlyGapPermille && runs.size() > 1) {
-        // The farthest run; of equally far ones the smallest, as a stray block
-        // usually is.
-        size_t far = 0;
-        for (size_t i = 1; i < runs.size(); ++i) {
-            const uint64_t gapI = NearestGap(runs, i), gapFar = NearestGap(runs, far);
-            if (gapI > gapFar ||
-                (gapI == gapFar && runs[i].End - runs[i].First < runs[far].End - runs[far].First))
-                far = i;
-        }
-        lines.push_back("Warning: " + PercentText(gap, imageSize) + " of the image is gap fill; run " +
-                        RunText(runs[far]) + " lies farthest from the others (" +
-                        Bytes(NearestGap(runs, far)) + " from the nearest)");
-    }
+    if (const std::optional<TFarRun> far = FarRun(runs, imageSize)) lines.push_back("Warning: " + far->Text);
     return lines;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,3 +15,11 @@
 // imageSize: its byte count.
 std::vector<std::string> MapLines(const std::vector<THexRun>& runs, uint32_t firstAddress,
                                   uint64_t imageSize);
+
+// A run far from the others in an image over 1 MiB that is more than 90 %
+// gap fill, and the warning's text (without its "Warning: ").
+struct TFarRun {
+    THexRun Run;
+    std::string Text;
+};
+std::optional<TFarRun> FarRun(const std::vector<THexRun>& runs, uint64_t imageSize);
