@@ -11,6 +11,8 @@ inline constexpr int kExitTransferFailed = 4;
 inline constexpr int kExitReturnFailed = 5;
 // The download's record could not be written to the log, whatever its outcome.
 inline constexpr int kExitRecordLost = 6;
+// check: the file loads as it is, but has findings.
+inline constexpr int kExitFindings = 7;
 // fwimage ended while the library still worked: --timeout or Ctrl+C thrice.
 inline constexpr int kExitLibraryLeft = 9;
 // Ended by the console: Ctrl+C before the library is called, or the console

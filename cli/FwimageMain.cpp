@@ -7,6 +7,7 @@
 #include "DownloadCommand.h"
 #include "ExitCodes.h"
 #include "FirmwareImage.h"
+#include "HexCheck.h"
 #include "HexFile2BinMemoryStream.h"
 #include "ImageMap.h"
 #include "Usage.h"
@@ -27,7 +28,8 @@ enum TOption : unsigned {
     kQuietOption = 4,
     kLogOption = 8,
     kMapOption = 16,
-    kTimeoutOption = 32
+    kTimeoutOption = 32,
+    kJsonOption = 64
 };
 
 struct TParsed {
@@ -38,6 +40,7 @@ struct TParsed {
     bool yes = false;
     bool quiet = false;
     bool map = false;
+    bool json = false;
 };
 
 // "--name VALUE" or "--name=VALUE", given once; false when arg is neither.
@@ -74,6 +77,8 @@ TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
             parsed.quiet = true;
         } else if ((allowed & kMapOption) && arg == "--map") {
             parsed.map = true;
+        } else if ((allowed & kJsonOption) && arg == "--json") {
+            parsed.json = true;
         } else {
             throw TUsageError{};
         }
@@ -128,6 +133,23 @@ void Lock(const std::string& fileName, const std::string& keyText, std::ostream&
     out << LockDoneText(rt::ExpandFileName(*lockPath)) << '\n';
 }
 
+// Every finding of every file; the worst file's code: a refused one over one
+// with findings.
+int CheckFiles(const std::vector<std::string>& fileNames, bool json, std::ostream& out) {
+    int code = kExitDone;
+    for (const std::string& fileName : fileNames) {
+        const TCheckResult result = CheckImageFile(fileName);
+        if (json) {
+            out << CheckJson(fileName, result).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                << '\n';
+        } else {
+            for (const TFinding& finding : result.Findings) out << FindingLine(fileName, finding) << '\n';
+        }
+        if (code != kExitFailed && result.ExitCode() != kExitDone) code = result.ExitCode();
+    }
+    return code;
+}
+
 // Runs one step and reports its failure as the window would show it.
 template <typename Step>
 bool Report(Step step, std::ostream& err) {
@@ -180,6 +202,11 @@ TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, st
         for (const std::string& fileName : parsed.operands)
             allDone = Report([&] { Info(fileName, parsed.map, out); }, err) && allDone;
         return Ended(allDone);
+    }
+    if (command == "check") {
+        const TParsed parsed = Parse(args, kJsonOption);
+        if (parsed.operands.empty()) throw TUsageError{};
+        return {CheckFiles(parsed.operands, parsed.json, out)};
     }
     if (command == "convert") {
         const TParsed parsed = Parse(args, 0);
