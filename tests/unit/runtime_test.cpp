@@ -1,4 +1,5 @@
 // The runtime pieces: conversions, file names, the byte stream, files.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -18,6 +19,7 @@
 
 #include "TestSupport.h"
 #include "runtime/Convert.h"
+#include "runtime/Digest.h"
 #include "runtime/Display.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"
@@ -487,4 +489,31 @@ TEST(Convert, AnsiToUtf8) {
     EXPECT_EQ("\xD0\x96\xD1\x8F", rt::AnsiToUtf8("\xC6\xFF"));      // Ж я
     EXPECT_EQ("\xD0\x81\xE2\x84\x96", rt::AnsiToUtf8("\xA8\xB9"));  // Ё №
     EXPECT_EQ("\xEF\xBF\xBD", rt::AnsiToUtf8("\x98"));              // unassigned
+}
+
+TEST(Digest, KnownVectors) {
+    std::vector<uint8_t> mebibyte(1 << 20);
+    for (size_t i = 0; i < mebibyte.size(); ++i) mebibyte[i] = static_cast<uint8_t>((i * 7) ^ (i >> 8));
+    const std::string abc = "abc";
+    struct Case {
+        const uint8_t* data;
+        size_t size;
+        const char* hex;  // sha256sum of the same bytes
+    };
+    const Case cases[] = {
+        {nullptr, 0, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {reinterpret_cast<const uint8_t*>(abc.data()), abc.size(),
+         "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {mebibyte.data(), mebibyte.size(),
+         "c923ca387f9435260d1e5c46635a2303bbc967da66b226a0f889e7426864c1da"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hex);
+        EXPECT_EQ(rt::Sha256Hex(c.data, c.size), c.hex);
+        // Pieces of uneven sizes give the digest of the whole.
+        rt::TSha256Hasher hasher;
+        for (size_t done = 0, piece = 1; done < c.size; done += piece, piece = piece * 3 + 1)
+            hasher.Update(c.data + done, std::min(piece, c.size - done));
+        EXPECT_EQ(rt::Sha256Hex(hasher.Finish()), c.hex);
+    }
 }

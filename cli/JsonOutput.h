@@ -1,0 +1,22 @@
+// Machine-readable output (--json): JSON Lines, one value per line, in UTF-8
+// bytes whatever the console's code page.
+#pragma once
+
+#include <locale>
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+// Writes value on one line of out, its members in the order they were
+// added. Text that is not valid UTF-8 (a file name's stray byte) becomes
+// U+FFFD rather than failing the output.
+void WriteJsonLine(std::ostream& out, const nlohmann::ordered_json& value);
+
+// The locale facet that marks a stream as carrying UTF-8 bytes: a stream
+// buffer that converts text for a console's code page sees it through
+// imbue() and passes such a stream's bytes as they are. WriteJsonLine puts
+// it on the stream before the first byte.
+struct TUtf8Bytes : std::locale::facet {
+    static std::locale::id id;
+};
+
+bool CarriesUtf8Bytes(const std::locale& locale);
