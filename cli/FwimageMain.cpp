@@ -10,6 +10,7 @@
 #include "HexCheck.h"
 #include "HexFile2BinMemoryStream.h"
 #include "ImageMap.h"
+#include "JsonOutput.h"
 #include "Usage.h"
 #include "Version.h"
 #include "runtime/Display.h"
@@ -140,8 +141,7 @@ int CheckFiles(const std::vector<std::string>& fileNames, bool json, std::ostrea
     for (const std::string& fileName : fileNames) {
         const TCheckResult result = CheckImageFile(fileName);
         if (json) {
-            out << CheckJson(fileName, result).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                << '\n';
+            WriteJsonLine(out, CheckJson(fileName, result));
         } else {
             for (const TFinding& finding : result.Findings) out << FindingLine(fileName, finding) << '\n';
         }
