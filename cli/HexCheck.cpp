@@ -28,16 +28,22 @@ std::string Hex2(uint32_t value) {
     return rt::IntToHex(value, 2);
 }
 
+std::string LineSpan(uint64_t first, uint64_t last) {
+    return first == last ? "line " + std::to_string(first)
+                         : "lines " + std::to_string(first) + " to " + std::to_string(last);
+}
+
 std::string Range(uint64_t first, uint64_t end) {
     return rt::IntToHex(first, 8) + "-" + rt::IntToHex(end - 1, 8);
 }
 
-// A data record that writes addresses an earlier one wrote; its bytes are
-// kept for the comparison.
+// Data records that write addresses earlier ones wrote: one record, or
+// consecutive ones that continue each other (a block written twice is one
+// finding). Their bytes are kept for the comparison.
 struct TOverlap {
-    uint64_t Line;
+    uint64_t Line, LastLine;
     uint64_t First, End;
-    std::vector<uint8_t> Bytes;  // the record's bytes at [First, End)
+    std::vector<uint8_t> Bytes;  // the records' bytes at [First, End)
     uint64_t EarlierFirstLine = 0, EarlierLastLine = 0;
     bool Different = false;
 };
@@ -182,10 +188,19 @@ private:
         if (!anyData_ || record.start < firstAddress_) firstAddress_ = record.start;
         anyData_ = true;
         if (record.count == 0) return;
+        const uint64_t previous = previousDataLine_;
+        previousDataLine_ = line;
         const auto [lo, hi] = written_.Add(record.start, record.end, line);
-        if (hi > lo)
-            overlaps_.push_back(
-                {line, lo, hi, std::vector<uint8_t>(data + (lo - record.start), data + (hi - record.start))});
+        if (hi <= lo) return;
+        const uint8_t *from = data + (lo - record.start), *to = data + (hi - record.start);
+        if (!overlaps_.empty() && overlaps_.back().LastLine == previous && overlaps_.back().End == lo) {
+            TOverlap& block = overlaps_.back();
+            block.LastLine = line;
+            block.End = hi;
+            block.Bytes.insert(block.Bytes.end(), from, to);
+        } else {
+            overlaps_.push_back({line, line, lo, hi, std::vector<uint8_t>(from, to)});
+        }
     }
 
     void StartAddress(const hexrecord::TRecord& record, const uint8_t* data, uint64_t line) {
@@ -234,7 +249,8 @@ private:
             text = "record checksum is " + *found;
         }
         Add(line, TSeverity::Warning, "checksum", text + ", expected " + Hex2(expected),
-            {{"expected", Hex2(expected)}, {"found", found ? nlohmann::ordered_json(*found) : nlohmann::ordered_json()}});
+            {{"expected", Hex2(expected)},
+             {"found", found ? nlohmann::ordered_json(*found) : nlohmann::ordered_json()}});
     }
 
     // The earlier bytes of each overlap: the one pass kept only the later
@@ -245,6 +261,8 @@ private:
         const uint64_t lastLine = std::max_element(overlaps_.begin(), overlaps_.end(), [](auto& a, auto& b) {
                                       return a.Line < b.Line;
                                   })->Line;
+        uint64_t longest = 0;
+        for (const TOverlap& o : overlaps_) longest = std::max(longest, o.End - o.First);
         hexrecord::TReader reader;
         uint8_t data[255];
         Lines([&](const char* s, std::size_t n, uint64_t line) {
@@ -253,10 +271,9 @@ private:
                 return;
             if (record.count == 0) return;
             hextext::DecodePairs(record.data, record.count, data);
-            // An overlap is at most 255 bytes long.
-            auto it =
-                std::lower_bound(overlaps_.begin(), overlaps_.end(), record.start,
-                                 [](const TOverlap& o, uint64_t start) { return o.First + 255 <= start; });
+            auto it = std::lower_bound(
+                overlaps_.begin(), overlaps_.end(), record.start,
+                [&](const TOverlap& o, uint64_t start) { return o.First + longest <= start; });
             for (; it != overlaps_.end() && it->First < record.end; ++it) {
                 const uint64_t a = std::max<uint64_t>(record.start, it->First),
                                b = std::min(record.end, it->End);
@@ -269,15 +286,14 @@ private:
             }
         });
         for (const TOverlap& o : overlaps_) {
-            const std::string earlier = o.EarlierFirstLine == o.EarlierLastLine
-                                            ? "line " + std::to_string(o.EarlierFirstLine)
-                                            : "lines " + std::to_string(o.EarlierFirstLine) + " to " +
-                                                  std::to_string(o.EarlierLastLine);
             Add(o.Line, TSeverity::Warning, "overlap",
-                Range(o.First, o.End) + " written again, already written by " + earlier + ", with " +
-                    (o.Different ? "different data; this record's bytes are kept" : "the same data"),
+                Range(o.First, o.End) + " written again" +
+                    (o.LastLine == o.Line ? "" : " by " + LineSpan(o.Line, o.LastLine)) +
+                    ", already written by " + LineSpan(o.EarlierFirstLine, o.EarlierLastLine) + ", with " +
+                    (o.Different ? "different data; the later bytes are kept" : "the same data"),
                 {{"first", rt::IntToHex(o.First, 8)},
                  {"last", rt::IntToHex(o.End - 1, 8)},
+                 {"last_line", o.LastLine},
                  {"earlier_first_line", o.EarlierFirstLine},
                  {"earlier_last_line", o.EarlierLastLine},
                  {"same_data", !o.Different}});
@@ -313,7 +329,7 @@ private:
     uint32_t firstAddress_ = 0xFFFFFFFF;
     uint64_t highestEnd_ = 0;
     bool anyData_ = false;
-    uint64_t lastLine_ = 0, endLine_ = 0;
+    uint64_t lastLine_ = 0, endLine_ = 0, previousDataLine_ = 0;
     uint64_t afterEnd_ = 0, firstAfterEnd_ = 0, lastAfterEnd_ = 0;
 };
 
@@ -360,11 +376,12 @@ std::string FindingLine(const std::string& fileName, const TFinding& finding) {
 nlohmann::ordered_json CheckJson(const std::string& fileName, const TCheckResult& result) {
     nlohmann::ordered_json findings = nlohmann::ordered_json::array();
     for (const TFinding& finding : result.Findings) {
-        nlohmann::ordered_json item = {{"file", fileName},
-                               {"line", finding.Line > 0 ? nlohmann::ordered_json(finding.Line) : nlohmann::ordered_json()},
-                               {"severity", SeverityName(finding.Severity)},
-                               {"kind", finding.Kind},
-                               {"text", finding.Text}};
+        nlohmann::ordered_json item = {
+            {"file", fileName},
+            {"line", finding.Line > 0 ? nlohmann::ordered_json(finding.Line) : nlohmann::ordered_json()},
+            {"severity", SeverityName(finding.Severity)},
+            {"kind", finding.Kind},
+            {"text", finding.Text}};
         item.update(finding.Fields);
         findings.push_back(std::move(item));
     }

@@ -661,8 +661,9 @@ TEST(Fwimage, CheckReportsWhatWasPlanted) {
     std::vector<uint8_t> changed = low;
     changed[0] = 0x02;
     const std::string aRight = Record(0, 0, changed);
-    std::string aChanged = aRight;
-    aChanged.replace(aChanged.size() - 3, 2, a.substr(a.size() - 3, 2));
+    const std::string aChanged = aRight.substr(0, aRight.size() - 3) + a.substr(a.size() - 3);
+    std::string block;  // 320 bytes, longer than a record can be
+    for (uint32_t at = 0; at < 320; at += 16) block += Record(at, 0, low);
     const std::string badData = ":04000000010G0304F2\n", badType = ":040000G001020304F2\n";
 
     struct Planted {
@@ -690,11 +691,17 @@ TEST(Fwimage, CheckReportsWhatWasPlanted) {
          base + a + end + "\n" + Record(0, 4, {0, 1}) + b + end + "after\n",
          {{6, "after-end", {{"end_line", 3}, {"records", 1}, {"last_line", 6}}}},
          7},
+        // A block written twice is one finding.
         {"same-again",
-         base + a + b + a + end,
-         {{4,
+         base + block + block + end,
+         {{22,
            "overlap",
-           {{"same_data", true}, {"earlier_first_line", 2}, {"first", "00000000"}, {"last", "0000000F"}}}},
+           {{"same_data", true},
+            {"last_line", 41},
+            {"earlier_first_line", 2},
+            {"earlier_last_line", 21},
+            {"first", "00000000"},
+            {"last", "0000013F"}}}},
          7},
         {"different-again",
          base + a + b + Record(0x1F, 0, {0x1F}) + Record(8, 0, {0xEE}) + end,
@@ -742,9 +749,11 @@ TEST(Fwimage, CheckReportsWhatWasPlanted) {
         }
         // The text form: one line per finding.
         std::string text;
-        for (const nlohmann::json& f : found)
-            text += file + (f["line"].is_null() ? "" : ":" + std::to_string(f["line"].get<uint64_t>())) +
-                    ": " + f["severity"].get<std::string>() + ": " + f["text"].get<std::string>() + "\n";
+        for (const nlohmann::json& f : found) {
+            const std::string line = f["line"].is_null() ? "" : std::string(":").append(f["line"].dump());
+            text += file + line + ": " + f["severity"].get<std::string>() + ": " +
+                    f["text"].get<std::string>() + "\n";
+        }
         const TRun r = RunTool({"check", file});
         EXPECT_EQ(c.code, r.code);
         EXPECT_EQ(text, r.out);
