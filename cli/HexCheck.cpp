@@ -104,6 +104,8 @@ public:
 
     TCheckResult Run() {
         Lines([&](const char* s, std::size_t n, uint64_t line) { Line(s, n, line); });
+        // A file rewritten while it is read seems malformed: the change is the better explanation.
+        file_.CheckUnchanged(stamp_);
         if (refusal_) return Refused(std::move(*refusal_));
         const uint64_t length = anyData_ ? highestEnd_ - firstAddress_ : 1;
         if (length > kLargestHexImage) return Refused({0, rt::EOutOfMemory()});
