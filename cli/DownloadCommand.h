@@ -6,6 +6,8 @@
 #include <ostream>
 #include <string>
 
+#include "ImageIdentity.h"
+
 struct TDownloadRequest {
     std::string Image;
     bool Yes = false;    // no question
@@ -13,6 +15,8 @@ struct TDownloadRequest {
     std::optional<std::string> LogFile;
     // --timeout: the longest the library may work; none: no limit.
     std::optional<unsigned> TimeoutSeconds;
+    // --expect-sha256, --expect-sum: any other image is refused.
+    TImageExpectation Expected;
 };
 
 // Returns the exit code (kExit... in ExitCodes.h).

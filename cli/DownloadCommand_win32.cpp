@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include <cstdio>
+#include <chrono>
 #include <memory>
 
 #include "CommandImage.h"
@@ -22,23 +22,20 @@ namespace {
 
 constexpr DWORD kHandlerGraceMs = 500;
 
-std::string UtcNow() {
-    SYSTEMTIME t;
-    GetSystemTime(&t);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour,
-                  t.wMinute, t.wSecond);
-    return text;
-}
+using TClock = std::chrono::steady_clock;
 
 // The steps from the open image to the ending; returns the exit code.
-int Download(const TDownloadRequest& request, const TImageInfo& info, TConsoleControl& control,
-             const TEndingSink& sink) {
+// confirmed: when the download was confirmed, for its record.
+int Download(const TDownloadRequest& request, const TImageInfo& info, std::string_view sha256,
+             TConsoleControl& control, const TEndingSink& sink,
+             std::optional<TClock::time_point>& confirmed) {
     const auto end = [&](TEnding ending, std::string_view detail = {}) {
         control.Conclude();
         return ConcludeDownload(ending, detail, sink);
     };
     if (control.Interrupted()) return end(TEnding::Interrupted);
+    if (const std::string differs = ImageMismatch(request.Expected, info, sha256); !differs.empty())
+        return end(TEnding::WrongImage, differs);
     // The window sends an empty image as it is; a script that does has
     // surely been given the wrong file.
     if (info.Size == 0) return end(TEnding::Empty);
@@ -50,6 +47,7 @@ int Download(const TDownloadRequest& request, const TImageInfo& info, TConsoleCo
         if (control.Interrupted()) return end(TEnding::Interrupted);
         if (answer != TAnswer::Yes) return end(TEnding::Declined);
     }
+    confirmed = TClock::now();
 
     std::unique_ptr<TDevice> device;
     try {
@@ -68,6 +66,7 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
     TImageInfo info;
     std::string fullPath;
     std::unique_ptr<TDownloadLogFile> log;
+    std::string sha256;
     TEndingSink sink{out, err, nullptr};
     try {
         fullPath = rt::ExpandFileName(request.Image);
@@ -76,15 +75,28 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
         if (request.LogFile)
             log = std::make_unique<TDownloadLogFile>(*request.LogFile, LongestDownloadLogRecord(fullPath));
         OpenCommandImage(request.Image, info);
+        if (log || request.Expected.Sha256) sha256 = ImageSha256(info);
     } catch (...) {
         control.Conclude();
         return ConcludeDownload(TEnding::NotOpened, FailureText(std::current_exception()), sink);
     }
-    if (log)
+    std::optional<TClock::time_point> confirmed;
+    if (log) {
         sink.Record = [&](std::string_view outcome, int code) {
-            return log->Append(DownloadLogRecord(UtcNow(), fullPath, info, outcome, code));
+            const auto seconds = confirmed ? WholeSeconds(TClock::now() - *confirmed) : 0;
+            return log->Append(DownloadRecordText({.UtcTime = UtcTimeText(std::chrono::system_clock::now()),
+                                                   .FullPath = fullPath,
+                                                   .Size = info.Size,
+                                                   .Sum = info.Sum,
+                                                   .Outcome = outcome,
+                                                   .ExitCode = code,
+                                                   .Sha256 = sha256,
+                                                   .Seconds = seconds,
+                                                   .Tool = kFwimageTool,
+                                                   .Unit = {}}));
         };
+    }
     if (!request.Quiet)
         for (const std::string& line : SummaryLines(request.Image, info)) out << line << '\n';
-    return Download(request, info, control, sink);
+    return Download(request, info, sha256, control, sink, confirmed);
 }

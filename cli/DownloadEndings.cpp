@@ -3,16 +3,24 @@
 #include <array>
 #include <cstdio>
 
+#include "DownloadRecord.h"
 #include "WindowDownload.h"
 
 namespace {
 
+// The ending of one of the session's outcomes: its record's name and code
+// are those the window's records give it.
+constexpr TEndingRow OutcomeRow(TEnding ending, TDownloadOutcome outcome, std::string_view line,
+                                bool toError) {
+    return {ending, line, toError, OutcomeRecord(outcome).LogName, OutcomeRecord(outcome).ExitCode};
+}
+
 // The window's box texts where the window has a box for the ending.
-constexpr std::array<TEndingRow, 18> kEndings = {{
-    {TEnding::Done, kDownloadDoneBox.Text, false, "done", kExitDone},
-    {TEnding::LoaderRefused, kEnterLoaderFailedBox.Text, true, "loader-refused", kExitLoaderRefused},
-    {TEnding::TransferFailed, kDownloadFailedBox.Text, true, "transfer-failed", kExitTransferFailed},
-    {TEnding::ReturnFailed, kLeaveLoaderFailedBox.Text, true, "return-failed", kExitReturnFailed},
+constexpr std::array<TEndingRow, 19> kEndings = {{
+    OutcomeRow(TEnding::Done, TDownloadOutcome::Done, kDownloadDoneBox.Text, false),
+    OutcomeRow(TEnding::LoaderRefused, TDownloadOutcome::LoaderRefused, kEnterLoaderFailedBox.Text, true),
+    OutcomeRow(TEnding::TransferFailed, TDownloadOutcome::TransferFailed, kDownloadFailedBox.Text, true),
+    OutcomeRow(TEnding::ReturnFailed, TDownloadOutcome::ReturnFailed, kLeaveLoaderFailedBox.Text, true),
     {TEnding::LoaderCrashed,
      "DFU_Reset_To_ISP crashed with exception {}; the instrument may be left in its loader mode", true,
      "loader-crashed", kExitLoaderRefused},
@@ -22,7 +30,8 @@ constexpr std::array<TEndingRow, 18> kEndings = {{
     {TEnding::ReturnCrashed,
      "DFU_Reset_To_AP crashed with exception {}; the instrument may be left in its loader mode", true,
      "return-crashed", kExitReturnFailed},
-    {TEnding::Declined, "Not confirmed: nothing was sent to the instrument", true, "declined", kExitUsage},
+    OutcomeRow(TEnding::Declined, TDownloadOutcome::Declined,
+               "Not confirmed: nothing was sent to the instrument", true),
     {TEnding::NotAsked,
      "Not downloading: there is no console to ask on (standard input is not a terminal); add --yes to "
      "download without asking",
@@ -42,6 +51,8 @@ constexpr std::array<TEndingRow, 18> kEndings = {{
     {TEnding::Abandoned,
      "Abandoned: fwimage ends without waiting for the library; the instrument may be left in its loader mode",
      true, "abandoned", kExitLibraryLeft},
+    {TEnding::WrongImage, "Wrong image: {}; nothing was sent to the instrument", true, "wrong-image",
+     kExitWrongImage},
     {TEnding::RecordLost, "{} The record of this download is lost.", true, "", kExitRecordLost},
 }};
 

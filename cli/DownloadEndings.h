@@ -31,6 +31,7 @@ enum class TEnding {
     Closed,       // the console closed while the library works
     TimedOut,     // --timeout passed while the library works
     Abandoned,    // the third Ctrl+C while the library works
+    WrongImage,   // not the image --expect-sha256 or --expect-sum names
     RecordLost,   // the record of any other ending could not be written
 };
 

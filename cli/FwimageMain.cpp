@@ -30,7 +30,8 @@ enum TOption : unsigned {
     kLogOption = 8,
     kMapOption = 16,
     kTimeoutOption = 32,
-    kJsonOption = 64
+    kExpectOption = 64,
+    kJsonOption = 128
 };
 
 struct TParsed {
@@ -38,6 +39,8 @@ struct TParsed {
     std::optional<std::string> key;
     std::optional<std::string> log;
     std::optional<std::string> timeout;
+    std::optional<std::string> expectSha256;
+    std::optional<std::string> expectSum;
     bool yes = false;
     bool quiet = false;
     bool map = false;
@@ -72,6 +75,8 @@ TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
         } else if ((allowed & kKeyOption) && TakeValue(args, i, "--key", parsed.key)) {
         } else if ((allowed & kLogOption) && TakeValue(args, i, "--log", parsed.log)) {
         } else if ((allowed & kTimeoutOption) && TakeValue(args, i, "--timeout", parsed.timeout)) {
+        } else if ((allowed & kExpectOption) && TakeValue(args, i, "--expect-sha256", parsed.expectSha256)) {
+        } else if ((allowed & kExpectOption) && TakeValue(args, i, "--expect-sum", parsed.expectSum)) {
         } else if ((allowed & kYesOption) && arg == "--yes") {
             parsed.yes = true;
         } else if ((allowed & kQuietOption) && arg == "--quiet") {
@@ -193,6 +198,16 @@ std::optional<unsigned> Seconds(const std::optional<std::string>& text) {
     return seconds;
 }
 
+// The option's value as parse reads it; a bad one is wrong usage.
+template <typename T>
+std::optional<T> Checked(const std::optional<std::string>& text,
+                         std::optional<T> (*parse)(std::string_view)) {
+    if (!text) return std::nullopt;
+    std::optional<T> value = parse(*text);
+    if (!value) throw TUsageError{};
+    return value;
+}
+
 TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const std::string& command = args[0];
     if (command == "info") {
@@ -220,10 +235,16 @@ TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, st
         return Ended(Report([&] { Lock(parsed.operands[0], keyText, out); }, err));
     }
     if (command == "download") {
-        const TParsed parsed = Parse(args, kYesOption | kQuietOption | kLogOption | kTimeoutOption);
+        const TParsed parsed =
+            Parse(args, kYesOption | kQuietOption | kLogOption | kTimeoutOption | kExpectOption);
         if (parsed.operands.size() != 1) throw TUsageError{};
-        const TDownloadRequest request{parsed.operands[0], parsed.yes, parsed.quiet, parsed.log,
-                                       Seconds(parsed.timeout)};
+        const TDownloadRequest request{
+            parsed.operands[0],
+            parsed.yes,
+            parsed.quiet,
+            parsed.log,
+            Seconds(parsed.timeout),
+            {Checked(parsed.expectSha256, Sha256Option), Checked(parsed.expectSum, SumOption)}};
         return {RunDownloadCommand(request, out, err), true};
     }
     throw TUsageError{};

@@ -3,6 +3,17 @@
 #include "FwimageMain.h"
 #include "runtime/CommandLine.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The device library and what it loads are never looked for in the
+    // current folder, and a drive without a medium fails a call instead of
+    // stopping a script with a system box.
+    SetDllDirectoryW(L"");
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+#endif
     return RunFwimage(rt::CommandArgs(argc, argv), ConsoleOut(), ConsoleErr());
 }

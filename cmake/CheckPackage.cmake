@@ -1,6 +1,7 @@
 # Makes the release package with CPack into WORK and checks it: its name
 # carries VERSION, it holds exactly the expected files (the simulated DFU.dll
-# only in demo/), and both programs carry VERSION in their version resource.
+# only in demo/), both programs carry VERSION in their version resource and
+# a manifest with asInvoker (no file virtualisation) and longPathAware.
 #   cmake -DCPACK=... -DCONFIG=.../CPackConfig.cmake -DWORK=dir -DVERSION=x.y.z
 #         -DWINDRES=... -P CheckPackage.cmake
 set(top firmware-loader-${VERSION}-win32)
@@ -64,6 +65,15 @@ foreach(program loader.exe fwimage.exe demo/loader.exe)
     string(FIND "${resources}" "${wanted}" at)
     if(at EQUAL -1)
       message(FATAL_ERROR "${program}: no '${wanted}' in its version resource:\n${resources}")
+    endif()
+  endforeach()
+  # The manifest as windres writes it back, quotes doubled.
+  string(REGEX MATCH "RT_MANIFEST.*</assembly>" manifest "${resources}")
+  foreach(wanted [[<requestedExecutionLevel level=""asInvoker""]]
+                 [[<longPathAware xmlns=""http://schemas.microsoft.com/SMI/2016/WindowsSettings"">true</longPathAware>]])
+    string(FIND "${manifest}" "${wanted}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "${program}: no '${wanted}' in its manifest:\n${manifest}")
     endif()
   endforeach()
 endforeach()

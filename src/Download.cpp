@@ -50,11 +50,13 @@ uint32_t TDownloadSession::Call(TDownloadStep step, F&& call) noexcept {
     return result;
 }
 
-TDownloadOutcome TDownloadSession::Transfer(TDevice& device, const TImageInfo& windowInfo) noexcept {
+TDownloadOutcome TDownloadSession::Transfer(TDevice& device, const TImageInfo& windowInfo,
+                                            TImageInfo* snapshot) noexcept {
     // The copy keeps the image's bytes alive until it goes, after the transfer.
     std::optional<TImageInfo> image;
     try {
         image.emplace(SnapshotImageInfo(windowInfo));
+        if (snapshot) *snapshot = *image;
     } catch (...) {
         return TDownloadOutcome::LoaderRefused;
     }

@@ -105,8 +105,10 @@ public:
     // back. The busy flag falls as soon as DFU_Download returns; on the other
     // paths Finish lowers it. No step is retried and a failed step skips the
     // later ones. An exception from the snapshot or from a call counts as that
-    // step failing (the snapshot's as a refused loader mode).
-    TDownloadOutcome Transfer(TDevice& device, const TImageInfo& windowInfo) noexcept;
+    // step failing (the snapshot's as a refused loader mode). snapshot,
+    // when given, receives it, so that the record names what was sent.
+    TDownloadOutcome Transfer(TDevice& device, const TImageInfo& windowInfo,
+                              TImageInfo* snapshot = nullptr) noexcept;
 
     // The last thing the download's thread does with the session: records the
     // outcome, lowers the busy flag, ends the gate.

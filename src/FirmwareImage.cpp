@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/Convert.h"
+#include "runtime/FileIO.h"
 #include "runtime/FileName.h"
 
 std::unique_ptr<rt::TMemoryStream> CurrentImage;
@@ -98,6 +99,7 @@ uint16_t ImageSum(const uint8_t* data, int64_t size) noexcept {
 bool OpenImage(const std::string& fileName, TImageInfo& info, THexRuns* runs) {
     const TImageKind kind = OpenKindOf(fileName);
     if (kind == TImageKind::Ignored) return false;
+    std::string fullPath = rt::ExpandFileName(fileName);
     LoadCurrentImage(fileName, kind, runs);
 
     const uint8_t* data = CurrentImage->Memory();
@@ -111,6 +113,7 @@ bool OpenImage(const std::string& fileName, TImageInfo& info, THexRuns* runs) {
     info.Size = size;
     info.Sum = sum;
     info.Keep = CurrentImage->Share();
+    info.FullPath = std::move(fullPath);
     return true;
 }
 
@@ -151,13 +154,19 @@ std::optional<ScrambleKey> KeyFromText(std::string_view keyText) {
     return key;
 }
 
+ELockOntoItself::ELockOntoItself(const std::string& fileName)
+    : rt::Exception("Cannot lock file \"" + fileName + "\": the output \"" + fileName +
+                    ".lock\" is that same file") {}
+
 std::optional<std::string> LockImage(const std::string& fileName, const ScrambleKey& key) {
     const TImageKind kind = LockKindOf(fileName);
     if (kind == TImageKind::Ignored) return std::nullopt;
+    std::string lockPath = Join(fileName, ".lock");
+    // Writing the scrambled bytes through a link to the source would lose it.
+    if (rt::SameFile(fileName, lockPath)) throw ELockOntoItself(fileName);
     LoadCurrentImage(fileName, kind);
 
     std::unique_ptr<rt::TMemoryStream> locked = ScrambleStream(*CurrentImage, key);
-    std::string lockPath = Join(fileName, ".lock");
     locked->SaveToFile(lockPath);
 
     // The locked stream becomes CurrentImage, positioned at 0: the file is

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "HexFile2BinMemoryStream.h"
+#include "runtime/Exceptions.h"
 #include "runtime/MemoryStream.h"
 
 // Describes the open image. Keep holds the bytes that Data points to, so they
@@ -20,6 +21,9 @@ struct TImageInfo {
     int64_t Size = 0;
     uint16_t Sum = 0;
     std::shared_ptr<const uint8_t[]> Keep;
+    // The file it was opened from, made full when it was opened (a later
+    // dialog may change the current folder): what a download's record names.
+    std::string FullPath;
 };
 
 // The process-wide image; absent (null) until the first open.
@@ -59,9 +63,18 @@ std::string LockNameLine(std::string_view fileName);
 // EConvertError naming "$" and that pair.
 std::optional<ScrambleKey> KeyFromText(std::string_view keyText);
 
+// "Cannot lock file "<file>": the output "<file>.lock" is that same file",
+// when the .lock name is a link to the file itself.
+class ELockOntoItself : public rt::Exception {
+public:
+    explicit ELockOntoItself(const std::string& fileName);
+};
+
 // The lock steps after the dialog: loads fileName into CurrentImage, writes
 // "<fileName>.lock" and leaves the scrambled image in CurrentImage. Returns
 // the written path, or nothing (and writes nothing) for an ignored extension.
+// Raises ELockOntoItself, before anything is read, when the .lock name
+// stands for fileName itself.
 std::optional<std::string> LockImage(const std::string& fileName, const ScrambleKey& key);
 
 // "Файл зашифрован <path>"

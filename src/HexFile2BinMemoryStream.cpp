@@ -166,22 +166,32 @@ std::unique_ptr<rt::TMemoryStream> NewStream() {
     }
 }
 
+// Runs a pass over text; when it fails and the text changed meanwhile, the
+// change is the better explanation (a file rewritten while it is read seems
+// truncated or malformed).
+template <class Text, class Pass>
+auto Checked(Text& text, Pass&& pass) {
+    try {
+        return pass();
+    } catch (const rt::Exception&) {
+        text.Finish();
+        throw;
+    }
+}
+
 template <class Text>
 std::unique_ptr<rt::TMemoryStream> Convert(Text&& text, const std::function<void()>& betweenPasses = {},
                                            THexRuns* runs = nullptr) {
     try {
-        const Extent extent = FirstPass(text, runs);
+        const Extent extent = Checked(text, [&] { return FirstPass(text, runs); });
         if (betweenPasses) betweenPasses();
         SizeImageBuffer(extent.length);
 
         RecordPass pass(ImageBuffer.get(), extent.firstAddress, extent.length);
-        try {
+        Checked(text, [&] {
             text.Lines(
                 [&](const char* s, std::size_t n, uint64_t lineNumber) { pass.Line(s, n, lineNumber); });
-        } catch (const rt::Exception&) {
-            text.Finish();  // a text that changed explains the failure better
-            throw;
-        }
+        });
         text.Finish();
 
         std::unique_ptr<rt::TMemoryStream> result = NewStream();
@@ -199,7 +209,7 @@ std::unique_ptr<rt::TMemoryStream> Convert(Text&& text, const std::function<void
 template <class Text>
 THexExtent ExtentOf(Text&& text) {
     try {
-        const Extent extent = FirstPass(text);
+        const Extent extent = Checked(text, [&] { return FirstPass(text); });
         return {extent.firstAddress, static_cast<uint32_t>(extent.length)};
     } catch (const std::bad_alloc&) {
         throw rt::EOutOfMemory();
@@ -273,8 +283,11 @@ std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text, std::size
 }
 
 std::unique_ptr<rt::TMemoryStream> FileToStream(const std::string& fileName,
-                                                const std::function<void()>& betweenPasses) {
-    return Convert(FileText(fileName), betweenPasses);
+                                                const std::function<void()>& betweenPasses,
+                                                const std::function<void()>& beforeFirstPass) {
+    FileText text(fileName);
+    if (beforeFirstPass) beforeFirstPass();
+    return Convert(text, betweenPasses);
 }
 
 int64_t ImageBufferLength() noexcept {

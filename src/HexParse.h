@@ -20,9 +20,11 @@ THexExtent TextExtent(std::string_view text, std::size_t blockSize = kDefaultBlo
 std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text,
                                                 std::size_t blockSize = kDefaultBlockSize);
 
-// HexFileToStream with a step run between the two passes over the file.
+// HexFileToStream with a step run between the two passes over the file, and
+// one run once the file is open, before the first.
 std::unique_ptr<rt::TMemoryStream> FileToStream(const std::string& fileName,
-                                                const std::function<void()>& betweenPasses);
+                                                const std::function<void()>& betweenPasses,
+                                                const std::function<void()>& beforeFirstPass = {});
 
 // Bytes held by the unit's conversion buffer (0 when it is empty).
 int64_t ImageBufferLength() noexcept;

@@ -5,8 +5,11 @@
 
 #include <chrono>
 
+#include "DownloadLogFile.h"
 #include "LinkedDevice.h"
 #include "MainLayout.h"
+#include "ShutdownGuard.h"
+#include "Version.h"
 #include "WindowDownload.h"
 #include "resource.h"
 #include "runtime/Exceptions.h"
@@ -31,6 +34,10 @@ HANDLE WorkerHandle = nullptr;
 
 namespace {
 
+// The log of --log, full path; set before the window is shown and never
+// again, so the workers read it without a lock.
+std::optional<std::string> WindowLogFile;
+
 // The id of WorkerHandle's thread, which outlives the handle: its boxes are
 // found by it. Only the window's thread touches it.
 DWORD WorkerThreadId = 0;
@@ -45,6 +52,25 @@ public:
     void SetHourglass(bool on) override {
         TApplication::SetCursorSetting(on ? TCursorSetting::HourGlass : TCursorSetting::Default);
     }
+    std::optional<std::string> Record(TDownloadOutcome outcome, const TImageInfo& image,
+                                      uint64_t seconds) override {
+        if (!WindowLogFile) return std::nullopt;
+        const TOutcomeRecord named = OutcomeRecord(outcome);
+        const std::string time = UtcTimeText(std::chrono::system_clock::now());
+        return AppendToDownloadLog(*WindowLogFile, DownloadRecordText({.UtcTime = time,
+                                                                       .FullPath = image.FullPath,
+                                                                       .Size = image.Size,
+                                                                       .Sum = image.Sum,
+                                                                       .Outcome = named.LogName,
+                                                                       .ExitCode = named.ExitCode,
+                                                                       .Sha256 = ImageSha256(image),
+                                                                       .Seconds = seconds,
+                                                                       .Tool = kLoaderTool,
+                                                                       .Unit = {}}));
+    }
+
+private:
+    static constexpr std::string_view kLoaderTool = "loader " FWL_VERSION_TEXT;
 };
 
 // The bar and the pane follow the readings; the window's messages are
@@ -111,8 +137,8 @@ struct TWorkerHandleCloser {
 DWORD WINAPI DownloadWorker(LPVOID info) {
     // Everything it calls is noexcept: nothing is thrown across the thread's start.
     TWin32DownloadPlatform platform;
-    return RunDownloadWorker(platform, LinkedDevice(), *static_cast<const TImageInfo*>(info),
-                             WindowSession());
+    TGuardedDevice device(LinkedDevice());
+    return RunDownloadWorker(platform, device, *static_cast<const TImageInfo*>(info), WindowSession());
 }
 
 TForm1::TForm1()
@@ -159,6 +185,12 @@ TForm1::TForm1()
         SetWindowPos(GetDlgItem(Handle(), id), HWND_TOP, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SetTabOrder({layout::kTabOrder.begin(), layout::kTabOrder.end()});
+    AttachShutdownGuard(Handle());
+}
+
+LRESULT TForm1::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (const std::optional<LRESULT> answer = ShutdownGuardMessage(Handle(), msg)) return *answer;
+    return TForm::WndProc(msg, wParam, lParam);
 }
 
 TForm1::~TForm1() {
@@ -174,6 +206,13 @@ TForm1::~TForm1() {
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
+}
+
+void TForm1::UseLog(const std::string& fileName) {
+    WindowLogFile = rt::ExpandFileName(fileName);
+    if (const std::optional<std::string> failure = AppendToDownloadLog(*WindowLogFile, {}))
+        TApplication::SystemMessageBox(RecordLostText(*failure), kRecordLostBox.Caption,
+                                       kRecordLostBox.Style);
 }
 
 void TForm1::AOpenExecute(TObject* /*Sender*/) {

@@ -57,6 +57,14 @@ public:
     // line all come here.
     void OpenFile(const std::string& fileName);
 
+    // Every download from now on appends its record to the log at fileName.
+    // A log that cannot be written now is told in a box; the window works on
+    // and tries again at each download.
+    void UseLog(const std::string& fileName);
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
 private:
     TImageInfo FImageInfo{};
 };

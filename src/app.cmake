@@ -3,6 +3,8 @@
 add_executable(loader WIN32
   ${CMAKE_CURRENT_LIST_DIR}/Project1.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Unit1.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DeviceLibraryOrigin.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ShutdownGuard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../resources/loader.rc
 )
 set_target_properties(loader PROPERTIES

@@ -1,6 +1,8 @@
 # fwimage as a process, around its files: output that cannot be written, a
-# full disk under an existing .lock, and (32-bit Windows) images of 1 GiB,
-# which need the large address space, and of 2 GiB, which fail.
+# full disk under an existing .lock, paths of about 300 and 1000 characters,
+# an unprivileged user's targets, a write ended by a signal, and (32-bit
+# Windows) images of 1 GiB, which need the large address space, and of 2 GiB,
+# which fail.
 #   cmake -DFWIMAGE=<exe> -DWORK=<folder> [-DEMULATOR=<runner>] [-DWINDOWS=ON] -P fwimage_files.cmake
 set(failures)
 # Notes a failure when actual does not begin with expected (a display server
@@ -81,6 +83,81 @@ if(mounted EQUAL 0)
 else()
   message(STATUS "no tmpfs could be mounted: the full disk is left to the unit tests")
 endif()
+
+# Paths of about 300 and 1000 characters through convert and lock (Windows
+# takes them past 260 only in their long form).
+string(REPEAT "d" 240 name)
+foreach(long ${WORK}/${name} ${WORK}/a${name}/b${name}/c${name}/d${name})
+  file(MAKE_DIRECTORY ${long})
+  fwimage(ARGS convert ${z}${WORK}/one.hex ${z}${long}/a.bin)
+  set(converted "${rc}")
+  fwimage(ARGS lock --key "00 00 00 00 00 00 00 01" ${z}${long}/a.bin)
+  file(READ ${long}/a.bin.lock locked HEX)
+  string(LENGTH "${z}${long}/a.bin" length)
+  expect_equal("${converted} ${rc} ${err}${locked}" "0 0 91" "convert and lock at a path of ${length} characters")
+endforeach()
+
+# As an unprivileged user (root writes anywhere): a writable file in a folder
+# that takes no new file is written in place; another's file that the user
+# may not write stays, though the folder would take a new one.
+execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND setpriv --reuid=nobody --regid=nogroup --clear-groups true RESULT_VARIABLE no_nobody
+                OUTPUT_QUIET ERROR_QUIET)
+if(WINDOWS)
+elseif(uid STREQUAL "0" AND NOT no_nobody EQUAL 0)
+  message(STATUS "no unprivileged user to run as (setpriv, nobody): the permission rows are skipped")
+else()
+  file(MAKE_DIRECTORY ${WORK}/user/closed)
+  file(WRITE ${WORK}/user/closed/open.bin "OLD\n")
+  file(WRITE ${WORK}/user/theirs.bin "OLD\n")
+  execute_process(COMMAND chmod 777 ${WORK}/user COMMAND chmod 666 ${WORK}/user/closed/open.bin
+                  COMMAND chmod 555 ${WORK}/user/closed)
+  if(uid STREQUAL "0")
+    set(EMULATOR setpriv --reuid=nobody --regid=nogroup --clear-groups)
+  endif()
+  fwimage(ARGS convert ${WORK}/one.hex ${WORK}/user/closed/open.bin)
+  file(READ ${WORK}/user/closed/open.bin written HEX)
+  expect_equal("${rc} ${err} ${written}" "0  11" "convert into a closed folder: exit code, errors, the file")
+  if(uid STREQUAL "0")
+    fwimage(ARGS convert ${WORK}/one.hex ${WORK}/user/theirs.bin)
+    file(READ ${WORK}/user/theirs.bin kept)
+    expect_equal("${rc} ${err}${kept}" "1 Cannot create file \"${WORK}/user/theirs.bin\". Permission denied.\nOLD\n"
+                 "convert onto another's file: exit code, error output, the old file")
+  endif()
+  set(EMULATOR)
+  execute_process(COMMAND chmod 755 ${WORK}/user/closed)
+endif()
+
+# A large convert ended by a signal leaves no temporary file (KILL too, where
+# the file system makes unnamed files, as ext4 and tmpfs do, and under Wine,
+# whose server removes a file marked delete-on-close). The signal goes once
+# a process (not Wine's server) holds a file in the target's folder.
+file(WRITE ${WORK}/large.hex ":0100000011EE\n:020000040FFFEC\n:01FFFF0022DF\n")
+set(signals TERM:143 INT:130 HUP:129 KILL:137)  # with a shell's status for each
+if(WINDOWS)
+  set(signals KILL:137)  # Ctrl+C under Wine needs a console: e2e.console
+endif()
+foreach(row ${signals})
+  string(REPLACE ":" ";" row ${row})
+  list(GET row 0 signal)
+  file(REMOVE_RECURSE ${WORK}/signal)
+  file(MAKE_DIRECTORY ${WORK}/signal)
+  execute_process(
+    COMMAND sh -c "dir=$1 signal=$2; shift 2; env --default-signal \"$@\" & started=$!
+                   while kill -0 $started 2>/dev/null; do
+                     for f in $(find /proc/[0-9]*/fd -maxdepth 1 -lname \"$dir/*\" 2>/dev/null); do
+                       p=\${f#/proc/}; p=\${p%%/*}
+                       case $(cat /proc/$p/comm) in wineserver*) ;; *) kill -$signal $p; break 2 ;; esac
+                     done
+                     sleep 0.01
+                   done
+                   wait $started"
+            sh ${WORK}/signal ${signal} ${EMULATOR} ${FWIMAGE} convert ${z}${WORK}/large.hex ${z}${WORK}/signal/a.bin
+    OUTPUT_QUIET ERROR_QUIET RESULT_VARIABLE rc TIMEOUT 120)
+  file(GLOB left RELATIVE ${WORK}/signal ${WORK}/signal/*)
+  list(JOIN row " " expected)
+  expect_equal("${signal} ${rc} [${left}]" "${expected} []" "a signal during convert: status, files left")
+endforeach()
 
 if(WINDOWS)
   # 0x40000000 bytes: 0x11, then 0xFF, then 0x22; the sum is 0xFE35.

@@ -50,6 +50,25 @@ bool FileExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Why a DFU.dll that is there did not load, in words: the system's own texts
+// for these codes name a file that is not the point ("The specified module
+// could not be found" for the file that was found) or hold a bare "%1".
+std::string LoadFailureText(DWORD code) {
+    switch (code) {
+    case ERROR_BAD_EXE_FORMAT:
+        return "it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file); it needs the 32-bit "
+               "DFU.dll of the instrument";
+    case ERROR_MOD_NOT_FOUND:
+        return "a library that DFU.dll needs is missing; put the files that come with the instrument's DFU.dll "
+               "beside it";
+    case ERROR_PROC_NOT_FOUND:
+        return "a library that DFU.dll uses lacks a function it needs (a version that does not match); put the "
+               "files that come with the instrument's DFU.dll beside it";
+    default:
+        return rt::SysErrorMessage(code, "DFU.dll");
+    }
+}
+
 class TLoadedDevice final : public TDevice {
 public:
     TLoadedDevice(HMODULE module, const std::wstring& path) : module_(module) {
@@ -99,7 +118,7 @@ std::unique_ptr<TDevice> LoadDevice() {
         if (module == nullptr) {
             const DWORD code = GetLastError();
             throw EDeviceLoadError("Cannot load the device library " + Quoted(path) + ": " +
-                                   rt::SysErrorMessage(code));
+                                   LoadFailureText(code));
         }
         return std::make_unique<TLoadedDevice>(module, path);
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace rt {
 
@@ -46,11 +47,19 @@ private:
 // The system-text part of EFOpenError for a name that is not a regular file.
 inline constexpr const char* kNotARegularFile = "Not a regular file";
 
+// The system-text part of EFCreateError for a target that is read-only
+// (Windows' read-only attribute; on POSIX no write permission for anyone).
+inline constexpr const char* kReadOnlyFile = "The file is read-only";
+
 // Writes size bytes as the whole content of fileName, created or replaced.
 // A regular file (or a new one) is replaced in one step once the new content
-// is complete and flushed, a symbolic link by what it points to; a device or
-// pipe is written straight. Raises EFCreateError naming fileName's full path
-// when that fails, with fileName exactly as it was.
+// is complete and flushed, a symbolic link by what it points to, keeping the
+// old file's permissions or attributes; no temporary file outlives an
+// interruption. A device, a pipe or an open file of the process named
+// through /proc/self/fd is written straight, and so is a writable file whose
+// folder refuses new files (then not in one step). Raises EFCreateError
+// naming fileName's full path when that fails, with fileName exactly as it
+// was; a read-only target is refused.
 void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size);
 
 // A fresh name for the temporary file beside a file being replaced.
@@ -69,8 +78,15 @@ std::string ExpandFileName(const std::string& fileName);
 uint32_t LastOSError();
 
 // The system's text for an error code, with every trailing blank, control
-// character and full stop removed; empty when the system has no text.
-std::string SysErrorMessage(uint32_t code);
+// character and full stop removed; empty when the system has no text. Its
+// inserts ("%1") are filled with insert, or removed when it is empty.
+std::string SysErrorMessage(uint32_t code, std::string_view insert = {});
+
+// text with every insert of a system message ("%1" to "%99", also with a
+// format such as "%1!s!") replaced by value; with an empty value the insert
+// goes with the quotes around it and the blank it would leave double, and a
+// sentence it began starts with a capital. Portable, for Windows' texts.
+std::string FillInserts(std::string_view text, std::string_view value);
 
 // Trims what SysErrorMessage removes (portable, for both platforms' texts).
 std::string TrimErrorText(std::string text);

@@ -6,9 +6,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <csignal>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,20 +71,29 @@ namespace {
     throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code));
 }
 
-// The name a chain of symbolic links ends in (a link's relative target read
-// from the link's own folder); the name itself when it is no link. A loop is
-// left to the open that follows, which reports it.
-std::string FollowLinks(const std::string& fileName) {
+// Where a chain of symbolic links ends (a link's relative target read from
+// the link's own folder): the name itself when it is no link. A link kept
+// by /proc (/proc/self/fd/N, and /dev/stdout or /dev/fd/N that lead there)
+// stands for a file the process holds open, whose link text may name
+// nothing at all ("pipe:[N]"): the chain stops there, marked.
+struct TLinkEnd {
+    std::string path;
+    bool inProc = false;
+};
+
+TLinkEnd FollowLinks(const std::string& fileName) {
     namespace fs = std::filesystem;
     fs::path path = fileName;
     std::error_code failed;
     for (int hops = 0; hops < 40; ++hops) {
         if (!fs::is_symlink(fs::symlink_status(path, failed))) break;
+        const fs::path folder = fs::canonical(fs::absolute(path, failed).parent_path(), failed);
+        if (!failed && folder.string().rfind("/proc/", 0) == 0) return {path.string(), true};
         const fs::path target = fs::read_symlink(path, failed);
         if (failed) break;
         path = path.parent_path() / target;  // an absolute target stands alone
     }
-    return path.string();
+    return {path.string(), false};
 }
 
 // Writes all bytes; 0 or the error code. With startWriteback, each chunk
@@ -105,40 +117,101 @@ uint32_t WriteAll(int fd, const uint8_t* data, int64_t size, bool startWriteback
 }
 
 // A device or a pipe is written as it is: it cannot be replaced, and
-// removing it would lose it.
+// removing it would lose it. So is a file whose folder takes no temporary
+// file.
 void WriteStraight(const std::string& fileName, const uint8_t* data, int64_t size) {
-    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) CannotCreate(fileName, LastOSError());
     uint32_t code = WriteAll(fd, data, size);
     if (::close(fd) != 0 && code == 0) code = LastOSError();
     if (code != 0) CannotCreate(fileName, code);
 }
 
+// Holds back the signals that end a program from a terminal or a session
+// while a named temporary file exists, so that it is always removed first.
+class TSignalsHeld {
+public:
+    TSignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, s);
+        ::pthread_sigmask(SIG_BLOCK, &held, &before_);
+    }
+    ~TSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    TSignalsHeld(const TSignalsHeld&) = delete;
+    TSignalsHeld& operator=(const TSignalsHeld&) = delete;
+
+private:
+    sigset_t before_{};
+};
+
+// A file without a name in folder (which ends in "/" or is empty), or -1
+// where the system or the file system has none, or where no /proc gives it
+// a name later.
+int UnnamedFile(const std::string& folder) {
+#if defined(O_TMPFILE)
+    if (::access("/proc/self/fd", F_OK) != 0) return -1;
+    return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+    (void)folder;
+    return -1;
+#endif
+}
+
+// A new file of a fresh temporary name in folder, its name in temp; with an
+// fd from UnnamedFile the name is given to that file, else a file is made.
+// 0 or the error code.
+uint32_t NameTemporary(const std::string& folder, int& fd, std::string& temp) {
+    const std::string self = fd >= 0 ? "/proc/self/fd/" + std::to_string(fd) : std::string();
+    for (uint32_t attempt = 0; attempt < 100; ++attempt) {
+        temp = folder + TemporaryName();
+        if (fd >= 0) {
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+        } else {
+            fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) return 0;
+        }
+        if (errno != EEXIST) return LastOSError();
+    }
+    return EEXIST;
+}
+
 }  // namespace
 
 void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
-    // A link stays and what it points to is replaced.
-    const std::string target = FollowLinks(fileName);
+    // The system follows every link, those of /proc too, and names a loop.
     struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
+    const bool exists = ::stat(fileName.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) CannotCreate(fileName, LastOSError());
     if (exists && !S_ISREG(st.st_mode)) return WriteStraight(fileName, data, size);
+    // A link stays and what it points to is replaced.
+    const TLinkEnd link = FollowLinks(fileName);
+    if (link.inProc) return WriteStraight(fileName, data, size);
+    const std::string& target = link.path;
+    // As Windows refuses a read-only file, also for an administrator.
+    if (exists && (st.st_mode & 0222) == 0) throw EFCreateError(ExpandFileName(fileName), kReadOnlyFile);
     // Replacing goes by the folder's permissions: a file the writer may not
     // write stays protected, as it was when it was written in place.
     if (exists && ::access(target.c_str(), W_OK) != 0) CannotCreate(fileName, LastOSError());
 
     // The new content goes to a file of its own in the same folder and takes
     // the name in one step once it is complete and on the disk, so a failure
-    // on the way leaves the target exactly as it was.
+    // on the way leaves the target exactly as it was. The file has no name
+    // until then where the system allows, so that nothing is left behind
+    // even when the process is killed; else signals wait while it has one.
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     std::string temp;
-    int fd = -1;
-    for (uint32_t attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = folder + TemporaryName();
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
+    int fd = UnnamedFile(folder);
+    const bool unnamed = fd >= 0;
+    std::optional<TSignalsHeld> held;
+    if (!unnamed) {
+        held.emplace();
+        const uint32_t code = NameTemporary(folder, fd, temp);
+        // A folder that takes no new file, over a file that may be written.
+        if ((code == EACCES || code == EPERM) && exists) return WriteStraight(fileName, data, size);
+        if (code != 0) CannotCreate(fileName, code);
     }
-    if (fd < 0) CannotCreate(fileName, LastOSError());
     if (exists) {
         // The replacement keeps the old file's permissions and, where allowed, its owner.
         ::fchmod(fd, st.st_mode & 07777);
@@ -146,12 +219,19 @@ void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t si
     }
     uint32_t code = WriteAll(fd, data, size, true);
     if (code == 0 && ::fsync(fd) != 0) code = LastOSError();
+    bool named = !unnamed;
+    if (code == 0 && unnamed) {
+        held.emplace();
+        code = NameTemporary(folder, fd, temp);
+        named = code == 0;
+    }
     if (::close(fd) != 0 && code == 0) code = LastOSError();
     if (code == 0 && ::rename(temp.c_str(), target.c_str()) != 0) code = LastOSError();
     if (code != 0) {
-        ::unlink(temp.c_str());
+        if (named) ::unlink(temp.c_str());
         CannotCreate(fileName, code);
     }
+    held.reset();
     // The new name itself is on the disk once its folder is.
     const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
@@ -179,7 +259,7 @@ uint32_t LastOSError() {
     return static_cast<uint32_t>(errno);
 }
 
-std::string SysErrorMessage(uint32_t code) {
+std::string SysErrorMessage(uint32_t code, std::string_view /*insert*/) {
     if (code == 0) return {};
     char buffer[256];
     const char* text = ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);

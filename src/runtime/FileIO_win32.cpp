@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <iterator>
+
 #include "runtime/Exceptions.h"
+#include "runtime/FileName.h"
 #include "runtime/Utf16.h"
 
 namespace rt {
@@ -32,14 +35,36 @@ namespace {
 // Largest single ReadFile/WriteFile request.
 constexpr int64_t kMaxChunk = 1 << 30;
 
+// The full path of a wide name; empty when the system cannot make one.
+std::wstring FullPath(const std::wstring& wide) {
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return {};
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return {};
+    full.resize(length);
+    return full;
+}
+
+// The wide name as given while its full path is short enough for the plain
+// form, else the full path's long form.
+std::wstring FileCallNameW(std::wstring wide) {
+    const std::wstring full = FullPath(wide);
+    return full.size() <= kLongestPlainPath ? wide : LongPathForm(full);
+}
+
 }  // namespace
+
+std::wstring FileCallName(const std::string& fileName) {
+    return FileCallNameW(Utf8ToUtf16(fileName));
+}
 
 struct TReadFile::Impl {
     HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
 TReadFile::TReadFile(const std::string& fileName) : impl_(std::make_unique<Impl>()), fileName_(fileName) {
-    impl_->handle = CreateFileW(Utf8ToUtf16(fileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    impl_->handle = CreateFileW(FileCallName(fileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (impl_->handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
@@ -98,30 +123,39 @@ DWORD WriteAll(HANDLE h, const uint8_t* data, int64_t size) {
     return 0;
 }
 
-// A device or a pipe is written as it is: it cannot be replaced.
-void WriteStraight(const std::string& fileName, const std::wstring& wide, const uint8_t* data, int64_t size) {
+// Writes the file itself: a device or a pipe (OPEN_EXISTING), which cannot
+// be replaced, or a file whose folder takes no temporary file
+// (TRUNCATE_EXISTING).
+void WriteInPlace(const std::string& fileName, const std::wstring& wide, DWORD disposition,
+                  const uint8_t* data, int64_t size) {
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+                           disposition, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) CannotCreate(fileName, GetLastError());
     DWORD code = WriteAll(h, data, size);
     if (!CloseHandle(h) && code == 0) code = GetLastError();
     if (code != 0) CannotCreate(fileName, code);
 }
 
-// What an existing name stands for: whether it is a file on a disk, and the
-// path it finally resolves to (links followed); the name itself otherwise.
+// What an existing name stands for: whether it is a file on a disk, its
+// attributes, and the path it finally resolves to (links followed); the name
+// itself otherwise.
 struct TTarget {
+    bool exists = false;
     bool onDisk = true;
+    DWORD attributes = 0;
     std::wstring path;
 };
 
 TTarget TargetOf(const std::wstring& wide) {
-    TTarget target{true, wide};
+    TTarget target{false, true, 0, wide};
     HANDLE h = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return target;
+    target.exists = true;
     target.onDisk = GetFileType(h) == FILE_TYPE_DISK;
     if (target.onDisk) {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (GetFileInformationByHandle(h, &info)) target.attributes = info.dwFileAttributes;
         std::wstring final(32768, L'\0');
         const DWORD n = GetFinalPathNameByHandleW(h, final.data(), static_cast<DWORD>(final.size()),
                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -131,33 +165,79 @@ TTarget TargetOf(const std::wstring& wide) {
     return target;
 }
 
+// Marks an open file to go when its last handle closes (also when the
+// process is killed), or takes the mark back. Where the file system cannot,
+// the file is only removed by the failure path.
+void DeleteOnClose(HANDLE h, bool remove) {
+    FILE_DISPOSITION_INFO info{};
+    info.DeleteFile = remove ? TRUE : FALSE;
+    SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info);
+}
+
+// Scanners, indexers and sync clients open a fresh file the moment it is
+// closed; the rename over it is tried again for about two seconds in all.
+constexpr DWORD kRenamePausesMs[] = {50, 100, 200, 400, 600, 650};
+
+bool HeldByAnother(DWORD code) {
+    return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+}
+
+// Renames the open temporary file over the target; 0 or the error code. The
+// file is without its delete mark only while a rename is tried. A folder
+// in the way is no file that a scanner holds: no retries.
+DWORD RenameOver(HANDLE h, const std::wstring& temp, const TTarget& target) {
+    const bool mayBeHeld = (target.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    for (size_t attempt = 0;; ++attempt) {
+        DeleteOnClose(h, false);
+        if (MoveFileExW(temp.c_str(), target.path.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return 0;
+        const DWORD code = GetLastError();
+        DeleteOnClose(h, true);
+        if (!mayBeHeld || !HeldByAnother(code) || attempt == std::size(kRenamePausesMs)) return code;
+        Sleep(kRenamePausesMs[attempt]);
+    }
+}
+
 }  // namespace
 
 void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t size) {
-    const std::wstring wide = Utf8ToUtf16(fileName);
+    const std::wstring wide = FileCallName(fileName);
     const TTarget target = TargetOf(wide);
-    if (!target.onDisk) return WriteStraight(fileName, wide, data, size);
+    if (!target.onDisk) return WriteInPlace(fileName, wide, OPEN_EXISTING, data, size);
+    // Windows refuses to rename over it; the other builds refuse it alike.
+    if (target.attributes & FILE_ATTRIBUTE_READONLY)
+        throw EFCreateError(ExpandFileName(fileName), kReadOnlyFile);
 
     // The new content goes to a file of its own in the same folder and takes
     // the name in one step once it is complete and on the disk, so a failure
-    // on the way leaves the target exactly as it was.
+    // on the way leaves the target exactly as it was. It carries the old
+    // file's hidden and system marks, as a new file it is marked for backup.
     const size_t separator = target.path.find_last_of(L"\\/:");
     const std::wstring folder =
         separator == std::wstring::npos ? std::wstring() : target.path.substr(0, separator + 1);
+    const DWORD kept = target.attributes &
+                       (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     std::wstring temp;
     HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-        temp = folder + Utf8ToUtf16(TemporaryName());
-        h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        temp = FileCallNameW(folder + Utf8ToUtf16(TemporaryName()));  // 14 more characters
+        h = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_ARCHIVE | kept, nullptr);
         if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
-    if (h == INVALID_HANDLE_VALUE) CannotCreate(fileName, GetLastError());
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        // A folder that takes no new file, over a file that may be written.
+        if (code == ERROR_ACCESS_DENIED && target.exists)
+            return WriteInPlace(fileName, target.path, TRUNCATE_EXISTING, data, size);
+        CannotCreate(fileName, code);
+    }
+    DeleteOnClose(h, true);
     DWORD code = WriteAll(h, data, size);
     if (code == 0 && !FlushFileBuffers(h)) code = GetLastError();
+    if (code == 0) code = RenameOver(h, temp, target);
     if (!CloseHandle(h) && code == 0) code = GetLastError();
-    if (code == 0 &&
-        !MoveFileExW(temp.c_str(), target.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        code = GetLastError();
     if (code != 0) {
         DeleteFileW(temp.c_str());
         CannotCreate(fileName, code);
@@ -168,7 +248,7 @@ bool SameFile(const std::string& a, const std::string& b) {
     BY_HANDLE_FILE_INFORMATION info[2];
     const std::string* names[2] = {&a, &b};
     for (int i = 0; i < 2; ++i) {
-        HANDLE h = CreateFileW(Utf8ToUtf16(*names[i]).c_str(), 0,
+        HANDLE h = CreateFileW(FileCallName(*names[i]).c_str(), 0,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (h == INVALID_HANDLE_VALUE) return false;
@@ -182,21 +262,15 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 std::string ExpandFileName(const std::string& fileName) {
     if (fileName.empty()) return fileName;
-    const std::wstring wide = Utf8ToUtf16(fileName);
-    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return fileName;
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) return fileName;
-    full.resize(length);
-    return Utf16ToUtf8(full);
+    const std::wstring full = FullPath(Utf8ToUtf16(fileName));
+    return full.empty() ? fileName : Utf16ToUtf8(full);
 }
 
 uint32_t LastOSError() {
     return GetLastError();
 }
 
-std::string SysErrorMessage(uint32_t code) {
+std::string SysErrorMessage(uint32_t code, std::string_view insert) {
     wchar_t* buffer = nullptr;
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
@@ -204,7 +278,7 @@ std::string SysErrorMessage(uint32_t code) {
     std::string text;
     if (n != 0 && buffer != nullptr) text = Utf16ToUtf8(std::wstring_view(buffer, n));
     if (buffer != nullptr) LocalFree(buffer);
-    return TrimErrorText(text);
+    return TrimErrorText(FillInserts(text, insert));
 }
 
 }  // namespace rt

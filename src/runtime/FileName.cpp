@@ -20,6 +20,23 @@ std::string_view ExtractFileExt(std::string_view path) {
     return path.substr(dot);
 }
 
+std::wstring LongPathForm(std::wstring_view fullPath) {
+    const auto separator = [&](size_t i) {
+        return i < fullPath.size() && (fullPath[i] == L'\\' || fullPath[i] == L'/');
+    };
+    const auto letter = [](wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); };
+    std::wstring out(fullPath);
+    if (fullPath.size() <= kLongestPlainPath) return out;
+    const bool share = separator(0) && separator(1);
+    if (share && fullPath.size() > 2 && (fullPath[2] == L'?' || fullPath[2] == L'.') && separator(3))
+        return out;
+    const bool drive = fullPath.size() > 2 && letter(fullPath[0]) && fullPath[1] == L':' && separator(2);
+    if (!share && !drive) return out;
+    for (wchar_t& c : out)
+        if (c == L'/') c = L'\\';
+    return share ? out.replace(0, 2, L"\\\\?\\UNC\\") : out.insert(0, L"\\\\?\\");
+}
+
 std::string AsciiUpper(std::string_view text) {
     std::string out(text);
     for (char& c : out)

@@ -14,6 +14,18 @@ std::string_view ExtractFileName(std::string_view path);
 // name part has no dot.
 std::string_view ExtractFileExt(std::string_view path);
 
+// Longest full path the Windows file calls take in its plain form: MAX_PATH
+// less the terminating NUL.
+inline constexpr std::size_t kLongestPlainPath = 259;
+
+// The form of a full Windows path that the file calls take at any length:
+// "\\?\" before a drive path, "\\?\UNC\" in place of the "\\" of a share,
+// "/" turned into "\" (that form takes every character literally). A path
+// of at most kLongestPlainPath characters, one already in a "\\?\" or
+// "\\.\" form, and one that is not full (relative, or rooted on no drive)
+// stay as they are.
+std::wstring LongPathForm(std::wstring_view fullPath);
+
 // ASCII a-z to A-Z; every other byte (UTF-8 sequences included) unchanged.
 std::string AsciiUpper(std::string_view text);
 

@@ -10,4 +10,8 @@ namespace rt {
 std::wstring Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::wstring_view utf16);
 
+// The name a file call gets for fileName: as given while its full path is
+// short enough for the plain form, else the full path's long form.
+std::wstring FileCallName(const std::string& fileName);
+
 }  // namespace rt

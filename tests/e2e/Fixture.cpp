@@ -67,7 +67,8 @@ TempFolder::~TempFolder() {
 
 std::wstring TempFolder::Write(const std::wstring& relative, const std::string& bytes) const {
     std::wstring path = Path(relative);
-    CreateDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
+    for (size_t end = relative.find(L'\\'); end != std::wstring::npos; end = relative.find(L'\\', end + 1))
+        CreateDirectoryW(Path(relative.substr(0, end)).c_str(), nullptr);
     HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + Narrow(path));
     DWORD written = 0;
@@ -75,6 +76,15 @@ std::wstring TempFolder::Write(const std::wstring& relative, const std::string& 
     CloseHandle(f);
     if (!ok || written != bytes.size()) throw std::runtime_error("cannot write " + Narrow(path));
     return path;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
+        parts.push_back(text.substr(start, at - start));
+    if (start < text.size()) parts.push_back(text.substr(start));
+    return parts;
 }
 
 std::string ReadBytes(const std::wstring& path) {

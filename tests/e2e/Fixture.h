@@ -26,6 +26,10 @@ inline const std::string kHexTwoRecords =
     ":04001000AABBCCDDDE\r\n"
     ":00000001FF\r\n";
 
+// SHA-256 of the image of kHexTwoRecords.
+inline const std::string kHexTwoRecordsSha256 =
+    "c8610b4819f24df875c258f3d16f13287ced5c7a02973867505a28abc5a6db40";
+
 // The folder of the programs under test: FWL_E2E_BIN, else this exe's folder.
 std::wstring BinFolder();
 // A file in that folder, and the loader there.
@@ -46,7 +50,7 @@ public:
 
     std::wstring Path(const std::wstring& relative) const { return root_ + L"\\" + relative; }
     const std::wstring& Root() const { return root_; }
-    // Writes bytes to the file, making its folder first; returns its path.
+    // Writes bytes to the file, making its folders first; returns its path.
     std::wstring Write(const std::wstring& relative, const std::string& bytes) const;
 
 private:
@@ -55,6 +59,13 @@ private:
 
 // The whole file; throws when it cannot be opened.
 std::string ReadBytes(const std::wstring& path);
+
+// The parts of text between separators; none after a last separator.
+std::vector<std::string> Split(const std::string& text, char separator);
+
+// The header row of a new download log, without its mark and line end.
+inline const std::string kLogHeader =
+    "UTC time\tFile\tSize\tSum\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit";
 
 // ---------------------------------------------------------------------------
 // Starting programs

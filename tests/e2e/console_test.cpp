@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,15 +45,6 @@ std::string SizeHex(size_t size) {
     char text[16];
     snprintf(text, sizeof text, "%04X", static_cast<unsigned>(size));
     return text;
-}
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
-        parts.push_back(text.substr(start, at - start));
-    if (start < text.size()) parts.push_back(text.substr(start));
-    return parts;
 }
 
 std::string LastLine(const std::string& text) {
@@ -97,13 +90,14 @@ private:
 };
 
 // A console of this process's own, which the programs it starts share, and
-// Ctrl+C sent to it; this process lets the signal pass.
+// Ctrl+C sent to it; this process lets the signal pass. Output code page: UTF-8 unless given.
 class OwnConsole {
 public:
-    OwnConsole() {
+    explicit OwnConsole(UINT codePage = CP_UTF8) {
         for (int i = 0; i < 3; ++i) saved_[i] = GetStdHandle(kWhich[i]);
         FreeConsole();
         if (!AllocConsole()) throw std::runtime_error("no console: error " + std::to_string(GetLastError()));
+        SetConsoleOutputCP(codePage);
         SetConsoleCtrlHandler(LetPass, TRUE);
     }
     ~OwnConsole() {
@@ -168,8 +162,8 @@ protected:
         const std::vector<std::string> lines = Split(ReadBytes(log_), '\n');
         ASSERT_EQ(2u, lines.size());
         EXPECT_EQ("earlier record", lines[0]);
-        const std::vector<std::string> fields = Split(lines[1], '\t');
-        ASSERT_EQ(6u, fields.size()) << lines[1];
+        const std::vector<std::string> fields = Split(lines[1] + "\t", '\t');
+        ASSERT_EQ(10u, fields.size()) << lines[1];
         EXPECT_EQ(20u, fields[0].size()) << fields[0];  // 2026-12-07T12:00:00Z
         EXPECT_EQ('Z', fields[0].back());
         EXPECT_EQ(Narrow(image), fields[1]);
@@ -177,6 +171,10 @@ protected:
         EXPECT_EQ(Sum16Hex(bytes), fields[3]);
         EXPECT_EQ(outcome, fields[4]);
         EXPECT_EQ(std::to_string(code), fields[5]);
+        EXPECT_EQ(64u, fields[6].size()) << fields[6];
+        EXPECT_EQ(std::string::npos, (fields[6] + fields[7]).find_first_not_of("0123456789abcdef"));
+        EXPECT_EQ(0u, fields[8].find("fwimage ")) << fields[8];
+        EXPECT_EQ("", fields[9]) << "no unit outside a station loop";
     }
 
     void SetUp() override {
@@ -220,8 +218,16 @@ enum class Library {
     Hanging,
     NullWrite,
     Raising,
+    Damaged,
+    NeedsMissing,
     AlsoInSystemFolder
 };
+// The error's words for a library that does not load.
+const std::map<Library, std::string> kLibraryError = {
+    {Library::Missing, "DFU.dll is neither in"},
+    {Library::WithoutEntryPoints, "has no entry point DFU_Reset_To_ISP"},
+    {Library::Damaged, "\": it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file)"},
+    {Library::NeedsMissing, "\": a library that DFU.dll needs is missing"}};
 // Where the log is: a file with a record, the same file read-only, a full device.
 enum class Log { Writable, ReadOnly, Full };
 
@@ -246,6 +252,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         bool outputLost = false;  // the standard output is a full device
         Log log = Log::Writable;
     };
+    const std::string bin = std::string("\x10\x20\x30\xF0", 4) + std::string(70000, '\x5A');
     const std::vector<Row> rows = {
         {"done, .hex",
          Library::Simulated,
@@ -308,6 +315,19 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          "Not downloading: there is no console to ask on (standard input is not a terminal); add --yes to "
          "download without asking",
          {}},
+        {"not the expected image, before the question",
+         Library::Simulated,
+         L"none",
+         {L"--expect-sha256", std::wstring(64, L'0'), L"--expect-sum=22b0"},
+         "bin",
+         8,
+         "wrong-image",
+         true,
+         "Wrong image: expected SHA-256 " + std::string(64, '0') +
+             ", the image has "
+             "37e2d43dec1e23b081a54917eb09cdfb0490962b855d2d2084dea3e7374f9a08"
+             "; nothing was sent to the instrument",
+         {}},
         {"no library", Library::Missing, L"none", {L"--yes"}, "hex", 1, "no-library", true, "", {}},
         {"a library without the entry points",
          Library::WithoutEntryPoints,
@@ -340,6 +360,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          kDoneLine,
          {"ISP=1", "Download=1", "AP=1"},
          true},
+        {"a damaged library", Library::Damaged, L"none", {L"--yes"}, "bin", 1, "no-library", true, "", {}},
+        {"needs another", Library::NeedsMissing, L"none", {L"--yes"}, "bin", 1, "no-library", true, "", {}},
         {"done, a library in the system folder too",
          Library::AlsoInSystemFolder,
          L"none",
@@ -416,7 +438,6 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          "instrument may be left in its loader mode",
          {"ISP=1"}},
     };
-    const std::string bin = std::string("\x10\x20\x30\xF0", 4) + std::string(70000, '\x5A');
     InputFromNul input;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -429,7 +450,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
             temp_.Write(hex ? L"образ прошивки.hex" : L"образ прошивки.bin", hex ? kHexTwoRecords : bytes);
 
         // A folder of fwimage.exe's own, with a hostile DFU.dll or none.
-        const wchar_t* const hostile[] = {L"", L"", L"", L"hang", L"null", L"raise"};
+        const wchar_t* const hostile[] = {L"", L"", L"", L"hang", L"null", L"raise", L"damaged", L"needs"};
         const bool own = row.library != Library::Simulated && row.library != Library::AlsoInSystemFolder;
         const std::wstring exe = own ? FwimageWith(hostile[static_cast<int>(row.library)],
                                                    row.library == Library::WithoutEntryPoints)
@@ -455,11 +476,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         } else {
             if (row.log != Log::Writable) {
                 EXPECT_EQ(0u, LastLine(err).find("Cannot write the log file \"")) << err;
-            } else if (row.library == Library::Missing) {
-                EXPECT_NE(std::string::npos, LastLine(err).find("DFU.dll is neither in")) << err;
-            } else if (row.library == Library::WithoutEntryPoints) {
-                EXPECT_NE(std::string::npos, LastLine(err).find("has no entry point DFU_Reset_To_ISP"))
-                    << err;
+            } else if (kLibraryError.contains(row.library)) {
+                EXPECT_NE(std::string::npos, LastLine(err).find(kLibraryError.at(row.library))) << err;
             } else {
                 EXPECT_EQ(row.line, LastLine(outcomeStream)) << outcomeStream;
             }
@@ -522,16 +540,42 @@ TEST_F(Console, ProgressLinesInAFile) {
         Out());
     EXPECT_EQ("", Err());
     const std::string log = ReadBytes(log_);
-    const std::string header = "\xEF\xBB\xBFUTC time\tFile\tSize\tSum\tOutcome\tExit code\r\n";
+    const std::string header = "\xEF\xBB\xBF" + kLogHeader + "\r\n";
     EXPECT_EQ(header, log.substr(0, header.size()));
     EXPECT_EQ(2u, Split(log, '\n').size()) << log;
-    EXPECT_EQ("\tdone\t0\r\n", log.substr(log.size() - 9));
+    EXPECT_NE(std::string::npos, log.find("\tdone\t0\t")) << log;
+}
+
+// Redirected under a console, the output is in its code page with CR LF, as cmd's type and
+// PowerShell read it; under a console set to UTF-8, UTF-8 with LF.
+TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
+    const std::wstring image = temp_.Write(L"образ.bin", "\x01\x02\x03"), missing = temp_.Path(L"нет.bin");
+    for (const UINT codePage : {866u, static_cast<UINT>(CP_UTF8)}) {
+        SCOPED_TRACE(codePage);
+        const std::wstring end = codePage == CP_UTF8 ? L"\n" : L"\r\n";
+        const auto encoded = [&](const std::wstring& text) {
+            std::string bytes(text.size() * 4, '\0');
+            bytes.resize(WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                             bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr));
+            return bytes;
+        };
+        OwnConsole console(codePage);
+        Program program(Fwimage(), {.args = {L"info", image, missing},
+                                    .outFile = temp_.Path(L"out.txt"),
+                                    .errFile = temp_.Path(L"err.txt")});
+        EXPECT_EQ(1u, program.ExitCode(kMs));
+        EXPECT_EQ(encoded(L"Имя: образ.bin" + end + L"Размер: 0003" + end + L"Контрольная сумма: 0006" + end),
+                  Out());
+        EXPECT_TRUE(Err().starts_with(encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
+        EXPECT_TRUE(Err().ends_with(encoded(L"." + end))) << Err();
+    }
 }
 
 // The question is asked on the console whatever the standard output is;
 // Ctrl+C at it ends at once, on a line of its own. During the transfer
 // Ctrl+C is held (also a second one) until the instrument is back in its
 // application; a third ends without waiting for a library that never returns.
+// A convert that Ctrl+C ends leaves no temporary file.
 TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
     const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
     OwnConsole console;
@@ -596,6 +640,18 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
             kHeldLine + "\nAbandoned: fwimage ends without waiting for the library" + kLoaderModeLeft + "\n",
             Err());
         ExpectRecord(image, "\x01\x02\x03", "abandoned", 9);
+    }
+    {
+        SCOPED_TRACE("while convert writes a large image");
+        const std::wstring hex = temp_.Write(L"large.hex", ":0100000011EE\n:020000040FFFEC\n:01FFFF0022DF\n");
+        const std::filesystem::path out = temp_.Path(L"out");
+        std::filesystem::create_directory(out);
+        const auto files = [&] { return std::distance(std::filesystem::directory_iterator(out), {}); };
+        Program program(Fwimage(), {.args = {L"convert", hex, out / L"large.bin"}});
+        WaitUntil("the temporary file", [&] { return files() > 0; });
+        OwnConsole::CtrlC();
+        program.ExitCode(kMs);
+        EXPECT_EQ(0, files());
     }
 }
 

@@ -90,7 +90,9 @@ protected:
         }
     }
 
-    void Start() { LoaderTest::Start({.env = {Program::Assignment(sim_->EnvAssignment())}}); }
+    void Start(const std::vector<std::wstring>& args = {}) {
+        LoaderTest::Start({.args = args, .env = {Program::Assignment(sim_->EnvAssignment())}});
+    }
 
     std::wstring Received() const { return temp_.Path(L"received.bin"); }
 
@@ -144,6 +146,7 @@ protected:
             << "the worker's thread runs above normal priority";
         const MessageBoxInfo info = ReadMessageBox(box);
         EXPECT_EQ(kConfirmText, Narrow(info.text));
+        EXPECT_EQ(TRUE, EndSessionAnswer()) << "nothing runs while the operator decides";
         EXPECT_EQ(kConfirmCaption, Narrow(info.caption));
         EXPECT_EQ((std::vector<int>{IDYES, IDNO}), info.buttons);
         EXPECT_STREQ("warning", IconName(info.icon));
@@ -196,8 +199,39 @@ protected:
         WaitUntil("the default cursor back", [&] { return CursorOver(Ctl(IDC_FILELIST)) == ownCursor_; });
     }
 
+    // The box that says the log was not written (at start, or after the
+    // outcome's box), naming it; pressed away.
+    void ExpectLostRecordBox(const std::wstring& log) {
+        HWND box = program_->WaitForMessageBox();
+        const MessageBoxInfo info = ReadMessageBox(box);
+        const std::string text = Narrow(info.text);
+        EXPECT_EQ(0u, text.find("Ошибка записи в журнал загрузок\n")) << text;
+        EXPECT_NE(std::string::npos, text.find(Narrow(log))) << text;
+        EXPECT_EQ(kWarningCaption, Narrow(info.caption));
+        PressDialogButton(box, IDOK);
+    }
+
+    // The log, new, holds one record, of image, with a column for each of the header's.
+    void ExpectRecord(const std::wstring& log, const std::wstring& image, const std::string& outcome,
+                      const std::string& code) {
+        const std::vector<std::string> lines = Split(ReadBytes(log), '\n');
+        ASSERT_EQ(2u, lines.size());
+        EXPECT_EQ("\xEF\xBB\xBF" + kLogHeader + "\r", lines[0]);
+        const std::vector<std::string> r = Split(lines[1], '\t');
+        ASSERT_EQ((std::vector<std::string>{Narrow(image), outcome, code, kHexTwoRecordsSha256, "\r"}),
+                  (std::vector<std::string>{r.at(1), r.at(4), r.at(5), r.at(6), r.at(9)}));
+        EXPECT_EQ(0u, r[8].find("loader ")) << r[8];
+    }
+
+    LRESULT EndSessionAnswer(LPARAM how = ENDSESSION_LOGOFF) const {
+        DWORD_PTR answer = 0;
+        EXPECT_TRUE(SendMessageTimeoutW(main_, WM_QUERYENDSESSION, 0, how, SMTO_ABORTIFHUNG, kMs, &answer));
+        return static_cast<LRESULT>(answer);
+    }
+
     void CloseAndExpectExitZero() {
         Settle();
+        EXPECT_EQ(TRUE, EndSessionAnswer()) << "no library call runs: the session may end";
         EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
         program_->PostClose();
         EXPECT_EQ(0u, program_->ExitCode());
@@ -214,6 +248,9 @@ protected:
 // ---------------------------------------------------------------------------
 // The outcomes of one download
 
+// --log: none, one that takes the records, one in a folder that does not exist.
+enum LogCase { NoLog, Logged, LogLost };
+
 struct OutcomeCase {
     const char* name;
     const wchar_t* file;
@@ -224,14 +261,17 @@ struct OutcomeCase {
     const std::string* text;     // outcome box; nullptr: none
     const std::string* caption;
     BoxIcon icon;
+    LogCase log = NoLog;
 };
 
 class Outcome : public Download, public ::testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     const OutcomeCase& c = GetParam();
-    Start();
-    OpenImage(c.file, c.bytes);
+    const std::wstring log = temp_.Path(c.log == LogLost ? L"нет папки\\журнал.tsv" : L"журнал.tsv");
+    Start(c.log == NoLog ? std::vector<std::wstring>{} : std::vector<std::wstring>{L"--log", log});
+    if (c.log == LogLost) ExpectLostRecordBox(log);
+    const std::wstring image = OpenImage(c.file, c.bytes);
     NoteOwnCursor();
 
     HWND confirm = StartAndConfirmBox();
@@ -246,6 +286,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
         EXPECT_TRUE(program_->NoDialogs()) << DumpTopLevelWindows();
         EXPECT_EQ(0u, sim_->Entered(SimFn::Isp) + sim_->Entered(SimFn::Download) + sim_->Entered(SimFn::Ap));
         EXPECT_EQ(ownCursor_, CursorOver(Ctl(IDC_FILELIST)));
+        if (c.log == Logged) ExpectRecord(log, image, "declined", "2");
         CloseAndExpectExitZero();
         return;
     }
@@ -254,6 +295,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     EXPECT_EQ(3690u, isp.args[0]);
     EXPECT_EQ(791u, isp.args[1]);
     EXPECT_NE(windowThread_, isp.threadId) << "the worker calls the library on its own thread";
+    EXPECT_EQ(FALSE, EndSessionAnswer(0)) << "no shutdown while the instrument switches to its loader";
     ExpectHourglass();
     sim_->WaitPolls(2, kMs);
     EXPECT_EQ(std::vector<uint32_t>{windowThread_}, sim_->PollersDuring(SimFn::Isp));
@@ -282,6 +324,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     EXPECT_EQ(c.image.size(), sim_->ReceivedCount());
     EXPECT_EQ(Sum16(c.image), sim_->ReceivedSum());
     EXPECT_TRUE(ReadBytes(Received()) == c.image) << "the instrument received other bytes";
+    EXPECT_EQ(FALSE, EndSessionAnswer()) << "no log-off during the transfer";
     EXPECT_EQ((Display{true, kSearching, 3, false, 0}), Step(255));
     EXPECT_EQ((Display{true, kLoading, 0, true, 37}), Step(37));
     EXPECT_EQ(std::vector<uint32_t>{windowThread_}, sim_->PollersDuring(SimFn::Download))
@@ -300,6 +343,7 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
         // The display goes while the worker is still switching back.
         WaitDisplayGone(37);
         EXPECT_TRUE(sim_->Inside(SimFn::Ap));
+        EXPECT_EQ(FALSE, EndSessionAnswer());
         sim_->Release(SimFn::Ap, c.ap);
         box = OutcomeBox(*c.text, *c.caption, c.icon);
         EXPECT_EQ(kIdle(37), Now());
@@ -307,6 +351,8 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     ExpectHourglass();
     PressDialogButton(box, IDOK);
     WaitOwnCursor();
+    if (c.log == LogLost) ExpectLostRecordBox(log);
+    if (c.log == Logged) ExpectRecord(log, image, "done", "0");
     EXPECT_EQ(c.download ? 1u : 0u, sim_->Entered(SimFn::Ap));
     EXPECT_EQ(1u, sim_->Entered(SimFn::Isp));
     EXPECT_EQ(1u, sim_->Entered(SimFn::Download));
@@ -333,7 +379,14 @@ INSTANTIATE_TEST_SUITE_P(
                                   &kDoneCaption, BoxIcon::Information},
                       // Any nonzero result is success.
                       OutcomeCase{"SuccessLargeResults", L"fw.bin", kBin16, kBin16, IDYES, 0x80000000u,
-                                  0xFFFFFFFFu, 256, &kDoneText, &kDoneCaption, BoxIcon::Information}),
+                                  0xFFFFFFFFu, 256, &kDoneText, &kDoneCaption, BoxIcon::Information},
+                      // --log: a record for each download, one declined too; one not written is told.
+                      OutcomeCase{"NoLogged", L"fw.hex", kHexTwoRecords, kHexImage, IDNO, 0, 0, 0, nullptr,
+                                  nullptr, BoxIcon::None, Logged},
+                      OutcomeCase{"DoneLogged", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1,
+                                  &kDoneText, &kDoneCaption, BoxIcon::Information, Logged},
+                      OutcomeCase{"LogLost", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 0,
+                                  &kApFailedText, &kWarningCaption, BoxIcon::Warning, LogLost}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------

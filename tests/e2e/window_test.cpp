@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace e2e;
@@ -194,8 +195,12 @@ TEST_F(LoaderWindow, OpenDialogOffersImageFilesFirst) {
     WaitUntil("the main window enabled again", [&] { return Enabled(main_); });
 }
 
+// A folder name of 240 characters: one makes a path of about 300, four of
+// about 1000, which Windows opens only in the long form.
+const std::wstring kLongName(240, L'd');
+
 struct OpenCase {
-    const wchar_t* file;  // relative to the test's folder
+    std::wstring file;  // relative to the test's folder
     std::string bytes;
     const wchar_t* name;  // as the name line shows it
     const wchar_t* size;
@@ -243,6 +248,11 @@ INSTANTIATE_TEST_SUITE_P(
                  L"0093", Way::CommandLine},
         OpenCase{L"Мои прошивки\\новая прошивка.hex", kHexTwoRecords, L"новая прошивка.hex", L"0014", L"0F0C",
                  Way::Drop},
+        OpenCase{L"long\\" + kLongName + L"\\long.hex", kHexTwoRecords, L"long.hex", L"0014", L"0F0C",
+                 Way::CommandLine},
+        OpenCase{
+            L"long\\" + kLongName + L"\\" + kLongName + L"\\" + kLongName + L"\\" + kLongName + L"\\long.bin",
+            Sequence(1, 16), L"long.bin", L"0010", L"0088", Way::CommandLine},
         OpenCase{L"first.bin", Sequence(1, 16), L"first.bin", L"0010", L"0088", Way::Drop, L"second.hex"},
         OpenCase{L"first.bin", Sequence(1, 16), L"first.bin", L"0010", L"0088", Way::CommandLine,
                  L"second.hex"},
@@ -394,6 +404,40 @@ TEST(LoaderStart, WithoutDeviceLibraryShowsNoWindowAndEnds) {
     DWORD code = 0;
     ASSERT_TRUE(program.WaitForExit(0, &code));
     EXPECT_NE(0u, code);
+}
+
+// Rows: name, DFU.dll beside the loader too, an entry put before PATH ("*": the start folder),
+// whether the start folder's DFU.dll is refused before any window, with a box naming it.
+TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
+    const std::tuple<const char*, bool, std::wstring, bool> rows[] = {
+        {"only in the start folder", false, L"", true},
+        {"beside the loader too", true, L"", false},
+        {"PATH holds .", false, L".", true},
+        {"the start folder on PATH", false, L"*", false}};
+    for (const auto& [name, beside, onPath, refused] : rows) {
+        SCOPED_TRACE(name);
+        TempFolder temp;
+        const std::string library = ReadBytes(BinPath(L"DFU.dll"));
+        const std::wstring planted = temp.Write(L"запуск\\DFU.dll", library);
+        const std::wstring exe = temp.Write(L"программа\\loader.exe", ReadBytes(LoaderPath()));
+        if (beside) temp.Write(L"программа\\DFU.dll", library);
+        Launch launch{.workDir = temp.Path(L"запуск")};
+        if (!onPath.empty())
+            launch.env = {{L"PATH", (onPath == L"*" ? launch.workDir : onPath) + L";" + _wgetenv(L"PATH")}};
+        Program program(exe, launch);
+        if (refused) {
+            const MessageBoxInfo box = ReadMessageBox(program.WaitForMessageBox(kStartMs));
+            EXPECT_NE(std::wstring::npos, box.text.find(L"\n" + planted + L"\n")) << Narrow(box.text);
+            EXPECT_EQ(Narrow(kTitle), Narrow(box.caption));
+            EXPECT_STREQ("error", IconName(box.icon));
+            EXPECT_EQ(nullptr, FindWindowW(L"TForm1", nullptr)) << "no window before the refusal";
+            PressDialogButton(box.hwnd, IDOK);
+        } else {
+            program.WaitForWindow(kTitle, kStartMs);
+            program.PostClose();
+        }
+        EXPECT_EQ(refused ? 1u : 0u, program.ExitCode());
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "WindowDownload.h"
 
+#include "DownloadRecord.h"
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -8,8 +10,10 @@
 #include <functional>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
@@ -66,6 +70,14 @@ public:
         return 1;
     }
     void SetHourglass(bool on) override { Record(on ? "Hourglass(on)" : "Hourglass(off)"); }
+    // With a log: what its Record reports (none: written).
+    std::optional<std::optional<std::string>> recording;
+    std::optional<std::string> Record(TDownloadOutcome outcome, const TImageInfo& image, uint64_t) override {
+        if (!recording) return std::nullopt;
+        Record("Record(" + std::string(OutcomeRecord(outcome).LogName) + "," + std::to_string(image.Size) +
+               ")");
+        return *recording;
+    }
     uint32_t ResetToISP(uint32_t a, uint32_t b) override {
         Record("ResetToISP(" + std::to_string(a) + "," + std::to_string(b) + ")");
         return isp;
@@ -175,6 +187,54 @@ TEST(DownloadWorker, OutcomesCallsBoxesBusyAndHourglass) {
         EXPECT_EQ(1u, run.result);
         EXPECT_FALSE(run.busyAfter);
         EXPECT_EQ(row.log, platform.log);
+    }
+}
+
+// Every ending is recorded before its box, No included; a record not written
+// (or whose writing threw) gets one more box, once the hourglass is off.
+TEST(DownloadWorker, RecordsEachEndingAndTellsALostRecord) {
+    const std::string lost = "Box(Ошибка записи в журнал загрузок\n";
+    struct Row {
+        int answer;
+        std::optional<std::string> failure;
+        const char* throwAt;
+        std::vector<std::string> log;
+    };
+    const Row rows[] = {
+        {7,
+         "Disk full.",
+         "",
+         {kConfirm, "Record(declined,5) busy=1", lost + "Disk full.|Предупреждение|0x30) busy=1"}},
+        {6,
+         std::nullopt,
+         "Record(done,5)",
+         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, "Record(done,5) busy=0", kDone, kHourglassOff,
+          lost + "Out of memory.|Предупреждение|0x30) busy=0"}},
+    };
+    for (const Row& row : rows) {
+        TDownloadSession session;
+        TFakePlatform platform(session.Busy());
+        platform.answer = row.answer;
+        platform.knownData = kFiveBytes;
+        platform.recording = row.failure;
+        platform.throwAt = row.throwAt;
+        RunWorker(platform, session, FiveByteImage());
+        EXPECT_EQ(row.log, platform.log);
+    }
+}
+
+// "--log FILE" anywhere; the first other argument is the image.
+TEST(WindowArgs, LogAndImage) {
+    using O = std::optional<std::string>;
+    const std::tuple<std::vector<std::string>, O, O> rows[] = {
+        {{"a.hex", "b.hex"}, {}, "a.hex"},
+        {{"--log", "l.tsv", "a.hex"}, "l.tsv", "a.hex"},
+        {{"a.hex", "--log=l.tsv"}, "l.tsv", "a.hex"},
+        {{"--log"}, "", {}},
+    };
+    for (const auto& [args, log, image] : rows) {
+        EXPECT_EQ(log, WindowArgs(args).LogFile);
+        EXPECT_EQ(image, WindowArgs(args).Image);
     }
 }
 

@@ -132,6 +132,10 @@ TEST(Fwimage, UsageAndHelp) {
         {{"download", "--timeout", "0", "a.bin"}, 2},
         {{"download", "--timeout=1.5", "a.bin"}, 2},
         {{"download", "--timeout", "99999999", "a.bin"}, 2},
+        {{"download", "--expect-sha256", std::string(65, 'A'), "a.bin"}, 2},
+        {{"download", "--expect-sha256=" + std::string(63, 'f') + "g", "a.bin"}, 2},
+        {{"download", "--expect-sum", "12345", "a.bin"}, 2},
+        {{"download", "--expect-sum=", "a.bin"}, 2},
         {{"--help"}, 0},
         {{"-h"}, 0},
         {{"info", "--help"}, 0},
@@ -174,6 +178,8 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     const std::string missing = dir.Path("missing.bin");
     const std::string outBin = dir.Path("out.bin");
     const std::string hexLink = dir.Path("link.bin");
+    const std::string selfLocked = dir.Path("self.bin");  // its .lock is itself
+    const std::string sameSize = dir.Path("same-size.bin");
     WriteFile(bin, std::vector<uint8_t>{0x01, 0x02, 0xFF});
     WriteFile(bin2, std::vector<uint8_t>(258, 0xFF));
     WriteFile(hex, std::string(":020004000102F7\n:00000001FF\n"));
@@ -193,7 +199,11 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     WriteFile(text, std::string("text"));
     WriteFile(lockFile, std::string("lock"));
     std::filesystem::create_hard_link(testsupport::FromUtf8(hex), testsupport::FromUtf8(hexLink));
-    const std::string notFound = rt::SysErrorMessage(2);  // ENOENT, ERROR_FILE_NOT_FOUND
+    WriteFile(selfLocked, std::string("self"));
+    std::filesystem::create_hard_link(testsupport::FromUtf8(selfLocked),
+                                      testsupport::FromUtf8(selfLocked + ".lock"));
+    WriteFile(sameSize, std::string(ReadFile(hex).size(), 'x'));  // another file of the input's size
+    const std::string notFound = rt::SysErrorMessage(2);          // ENOENT, ERROR_FILE_NOT_FOUND
 
     struct Case {
         std::vector<std::string> args;
@@ -277,6 +287,12 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          1,
          "",
          "Cannot convert file \"" + hex + "\": the output \"" + hexLink + "\" is that same file.\n"},
+        {{"convert", hex, sameSize}, 0, "", ""},
+        {{"lock", selfLocked},
+         1,
+         "",
+         "Cannot lock file \"" + selfLocked + "\": the output \"" + selfLocked +
+             ".lock\" is that same file.\n"},
         {{"lock", "--key", "123", bin},
          1,
          "",
@@ -308,6 +324,7 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     EXPECT_THROW(ReadFile(outBin), std::runtime_error);
     EXPECT_THROW(ReadFile(bin + ".lock"), std::runtime_error);
     EXPECT_THROW(ReadFile(lockFile + ".lock"), std::runtime_error);
+    EXPECT_EQ(std::vector<uint8_t>({'s', 'e', 'l', 'f'}), ReadFile(selfLocked));
 }
 
 TEST(Fwimage, ConvertAndLockWriteTheirFiles) {
@@ -492,6 +509,7 @@ TEST(ConsoleDownload, Endings) {
         {TEnding::Closed, true, "closed 130", 130},
         {TEnding::TimedOut, true, "timed-out 9", 9},
         {TEnding::Abandoned, true, "abandoned 9", 9},
+        {TEnding::WrongImage, true, "wrong-image 8", 8},
         {TEnding::Done, false, "done 0", 6, true},
         {TEnding::TransferCrashed, true, "transfer-crashed 4", 6, true},
         {TEnding::Abandoned, true, "abandoned 9", 6, true},
@@ -526,7 +544,8 @@ TEST(ConsoleDownload, Endings) {
 // A new log starts with a byte-order mark, a header row and CR LF; an
 // existing one keeps its line ends, and an open last line is ended first.
 TEST(ConsoleDownload, LogForms) {
-    const std::string bom = "\xEF\xBB\xBF", header = "UTC time\tFile\tSize\tSum\tOutcome\tExit code";
+    const std::string bom = "\xEF\xBB\xBF",
+                      header = "UTC time\tFile\tSize\tSum\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit";
     struct Row {
         const char* name;
         std::string existing;
@@ -545,15 +564,14 @@ TEST(ConsoleDownload, LogForms) {
         after.NewFile = after.LineOpen = false;
         EXPECT_EQ(row.appended, LogOpeningText(form) + LogRecordText(after, "R"));
     }
-    TImageInfo info;
-    info.Size = 0x12345;
-    info.Sum = 0xAB;
-    EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0", DownloadLogRecord("T", "C:\\fw.hex", info, "done", 0));
-    EXPECT_EQ(DownloadLogRecord("2026-12-07T12:00:00Z", "C:\\fw.hex", TImageInfo{nullptr, INT64_MAX, 0, {}},
-                                "transfer-crashed", 4)
-                      .size() +
-                  2,
-              LongestDownloadLogRecord("C:\\fw.hex"));
+}
+
+// The columns of older logs keep their places; the unit's is empty outside a station loop.
+TEST(ConsoleDownload, RecordColumns) {
+    TDownloadRecord record{"T", "C:\\fw.hex", 0x12345, 0xAB, "done", 0, "5a", 7, "t", {}};
+    EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0\t5a\t7\tt\t", DownloadRecordText(record));
+    record.Unit = 12;
+    EXPECT_EQ("12", DownloadRecordText(record).substr(DownloadRecordText(record).rfind('\t') + 1));
 }
 
 // The progress, redrawn in place on a console at most every 50 ms, or a line

@@ -263,7 +263,7 @@ TEST(HexConvert, MissingFile) {
 }
 
 // Both passes read one open file. Where writers are not kept out (POSIX),
-// a change in place between them is reported; a file renamed over the name
+// a change in place between them, or during the first, is reported; a file renamed over the name
 // is not seen. On Windows every change waits until the conversion is over.
 TEST(HexConvert, InputChangedBetweenPasses) {
     TempDir dir;
@@ -279,6 +279,7 @@ TEST(HexConvert, InputChangedBetweenPasses) {
         const char* name;
         std::function<void()> change;  // null: none
         bool changed;                  // reported as changed where writers are not kept out
+        bool duringFirstPass = false;  // else between the passes
     };
     const Case cases[] = {
         {"unchanged", nullptr, false},
@@ -302,19 +303,23 @@ TEST(HexConvert, InputChangedBetweenPasses) {
              later();
          },
          true},
+        {"cut short while the first pass reads",
+         [&] { testsupport::WriteFile(path, a.substr(0, 11) + "\n"); }, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         testsupport::WriteFile(path, a);
-        const auto convert = [&] {
-            return hexparse::FileToStream(path, [&] {
-                if (!c.change) return;
+        const auto change = [&] {
+            if (!c.change) return;
 #if defined(_WIN32)
-                EXPECT_THROW(c.change(), std::exception);
+            EXPECT_THROW(c.change(), std::exception);
 #else
-                c.change();
+            c.change();
 #endif
-            });
+        };
+        const auto convert = [&] {
+            return c.duringFirstPass ? hexparse::FileToStream(path, {}, change)
+                                     : hexparse::FileToStream(path, change);
         };
 #if defined(_WIN32)
         const bool changed = false;

@@ -1,15 +1,24 @@
 // The runtime pieces: conversions, file names, the byte stream, files.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <future>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <csignal>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -113,6 +122,24 @@ TEST(FileName, NameAndExtension) {
     EXPECT_EQ(".\xD0\xB6Z", rt::AsciiUpper(".\xD0\xB6z"));  // Cyrillic bytes unchanged
 }
 
+// Past MAX_PATH a full path takes the form the file calls accept at any length.
+TEST(FileName, LongPathForm) {
+    const std::wstring tail = L"\\" + std::wstring(260, L'd') + L"\\a.bin",
+                       at259 = L"C:\\" + std::wstring(256, L'n');
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"C:" + tail, L"\\\\?\\C:" + tail},
+        {L"\\\\server\\share" + tail, L"\\\\?\\UNC\\server\\share" + tail},
+        {L"//server/share/" + at259, L"\\\\?\\UNC\\server\\share\\" + at259},
+        {L"\\\\?\\C:" + tail, L"\\\\?\\C:" + tail},
+        {L"\\\\.\\C:" + tail, L"\\\\.\\C:" + tail},
+        {L"fw" + tail, L"fw" + tail},
+        {L"C:fw" + tail, L"C:fw" + tail},
+        {at259, at259},
+        {at259 + L"n", L"\\\\?\\" + at259 + L"n"},
+    };
+    for (const auto& [path, form] : cases) EXPECT_EQ(form, rt::LongPathForm(path));
+}
+
 TEST(Display, FullStopRule) {
     struct Case {
         const char* message;
@@ -157,6 +184,23 @@ TEST(OSError, TrimmedSystemText) {
     EXPECT_FALSE(text.empty());
     EXPECT_NE('.', text.back());
     EXPECT_GT(static_cast<unsigned char>(text.back()), ' ');
+}
+
+// Windows' texts as FORMAT_MESSAGE_IGNORE_INSERTS leaves them; the value to fill in; the text filled.
+TEST(OSError, SystemTextInserts) {
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"%1 is not a valid Win32 application.\r\n", "", "Is not a valid Win32 application.\r\n"},
+        {"%1 is not a valid Win32 application.\r\n", "DFU.dll",
+         "DFU.dll is not a valid Win32 application.\r\n"},
+        {"This version of %1 is not compatible.", "", "This version of is not compatible."},
+        {"Insert %2 (Volume Serial Number: %3) into drive %1.", "",
+         "Insert (Volume Serial Number:) into drive."},
+        {"Cannot open '%1!s!'.", "", "Cannot open."},
+        {"Cannot open \"%12!s!\" now", "a.bin", "Cannot open \"a.bin\" now"},
+        {"50% of %d and %0 stay", "", "50% of %d and %0 stay"},
+        {"%1", "", ""},
+    };
+    for (const auto& [text, value, filled] : rows) EXPECT_EQ(filled, rt::FillInserts(text, value)) << text;
 }
 
 TEST(MemoryStream, ReadWriteSizePosition) {
@@ -327,12 +371,32 @@ TEST(FileIO, WriteTargetKinds) {
         const std::string* content;
         bool fails;
         std::function<void()> check;  // the state afterwards
+        std::string osText = {};      // the failure's system-text part, when it is known
     };
+    const auto old = [&](const fs::path& p) {
+        testsupport::WriteFile(ToUtf8(p), "OLD");
+        return p;
+    };
+    // Another program's handle on the target, as a scanner opens a new file:
+    // without leave to delete it, which stops a rename over it on Windows.
+    std::ifstream brief, held;
+    const auto holdBriefly = [&](const fs::path& p) {
+        brief.open(p);
+        return std::async(std::launch::async, [&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300)), brief.close();
+        });
+    };
+    std::future<void> closer;
     std::vector<Case> cases = {
         {"new file", root / "new.bin", [] {}, &small, false,
          [&] { EXPECT_EQ(small, read(root / "new.bin")); }},
         {"existing file", root / "old.bin", [&] { testsupport::WriteFile(ToUtf8(root / "old.bin"), "OLD"); },
          &small, false, [&] { EXPECT_EQ(small, read(root / "old.bin")); }},
+        {"read-only file", root / "ro.lock",
+         [&] { fs::permissions(old(root / "ro.lock"), fs::perms::owner_read); }, &small, true,
+         [&] { EXPECT_EQ("OLD", read(root / "ro.lock")); }, rt::kReadOnlyFile},
+        {"held open briefly", root / "held.bin", [&] { closer = holdBriefly(old(root / "held.bin")); },
+         &small, false, [&] { EXPECT_EQ(small, read(root / "held.bin")); }},
 #if !defined(_WIN32)
         {"kept permissions", root / "ro.bin",
          [&] {
@@ -375,11 +439,40 @@ TEST(FileIO, WriteTargetKinds) {
              EXPECT_TRUE(fs::is_symlink(root / "small" / "link.lock"));
              EXPECT_EQ("OLD", read(root / "small" / "pointee.lock"));
          }},
+        {"link loop", root / "la.bin",
+         [&] {
+             fs::create_symlink("lb.bin", root / "la.bin");
+             fs::create_symlink("la.bin", root / "lb.bin");
+         },
+         &small, true,
+         [&] { EXPECT_TRUE(fs::is_symlink(root / "la.bin") && fs::is_symlink(root / "lb.bin")); },
+         rt::SysErrorMessage(ELOOP)},
 #endif
     };
 #if defined(_WIN32)
     cases.push_back({"device", "NUL", [] {}, &small, false, [] {}});
+    cases.push_back({"held open past the retries", root / "held.lock",
+                     [&] { held.open(old(root / "held.lock")); }, &small, true,
+                     [&] { EXPECT_EQ("OLD", read(root / "held.lock")); }});
+    const fs::path hidden = root / "hidden.bin";
+    cases.push_back({"hidden file", hidden,
+                     [&] { SetFileAttributesW(old(hidden).c_str(), FILE_ATTRIBUTE_HIDDEN); }, &small, false,
+                     [&] {
+                         EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN,
+                                   GetFileAttributesW(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+                     }});
 #else
+    // The write end of a pipe, named as the process's open file; read at once.
+    int pipeEnds[2] = {-1, -1};
+    ASSERT_EQ(0, ::pipe2(pipeEnds, O_NONBLOCK));
+    cases.push_back(
+        {"pipe", "/proc/self/fd/" + std::to_string(pipeEnds[1]), [] {}, &small, false,
+         [&] {
+             char got[2000];
+             EXPECT_EQ(small, std::string(got, std::max<ssize_t>(0, ::read(pipeEnds[0], got, sizeof got))));
+             ::close(pipeEnds[0]);
+             ::close(pipeEnds[1]);
+         }});
     // A device node of its own that fails every write (as /dev/full does).
     if (::mknod((root / "full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0)
         cases.push_back({"device", root / "full", [] {}, &small, true,
@@ -400,6 +493,7 @@ TEST(FileIO, WriteTargetKinds) {
                 const std::string prefix = "Cannot create file \"" + rt::ExpandFileName(target) + "\". ";
                 EXPECT_EQ(prefix, e.Message().substr(0, prefix.size())) << e.Message();
                 EXPECT_GT(e.Message().size(), prefix.size());
+                EXPECT_TRUE(c.osText.empty() || prefix + c.osText == e.Message()) << e.Message();
             }
         } else {
             EXPECT_NO_THROW(s.SaveToFile(target));
@@ -408,6 +502,7 @@ TEST(FileIO, WriteTargetKinds) {
         for (const auto& entry : fs::recursive_directory_iterator(root))
             EXPECT_NE(0u, entry.path().filename().string().rfind(".~", 0)) << entry.path();
     }
+    fs::permissions(root / "ro.lock", fs::perms::owner_all);  // Windows deletes no read-only file
 }
 
 // File failures name the file by its full path, however it was given.

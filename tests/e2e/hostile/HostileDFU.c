@@ -1,6 +1,7 @@
 /* A DFU.dll that misbehaves inside one call, for the tests of what fwimage
    does then: HOSTILE_HANG never returns, HOSTILE_NULL writes through a null
-   pointer, HOSTILE_RAISE raises an exception of its own. FWL_HOSTILE_STEP
+   pointer, HOSTILE_RAISE raises an exception of its own, HOSTILE_NEEDS does
+   not load (a library it imports is missing). FWL_HOSTILE_STEP
    names the call (isp, download or ap; download when unset). The calls that
    return are written to FWL_DFU_LOG as the simulated library writes them. */
 #include <windows.h>
@@ -27,6 +28,10 @@ static void Log(const char* call, uint32_t result) {
 /* Read at run time, so that the compiler cannot see the null pointer. */
 static int* volatile nowhere = NULL;
 
+#if defined(HOSTILE_NEEDS)
+__declspec(dllimport) int FwlNeeded(void);
+#endif
+
 static void MisbehaveIn(const char* step) {
     char chosen[16] = "download";
     GetEnvironmentVariableA("FWL_HOSTILE_STEP", chosen, sizeof chosen);
@@ -35,6 +40,8 @@ static void MisbehaveIn(const char* step) {
     for (;;) Sleep(INFINITE);
 #elif defined(HOSTILE_NULL)
     *nowhere = 1;
+#elif defined(HOSTILE_NEEDS)
+    FwlNeeded();
 #else
     RaiseException(HOSTILE_EXCEPTION, EXCEPTION_NONCONTINUABLE, 0, NULL);
 #endif

@@ -13,6 +13,8 @@ inline constexpr int kExitReturnFailed = 5;
 inline constexpr int kExitRecordLost = 6;
 // check: the file loads as it is, but has findings.
 inline constexpr int kExitFindings = 7;
+// Not the image --expect-sha256 or --expect-sum names: no library call.
+inline constexpr int kExitWrongImage = 8;
 // fwimage ended while the library still worked: --timeout or Ctrl+C thrice.
 inline constexpr int kExitLibraryLeft = 9;
 // Ended by the console: Ctrl+C before the library is called, or the console

@@ -1,21 +1,21 @@
 // The log file on Windows. A record must never be lost unnoticed, so the file
-// is proved before the library is called: a new one takes its header row, an
-// existing one must not be read-only, and its volume must have room for the
-// record.
-#include "DownloadLog.h"
+// is proved before the record is due (fwimage: before the library is called):
+// a new one takes its header row, an existing one must not be read-only, and
+// its volume must have room for the record.
+#include "DownloadLogFile.h"
 
 #include <windows.h>
 
-#include "CommandImage.h"
 #include "runtime/Display.h"
 #include "runtime/FileIO.h"
 #include "runtime/Utf16.h"
 
 namespace {
 
+constexpr size_t kProvedRoom = 4096;
+
 std::string WriteFailure(const std::string& fileName, DWORD code) {
-    return "Cannot write the log file " + Quoted(rt::ExpandFileName(fileName)) + ": " +
-           rt::SysErrorMessage(code);
+    return "Cannot write the log file \"" + rt::ExpandFileName(fileName) + "\": " + rt::SysErrorMessage(code);
 }
 
 // 0 when written; else the system's code (a short write counts as a full volume).
@@ -45,12 +45,12 @@ std::string ReadAt(HANDLE handle, uint64_t offset, DWORD count) {
 
 TDownloadLogFile::TDownloadLogFile(const std::string& fileName, size_t roomNeeded)
     : name_(fileName), handle_(INVALID_HANDLE_VALUE) {
-    const std::wstring wide = rt::Utf8ToUtf16(fileName);
+    const std::wstring wide = rt::FileCallName(fileName);
     // Wine and administrators may append to a read-only file; its attribute
     // still says that it is not to be written.
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        throw ECommandError(WriteFailure(fileName, ERROR_ACCESS_DENIED));
+        throw ELogWriteError(WriteFailure(fileName, ERROR_ACCESS_DENIED));
     // Append-only writing: every record lands at the end, even with other
     // processes appending to the same file.
     const HANDLE handle =
@@ -77,7 +77,7 @@ void TDownloadLogFile::Prove(size_t roomNeeded) {
     const std::string last = length > 0 ? ReadAt(handle, length - 1, 1) : "";
     form_ = LogFormOf(length, ReadAt(handle, 0, 4096), last.empty() ? '\n' : last[0]);
     if (const DWORD code = WriteAll(handle, LogOpeningText(form_)))
-        throw ECommandError(WriteFailure(name_, code));
+        throw ELogWriteError(WriteFailure(name_, code));
     form_.NewFile = form_.LineOpen = false;
 
     // A full volume may still take a few bytes into the file's last cluster:
@@ -86,7 +86,7 @@ void TDownloadLogFile::Prove(size_t roomNeeded) {
     const std::wstring folder = rt::Utf8ToUtf16(full.substr(0, full.find_last_of("\\/") + 1));
     ULARGE_INTEGER available{};
     if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) && available.QuadPart < roomNeeded)
-        throw ECommandError(WriteFailure(name_, ERROR_DISK_FULL));
+        throw ELogWriteError(WriteFailure(name_, ERROR_DISK_FULL));
 }
 
 TDownloadLogFile::~TDownloadLogFile() {
@@ -100,5 +100,17 @@ std::optional<std::string> TDownloadLogFile::Append(std::string_view record) noe
         return rt::FailureDisplayText(WriteFailure(name_, code));
     } catch (...) {
         return std::string("Cannot write the log file: out of memory.");
+    }
+}
+
+std::optional<std::string> AppendToDownloadLog(const std::string& fileName,
+                                               std::string_view record) noexcept {
+    try {
+        // Without a record: room for one of a long path.
+        TDownloadLogFile log(fileName, record.empty() ? kProvedRoom : record.size() + 2);
+        return record.empty() ? std::nullopt : log.Append(record);
+    } catch (...) {
+        return OrOnThrow([] { return rt::FailureDisplayText(rt::FailureMessage(std::current_exception())); },
+                         std::string());
     }
 }

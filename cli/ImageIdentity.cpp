@@ -1,0 +1,40 @@
+#include "ImageIdentity.h"
+
+#include <algorithm>
+
+#include "runtime/Convert.h"
+
+namespace {
+
+bool AllHex(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+}  // namespace
+
+std::optional<std::string> Sha256Option(std::string_view text) {
+    if (text.size() != 64 || !AllHex(text)) return std::nullopt;
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+std::optional<uint16_t> SumOption(std::string_view text) {
+    if (text.empty() || text.size() > 4 || !AllHex(text)) return std::nullopt;
+    return static_cast<uint16_t>(std::stoul(std::string(text), nullptr, 16));
+}
+
+std::string ImageMismatch(const TImageExpectation& expected, const TImageInfo& info,
+                          std::string_view sha256) {
+    std::string differs;
+    const auto add = [&](std::string_view what, const std::string& want, std::string_view has) {
+        if (!differs.empty()) differs += "; ";
+        differs.append("expected ").append(what).append(" ").append(want);
+        differs.append(", the image has ").append(has);
+    };
+    if (expected.Sha256 && *expected.Sha256 != sha256) add("SHA-256", *expected.Sha256, sha256);
+    if (expected.Sum && *expected.Sum != info.Sum)
+        add("sum", rt::IntToHex(*expected.Sum, 4), rt::IntToHex(info.Sum, 4));
+    return differs;
+}

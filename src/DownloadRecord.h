@@ -1,0 +1,77 @@
+// The record of one download in a production log, the same from fwimage and
+// from the window: one tab-separated line per download. A new log starts with
+// a byte-order mark and a header row naming the columns and ends its lines
+// with CR LF, so that Excel and Notepad open it as it is; an existing one is
+// appended to in the form it has. Columns are only ever added at the end, so
+// the lines of an older log keep their meaning.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Download.h"
+#include "ExitCodes.h"
+
+struct TDownloadRecord {
+    std::string UtcTime;  // 2026-12-07T12:00:00Z
+    std::string FullPath;
+    int64_t Size = 0;
+    uint16_t Sum = 0;
+    std::string_view Outcome;  // the ending's name
+    int ExitCode = 0;
+    std::string Sha256;  // of the bytes sent, 64 hexadecimal digits
+    // Whole seconds from the confirmation (or --yes) to the ending; 0 when
+    // nothing was confirmed. Whole, so that no spreadsheet takes it for a date.
+    uint64_t Seconds = 0;
+    std::string_view Tool;         // the program and its version: "fwimage 1.2.3"
+    std::optional<unsigned> Unit;  // the unit's number in a station loop
+};
+
+// Without the line end.
+std::string DownloadRecordText(const TDownloadRecord& record);
+
+// The record's SHA-256 column: of the bytes the instrument receives.
+std::string ImageSha256(const TImageInfo& info);
+
+std::string UtcTimeText(std::chrono::system_clock::time_point time);
+// Rounded to the nearest second.
+uint64_t WholeSeconds(std::chrono::steady_clock::duration duration);
+
+// How the record names the session's outcomes, and the exit code fwimage
+// gives each; the window's records use the same.
+struct TOutcomeRecord {
+    std::string_view LogName;
+    int ExitCode;
+};
+constexpr TOutcomeRecord OutcomeRecord(TDownloadOutcome outcome) noexcept {
+    switch (outcome) {
+    case TDownloadOutcome::Declined:
+        return {"declined", kExitUsage};
+    case TDownloadOutcome::LoaderRefused:
+        return {"loader-refused", kExitLoaderRefused};
+    case TDownloadOutcome::TransferFailed:
+        return {"transfer-failed", kExitTransferFailed};
+    case TDownloadOutcome::ReturnFailed:
+        return {"return-failed", kExitReturnFailed};
+    case TDownloadOutcome::Done:
+        break;
+    }
+    return {"done", kExitDone};
+}
+
+// How records are added to a log, judged from its size, its first bytes and
+// its last byte.
+struct TLogForm {
+    bool NewFile = true;
+    bool Crlf = true;
+    bool LineOpen = false;  // the last line has no line end yet
+};
+TLogForm LogFormOf(uint64_t size, std::string_view head, char last);
+
+// What goes into the log when it is opened (a new one's mark and header, an
+// open line's end), and with each record.
+std::string LogOpeningText(const TLogForm& form);
+std::string LogRecordText(const TLogForm& form, std::string_view record);

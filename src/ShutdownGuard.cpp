@@ -1,0 +1,71 @@
+#include "ShutdownGuard.h"
+
+#include <atomic>
+
+namespace {
+
+constexpr wchar_t kReason[] = L"Идёт загрузка программы в прибор. Дождитесь окончания.";
+
+// Posted to the window when the first call begins or the last one ends: the
+// reason may only be set and removed by the window's own thread.
+constexpr UINT kCallsChanged = WM_APP + 0x5D;
+
+std::atomic<int> RunningCalls{0};
+std::atomic<HWND> GuardWindow{nullptr};
+
+void CallsChanged() {
+    if (const HWND window = GuardWindow.load()) PostMessageW(window, kCallsChanged, 0, 0);
+}
+
+void SyncReason(HWND window) {
+    if (RunningCalls.load() > 0)
+        ShutdownBlockReasonCreate(window, kReason);
+    else
+        ShutdownBlockReasonDestroy(window);
+}
+
+}  // namespace
+
+void AttachShutdownGuard(HWND window) {
+    GuardWindow = window;
+}
+
+std::optional<LRESULT> ShutdownGuardMessage(HWND window, UINT msg) {
+    switch (msg) {
+    case WM_QUERYENDSESSION:
+        if (RunningCalls.load() == 0) return std::nullopt;
+        // Also here: the posted change may not have been handled yet.
+        SyncReason(window);
+        return FALSE;
+    case kCallsChanged:
+        SyncReason(window);
+        return 0;
+    case WM_DESTROY:
+        GuardWindow.compare_exchange_strong(window, nullptr);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+TLibraryCallMark::TLibraryCallMark() {
+    if (RunningCalls++ == 0) CallsChanged();
+}
+
+TLibraryCallMark::~TLibraryCallMark() {
+    if (--RunningCalls == 0) CallsChanged();
+}
+
+uint32_t TGuardedDevice::ResetToISP(uint32_t arg1, uint32_t arg2) {
+    TLibraryCallMark mark;
+    return device_.ResetToISP(arg1, arg2);
+}
+
+uint32_t TGuardedDevice::Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) {
+    TLibraryCallMark mark;
+    return device_.Download(data, zero, count, sum);
+}
+
+uint32_t TGuardedDevice::ResetToAP() {
+    TLibraryCallMark mark;
+    return device_.ResetToAP();
+}
