@@ -126,6 +126,8 @@ TEST(Fwimage, UsageAndHelp) {
         {{"lock", "--kee", "00", "a.bin"}, 2},
         {{"convert", "--key", "00", "a.hex", "b.bin"}, 2},
         {{"info", "--yes", "a.bin"}, 2},
+        {{"check"}, 2},
+        {{"check", "--map", "a.hex"}, 2},
         {{"download"}, 2},
         {{"download", "--log"}, 2},
         {{"download", "--map", "a.bin"}, 2},
