@@ -26,7 +26,8 @@ struct TCheckResult {
     int ExitCode() const;
 };
 
-// Reads fileName once as the window's Open does, without building its image.
+// Reads fileName as the window's Open does, without building its image:
+// once, and again up to the last overlapping record when records overlap.
 TCheckResult CheckImageFile(const std::string& fileName);
 
 // "FILE:LINE: severity: text", or "FILE: severity: text" for the whole file.
