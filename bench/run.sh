@@ -4,7 +4,8 @@
 # generated Intel HEX files, and the shipped fwimage.exe under Wine on the
 # dense ones, in one run; checks that all give the same bytes, then prints
 # median times, ratios and peak memory. Also times fwimage info on a 64 MiB .bin,
-# and info --digest against info plus sha256sum on it.
+# info --digest against info plus sha256sum on it, and fwimage check against
+# fwimage info on the 64 MiB dense HEX file.
 #
 #   bench/run.sh [BUILD_DIR]
 #
@@ -29,7 +30,7 @@ WINE_RUNS=${WINE_RUNS:-$RUNS}
 PY=/usr/bin/python3
 
 if [ $# -gt 1 ] || [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-  sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 
@@ -191,6 +192,27 @@ if [ "$("$fw" info --digest "$bin" | sed -n 's/^SHA-256: //p')" != "$(sha256sum 
   status=1
 fi
 
+# fwimage check against fwimage info on the same 64 MiB dense HEX file: one
+# read without the image against two passes that build it.
+hex64=$tmp/dense64M-r16.hex
+measure "$RUNS" "$tmp/none" "$fw" info "$hex64"
+hexinfo=$MEDIAN
+measure "$RUNS" "$tmp/none" "$fw" check "$hex64"
+hexcheck=$MEDIAN
+hexcheck_peak=$PEAK
+check_ratio=$(awk -v c="$hexcheck" -v i="$hexinfo" 'BEGIN { printf "%.2f", c / i }')
+printf 'fwimage info / check, 64 MiB dense HEX: median %s s / %s s over %s runs, check peak RSS %s MiB\n' \
+  "$hexinfo" "$hexcheck" "$RUNS" "$(mib "$hexcheck_peak")"
+if ((WINE_RUNS > 0)); then
+  measure "$WINE_RUNS" "$tmp/none" env "${fwl_locale_env[@]}" wine "$fwexe" info "Z:$hex64"
+  exeinfo=$MEDIAN
+  measure "$WINE_RUNS" "$tmp/none" env "${fwl_locale_env[@]}" wine "$fwexe" check "Z:$hex64"
+  execheck=$MEDIAN
+  exe_check_ratio=$(awk -v c="$execheck" -v i="$exeinfo" 'BEGIN { printf "%.2f", c / i }')
+  printf 'fwimage.exe info / check under Wine, 64 MiB dense HEX: median %s s / %s s over %s runs\n' \
+    "$exeinfo" "$execheck" "$WINE_RUNS"
+fi
+
 # What starting a Windows program costs under Wine even with the wineserver
 # kept, measured on fwimage.exe --version; shown beside the ratios, which
 # include it.
@@ -219,6 +241,10 @@ printf 'target %-13s %25s GB/s (>= 1)   %s\n' info "$info_rate" "$(verdict "$inf
 r=$(awk -v d="$digest_time" -v i="$info_time" -v s="$sha_time" 'BEGIN { printf "%.4f", d - i }')
 printf 'target %-13s info --digest - info = %ss (<= sha256sum %ss)  %s\n' digest "$r" "$sha_time" \
   "$(verdict "$r <= $sha_time")"
+printf 'target %-13s check / info    = %5sx  (<= 1.5)    %s\n' dense64M-r16 "$check_ratio" "$(verdict "$check_ratio <= 1.5")"
+((WINE_RUNS > 0)) &&
+  printf 'target %-13s check / info    = %5sx  (<= 1.5)    %s   (fwimage.exe under Wine)\n' dense64M-r16 \
+    "$exe_check_ratio" "$(verdict "$exe_check_ratio <= 1.5")"
 r=$(awk -v f="${fwtime[dense64M-r16]}" -v c="${reftime[dense64M-r16]}" 'BEGIN { printf "%.2f", f / c }')
 printf 'target %-13s fwimage / refconv = %5sx  (<= 1.2)    %s\n' dense64M-r16 "$r" "$(verdict "$r <= 1.2")"
 if ((WINE_RUNS > 0)); then

@@ -7,8 +7,10 @@
 #include "DownloadCommand.h"
 #include "ExitCodes.h"
 #include "FirmwareImage.h"
+#include "HexCheck.h"
 #include "HexFile2BinMemoryStream.h"
 #include "InfoCommand.h"
+#include "JsonOutput.h"
 #include "Usage.h"
 #include "Version.h"
 #include "runtime/Display.h"
@@ -124,6 +126,22 @@ void Lock(const std::string& fileName, const std::string& keyText, std::ostream&
     out << LockDoneText(rt::ExpandFileName(*lockPath)) << '\n';
 }
 
+// Every finding of every file; the worst file's code: a refused one over one
+// with findings.
+int CheckFiles(const std::vector<std::string>& fileNames, bool json, std::ostream& out) {
+    int code = kExitDone;
+    for (const std::string& fileName : fileNames) {
+        const TCheckResult result = CheckImageFile(fileName);
+        if (json) {
+            WriteJsonLine(out, CheckJson(fileName, result));
+        } else {
+            for (const TFinding& finding : result.Findings) out << FindingLine(fileName, finding) << '\n';
+        }
+        if (code != kExitFailed && result.ExitCode() != kExitDone) code = result.ExitCode();
+    }
+    return code;
+}
+
 // Runs one step and reports its failure as the window would show it.
 template <typename Step>
 bool Report(Step step, std::ostream& err) {
@@ -187,6 +205,11 @@ TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, st
         for (const std::string& fileName : parsed.operands)
             allDone = Report([&] { Info(fileName, request, out); }, err) && allDone;
         return Ended(allDone);
+    }
+    if (command == "check") {
+        const TParsed parsed = Parse(args, kJsonOption);
+        if (parsed.operands.empty()) throw TUsageError{};
+        return {CheckFiles(parsed.operands, parsed.json, out)};
     }
     if (command == "convert") {
         const TParsed parsed = Parse(args, 0);

@@ -11,6 +11,8 @@ inline constexpr int kExitTransferFailed = 4;
 inline constexpr int kExitReturnFailed = 5;
 // The download's record could not be written to the log, whatever its outcome.
 inline constexpr int kExitRecordLost = 6;
+// check: the file loads as it is, but has findings.
+inline constexpr int kExitFindings = 7;
 // Not the image --expect-sha256 or --expect-sum names: no library call.
 inline constexpr int kExitWrongImage = 8;
 // fwimage ended while the library still worked: --timeout or Ctrl+C thrice.

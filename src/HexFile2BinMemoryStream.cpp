@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "HexParse.h"
+#include "HexRecord.h"
 #include "HexText.h"
 #include "runtime/Convert.h"
 #include "runtime/Exceptions.h"
@@ -19,40 +20,7 @@ namespace {
 // ---------------------------------------------------------------------------
 // Text handling
 
-using hextext::DecodeFour;
 using hextext::ForEachLine;
-using rt::HexDigitValue;
-using rt::kNotHexDigit;
-#if defined(__SSE2__)
-using hextext::DecodeEight;
-#endif
-
-// Raises the conversion failure for a field, naming the text as converted:
-// "$", the field's characters and the suffix.
-[[noreturn]] void BadField(std::string_view field, std::string_view suffix) {
-    throw rt::EConvertError::InvalidInteger("$" + rt::AnsiToUtf8(field) + std::string(suffix));
-}
-
-template <std::size_t N>
-inline uint32_t HexField(const char* p, std::string_view suffix = {}) {
-    uint32_t value = 0;
-    uint8_t seen = 0;
-    for (std::size_t i = 0; i < N; ++i) {
-        const uint8_t d = HexDigitValue(p[i]);
-        seen |= d;
-        value = (value << 4) | d;
-    }
-    if (seen & kNotHexDigit) BadField(std::string_view(p, N), suffix);
-    return value;
-}
-
-[[noreturn]] void Truncated(uint64_t lineNumber) {
-    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) + " is truncated");
-}
-
-[[noreturn]] void PastTop(uint64_t lineNumber) {
-    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) + " runs past address FFFFFFFF");
-}
 
 // A file changed in place between the passes is reported as changed, but
 // only after its second pass: a record the first pass did not see must not
@@ -116,36 +84,12 @@ public:
         : image_(image), firstAddress_(firstAddress), length_(length) {}
 
     void Line(const char* s, std::size_t n, uint64_t lineNumber) {
-        if (n == 0 || s[0] != ':') return;
-        if (n < 9) Truncated(lineNumber);
-        const uint32_t count = HexField<2>(s + 1);
-        const uint32_t type = HexField<2>(s + 7);
-        switch (type) {
-        case 0x00: {  // data
-            const uint32_t address = HexField<4>(s + 3);
-            if (n < 9 + 2 * std::size_t{count}) Truncated(lineNumber);
-            // The base is at most 0xFFFF0000 or 0xFFFF0, so adding a 16-bit
-            // address never wraps; only the end can pass the top.
-            const uint32_t start = base_ + address;
-            const uint64_t end = uint64_t{start} + count;
-            if (end > (uint64_t{1} << 32)) PastTop(lineNumber);
-            if (image_ == nullptr)
-                Widen(start, end);
-            else
-                Store(s + 9, count, start, end, lineNumber);
-            break;
-        }
-        case 0x02:  // extended segment address
-            if (n < 13) Truncated(lineNumber);
-            base_ = HexField<4>(s + 9, "0") << 4;
-            break;
-        case 0x04:  // extended linear address
-            if (n < 13) Truncated(lineNumber);
-            base_ = HexField<4>(s + 9, "0000") << 16;
-            break;
-        default:  // end of file, start addresses and unknown types change nothing
-            break;
-        }
+        hexrecord::TRecord record;
+        if (!reader_.Read(s, n, lineNumber, record) || record.type != hexrecord::kData) return;
+        if (image_ == nullptr)
+            Widen(record.start, record.end);
+        else
+            Store(record.data, record.count, record.start, record.end, lineNumber);
     }
 
     uint32_t FirstAddress() const { return firstAddress_; }
@@ -167,29 +111,14 @@ private:
 
     void Store(const char* data, uint32_t count, uint32_t start, uint64_t end, uint64_t lineNumber) {
         if (start < firstAddress_ || end - firstAddress_ > length_) OutsideImage(lineNumber);
-        uint8_t* out = image_ + (start - firstAddress_);
-        uint32_t j = 0;
-#if defined(__SSE2__)
-        for (; j + 8 <= count; j += 8, data += 16) {
-            if (!DecodeEight(data, out + j)) break;  // the bytewise loop names the bad pair
-        }
-#endif
-        if constexpr (std::endian::native == std::endian::little) {
-            for (; j + 4 <= count; j += 4, data += 8) {
-                if (!DecodeFour(data, out + j)) break;  // the bytewise loop names the bad pair
-            }
-        }
-        for (; j < count; ++j, data += 2) {
-            const uint8_t hi = HexDigitValue(data[0]);
-            const uint8_t lo = HexDigitValue(data[1]);
-            if ((hi | lo) & kNotHexDigit) BadField(std::string_view(data, 2), {});
-            out[j] = static_cast<uint8_t>((hi << 4) | lo);
-        }
+        const uint32_t good =
+            static_cast<uint32_t>(hextext::DecodePairs(data, count, image_ + (start - firstAddress_)));
+        if (good != count) hexrecord::BadField(std::string_view(data + 2 * good, 2), {});
     }
 
+    hexrecord::TReader reader_;
     uint8_t* image_ = nullptr;
     THexRuns* runs_ = nullptr;
-    uint32_t base_ = 0;
     uint32_t firstAddress_ = 0xFFFFFFFF;
     uint64_t length_ = 0;
     uint64_t highestEnd_ = 0;
@@ -218,13 +147,9 @@ void EmptyImageBuffer() noexcept {
     ImageBufferLength = 0;
 }
 
-// The in-memory stream holds at most 2 GiB - 1 bytes; a 32-bit process
-// cannot map more anyway.
-constexpr uint64_t kLargestImage = 0x7FFFFFFF;
-
 void SizeImageBuffer(uint64_t length) {
     EmptyImageBuffer();  // before allocating, so two images are never held
-    if (length > kLargestImage) throw rt::EOutOfMemory();
+    if (length > kLargestHexImage) throw rt::EOutOfMemory();
     std::shared_ptr<uint8_t[]> buffer = rt::AllocateBytes(static_cast<int64_t>(length));
     if (!buffer) throw rt::EOutOfMemory();
     if (length > 0) std::memset(buffer.get(), 0xFF, static_cast<std::size_t>(length));
@@ -292,6 +217,22 @@ THexExtent ExtentOf(Text&& text) {
 }
 
 }  // namespace
+
+namespace hexrecord {
+
+void BadField(std::string_view field, std::string_view suffix) {
+    throw rt::EConvertError::InvalidInteger("$" + rt::AnsiToUtf8(field) + std::string(suffix));
+}
+
+void Truncated(uint64_t lineNumber) {
+    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) + " is truncated");
+}
+
+void PastTop(uint64_t lineNumber) {
+    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) + " runs past address FFFFFFFF");
+}
+
+}  // namespace hexrecord
 
 THexExtent HexFileExtent(const std::string& fileName) {
     return ExtentOf(FileText(fileName));

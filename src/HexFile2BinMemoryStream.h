@@ -47,6 +47,10 @@ private:
     std::size_t joinedCount_ = 0;
 };
 
+// The in-memory stream holds at most 2 GiB - 1 bytes; a 32-bit process
+// cannot map more anyway. A longer image is "Out of memory".
+inline constexpr uint64_t kLargestHexImage = 0x7FFFFFFF;
+
 // Both passes: a new 0xFF-filled flat image, positioned at 0, owned by the
 // caller. With runs, the first pass also records where the data lie.
 std::unique_ptr<rt::TMemoryStream> HexFileToStream(const std::string& fileName, THexRuns* runs = nullptr);

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 
+#include "runtime/Convert.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -67,6 +69,29 @@ inline bool DecodeFour(const char* in, uint8_t* out) {
     const uint32_t four = static_cast<uint32_t>(v);
     std::memcpy(out, &four, 4);
     return true;
+}
+
+// count hexadecimal pairs to bytes; returns how many were decoded before the
+// first pair that is not one (count when all are).
+inline std::size_t DecodePairs(const char* in, std::size_t count, uint8_t* out) {
+    std::size_t j = 0;
+#if defined(__SSE2__)
+    for (; j + 8 <= count; j += 8, in += 16) {
+        if (!DecodeEight(in, out + j)) break;  // the bytewise loop finds the bad pair
+    }
+#endif
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; j + 4 <= count; j += 4, in += 8) {
+            if (!DecodeFour(in, out + j)) break;  // the bytewise loop finds the bad pair
+        }
+    }
+    for (; j < count; ++j, in += 2) {
+        const uint8_t hi = rt::HexDigitValue(in[0]);
+        const uint8_t lo = rt::HexDigitValue(in[1]);
+        if ((hi | lo) & rt::kNotHexDigit) return j;
+        out[j] = static_cast<uint8_t>((hi << 4) | lo);
+    }
+    return j;
 }
 
 // First byte in [p, end) that ends a line (CR, LF or NUL), or end.
