@@ -43,7 +43,7 @@ const char* const kHelpBody =
     "      (first, last, size), first_address, gap_fill and warning when there\n"
     "      is one; addresses in 8 hexadecimal digits. A FILE that fails gives\n"
     "      file and error (the text also on the error output).\n"
-
+    "\n"
     "  check [--json] FILE...\n"
     "      Reads each FILE as the loader's Open command does, without building\n"
     "      its image, and prints every finding as FILE:LINE: severity: text.\n"
