@@ -132,6 +132,8 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
         if (log || request.Expected.Sha256 || request.Json) sha256 = ImageSha256(info);
     } catch (...) {
         control.Conclude();
+        // Ctrl+C cancels a read in progress: the interruption, not its failure.
+        if (control.Interrupted()) return ConcludeDownload(TEnding::Interrupted, {}, sink);
         return ConcludeDownload(TEnding::NotOpened, FailureText(std::current_exception()), sink);
     }
     TUnitJob job{request, info, sha256, control, sink, nullptr, std::nullopt};
