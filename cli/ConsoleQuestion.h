@@ -9,8 +9,10 @@ inline constexpr std::string_view kConsoleQuestionSuffix = " [y/N] ";
 // "y", "yes", "д", "да" in any letter case, blanks around allowed.
 bool IsYesAnswer(std::string_view utf8);
 
-// Windows: whether standard input is a console to ask on.
+// Windows: whether standard input is a console to ask on, and whether
+// standard output is one to redraw a progress line on.
 bool InputIsConsole();
+bool OutputIsConsole();
 
 // Cut: the read ended without a line (Ctrl+C, the console gone, the input
 // ended); the question's line is ended then.

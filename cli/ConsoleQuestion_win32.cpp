@@ -52,12 +52,20 @@ std::string ReadConsoleLine() {
     return rt::Utf16ToUtf8(line);
 }
 
+bool StdHandleIsConsole(DWORD which) {
+    const HANDLE handle = GetStdHandle(which);
+    DWORD mode;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
 }  // namespace
 
 bool InputIsConsole() {
-    const HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode;
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+    return StdHandleIsConsole(STD_INPUT_HANDLE);
+}
+
+bool OutputIsConsole() {
+    return StdHandleIsConsole(STD_OUTPUT_HANDLE);
 }
 
 namespace {

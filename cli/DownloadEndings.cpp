@@ -1,11 +1,11 @@
 #include "DownloadEndings.h"
 
 #include <array>
-#include <cstdio>
 
 #include "DownloadRecord.h"
 #include "DownloadJson.h"
 #include "WindowDownload.h"
+#include "runtime/Convert.h"
 
 namespace {
 
@@ -104,9 +104,7 @@ TEnding CrashEndingOf(TDownloadStep step) noexcept {
 }
 
 std::string ExceptionCodeText(uint32_t code) {
-    char text[12];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(code));
-    return text;
+    return rt::IntToHex(code, 8);
 }
 
 int ConcludeDownload(TEnding ending, std::string_view detail, const TEndingSink& sink) noexcept {

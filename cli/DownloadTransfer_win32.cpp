@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "ConsoleProgress.h"
+#include "ConsoleQuestion.h"
 #include "Download.h"
 #include "runtime/Display.h"
 #include "runtime/Exceptions.h"
@@ -27,12 +28,6 @@ constexpr DWORD kPollPauseMs = 10;
 
 std::chrono::steady_clock::duration Now() {
     return std::chrono::steady_clock::now().time_since_epoch();
-}
-
-bool OutputIsConsole() {
-    const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode;
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
 }
 
 struct TTransferJob {
