@@ -259,13 +259,12 @@ struct RemovedAtEnd {
 };
 
 // The standard output's JSON Lines, each parsed, the progress's events left
-// out when asked: each has at least the members expected, with their values.
-void ExpectEvents(const std::vector<nlohmann::json>& expected, const std::string& out, bool progress = true) {
+// out: each has at least the members expected, with their values.
+void ExpectEvents(const std::vector<nlohmann::json>& expected, const std::string& out) {
     std::vector<nlohmann::json> events;
     for (const std::string& line : Split(out, '\n')) {
         const nlohmann::json event = nlohmann::json::parse(line);
-        if (progress || (event.at("event") != "searching" && event.at("event") != "loading"))
-            events.push_back(event);
+        if (event.at("event") != "searching" && event.at("event") != "loading") events.push_back(event);
     }
     ASSERT_EQ(expected.size(), events.size()) << out;
     for (size_t i = 0; i < events.size(); ++i)
@@ -531,7 +530,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
                                {"outcome", row.outcome},
                                {"exit_code", row.code},
                                {"text", row.line}}},
-                             out, false);
+                             out);
             else
                 EXPECT_EQ("Имя: образ прошивки" + std::string(hex ? ".hex" : ".bin"), Split(out, '\n').at(0));
         }
@@ -727,7 +726,7 @@ TEST_F(Console, StationLoop) {
                   ended(2, "transfer-failed", 4),
                   ended(3, "done", 0),
                   {{"event", "summary"}, {"units", 3}, {"done", 2}, {"failed", 1}, {"exit_code", 4}}},
-                 Out(), false);
+                 Out());
     EXPECT_EQ("Ошибка загрузки \n", Err());
     const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
     ASSERT_EQ(4u, records.size());
