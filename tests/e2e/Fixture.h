@@ -26,6 +26,10 @@ inline const std::string kHexTwoRecords =
     ":04001000AABBCCDDDE\r\n"
     ":00000001FF\r\n";
 
+// The image of kHexTwoRecords.
+inline const std::string kHexImage =
+    std::string("\x01\x02\x03\x04", 4) + std::string(12, '\xFF') + "\xAA\xBB\xCC\xDD";
+
 // SHA-256 of the image of kHexTwoRecords.
 inline const std::string kHexTwoRecordsSha256 =
     "c8610b4819f24df875c258f3d16f13287ced5c7a02973867505a28abc5a6db40";

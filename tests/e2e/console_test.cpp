@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -32,10 +31,6 @@ const std::string kLoaderModeLeft = "; the instrument may be left in its loader 
 const std::string kQuestion = " Загрузить программу ?  [y/N] ";
 const std::string kInterruptedLine = "Interrupted: nothing was sent to the instrument";
 
-// The image of kHexTwoRecords.
-const std::string kHexImage =
-    std::string("\x01\x02\x03\x04", 4) + std::string(12, '\xFF') + "\xAA\xBB\xCC\xDD";
-
 std::string Sum16Hex(const std::string& bytes) {
     uint32_t sum = 0;
     for (char c : bytes) sum += static_cast<unsigned char>(c);
@@ -48,6 +43,13 @@ std::string SizeHex(size_t size) {
     char text[16];
     snprintf(text, sizeof text, "%04X", static_cast<unsigned>(size));
     return text;
+}
+
+// A file in the system folder.
+std::wstring SystemFile(const std::wstring& name) {
+    wchar_t folder[MAX_PATH];
+    GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder) + L"\\" + name;
 }
 
 std::string LastLine(const std::string& text) {
@@ -213,9 +215,7 @@ protected:
         EXPECT_TRUE(CopyFileW(Fwimage().c_str(), exe.c_str(), FALSE));
         const std::wstring dll = folder + L"\\DFU.dll";
         DeleteFileW(dll.c_str());
-        wchar_t system[MAX_PATH];
-        GetSystemDirectoryW(system, MAX_PATH);
-        const std::wstring source = withoutEntryPoints ? std::wstring(system) + L"\\version.dll"
+        const std::wstring source = withoutEntryPoints ? SystemFile(L"version.dll")
                                     : hostile.empty()  ? L""
                                                        : BinPath(L"hostile\\" + hostile + L"\\DFU.dll");
         if (!source.empty()) {
@@ -259,13 +259,12 @@ struct RemovedAtEnd {
 };
 
 // The standard output's JSON Lines, each parsed, the progress's events left
-// out when asked: each has at least the members expected, with their values.
-void ExpectEvents(const std::vector<nlohmann::json>& expected, const std::string& out, bool progress = true) {
+// out: each has at least the members expected, with their values.
+void ExpectEvents(const std::vector<nlohmann::json>& expected, const std::string& out) {
     std::vector<nlohmann::json> events;
     for (const std::string& line : Split(out, '\n')) {
         const nlohmann::json event = nlohmann::json::parse(line);
-        if (progress || (event.at("event") != "searching" && event.at("event") != "loading"))
-            events.push_back(event);
+        if (event.at("event") != "searching" && event.at("event") != "loading") events.push_back(event);
     }
     ASSERT_EQ(expected.size(), events.size()) << out;
     for (size_t i = 0; i < events.size(); ++i)
@@ -491,14 +490,10 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         const std::wstring exe = own ? FwimageWith(hostile[static_cast<int>(row.library)],
                                                    row.library == Library::WithoutEntryPoints)
                                      : Fwimage();
-        wchar_t systemFolder[MAX_PATH];
-        GetSystemDirectoryW(systemFolder, MAX_PATH);
-        const std::wstring systemPath = std::wstring(systemFolder) + L"\\";
-        const RemovedAtEnd systemDll{row.library == Library::AlsoInSystemFolder ? systemPath + L"DFU.dll"
+        const RemovedAtEnd systemDll{row.library == Library::AlsoInSystemFolder ? SystemFile(L"DFU.dll")
                                                                                 : L""};
-        if (!systemDll.path.empty()) {
-            ASSERT_TRUE(CopyFileW((systemPath + L"version.dll").c_str(), systemDll.path.c_str(), FALSE));
-        }
+        if (!systemDll.path.empty())
+            ASSERT_TRUE(CopyFileW(SystemFile(L"version.dll").c_str(), systemDll.path.c_str(), FALSE));
         if (row.log == Log::ReadOnly) SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_READONLY);
         Launch launch = Download(row.options, image, row.fail);
         if (row.outputLost) launch.outFile = L"Z:\\dev\\full";
@@ -527,16 +522,15 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
             else if (std::find(row.options.begin(), row.options.end(), L"--quiet") != row.options.end())
                 EXPECT_EQ(row.line + "\n", out);
             else if (std::find(row.options.begin(), row.options.end(), L"--json") != row.options.end())
-                ExpectEvents(
-                    {{{"event", "image"},
-                      {"name", "образ прошивки.hex"},
-                      {"size", kHexImage.size()},
-                      {"sha256", "c8610b4819f24df875c258f3d16f13287ced5c7a02973867505a28abc5a6db40"}},
-                     {{"event", "ended"},
-                      {"outcome", row.outcome},
-                      {"exit_code", row.code},
-                      {"text", row.line}}},
-                    out, false);
+                ExpectEvents({{{"event", "image"},
+                               {"name", "образ прошивки.hex"},
+                               {"size", kHexImage.size()},
+                               {"sha256", kHexTwoRecordsSha256}},
+                              {{"event", "ended"},
+                               {"outcome", row.outcome},
+                               {"exit_code", row.code},
+                               {"text", row.line}}},
+                             out);
             else
                 EXPECT_EQ("Имя: образ прошивки" + std::string(hex ? ".hex" : ".bin"), Split(out, '\n').at(0));
         }
@@ -732,7 +726,7 @@ TEST_F(Console, StationLoop) {
                   ended(2, "transfer-failed", 4),
                   ended(3, "done", 0),
                   {{"event", "summary"}, {"units", 3}, {"done", 2}, {"failed", 1}, {"exit_code", 4}}},
-                 Out(), false);
+                 Out());
     EXPECT_EQ("Ошибка загрузки \n", Err());
     const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
     ASSERT_EQ(4u, records.size());

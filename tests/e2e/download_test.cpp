@@ -49,10 +49,6 @@ std::string Pattern(size_t count, uint32_t seed) {
     return bytes;
 }
 
-// The image of kHexTwoRecords.
-const std::string kHexImage =
-    std::string("\x01\x02\x03\x04", 4) + std::string(12, '\xFF') + "\xAA\xBB\xCC\xDD";
-
 // What the progress display shows.
 struct Display {
     bool paneVisible;
