@@ -8,21 +8,23 @@ namespace {
 
 bool AllHex(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
-                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+                       [](char c) { return rt::HexDigitValue(c) != rt::kNotHexDigit; });
 }
 
 }  // namespace
 
 std::optional<std::string> Sha256Option(std::string_view text) {
     if (text.size() != 64 || !AllHex(text)) return std::nullopt;
-    std::string lower(text);
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string lower;
+    for (char c : text) lower += "0123456789abcdef"[rt::HexDigitValue(c)];
     return lower;
 }
 
 std::optional<uint16_t> SumOption(std::string_view text) {
     if (text.empty() || text.size() > 4 || !AllHex(text)) return std::nullopt;
-    return static_cast<uint16_t>(std::stoul(std::string(text), nullptr, 16));
+    uint16_t sum = 0;
+    for (char c : text) sum = static_cast<uint16_t>(sum << 4 | rt::HexDigitValue(c));
+    return sum;
 }
 
 std::string ImageMismatch(const TImageExpectation& expected, const TImageInfo& info,
