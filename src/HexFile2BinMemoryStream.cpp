@@ -1,7 +1,6 @@
 #include "HexFile2BinMemoryStream.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <functional>
 #include <new>
