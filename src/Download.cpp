@@ -52,11 +52,12 @@ uint32_t TDownloadSession::Call(TDownloadStep step, F&& call) noexcept {
 
 TDownloadOutcome TDownloadSession::Transfer(TDevice& device, const TImageInfo& windowInfo,
                                             TImageInfo* snapshot) noexcept {
-    // The copy keeps the image's bytes alive until it goes, after the transfer.
-    std::optional<TImageInfo> image;
+    // The copy keeps the image's bytes alive until it goes, after the transfer;
+    // the caller's, when it asks for one, outlives it.
+    TImageInfo own;
+    TImageInfo& image = snapshot ? *snapshot : own;
     try {
-        image.emplace(SnapshotImageInfo(windowInfo));
-        if (snapshot) *snapshot = *image;
+        image = SnapshotImageInfo(windowInfo);
     } catch (...) {
         return TDownloadOutcome::LoaderRefused;
     }
@@ -65,8 +66,8 @@ TDownloadOutcome TDownloadSession::Transfer(TDevice& device, const TImageInfo& w
         return TDownloadOutcome::LoaderRefused;
 
     const uint32_t sent = Call(TDownloadStep::Download, [&] {
-        return device.Download(image->Data, 0, static_cast<uint32_t>(image->Size),
-                               static_cast<uint32_t>(image->Sum));
+        return device.Download(image.Data, 0, static_cast<uint32_t>(image.Size),
+                               static_cast<uint32_t>(image.Sum));
     });
     busy_.store(false);
     if (sent == 0) return TDownloadOutcome::TransferFailed;
