@@ -12,16 +12,21 @@ constexpr UINT kCallsChanged = WM_APP + 0x5D;
 
 std::atomic<int> RunningCalls{0};
 std::atomic<HWND> GuardWindow{nullptr};
+// As last given to Windows, whether it took it or not (Wine does not).
+std::atomic<bool> ReasonGiven{false};
 
 void CallsChanged() {
     if (const HWND window = GuardWindow.load()) PostMessageW(window, kCallsChanged, 0, 0);
 }
 
 void SyncReason(HWND window) {
-    if (RunningCalls.load() > 0)
+    if (RunningCalls.load() > 0) {
         ShutdownBlockReasonCreate(window, kReason);
-    else
+        ReasonGiven = true;
+    } else {
         ShutdownBlockReasonDestroy(window);
+        ReasonGiven = false;
+    }
 }
 
 }  // namespace
@@ -49,6 +54,10 @@ std::optional<LRESULT> ShutdownGuardMessage(HWND window, UINT msg, WPARAM wParam
         return std::nullopt;
     }
     return std::nullopt;
+}
+
+bool ShutdownReasonGiven() {
+    return ReasonGiven.load();
 }
 
 TLibraryCallMark::TLibraryCallMark(TDownloadStep step) : arm_(step) {

@@ -20,6 +20,10 @@ void AttachShutdownGuard(HWND window);
 // business; call it first in that window's procedure.
 std::optional<LRESULT> ShutdownGuardMessage(HWND window, UINT msg, WPARAM wParam);
 
+// Whether the window's thread has last given Windows the reason (true) or
+// taken it back (false).
+bool ShutdownReasonGiven();
+
 // Marks a library call of step as running for its lifetime, and arms its
 // record. Any thread.
 class TLibraryCallMark {
