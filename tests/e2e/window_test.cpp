@@ -385,8 +385,8 @@ INSTANTIATE_TEST_SUITE_P(Requests, CloseWindow,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // What a folder holds: nothing, the simulated DFU.dll, a DFU.dll that imports
-// a library of its own, that library, or both. The two hostile libraries
-// leave a marker line when their code runs.
+// a library of its own, that library, or both. That library leaves a marker
+// line when it loads, as it must before the DFU.dll that imports it runs.
 enum class Holds { Nothing, Sim, Needs, Dependency, Both };
 
 void Put(const TempFolder& temp, const std::wstring& folder, Holds holds) {

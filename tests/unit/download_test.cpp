@@ -228,51 +228,17 @@ TEST(DownloadWorker, RecordsEachEndingAndTellsALostRecord) {
 // finished without the heap: the same bytes as the record written at the end.
 TEST(DownloadRecord, PreparedRecordFinishesAsTheRecord) {
     using namespace std::chrono;
-    struct Row {
-        TLogForm form;
-        uint64_t seconds;
-        std::optional<unsigned> unit;
-    };
-    const Row rows[] = {{{false, true, false}, 0, {}},
-                        {{false, false, false}, 9, {}},
-                        {{false, true, true}, 10, 3},
-                        {{true, true, false}, 18446744073709551615u, {}}};
-    const TRecordTime at{2026, 12, 7, 3, 4, 5};
+    const std::tuple<TLogForm, uint64_t, std::optional<unsigned>> rows[] = {
+        {{false, true, false}, 0, {}}, {{false, false, false}, 9, {}}, {{false, true, true}, 10, 3},
+        {{true, true, false}, 18446744073709551615u, {}}};
     const auto time = sys_days(year(2026) / 12 / 7) + hours(3) + minutes(4) + seconds(5);
-    for (const Row& row : rows) {
-        const TDownloadRecord record{.UtcTime = UtcTimeText(time),
-                                     .FullPath = "C:\\прошивки\\fw.hex",
-                                     .Size = 0x14,
-                                     .Sum = 0xF0C,
-                                     .Outcome = "transfer-crashed",
-                                     .ExitCode = 4,
-                                     .Sha256 = std::string(64, 'c'),
-                                     .Seconds = row.seconds,
-                                     .Tool = "loader 1.2.3",
-                                     .Unit = row.unit};
-        TPreparedRecord prepared(record, row.form);
-        EXPECT_EQ(LogOpeningText(row.form) + LogRecordText(row.form, DownloadRecordText(record)),
-                  prepared.Finish(at, row.seconds));
+    for (const auto& [form, seconds, unit] : rows) {
+        const TDownloadRecord record{UtcTimeText(time), "C:\\прошивки\\fw.hex", 0x14, 0xF0C, "transfer-crashed", 4,
+                                     std::string(64, 'c'), seconds, "loader 1.2.3", unit};
+        TPreparedRecord prepared(record, form);
+        EXPECT_EQ(LogOpeningText(form) + LogRecordText(form, DownloadRecordText(record)),
+                  prepared.Finish({2026, 12, 7, 3, 4, 5}, seconds));
     }
-}
-
-// The platform learns at Yes where the image sent will be, and it is there by
-// the first library call: what a crash's record names.
-TEST(DownloadWorker, ConfirmedNamesTheImageBeforeTheFirstCall) {
-    struct TSeeing : TFakePlatform {
-        using TFakePlatform::TFakePlatform;
-        const TImageInfo* sent = nullptr;
-        int64_t sizeAtIsp = -1;
-        void Confirmed(const TImageInfo& image, std::chrono::steady_clock::time_point) override { sent = &image; }
-        uint32_t ResetToISP(uint32_t a, uint32_t b) override {
-            if (sent) sizeAtIsp = sent->Size;
-            return TFakePlatform::ResetToISP(a, b);
-        }
-    };
-    TDownloadSession session;
-    TSeeing platform(session.Busy());
-    RunWorker(platform, session, FiveByteImage());
-    EXPECT_EQ(5, platform.sizeAtIsp);
 }
 
 // "--log FILE" anywhere; the first other argument is the image.

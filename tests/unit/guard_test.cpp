@@ -11,34 +11,28 @@ LRESULT CALLBACK GuardedProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam
     return DefWindowProcW(window, msg, wParam, lParam);
 }
 
-// Everything posted to this thread so far, handled.
-void Pump() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
-
 TEST(ShutdownGuard, ReasonOnlyWhileACallRuns) {
     WNDCLASSW guarded{};
     guarded.lpfnWndProc = GuardedProc;
-    guarded.hInstance = GetModuleHandleW(nullptr);
     guarded.lpszClassName = L"GuardTest";
     ASSERT_NE(0, RegisterClassW(&guarded));
-    const HWND window = CreateWindowExW(0, L"GuardTest", L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                                        guarded.hInstance, nullptr);
-    ASSERT_NE(nullptr, window);
+    const HWND window = CreateWindowExW(0, L"GuardTest", L"", 0, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr);
     AttachShutdownGuard(window);
+    // Everything posted to this thread so far, handled.
+    const auto pump = [] {
+        for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);
+    };
     for (const TDownloadStep step : {TDownloadStep::ResetToISP, TDownloadStep::Download}) {
         {
             TLibraryCallMark mark(step);
-            Pump();
+            pump();
             EXPECT_TRUE(ShutdownReasonGiven());
             EXPECT_EQ(FALSE, SendMessageW(window, WM_QUERYENDSESSION, 0, 0));
         }
-        Pump();
+        pump();
         EXPECT_FALSE(ShutdownReasonGiven()) << "the reason outlived the call";
         EXPECT_EQ(TRUE, SendMessageW(window, WM_QUERYENDSESSION, 0, 0));
     }
-    DestroyWindow(window);
 }
 
 }  // namespace

@@ -5,11 +5,8 @@
    FWL_HOSTILE_STEP names the call (isp, download, ap, or count for
    DFU_Get_ProcessCount; download when unset); FWL_HOSTILE_THREAD set moves
    the misbehaviour to a thread of the library's own. The calls that return
-   are written to FWL_DFU_LOG as the simulated library writes them; loading
-   leaves FWL_HOSTILE_MARKER's line. */
+   are written to FWL_DFU_LOG as the simulated library writes them. */
 #include <windows.h>
-
-#include "Marker.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -88,10 +85,4 @@ __declspec(dllexport) uint32_t __stdcall DFU_Reset_To_AP(void) {
 __declspec(dllexport) uint32_t __stdcall DFU_Get_ProcessCount(void) {
     MisbehaveIn("count");
     return 42;
-}
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    (void)reserved;
-    if (reason == DLL_PROCESS_ATTACH) LeaveMarker(instance);
-    return TRUE;
 }
