@@ -26,6 +26,7 @@
 #include <unistd.h>
 #endif
 
+#include "LibraryFolders.h"
 #include "TestSupport.h"
 #include "runtime/Convert.h"
 #include "runtime/Digest.h"
@@ -138,6 +139,19 @@ TEST(FileName, LongPathForm) {
         {at259 + L"n", L"\\\\?\\" + at259 + L"n"},
     };
     for (const auto& [path, form] : cases) EXPECT_EQ(form, rt::LongPathForm(path));
+}
+
+// PATH's absolute folders, one spelling each: where DFU.dll may be trusted.
+TEST(FileName, AbsolutePathFolders) {
+    const std::pair<std::wstring, std::vector<std::wstring>> cases[] = {
+        {L"C:\\tools\\;C:\\bin", {L"C:\\tools", L"C:\\bin"}},
+        {L"\"C:\\a b\\\\\";D:/x/", {L"C:\\a b", L"D:/x"}},
+        {L"C:\\;\\\\server\\share\\", {L"C:\\", L"\\\\server\\share"}},
+        {L".;bin;C:bin;\\bin;;\"\"", {}},
+    };
+    for (const auto& [path, folders] : cases) EXPECT_EQ(folders, AbsolutePathFolders(path));
+    EXPECT_EQ(L"C:\\DFU.dll", InFolder(L"C:\\", L"DFU.dll"));
+    EXPECT_EQ(L"C:\\x\\DFU.dll", InFolder(L"C:\\x", L"DFU.dll"));
 }
 
 TEST(Display, FullStopRule) {

@@ -1,9 +1,11 @@
 /* A DFU.dll that misbehaves inside one call, for the tests of what fwimage
-   does then: HOSTILE_HANG never returns, HOSTILE_NULL writes through a null
-   pointer, HOSTILE_RAISE raises an exception of its own, HOSTILE_NEEDS does
-   not load (a library it imports is missing). FWL_HOSTILE_STEP
-   names the call (isp, download or ap; download when unset). The calls that
-   return are written to FWL_DFU_LOG as the simulated library writes them. */
+   and the window do then: HOSTILE_HANG never returns, HOSTILE_NULL writes
+   through a null pointer, HOSTILE_RAISE raises an exception of its own,
+   HOSTILE_NEEDS does not load (a library it imports is missing).
+   FWL_HOSTILE_STEP names the call (isp, download, ap, or count for
+   DFU_Get_ProcessCount; download when unset); FWL_HOSTILE_THREAD set moves
+   the misbehaviour to a thread of the library's own. The calls that return
+   are written to FWL_DFU_LOG as the simulated library writes them. */
 #include <windows.h>
 
 #include <stdint.h>
@@ -32,10 +34,8 @@ static int* volatile nowhere = NULL;
 __declspec(dllimport) int FwlNeeded(void);
 #endif
 
-static void MisbehaveIn(const char* step) {
-    char chosen[16] = "download";
-    GetEnvironmentVariableA("FWL_HOSTILE_STEP", chosen, sizeof chosen);
-    if (strcmp(chosen, step) != 0) return;
+static DWORD WINAPI Misbehave(LPVOID unused) {
+    (void)unused;
 #if defined(HOSTILE_HANG)
     for (;;) Sleep(INFINITE);
 #elif defined(HOSTILE_NULL)
@@ -45,6 +45,20 @@ static void MisbehaveIn(const char* step) {
 #else
     RaiseException(HOSTILE_EXCEPTION, EXCEPTION_NONCONTINUABLE, 0, NULL);
 #endif
+    return 0;
+}
+
+/* With FWL_HOSTILE_THREAD set, on a thread of the library's own while the
+   call waits for ever. */
+static void MisbehaveIn(const char* step) {
+    char chosen[16] = "download";
+    GetEnvironmentVariableA("FWL_HOSTILE_STEP", chosen, sizeof chosen);
+    if (strcmp(chosen, step) != 0) return;
+    if (GetEnvironmentVariableA("FWL_HOSTILE_THREAD", NULL, 0) != 0) {
+        CloseHandle(CreateThread(NULL, 0, Misbehave, NULL, 0, NULL));
+        for (;;) Sleep(INFINITE);
+    }
+    Misbehave(NULL);
 }
 
 __declspec(dllexport) uint32_t __stdcall DFU_Reset_To_ISP(uint32_t a, uint32_t b) {
@@ -69,5 +83,6 @@ __declspec(dllexport) uint32_t __stdcall DFU_Reset_To_AP(void) {
 }
 
 __declspec(dllexport) uint32_t __stdcall DFU_Get_ProcessCount(void) {
+    MisbehaveIn("count");
     return 42;
 }
