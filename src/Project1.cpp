@@ -15,7 +15,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // for in the current folder, and a drive without a medium fails a call
     // instead of stopping the program with a system box.
     SetDllDirectoryW(L"");
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     const std::wstring planted = DeviceLibraryFromStartFolder();
     if (!planted.empty()) {
         MessageBoxW(nullptr, StartFolderLibraryText(planted).c_str(), kAppTitle, MB_OK | MB_ICONERROR);
