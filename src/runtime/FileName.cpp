@@ -37,6 +37,10 @@ std::wstring LongPathForm(std::wstring_view fullPath) {
     return share ? out.replace(0, 2, L"\\\\?\\UNC\\") : out.insert(0, L"\\\\?\\");
 }
 
+std::wstring FileCallForm(std::wstring_view given, std::wstring_view fullPath) {
+    return fullPath.size() <= kLongestPlainPath ? std::wstring(given) : LongPathForm(fullPath);
+}
+
 std::string AsciiUpper(std::string_view text) {
     std::string out(text);
     for (char& c : out)

@@ -1,12 +1,15 @@
 // The runtime pieces: conversions, file names, the byte stream, files.
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -137,7 +140,58 @@ TEST(FileName, LongPathForm) {
         {at259, at259},
         {at259 + L"n", L"\\\\?\\" + at259 + L"n"},
     };
-    for (const auto& [path, form] : cases) EXPECT_EQ(form, rt::LongPathForm(path));
+    for (const auto& [path, form] : cases) EXPECT_EQ(form, rt::FileCallForm(path, path));
+    // The full path decides: a short name in a deep current folder too.
+    EXPECT_EQ(L"\\\\?\\C:" + tail, rt::FileCallForm(L"a.bin", L"C:" + tail));
+    EXPECT_EQ(L"a.bin", rt::FileCallForm(L"a.bin", at259));
+}
+
+// The temporary file names the file it replaces, cut at a whole character.
+TEST(FileName, TemporaryName) {
+    const std::string cyrillic40 = [] {
+        std::string s;
+        for (int i = 0; i < 40; ++i) s += "\xD0\xB6";
+        return s;
+    }();
+    const std::pair<std::string, std::string> cases[] = {
+        {"fw.bin", ".~fw.bin."},
+        {cyrillic40, ".~" + cyrillic40.substr(0, 64) + "."},
+        {"a" + cyrillic40, ".~a" + cyrillic40.substr(0, 62) + "."},
+    };
+    for (const auto& [target, start] : cases) {
+        const std::string name = rt::TemporaryName(target);
+        EXPECT_EQ(start, name.substr(0, start.size()));
+        EXPECT_EQ(start.size() + 12, name.size()) << name;
+        EXPECT_EQ(".tmp", name.substr(name.size() - 4));
+    }
+}
+
+// Windows' codes of a file another program holds open are tried again,
+// no others; the delete-on-close mark only where it comes off again; files
+// told apart by their ids only where both are known.
+TEST(FileIO, WindowsRules) {
+    for (const auto& [code, retried] :
+         {std::pair{5u, true}, {32u, true}, {33u, true}, {2u, false}, {183u, false}})
+        EXPECT_EQ(retried, rt::HeldByAnother(code)) << code;
+    const std::tuple<const char*, bool, bool> drives[] = {
+        {"NTFS", true, true},  {"ReFS", true, true},   {"FAT", true, true},  {"FAT32", true, true},
+        {"exFAT", true, true}, {"NTFS", false, false}, {"UDF", true, false}, {"ntfs", true, false},
+    };
+    for (const auto& [fileSystem, fixed, marked] : drives)
+        EXPECT_EQ(marked, rt::DeleteMarkTakenBack(fileSystem, fixed)) << fileSystem << " fixed " << fixed;
+    const auto id = [](uint64_t volume, uint8_t low, uint8_t high) {
+        rt::TFileId out{volume, {}};
+        out.id[0] = low;
+        out.id[15] = high;
+        return out;
+    };
+    const std::tuple<rt::TFileId, rt::TFileId, std::optional<bool>> ids[] = {
+        {id(7, 1, 0), id(7, 1, 0), true},         {id(7, 1, 0), id(8, 1, 0), false},
+        {id(7, 1, 0), id(7, 1, 9), false},  // differs only above 64 bits
+        {id(0, 1, 0), id(0, 1, 0), std::nullopt}, {id(7, 0, 0), id(7, 0, 0), std::nullopt},
+        {id(7, 1, 0), id(7, 0, 0), std::nullopt},
+    };
+    for (const auto& [a, b, same] : ids) EXPECT_EQ(same, rt::SameById(a, b));
 }
 
 TEST(Display, FullStopRule) {
@@ -350,6 +404,31 @@ private:
     bool mounted_ = false;
     rlimit before_{};
 };
+
+// A small FAT volume, whose files cannot be made without a name: mounted
+// through a loop device where the kernel has FAT, else through FUSE.
+class TFatDisk {
+public:
+    explicit TFatDisk(const std::filesystem::path& folder) : folder_(folder.string()) {
+        std::filesystem::create_directory(folder);
+        const std::string image = "'" + folder_ + ".img'", dir = "'" + folder_ + "'";
+        mounted_ = std::system(("truncate -s 160K " + image + " && mkfs.vfat " + image +
+                                " >/dev/null 2>&1 && (mount -o loop " + image + " " + dir +
+                                " 2>/dev/null || fusefat -o rw+ " + image + " " + dir + " >/dev/null 2>&1)")
+                                   .c_str()) == 0;
+    }
+    ~TFatDisk() {
+        if (mounted_)
+            std::system(("umount '" + folder_ + "' 2>/dev/null || fusermount -u '" + folder_ + "'").c_str());
+    }
+    TFatDisk(const TFatDisk&) = delete;
+    TFatDisk& operator=(const TFatDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+};
 #endif
 
 // However the target is given and whatever it is, a write succeeds whole or
@@ -451,6 +530,20 @@ TEST(FileIO, WriteTargetKinds) {
     };
 #if defined(_WIN32)
     cases.push_back({"device", "NUL", [] {}, &small, false, [] {}});
+    // Where the mark cannot be trusted a named file, removed on failure; a
+    // mark that stays on stops the rename, which would hand it on.
+    const auto kind = [](rt::TTemporaryKind k) { rt::SetTemporaryKindForTest(k); };
+    cases.push_back({"mark stuck on", root / "stuck.bin",
+                     [&] { old(root / "stuck.bin"), kind(rt::TTemporaryKind::markStuck); }, &small, true,
+                     [&] { kind(rt::TTemporaryKind::byDrive), EXPECT_EQ("OLD", read(root / "stuck.bin")); },
+                     rt::kDeleteMarkStuck});
+    cases.push_back({"named temporary file", root / "named.bin",
+                     [&] { old(root / "named.bin"), kind(rt::TTemporaryKind::named); }, &small, false,
+                     [&] { kind(rt::TTemporaryKind::byDrive), EXPECT_EQ(small, read(root / "named.bin")); }});
+    cases.push_back(
+        {"named temporary file, folder in the way", root / "folder",
+         [&] { fs::create_directory(root / "folder"), kind(rt::TTemporaryKind::named); }, &small, true,
+         [&] { kind(rt::TTemporaryKind::byDrive), EXPECT_TRUE(fs::is_directory(root / "folder")); }});
     cases.push_back({"held open past the retries", root / "held.lock",
                      [&] { held.open(old(root / "held.lock")); }, &small, true,
                      [&] { EXPECT_EQ("OLD", read(root / "held.lock")); }});
@@ -477,7 +570,25 @@ TEST(FileIO, WriteTargetKinds) {
     if (::mknod((root / "full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0)
         cases.push_back({"device", root / "full", [] {}, &small, true,
                          [&] { EXPECT_TRUE(fs::is_character_file(root / "full")); }});
+    // Standard output redirected to a file, named as /dev/stdout names it:
+    // written through, so that what the process holds sees it.
+    const int out = ::open((root / "out.txt").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    cases.push_back({"redirected output", "/dev/fd/" + std::to_string(out),
+                     [&] { EXPECT_EQ(3, ::write(out, "OLD", 3)); }, &small, false,
+                     [&] {
+                         char got[2000];
+                         EXPECT_EQ(small,
+                                   std::string(got, std::max<ssize_t>(0, ::pread(out, got, sizeof got, 0))));
+                         ::close(out);
+                     }});
     const TSmallDisk smallDisk(root / "small");
+    const TFatDisk fatDisk(root / "fat");
+    if (fatDisk.Mounted())
+        cases.push_back({"full disk, no unnamed files", root / "fat" / "big.lock",
+                         [&] { old(root / "fat" / "big.lock"); }, &big, true,
+                         [&] { EXPECT_EQ("OLD", read(root / "fat" / "big.lock")); }});
+    else
+        std::printf("FAT volume not mounted (no loop FAT and no fusefat): its row is left out\n");
 #endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
