@@ -185,7 +185,11 @@ bool MarkCanBeTakenBack(HANDLE h) {
     std::wstring root(path.size() + 2, L'\0');
     if (path.empty() || !GetVolumePathNameW(path.c_str(), root.data(), static_cast<DWORD>(root.size())))
         return false;
-    return DeleteMarkTakenBack(Utf16ToUtf8(fileSystem), GetDriveTypeW(root.c_str()) == DRIVE_FIXED);
+    // Not every system tells the type of a root in the long form: Wine calls
+    // a network drive's fixed.
+    root.resize(wcslen(root.c_str()));
+    return DeleteMarkTakenBack(Utf16ToUtf8(fileSystem),
+                               GetDriveTypeW(PlainPathForm(root).c_str()) == DRIVE_FIXED);
 }
 
 // Marks an open file to go when its last handle closes (also when the

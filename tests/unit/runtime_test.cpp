@@ -144,25 +144,22 @@ TEST(FileName, LongPathForm) {
     // The full path decides: a short name in a deep current folder too.
     EXPECT_EQ(L"\\\\?\\C:" + tail, rt::FileCallForm(L"a.bin", L"C:" + tail));
     EXPECT_EQ(L"a.bin", rt::FileCallForm(L"a.bin", at259));
+    // And back, for the calls that take no long form.
+    for (const auto& [longForm, plain] : {std::pair<std::wstring, std::wstring>{L"\\\\?\\N:\\", L"N:\\"},
+                                          {L"\\\\?\\UNC\\s\\h\\", L"\\\\s\\h\\"},
+                                          {L"\\\\?\\Volume{1}\\", L"\\\\?\\Volume{1}\\"}})
+        EXPECT_EQ(plain, rt::PlainPathForm(longForm));
 }
 
 // The temporary file names the file it replaces, cut at a whole character.
 TEST(FileName, TemporaryName) {
-    const std::string cyrillic40 = [] {
-        std::string s;
-        for (int i = 0; i < 40; ++i) s += "\xD0\xB6";
-        return s;
-    }();
-    const std::pair<std::string, std::string> cases[] = {
-        {"fw.bin", ".~fw.bin."},
-        {cyrillic40, ".~" + cyrillic40.substr(0, 64) + "."},
-        {"a" + cyrillic40, ".~a" + cyrillic40.substr(0, 62) + "."},
-    };
-    for (const auto& [target, start] : cases) {
+    std::string cyrillic;
+    while (cyrillic.size() < 80) cyrillic += "\xD0\xB6";
+    for (const auto& [target, kept] :
+         {std::pair{cyrillic, cyrillic.substr(0, 64)}, {"a" + cyrillic, "a" + cyrillic.substr(0, 62)}}) {
         const std::string name = rt::TemporaryName(target);
-        EXPECT_EQ(start, name.substr(0, start.size()));
-        EXPECT_EQ(start.size() + 12, name.size()) << name;
-        EXPECT_EQ(".tmp", name.substr(name.size() - 4));
+        EXPECT_EQ(".~" + kept + ".", name.substr(0, kept.size() + 3));
+        EXPECT_EQ(kept.size() + 15, name.size()) << name;
     }
 }
 
@@ -174,14 +171,11 @@ TEST(FileIO, WindowsRules) {
          {std::pair{5u, true}, {32u, true}, {33u, true}, {2u, false}, {183u, false}})
         EXPECT_EQ(retried, rt::HeldByAnother(code)) << code;
     const std::tuple<const char*, bool, bool> drives[] = {
-        {"NTFS", true, true},  {"ReFS", true, true},   {"FAT", true, true},  {"FAT32", true, true},
-        {"exFAT", true, true}, {"NTFS", false, false}, {"UDF", true, false}, {"ntfs", true, false},
-    };
+        {"NTFS", true, true}, {"exFAT", true, true}, {"NTFS", false, false}, {"UDF", true, false}};
     for (const auto& [fileSystem, fixed, marked] : drives)
         EXPECT_EQ(marked, rt::DeleteMarkTakenBack(fileSystem, fixed)) << fileSystem << " fixed " << fixed;
     const auto id = [](uint64_t volume, uint8_t low, uint8_t high) {
-        rt::TFileId out{volume, {}};
-        out.id[0] = low;
+        rt::TFileId out{volume, {low}};
         out.id[15] = high;
         return out;
     };
@@ -376,12 +370,20 @@ TEST(MemoryStream, GrowthFailureRaisesStreamError) {
 #if !defined(_WIN32)
 // A folder with room for 64 KiB: a small tmpfs where the test may mount one,
 // else the process's file size limit, which fails a write past it alike.
+// With fat, a FAT volume of 160 KiB, whose files cannot be made without a
+// name (through a loop device where the kernel has FAT, else FUSE), or none.
 class TSmallDisk {
 public:
-    explicit TSmallDisk(const std::filesystem::path& folder) : folder_(folder) {
+    explicit TSmallDisk(const std::filesystem::path& folder, bool fat = false) : folder_(folder) {
         std::filesystem::create_directory(folder);
-        mounted_ = ::geteuid() == 0 && ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
-        if (mounted_) return;
+        const std::string image = "'" + folder.string() + ".img' ", dir = "'" + folder.string() + "'";
+        mounted_ =
+            fat ? std::system(("truncate -s 160K " + image + "&& mkfs.vfat " + image + "&& (mount -o loop " +
+                               image + dir + " || fusefat -o rw+ " + image + dir + ") >/dev/null 2>&1")
+                                  .c_str()) == 0
+                : ::geteuid() == 0 && ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
+        if (mounted_ || fat) return;
+        limited_ = true;
         ::getrlimit(RLIMIT_FSIZE, &before_);
         rlimit small = before_;
         small.rlim_cur = 64 * 1024;
@@ -389,45 +391,20 @@ public:
         ::signal(SIGXFSZ, SIG_IGN);
     }
     ~TSmallDisk() {
-        if (mounted_) {
-            ::umount(folder_.c_str());
-        } else {
+        if (mounted_) ::umount(folder_.c_str());
+        if (limited_) {
             ::setrlimit(RLIMIT_FSIZE, &before_);
             ::signal(SIGXFSZ, SIG_DFL);
         }
     }
     TSmallDisk(const TSmallDisk&) = delete;
     TSmallDisk& operator=(const TSmallDisk&) = delete;
-
-private:
-    std::filesystem::path folder_;
-    bool mounted_ = false;
-    rlimit before_{};
-};
-
-// A small FAT volume, whose files cannot be made without a name: mounted
-// through a loop device where the kernel has FAT, else through FUSE.
-class TFatDisk {
-public:
-    explicit TFatDisk(const std::filesystem::path& folder) : folder_(folder.string()) {
-        std::filesystem::create_directory(folder);
-        const std::string image = "'" + folder_ + ".img'", dir = "'" + folder_ + "'";
-        mounted_ = std::system(("truncate -s 160K " + image + " && mkfs.vfat " + image +
-                                " >/dev/null 2>&1 && (mount -o loop " + image + " " + dir +
-                                " 2>/dev/null || fusefat -o rw+ " + image + " " + dir + " >/dev/null 2>&1)")
-                                   .c_str()) == 0;
-    }
-    ~TFatDisk() {
-        if (mounted_)
-            std::system(("umount '" + folder_ + "' 2>/dev/null || fusermount -u '" + folder_ + "'").c_str());
-    }
-    TFatDisk(const TFatDisk&) = delete;
-    TFatDisk& operator=(const TFatDisk&) = delete;
     bool Mounted() const { return mounted_; }
 
 private:
-    std::string folder_;
-    bool mounted_ = false;
+    std::filesystem::path folder_;
+    bool mounted_ = false, limited_ = false;
+    rlimit before_{};
 };
 #endif
 
@@ -532,28 +509,17 @@ TEST(FileIO, WriteTargetKinds) {
     cases.push_back({"device", "NUL", [] {}, &small, false, [] {}});
     // Where the mark cannot be trusted a named file, removed on failure; a
     // mark that stays on stops the rename, which would hand it on.
-    const auto kind = [](rt::TTemporaryKind k) { rt::SetTemporaryKindForTest(k); };
+    using rt::TTemporaryKind;
+    const auto in = [](TTemporaryKind k, const fs::path& p) { return rt::SetTemporaryKindForTest(k), p; };
     cases.push_back({"mark stuck on", root / "stuck.bin",
-                     [&] { old(root / "stuck.bin"), kind(rt::TTemporaryKind::markStuck); }, &small, true,
-                     [&] { kind(rt::TTemporaryKind::byDrive), EXPECT_EQ("OLD", read(root / "stuck.bin")); },
-                     rt::kDeleteMarkStuck});
+                     [&] { old(in(TTemporaryKind::markStuck, root / "stuck.bin")); }, &small, true,
+                     [&] { EXPECT_EQ("OLD", read(root / "stuck.bin")); }, rt::kDeleteMarkStuck});
     cases.push_back({"named temporary file", root / "named.bin",
-                     [&] { old(root / "named.bin"), kind(rt::TTemporaryKind::named); }, &small, false,
-                     [&] { kind(rt::TTemporaryKind::byDrive), EXPECT_EQ(small, read(root / "named.bin")); }});
-    cases.push_back(
-        {"named temporary file, folder in the way", root / "folder",
-         [&] { fs::create_directory(root / "folder"), kind(rt::TTemporaryKind::named); }, &small, true,
-         [&] { kind(rt::TTemporaryKind::byDrive), EXPECT_TRUE(fs::is_directory(root / "folder")); }});
-    cases.push_back({"held open past the retries", root / "held.lock",
-                     [&] { held.open(old(root / "held.lock")); }, &small, true,
-                     [&] { EXPECT_EQ("OLD", read(root / "held.lock")); }});
-    const fs::path hidden = root / "hidden.bin";
-    cases.push_back({"hidden file", hidden,
-                     [&] { SetFileAttributesW(old(hidden).c_str(), FILE_ATTRIBUTE_HIDDEN); }, &small, false,
-                     [&] {
-                         EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN,
-                                   GetFileAttributesW(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
-                     }});
+                     [&] { old(in(TTemporaryKind::named, root / "named.bin")); }, &small, false,
+                     [&] { EXPECT_EQ(small, read(root / "named.bin")); }});
+    cases.push_back({"named temporary file, folder in the way", root / "folder",
+                     [&] { fs::create_directory(in(TTemporaryKind::named, root / "folder")); }, &small, true,
+                     [&] { EXPECT_TRUE(fs::is_directory(root / "folder")); }});
 #else
     // The write end of a pipe, named as the process's open file; read at once.
     int pipeEnds[2] = {-1, -1};
@@ -582,7 +548,7 @@ TEST(FileIO, WriteTargetKinds) {
                          ::close(out);
                      }});
     const TSmallDisk smallDisk(root / "small");
-    const TFatDisk fatDisk(root / "fat");
+    const TSmallDisk fatDisk(root / "fat", true);
     if (fatDisk.Mounted())
         cases.push_back({"full disk, no unnamed files", root / "fat" / "big.lock",
                          [&] { old(root / "fat" / "big.lock"); }, &big, true,
@@ -610,6 +576,9 @@ TEST(FileIO, WriteTargetKinds) {
             EXPECT_NO_THROW(s.SaveToFile(target));
         }
         c.check();
+#if defined(_WIN32)
+        rt::SetTemporaryKindForTest(rt::TTemporaryKind::byDrive);
+#endif
         for (const auto& entry : fs::recursive_directory_iterator(root))
             EXPECT_NE(0u, entry.path().filename().string().rfind(".~", 0)) << entry.path();
     }
