@@ -36,9 +36,9 @@ fwl_wine() {
         # Wine's own faces: without them every font falls back to DejaVu.
         mkdir -p "$prefix/drive_c/windows/Fonts"
         cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
-        # N: is drive C: again as a network drive, for the tests of what the
-        # programs do on one.
-        ln -s ../drive_c "$prefix/dosdevices/n:"
+        # N: is a network drive, for the tests of what the programs do on one.
+        mkdir -p "$prefix/drive_n"
+        ln -s ../drive_n "$prefix/dosdevices/n:"
         # A virtual desktop spares the wait for a window manager at every
         # top-level window; no crash dialog, so a crash cannot hang a test.
         reg=$(mktemp --suffix=.reg)
