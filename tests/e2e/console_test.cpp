@@ -493,8 +493,9 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
                                      : Fwimage();
         const RemovedAtEnd systemDll{row.library == Library::AlsoInSystemFolder ? SystemFile(L"DFU.dll")
                                                                                 : L""};
-        if (!systemDll.path.empty())
+        if (!systemDll.path.empty()) {
             ASSERT_TRUE(CopyFileW(SystemFile(L"version.dll").c_str(), systemDll.path.c_str(), FALSE));
+        }
         if (row.log == Log::ReadOnly) SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_READONLY);
         Launch launch = Download(row.options, image, row.fail);
         if (row.outputLost) launch.outFile = L"Z:\\dev\\full";
