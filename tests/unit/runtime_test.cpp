@@ -507,6 +507,16 @@ TEST(FileIO, WriteTargetKinds) {
     };
 #if defined(_WIN32)
     cases.push_back({"device", "NUL", [] {}, &small, false, [] {}});
+    cases.push_back({"held open past the retries", root / "held.lock",
+                     [&] { held.open(old(root / "held.lock")); }, &small, true,
+                     [&] { EXPECT_EQ("OLD", read(root / "held.lock")); }});
+    const fs::path hidden = root / "hidden.bin";
+    cases.push_back({"hidden file", hidden,
+                     [&] { SetFileAttributesW(old(hidden).c_str(), FILE_ATTRIBUTE_HIDDEN); }, &small, false,
+                     [&] {
+                         EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN,
+                                   GetFileAttributesW(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+                     }});
     // Where the mark cannot be trusted a named file, removed on failure; a
     // mark that stays on stops the rename, which would hand it on.
     using rt::TTemporaryKind;
