@@ -153,14 +153,11 @@ TEST(FileName, LongPathForm) {
 
 // The temporary file names the file it replaces, cut at a whole character.
 TEST(FileName, TemporaryName) {
-    std::string cyrillic;
-    while (cyrillic.size() < 80) cyrillic += "\xD0\xB6";
-    for (const auto& [target, kept] :
-         {std::pair{cyrillic, cyrillic.substr(0, 64)}, {"a" + cyrillic, "a" + cyrillic.substr(0, 62)}}) {
-        const std::string name = rt::TemporaryName(target);
-        EXPECT_EQ(".~" + kept + ".", name.substr(0, kept.size() + 3));
-        EXPECT_EQ(kept.size() + 15, name.size()) << name;
-    }
+    std::string target = "a";
+    while (target.size() < 80) target += "\xD0\xB6";
+    const std::string name = rt::TemporaryName(target);
+    EXPECT_EQ(".~" + target.substr(0, 63) + ".", name.substr(0, 66));
+    EXPECT_EQ(78u, name.size()) << name;
 }
 
 // Windows' codes of a file another program holds open are tried again,
@@ -174,16 +171,13 @@ TEST(FileIO, WindowsRules) {
         {"NTFS", true, true}, {"exFAT", true, true}, {"NTFS", false, false}, {"UDF", true, false}};
     for (const auto& [fileSystem, fixed, marked] : drives)
         EXPECT_EQ(marked, rt::DeleteMarkTakenBack(fileSystem, fixed)) << fileSystem << " fixed " << fixed;
-    const auto id = [](uint64_t volume, uint8_t low, uint8_t high) {
-        rt::TFileId out{volume, {low}};
-        out.id[15] = high;
-        return out;
-    };
     const std::tuple<rt::TFileId, rt::TFileId, std::optional<bool>> ids[] = {
-        {id(7, 1, 0), id(7, 1, 0), true},         {id(7, 1, 0), id(8, 1, 0), false},
-        {id(7, 1, 0), id(7, 1, 9), false},  // differs only above 64 bits
-        {id(0, 1, 0), id(0, 1, 0), std::nullopt}, {id(7, 0, 0), id(7, 0, 0), std::nullopt},
-        {id(7, 1, 0), id(7, 0, 0), std::nullopt},
+        {{7, {1}}, {7, {1}}, true},
+        {{7, {1}}, {8, {1}}, false},
+        {{7, {1}}, {7, {1, 0, 0, 0, 0, 0, 0, 0, 9}}, false},  // differs only above 64 bits
+        {{0, {1}}, {0, {1}}, std::nullopt},
+        {{7, {}}, {7, {}}, std::nullopt},
+        {{7, {1}}, {7, {}}, std::nullopt},
     };
     for (const auto& [a, b, same] : ids) EXPECT_EQ(same, rt::SameById(a, b));
 }
