@@ -10,7 +10,7 @@
 set(cert "$ENV{FWL_SIGN_CERT}")
 set(key "$ENV{FWL_SIGN_KEY}")
 if(NOT cert AND NOT key)
-  message(STATUS "Programs not signed: no FWL_SIGN_CERT and FWL_SIGN_KEY")
+  message(WARNING "Programs not signed: no FWL_SIGN_CERT and FWL_SIGN_KEY")
   return()
 endif()
 if(NOT cert OR NOT key)
