@@ -62,8 +62,9 @@ inline constexpr const char* kDeleteMarkStuck =
 // Writes size bytes as the whole content of fileName, created or replaced.
 // A regular file (or a new one) is replaced in one step once the new content
 // is complete and flushed, a symbolic link by what it points to, keeping the
-// old file's permissions or attributes; no temporary file outlives an
-// interruption. A device, a pipe or an open file of the process named
+// old file's permissions or attributes; no temporary file outlives a
+// failure, Ctrl+C or a closed console, nor a kill where the system can
+// remove it itself (an unnamed file, the delete-on-close mark). A device, a pipe or an open file of the process named
 // through /proc/self/fd is written straight, and so is a writable file whose
 // folder refuses new files (then not in one step). Raises EFCreateError
 // naming fileName's full path when that fails, with fileName exactly as it
