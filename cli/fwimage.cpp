@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     // current folder, and a drive without a medium fails a call instead of
     // stopping a script with a system box.
     SetDllDirectoryW(L"");
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 #endif
     return RunFwimage(rt::CommandArgs(argc, argv), ConsoleOut(), ConsoleErr());
 }

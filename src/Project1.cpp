@@ -16,7 +16,7 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // A drive without a medium fails a call instead of stopping the program
     // with a system box.
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // Bound before anything else, from where the program trusts it and never
     // from the current folder; kept until the process ends, as a library the
     // program imported would be (its threads may outlive any call).
