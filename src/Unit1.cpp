@@ -66,7 +66,8 @@ public:
                                                                        .Sha256 = ImageSha256(image),
                                                                        .Seconds = seconds,
                                                                        .Tool = kLoaderTool,
-                                                                       .Unit = {}}));
+                                                                       .Unit = {}}),
+                                   image.FullPath);
     }
 
 private:

@@ -184,7 +184,7 @@ protected:
                       DWORD code) {
         const std::vector<std::string> lines = Split(ReadBytes(log_), '\n');
         ASSERT_EQ(2u, lines.size());
-        EXPECT_EQ("earlier record", lines[0]);
+        EXPECT_EQ(kEarlierRecord, lines[0] + "\n");
         const std::vector<std::string> fields = Split(lines[1] + "\t", '\t');
         ASSERT_EQ(10u, fields.size()) << lines[1];
         EXPECT_EQ(20u, fields[0].size()) << fields[0];  // 2026-12-07T12:00:00Z
@@ -202,8 +202,11 @@ protected:
 
     void SetUp() override {
         SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        temp_.Write(L"журнал.tsv", "earlier record\n");
+        temp_.Write(L"журнал.tsv", kEarlierRecord);
     }
+
+    // An older log's record, of six columns.
+    const std::string kEarlierRecord = "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tdone\t0\n";
 
     // A copy of fwimage.exe in a folder of its own, with the hostile DFU.dll
     // of that folder under bin\hostile, the one in the system folder that
@@ -249,8 +252,9 @@ const std::map<Library, std::string> kLibraryError = {
     {Library::WithoutEntryPoints, "has no entry point DFU_Reset_To_ISP"},
     {Library::Damaged, "\": it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file)"},
     {Library::NeedsMissing, "\": a library that DFU.dll needs is missing"}};
-// Where the log is: a file with a record, the same file read-only, a full device.
-enum class Log { Writable, ReadOnly, Full };
+// Where the log is: a file with a record, the same file read-only, a full
+// device; no log: the image itself, a reserved device name, a text.
+enum class Log { Writable, ReadOnly, Full, Image, Device, Text };
 
 // Removes a file when it goes, also when an assertion ends the test.
 struct RemovedAtEnd {
@@ -431,6 +435,42 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          {},
          false,
          Log::Full},
+        {"the image as its own log",
+         Library::Simulated,
+         L"none",
+         {L"--yes"},
+         "bin",
+         2,
+         "",
+         true,
+         "",
+         {},
+         false,
+         Log::Image},
+        {"a device as the log",
+         Library::Simulated,
+         L"none",
+         {L"--yes"},
+         "hex",
+         2,
+         "",
+         true,
+         "",
+         {},
+         false,
+         Log::Device},
+        {"a text as the log",
+         Library::Simulated,
+         L"none",
+         {L"--yes"},
+         "bin",
+         2,
+         "",
+         true,
+         "",
+         {},
+         false,
+         Log::Text},
         {"DFU_Download writes through a null pointer",
          Library::NullWrite,
          L"download",
@@ -492,12 +532,15 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
                                      : Fwimage();
         const RemovedAtEnd systemDll{row.library == Library::AlsoInSystemFolder ? SystemFile(L"DFU.dll")
                                                                                 : L""};
-        if (!systemDll.path.empty())
+        if (!systemDll.path.empty()) {
             ASSERT_TRUE(CopyFileW(SystemFile(L"version.dll").c_str(), systemDll.path.c_str(), FALSE));
+        }
         if (row.log == Log::ReadOnly) SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_READONLY);
         Launch launch = Download(row.options, image, row.fail);
         if (row.outputLost) launch.outFile = L"Z:\\dev\\full";
-        if (row.log == Log::Full) launch.args[launch.args.size() - 2] = L"Z:\\dev\\full";
+        if (row.log == Log::Text) temp_.Write(L"журнал.tsv", "earlier record\n");
+        const std::wstring logs[] = {log_, log_, L"Z:\\dev\\full", image, L"Con.tsv", log_};
+        launch.args[launch.args.size() - 2] = logs[static_cast<int>(row.log)];
         Program program(exe, launch);
         EXPECT_EQ(row.code, program.ExitCode(kMs));
         const std::string out = row.outputLost ? "" : Out(), err = Err();
@@ -541,7 +584,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         if (row.log == Log::Writable)
             ExpectRecord(image, bytes, row.outcome, row.code);
         else
-            EXPECT_EQ("earlier record\n", ReadBytes(log_));
+            EXPECT_EQ(row.log == Log::Text ? "earlier record\n" : kEarlierRecord, ReadBytes(log_));
+        EXPECT_TRUE(ReadBytes(image) == (hex ? kHexTwoRecords : bytes)) << "the image changed";
     }
 }
 

@@ -7,6 +7,15 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <future>
+#include <latch>
+#include <thread>
+
+#include "runtime/Utf16.h"
+#endif
 
 #include "ConsoleProgress.h"
 #include "ConsoleQuestion.h"
@@ -550,6 +559,7 @@ TEST(ConsoleDownload, Endings) {
         {TEnding::Declined, true, "declined 2", 2},
         {TEnding::NotAsked, true, "not-asked 2", 2},
         {TEnding::NotOpened, true, "", 1},
+        {TEnding::LogRefused, true, "", 2},
         {TEnding::Empty, true, "empty 1", 1},
         {TEnding::NoLibrary, true, "no-library 1", 1},
         {TEnding::NoThread, true, "failed 1", 1},
@@ -611,28 +621,186 @@ TEST(ConsoleDownload, StationSummary) {
 
 // A new log starts with a byte-order mark, a header row and CR LF; an
 // existing one keeps its line ends, and an open last line is ended first.
+// Only a log is ever written to: any other file, a firmware image above all,
+// is refused as it is.
 TEST(ConsoleDownload, LogForms) {
-    const std::string bom = "\xEF\xBB\xBF",
-                      header = "UTC time\tFile\tSize\tSum\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit";
+    const std::string
+        bom = "\xEF\xBB\xBF",
+        header = "UTC time\tFile\tSize (hex)\tSum (hex)\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit",
+        old = "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tdone\t0";  // six columns
     struct Row {
         const char* name;
         std::string existing;
-        std::string appended;  // at the opening, then with one record
+        std::string appended;  // at the opening, then with one record; empty: not a log
     };
     const Row rows[] = {
-        {"new", "", bom + header + "\r\n" + "R\r\n"},  {"CR LF", bom + header + "\r\nold\r\n", "R\r\n"},
-        {"LF, without a mark", "old\nolder\n", "R\n"}, {"an open last line", "old\r\nolder", "\r\nR\r\n"},
-        {"one line, no end yet", "old", "\nR\n"},
+        {"new", "", bom + header + "\r\n" + "R\r\n"},
+        {"CR LF", bom + header + "\r\n" + old + "\r\n", "R\r\n"},
+        {"LF, without a mark", old + "\n" + old + "\n", "R\n"},
+        {"an open last line", old + "\r\n" + old, "\r\nR\r\n"},
+        {"one line, no end yet", old, "\nR\n"},
+        {"an older header", "UTC time\tFile\tSize\tSum\tOutcome\tExit code\n", "R\n"},
+        {"a mark before a record", bom + old + "\t5a\t0\tloader 1.0\t\r\n", "R\r\n"},
+        {"a firmware image", std::string("\x10\x20\x30\xF0\n", 5), ""},
+        {"a text", "earlier record\n", ""},
+        {"a header's name longer", "UTC time\tFile\tSize\tSum\tOutcome\tExit codes\n", ""},
+        {"five columns", old.substr(0, old.rfind('\t')) + "\n", ""},
+        {"another time", "2026-12-07 12:00:00Z" + old.substr(20) + "\n", ""},
+        {"a size that is not hexadecimal", "2026-12-07T12:00:00Z\tC:\\fw.hex\t17G0\t1E05\tdone\t0\n", ""},
+        {"a sum of five digits", "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E050\tdone\t0\n", ""},
+        {"an outcome in capitals", "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tDone\t0\n", ""},
+        {"an exit code that is no number", old + "x\n", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string& e = row.existing;
+        EXPECT_EQ(!row.appended.empty(), IsDownloadLog(e));
+        if (row.appended.empty()) continue;
         const TLogForm form = LogFormOf(e.size(), e, e.empty() ? '\n' : e.back());
         TLogForm after = form;
         after.NewFile = after.LineOpen = false;
         EXPECT_EQ(row.appended, LogOpeningText(form) + LogRecordText(after, "R"));
     }
 }
+
+// --log never names a device, an image file or the image being downloaded;
+// Windows drops a last part's trailing dots and blanks and takes a device's
+// name with any extension, in any folder.
+TEST(ConsoleDownload, LogPaths) {
+    const TempDir dir;
+    const testsupport::CurrentFolder inDir(dir.Root());
+    WriteFile("fw.dat", std::string("\x01\x02"));
+    WriteFile("other.tsv", std::string());
+    std::filesystem::create_hard_link("fw.dat", "link.tsv");
+    const auto refused = [](const std::string& named, const std::string& why) {
+        return "Cannot write the log file \"" + named + "\": " + why;
+    };
+    const std::string image = "fw.dat", self = "it is the image being downloaded";
+    struct Row {
+        std::string log;
+        std::string image;
+        std::string why;  // empty: taken
+    };
+    const Row rows[] = {
+        {"log.tsv", image, ""},
+        {"other.tsv", image, ""},
+        {"fw.BIN", "", "a .BIN file is a firmware image, not a log"},
+        {"a.hex. .", "", "a .hex file is a firmware image, not a log"},
+        {"x.Lock", image, "a .Lock file is a firmware image, not a log"},
+        {"./fw.dat", image, self},
+        {"link.tsv", image, self},
+        {"fw.dat", "", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.log);
+        const std::optional<std::string> refusal = LogPathRefusal(row.log, row.image);
+        EXPECT_EQ(
+            row.why.empty() ? std::nullopt : std::optional(refused(rt::ExpandFileName(row.log), row.why)),
+            refusal);
+    }
+    EXPECT_EQ(refused("Con.tsv", "CON is a device, not a file"), LogPathRefusal("Con.tsv", image));
+
+    const std::pair<std::string, std::string> devices[] = {
+        {"CON", "CON"},
+        {"con.tsv", "CON"},
+        {"logs\\Nul.txt..", "NUL"},
+        {"D:/logs/aux .log", "AUX"},
+        {"prn. ", "PRN"},
+        {"C:prn", "PRN"},
+        {"nul:", "NUL"},
+        {"com1", "COM1"},
+        {"COM0.x.y", "COM0"},
+        {"lpt9", "LPT9"},
+        {"com\u00B9.tsv", "COM\u00B9"},
+        {"conin$", "CONIN$"},
+        {"CONOUT$.log", "CONOUT$"},
+        {"COM10", ""},
+        {"console.tsv", ""},
+        {"LPT", ""},
+        {"acon", ""},
+        {"con\\log.tsv", ""},
+        {"c:\\nul\\log.tsv", ""},
+        {"con2.tsv", ""},
+    };
+    for (const auto& [path, device] : devices) EXPECT_EQ(device, ReservedDeviceName(path)) << path;
+}
+
+// The room proved before the library is called holds a record of a long
+// path, whatever its ending.
+TEST(ConsoleDownload, LogRoom) {
+    const std::string path = "C:\\" + std::string(1000, 'p') + ".hex";
+    const TDownloadRecord record{
+        "2026-12-07T12:00:00Z", path,    INT64_MAX,    0xFFFF,     "transfer-crashed", 130,
+        std::string(64, '0'),   1234567, kFwimageTool, 4000000000u};
+    EXPECT_LE(DownloadRecordText(record).size() + 2, LongestDownloadLogRecord(path));
+}
+
+#if defined(_WIN32)
+// The file under Windows' rules: a file that is not a log is left as it is;
+// a record lands at the end after another writer's; a log held by a viewer
+// is written once the viewer lets go; writers at the same time, each with a
+// handle of its own as stations on a share have, keep their records whole.
+TEST(ConsoleDownload, LogFile) {
+    const TempDir dir;
+    const auto read = [](const std::string& path) {
+        const std::vector<uint8_t> bytes = ReadFile(path);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string image = dir.Path("fw.dat"), firmware("\x10\x20\x30\xF0", 4);
+    WriteFile(image, firmware);
+    EXPECT_THROW_MSG(TDownloadLogFile(image, 0), ELogRefused, NotALogText(image));
+    EXPECT_EQ(firmware, read(image));
+
+    const std::string log = dir.Path("журнал.tsv");
+    {
+        TDownloadLogFile first(log, 0);
+        EXPECT_EQ(std::nullopt, AppendToDownloadLog(log, "second"));
+        EXPECT_EQ(std::nullopt, first.Append("first"));
+    }
+    const std::string opened = read(log).substr(0, read(log).find("\r\n") + 2);
+    EXPECT_EQ(opened + "second\r\nfirst\r\n", read(log));
+
+    const HANDLE viewer = CreateFileW(rt::FileCallName(log).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, viewer);
+    std::future<std::optional<std::string>> held =
+        std::async(std::launch::async, [&] { return AppendToDownloadLog(log, "held"); });
+    EXPECT_EQ(std::future_status::timeout, held.wait_for(std::chrono::milliseconds(200)));
+    CloseHandle(viewer);
+    EXPECT_EQ(std::nullopt, held.get());
+    EXPECT_EQ(opened + "second\r\nfirst\r\nheld\r\n", read(log));
+
+    // A new log: one header among them too. Two writers keep the file open,
+    // two open it for each record, as the window does.
+    const std::string shared = dir.Path("shared.tsv");
+    std::latch start(4);
+    std::vector<std::thread> writers;
+    for (int w = 0; w < 4; ++w)
+        writers.emplace_back([&, w] {
+            start.arrive_and_wait();
+            std::optional<TDownloadLogFile> file;
+            if (w % 2) file.emplace(shared, 0);
+            for (int r = 0; r < 50; ++r) {
+                const std::string record = "writer " + std::to_string(w) + " record " + std::to_string(r);
+                EXPECT_EQ(std::nullopt, file ? file->Append(record) : AppendToDownloadLog(shared, record));
+            }
+        });
+    for (std::thread& writer : writers) writer.join();
+    std::vector<std::string> lines;
+    std::string text = read(shared);
+    for (size_t end; (end = text.find("\r\n")) != std::string::npos; text.erase(0, end + 2))
+        lines.push_back(text.substr(0, end));
+    EXPECT_EQ("", text) << "a last line without its end";
+    ASSERT_EQ(201u, lines.size());
+    EXPECT_EQ(opened.substr(0, opened.size() - 2), lines[0]);
+    std::sort(lines.begin() + 1, lines.end());
+    for (int w = 0; w < 4; ++w)
+        for (int r = 0; r < 50; ++r)
+            EXPECT_TRUE(std::binary_search(lines.begin() + 1, lines.end(),
+                                           "writer " + std::to_string(w) + " record " + std::to_string(r)))
+                << w << " " << r;
+}
+#endif
 
 // The columns of older logs keep their places; the unit's is empty outside a station loop.
 TEST(ConsoleDownload, RecordColumns) {
