@@ -253,8 +253,8 @@ const std::map<Library, std::string> kLibraryError = {
     {Library::Damaged, "\": it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file)"},
     {Library::NeedsMissing, "\": a library that DFU.dll needs is missing"}};
 // Where the log is: a file with a record, the same file read-only, a full
-// device; no log: the image itself, a reserved device name, a text.
-enum class Log { Writable, ReadOnly, Full, Image, Device, Text };
+// device, the image itself.
+enum class Log { Writable, ReadOnly, Full, Image };
 
 // Removes a file when it goes, also when an assertion ends the test.
 struct RemovedAtEnd {
@@ -435,7 +435,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          {},
          false,
          Log::Full},
-        {"the image as its own log",
+        {"the image as its log",
          Library::Simulated,
          L"none",
          {L"--yes"},
@@ -447,30 +447,6 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          {},
          false,
          Log::Image},
-        {"a device as the log",
-         Library::Simulated,
-         L"none",
-         {L"--yes"},
-         "hex",
-         2,
-         "",
-         true,
-         "",
-         {},
-         false,
-         Log::Device},
-        {"a text as the log",
-         Library::Simulated,
-         L"none",
-         {L"--yes"},
-         "bin",
-         2,
-         "",
-         true,
-         "",
-         {},
-         false,
-         Log::Text},
         {"DFU_Download writes through a null pointer",
          Library::NullWrite,
          L"download",
@@ -538,9 +514,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         if (row.log == Log::ReadOnly) SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_READONLY);
         Launch launch = Download(row.options, image, row.fail);
         if (row.outputLost) launch.outFile = L"Z:\\dev\\full";
-        if (row.log == Log::Text) temp_.Write(L"журнал.tsv", "earlier record\n");
-        const std::wstring logs[] = {log_, log_, L"Z:\\dev\\full", image, L"Con.tsv", log_};
-        launch.args[launch.args.size() - 2] = logs[static_cast<int>(row.log)];
+        if (row.log == Log::Full) launch.args[launch.args.size() - 2] = L"Z:\\dev\\full";
+        if (row.log == Log::Image) launch.args[launch.args.size() - 2] = image;
         Program program(exe, launch);
         EXPECT_EQ(row.code, program.ExitCode(kMs));
         const std::string out = row.outputLost ? "" : Out(), err = Err();
@@ -584,7 +559,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         if (row.log == Log::Writable)
             ExpectRecord(image, bytes, row.outcome, row.code);
         else
-            EXPECT_EQ(row.log == Log::Text ? "earlier record\n" : kEarlierRecord, ReadBytes(log_));
+            EXPECT_EQ(kEarlierRecord, ReadBytes(log_));
         EXPECT_TRUE(ReadBytes(image) == (hex ? kHexTwoRecords : bytes)) << "the image changed";
     }
 }
