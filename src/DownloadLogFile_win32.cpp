@@ -70,7 +70,9 @@ std::string ReadAt(HANDLE handle, uint64_t offset, DWORD count) {
     return bytes;
 }
 
-// The writers' lock, held while it lives; Code() is 0 once taken.
+// The writers' lock, held while it lives; Code() is 0 once taken, and also
+// on a drive that cannot lock at all (an old server, a foreign file system):
+// a record written unlocked there beats a record lost.
 class TEndLock {
 public:
     explicit TEndLock(HANDLE handle) : handle_(handle) {
@@ -80,10 +82,12 @@ public:
                        ? DWORD{0}
                        : GetLastError();
         });
+        locked_ = code_ == 0;
+        if (!Held(code_)) code_ = 0;
     }
     ~TEndLock() {
         OVERLAPPED at = Range();
-        if (code_ == 0) UnlockFileEx(handle_, 0, 1, 0, &at);
+        if (locked_) UnlockFileEx(handle_, 0, 1, 0, &at);
     }
     TEndLock(const TEndLock&) = delete;
     TEndLock& operator=(const TEndLock&) = delete;
@@ -98,6 +102,7 @@ private:
     }
     HANDLE handle_;
     DWORD code_;
+    bool locked_;
 };
 
 }  // namespace
@@ -165,8 +170,7 @@ void TDownloadLogFile::Prove(size_t roomNeeded) {
 uint32_t TDownloadLogFile::WriteAtEnd(std::string_view text) {
     if (text.empty()) return 0;
     const HANDLE handle = static_cast<HANDLE>(handle_);
-    LARGE_INTEGER end{};
-    if (!SetFilePointerEx(handle, LARGE_INTEGER{}, &end, FILE_END)) return GetLastError();
+    if (!SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END)) return GetLastError();
     // A viewer's own lock over the end.
     return WhileHeld([&] { return WriteAll(handle, text); });
 }
