@@ -17,7 +17,7 @@ constexpr TEndingRow OutcomeRow(TEnding ending, TDownloadOutcome outcome, std::s
 }
 
 // The window's box texts where the window has a box for the ending.
-constexpr std::array<TEndingRow, 20> kEndings = {{
+constexpr std::array<TEndingRow, 21> kEndings = {{
     OutcomeRow(TEnding::Done, TDownloadOutcome::Done, kDownloadDoneBox.Text, false),
     OutcomeRow(TEnding::LoaderRefused, TDownloadOutcome::LoaderRefused, kEnterLoaderFailedBox.Text, true),
     OutcomeRow(TEnding::TransferFailed, TDownloadOutcome::TransferFailed, kDownloadFailedBox.Text, true),
@@ -38,6 +38,7 @@ constexpr std::array<TEndingRow, 20> kEndings = {{
      "download without asking",
      true, "not-asked", kExitUsage},
     {TEnding::NotOpened, "{}", true, "", kExitFailed},
+    {TEnding::LogRefused, "{}", true, "", kExitUsage},
     {TEnding::Empty, "Not downloading: the image is empty", true, "empty", kExitFailed},
     {TEnding::NoLibrary, "{}", true, "no-library", kExitFailed},
     {TEnding::NoThread, "{}", true, "failed", kExitFailed},

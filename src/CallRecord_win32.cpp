@@ -59,11 +59,18 @@ void Write(bool crash) noexcept {
         const uint64_t ms = Ready->MsAtReady + (GetTickCount64() - Ready->TickAtReady);
         const std::string_view bytes =
             record.Finish({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond}, (ms + 500) / 1000);
+        // Under the lock every writer of the log takes, as another station's
+        // record may be on its way to the same end.
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(kLogLockOffset);
+        at.OffsetHigh = static_cast<DWORD>(kLogLockOffset >> 32);
+        const bool locked = LockFileEx(Ready->Log, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != FALSE;
         LARGE_INTEGER end{};
         SetFilePointerEx(Ready->Log, end, nullptr, FILE_END);
         DWORD written = 0;
         WriteFile(Ready->Log, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         FlushFileBuffers(Ready->Log);
+        if (locked) UnlockFileEx(Ready->Log, 0, 1, 0, &at);
     }
     --Writers;
 }
@@ -110,9 +117,9 @@ void PrepareCallRecord(const std::string& logFile, const TImageInfo& sent, const
     ReleaseCallRecord();
     Written = false;
     // Proved as the download's own record would be: a new log takes its header now.
-    if (AppendToDownloadLog(logFile, {})) return;
+    if (AppendToDownloadLog(logFile, {}, sent.FullPath)) return;
     auto ready = std::make_unique<TReadyRecords>();
-    ready->Log = CreateFileW(rt::FileCallName(logFile).c_str(), FILE_READ_DATA | FILE_APPEND_DATA,
+    ready->Log = CreateFileW(rt::FileCallName(logFile).c_str(), FILE_READ_DATA | FILE_WRITE_DATA,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (ready->Log == INVALID_HANDLE_VALUE) return;

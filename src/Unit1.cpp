@@ -118,7 +118,8 @@ public:
                                                                        .Sha256 = device_.Sha256Of(image),
                                                                        .Seconds = seconds,
                                                                        .Tool = kLoaderTool,
-                                                                       .Unit = {}}));
+                                                                       .Unit = {}}),
+                                   image.FullPath);
     }
 
 private:

@@ -185,7 +185,7 @@ protected:
                       DWORD code) {
         const std::vector<std::string> lines = Split(ReadBytes(log_), '\n');
         ASSERT_EQ(2u, lines.size());
-        EXPECT_EQ("earlier record", lines[0]);
+        EXPECT_EQ(kEarlierRecord, lines[0] + "\n");
         const std::vector<std::string> fields = Split(lines[1] + "\t", '\t');
         ASSERT_EQ(10u, fields.size()) << lines[1];
         EXPECT_EQ(20u, fields[0].size()) << fields[0];  // 2026-12-07T12:00:00Z
@@ -203,8 +203,11 @@ protected:
 
     void SetUp() override {
         SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        temp_.Write(L"журнал.tsv", "earlier record\n");
+        temp_.Write(L"журнал.tsv", kEarlierRecord);
     }
+
+    // An older log's record, of six columns.
+    const std::string kEarlierRecord = "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tdone\t0\n";
 
     // A copy of fwimage.exe in a folder of its own, with the hostile DFU.dll
     // of that folder under bin\hostile, the one in the system folder that
@@ -250,8 +253,9 @@ const std::map<Library, std::string> kLibraryError = {
     {Library::WithoutEntryPoints, "has no entry point DFU_Reset_To_ISP"},
     {Library::Damaged, "\": it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file)"},
     {Library::NeedsMissing, "\": a library that DFU.dll needs is missing"}};
-// Where the log is: a file with a record, the same file read-only, a full device.
-enum class Log { Writable, ReadOnly, Full };
+// Where the log is: a file with a record, the same file read-only, a full
+// device, the image itself.
+enum class Log { Writable, ReadOnly, Full, Image };
 
 // Removes a file when it goes, also when an assertion ends the test.
 struct RemovedAtEnd {
@@ -432,6 +436,18 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          {},
          false,
          Log::Full},
+        {"the image as its log",
+         Library::Simulated,
+         L"none",
+         {L"--yes"},
+         "bin",
+         2,
+         "",
+         true,
+         "",
+         {},
+         false,
+         Log::Image},
         {"DFU_Download writes through a null pointer",
          Library::NullWrite,
          L"download",
@@ -500,6 +516,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         Launch launch = Download(row.options, image, row.fail);
         if (row.outputLost) launch.outFile = L"Z:\\dev\\full";
         if (row.log == Log::Full) launch.args[launch.args.size() - 2] = L"Z:\\dev\\full";
+        if (row.log == Log::Image) launch.args[launch.args.size() - 2] = image;
         Program program(exe, launch);
         EXPECT_EQ(row.code, program.ExitCode(kMs));
         const std::string out = row.outputLost ? "" : Out(), err = Err();
@@ -543,7 +560,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         if (row.log == Log::Writable)
             ExpectRecord(image, bytes, row.outcome, row.code);
         else
-            EXPECT_EQ("earlier record\n", ReadBytes(log_));
+            EXPECT_EQ(kEarlierRecord, ReadBytes(log_));
+        EXPECT_TRUE(ReadBytes(image) == (hex ? kHexTwoRecords : bytes)) << "the image changed";
     }
 }
 

@@ -244,8 +244,9 @@ protected:
 // ---------------------------------------------------------------------------
 // The outcomes of one download
 
-// --log: none, one that takes the records, one in a folder that does not exist.
-enum LogCase { NoLog, Logged, LogLost };
+// --log: none, one that takes the records, one in a folder that does not
+// exist, the image itself (a shortcut's log forgotten and a .bin dropped on it).
+enum LogCase { NoLog, Logged, LogLost, LogIsImage };
 
 struct OutcomeCase {
     const char* name;
@@ -264,9 +265,12 @@ class Outcome : public Download, public ::testing::WithParamInterface<OutcomeCas
 
 TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     const OutcomeCase& c = GetParam();
-    const std::wstring log = temp_.Path(c.log == LogLost ? L"нет папки\\журнал.tsv" : L"журнал.tsv");
+    const std::wstring log = temp_.Path(c.log == LogLost      ? L"нет папки\\журнал.tsv"
+                                        : c.log == LogIsImage ? c.file
+                                                              : L"журнал.tsv");
+    const bool lost = c.log == LogLost || c.log == LogIsImage;
     Start(c.log == NoLog ? std::vector<std::wstring>{} : std::vector<std::wstring>{L"--log", log});
-    if (c.log == LogLost) ExpectLostRecordBox(log);
+    if (lost) ExpectLostRecordBox(log);
     const std::wstring image = OpenImage(c.file, c.bytes);
     NoteOwnCursor();
 
@@ -347,8 +351,9 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     ExpectHourglass();
     PressDialogButton(box, IDOK);
     WaitOwnCursor();
-    if (c.log == LogLost) ExpectLostRecordBox(log);
+    if (lost) ExpectLostRecordBox(log);
     if (c.log == Logged) ExpectRecord(log, image, "done", "0");
+    EXPECT_TRUE(ReadBytes(image) == c.bytes) << "the image changed";
     EXPECT_EQ(c.download ? 1u : 0u, sim_->Entered(SimFn::Ap));
     EXPECT_EQ(1u, sim_->Entered(SimFn::Isp));
     EXPECT_EQ(1u, sim_->Entered(SimFn::Download));
@@ -382,7 +387,9 @@ INSTANTIATE_TEST_SUITE_P(
                       OutcomeCase{"DoneLogged", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1,
                                   &kDoneText, &kDoneCaption, BoxIcon::Information, Logged},
                       OutcomeCase{"LogLost", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 0,
-                                  &kApFailedText, &kWarningCaption, BoxIcon::Warning, LogLost}),
+                                  &kApFailedText, &kWarningCaption, BoxIcon::Warning, LogLost},
+                      OutcomeCase{"LogIsTheImage", L"fw.bin", kBin16, kBin16, IDYES, 1, 1, 1, &kDoneText,
+                                  &kDoneCaption, BoxIcon::Information, LogIsImage}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
