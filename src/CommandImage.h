@@ -16,6 +16,10 @@ public:
 
 std::string Quoted(const std::string& path);
 
+// Why an empty image is not sent: the window sends it as it is, but a script
+// that does has surely been given the wrong file.
+inline constexpr const char* kEmptyImageText = "The image is empty; fwimage download refuses it";
+
 // Opens fileName into CurrentImage as the window's Open does; an extension
 // the window would ignore is a failure here.
 void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs = nullptr);
