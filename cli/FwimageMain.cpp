@@ -250,8 +250,9 @@ TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, st
         return keyChangesNothing ? TCommandEnd{kExitUsage} : Ended(done);
     }
     if (command == "download") {
-        const TParsed parsed = Parse(args, kYesOption | kQuietOption | kLogOption | kTimeoutOption |
-                                               kExpectOption | kRepeatOption | kJsonOption | kAllowEmptyOption);
+        const TParsed parsed =
+            Parse(args, kYesOption | kQuietOption | kLogOption | kTimeoutOption | kExpectOption |
+                            kRepeatOption | kJsonOption | kAllowEmptyOption);
         if (parsed.operands.size() != 1) throw TUsageError{};
         const TDownloadRequest request{
             parsed.operands[0],

@@ -50,17 +50,18 @@ public:
     explicit THexCheck(const std::string& fileName) : file_(fileName), stamp_(file_.Stamp()) {}
 
     TCheckResult Run() {
-        const bool nul = Lines([&](const char* s, std::size_t n, uint64_t line) { Line(s, n, line); });
+        nul_ = Lines([&](const char* s, std::size_t n, uint64_t line) { Line(s, n, line); });
         // A file rewritten while it is read seems malformed: the change is the better explanation.
         file_.CheckUnchanged(stamp_);
         if (refusal_) return Refused(std::move(*refusal_));
         const uint64_t length = anyData_ ? highestEnd_ - firstAddress_ : 1;
-        if (length > kLargestHexImage) return Refused(checktext::Refused(0, FailureText(std::make_exception_ptr(rt::EOutOfMemory()))));
+        if (length > kLargestHexImage)
+            return Refused(checktext::Refused(0, FailureText(std::make_exception_ptr(rt::EOutOfMemory()))));
         if (dataFailure_) return Refused(std::move(*dataFailure_));
         // The window sends an empty image as it is; fwimage download refuses it.
         if (length == 0) return Refused(checktext::Refused(0, kEmptyImageText));
         FlushSkipped();
-        if (nul) Add(checktext::NulEnds(lastLine_, endLine_ != 0));
+        if (nul_) Add(checktext::NulEnds(lastLine_, endLine_ != 0));
         if (overlaps_.Any()) {
             Lines([&](const char* s, std::size_t n, uint64_t line) { overlaps_.EarlierLine(s, n, line); });
             file_.CheckUnchanged(stamp_);
@@ -91,7 +92,8 @@ private:
 
     // Skipped lines in a row of one kind are one finding.
     void Skip(TSkipped kind, uint64_t line) {
-        if (skipped_ && skipped_->kind == kind && skipped_->last + 1 == line && (endLine_ != 0) == skipped_->afterEnd) {
+        if (skipped_ && skipped_->kind == kind && skipped_->last + 1 == line &&
+            (endLine_ != 0) == skipped_->afterEnd) {
             skipped_->last = line;
             return;
         }
@@ -100,7 +102,8 @@ private:
     }
 
     void FlushSkipped() {
-        if (skipped_) Add(checktext::Skipped(skipped_->kind, skipped_->afterEnd, skipped_->first, skipped_->last));
+        if (skipped_)
+            Add(checktext::Skipped(skipped_->kind, skipped_->afterEnd, skipped_->first, skipped_->last));
         skipped_.reset();
     }
 
@@ -127,7 +130,8 @@ private:
                     try {
                         hexrecord::BadField(std::string_view(s + 1 + 2 * good, 2), {});
                     } catch (const rt::Exception& failure) {
-                        dataFailure_ = checktext::Refused(line, FailureText(std::make_exception_ptr(failure)));
+                        dataFailure_ =
+                            checktext::Refused(line, FailureText(std::make_exception_ptr(failure)));
                     }
                 }
                 return;
@@ -146,7 +150,7 @@ private:
         const std::size_t tail = 1 + 2 * (4 + std::size_t{record.count} + 1);
         if (n > tail) {
             const bool blanks = std::all_of(s + tail, s + n, IsBlank);
-            Add(checktext::AfterChecksum(line, n - tail, n >= hextext::kLongestCarried, blanks));
+            Add(checktext::AfterChecksum(line, n - tail, n == hextext::kLongestCarried, blanks));
         }
     }
 
@@ -179,7 +183,8 @@ private:
         for (std::size_t i = 0; i < summed; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
         const uint8_t expected = static_cast<uint8_t>(-sum);
         if (pairs > summed && good > summed && bytes[summed] == expected) return;
-        if (pairs == summed) return Add(checktext::ChecksumWrong(line, expected, std::nullopt, "record checksum is missing"));
+        if (pairs == summed)
+            return Add(checktext::ChecksumWrong(line, expected, std::nullopt, "record checksum is missing"));
         const std::string found =
             good == summed ? std::string(s + 1 + 2 * summed, 2) : rt::IntToHex(bytes[summed], 2);
         Add(checktext::ChecksumWrong(line, expected, found,
@@ -188,7 +193,8 @@ private:
     }
 
     void Finish(uint64_t length) {
-        if (endLine_ == 0) {
+        // A NUL before the end record is the reason it was not read.
+        if (endLine_ == 0 && !nul_) {
             Add(checktext::NoEnd(lastLine_));
         } else if (afterEnd_ > 0) {
             Add(checktext::AfterEnd(endLine_, afterEnd_, firstAfterEnd_, lastAfterEnd_));
@@ -215,7 +221,7 @@ private:
     TOverlaps overlaps_;
     uint32_t firstAddress_ = 0xFFFFFFFF;
     uint64_t highestEnd_ = 0;
-    bool anyData_ = false;
+    bool anyData_ = false, nul_ = false;
     uint64_t lastLine_ = 0, endLine_ = 0;
     uint64_t afterEnd_ = 0, firstAfterEnd_ = 0, lastAfterEnd_ = 0;
 };
@@ -251,11 +257,12 @@ bool ImageHoldsNoData(const std::string& fileName, const TImageInfo& info) {
         rt::TReadFile file(fileName);
         hexrecord::TReader reader;
         bool data = false;
-        hextext::ForEachLine([&](char* buffer, int64_t count) { return file.Read(buffer, count); },
-                             hextext::kDefaultBlockSize, [&](const char* s, std::size_t n, uint64_t line) {
-                                 hexrecord::TRecord record;
-                                 data = data || (reader.Read(s, n, line, record) && record.type == hexrecord::kData);
-                             });
+        hextext::ForEachLine(
+            [&](char* buffer, int64_t count) { return file.Read(buffer, count); }, hextext::kDefaultBlockSize,
+            [&](const char* s, std::size_t n, uint64_t line) {
+                hexrecord::TRecord record;
+                data = data || (reader.Read(s, n, line, record) && record.type == hexrecord::kData);
+            });
         return !data;
     } catch (const rt::Exception&) {
         return false;

@@ -47,13 +47,17 @@ TFinding Skipped(TSkipped kind, bool afterEnd, uint64_t first, uint64_t last) {
         break;
     }
     if (!one) what += " up to line " + std::to_string(last);
-    return {first, severity, name,
+    return {first,
+            severity,
+            name,
             what + (one ? "; the loader skips the line" : "; the loader skips these lines"),
             {{"last_line", last}}};
 }
 
 TFinding UnknownType(uint64_t line, uint32_t type) {
-    return {line, TSeverity::Warning, "unknown-type",
+    return {line,
+            TSeverity::Warning,
+            "unknown-type",
             "record type " + Hex2(type) + " is not an Intel HEX type; the loader skips the record",
             {{"type", uint64_t{type}}}};
 }
@@ -62,7 +66,9 @@ TFinding AfterChecksum(uint64_t line, std::size_t count, bool cut, bool blanks) 
     const std::string what = blanks ? (count == 1 ? "a blank" : std::to_string(count) + " blanks")
                                     : (cut ? "at least " : "") + std::to_string(count) +
                                           (count == 1 && !cut ? " character" : " characters");
-    return {line, blanks ? TSeverity::Note : TSeverity::Warning, "after-checksum",
+    return {line,
+            blanks ? TSeverity::Note : TSeverity::Warning,
+            "after-checksum",
             what + " after the record's checksum; the loader ignores " + (count == 1 ? "it" : "them"),
             {{"characters", uint64_t{count}}}};
 }
@@ -97,10 +103,12 @@ TFinding ChecksumWrong(uint64_t line, uint8_t expected, std::optional<std::strin
 }
 
 TFinding Overlap(const TOverlapRun& o) {
-    return {o.Line, TSeverity::Warning, "overlap",
+    return {o.Line,
+            TSeverity::Warning,
+            "overlap",
             Address(o.First) + "-" + Address(o.End - 1) + " written again" +
-                (o.LastLine == o.Line ? "" : " by " + LineSpan(o.Line, o.LastLine)) + ", already written by " +
-                LineSpan(o.EarlierFirstLine, o.EarlierLastLine) + ", with " +
+                (o.LastLine == o.Line ? "" : " by " + LineSpan(o.Line, o.LastLine)) +
+                ", already written by " + LineSpan(o.EarlierFirstLine, o.EarlierLastLine) + ", with " +
                 (o.Different() ? "different data; the later bytes are kept" : "the same data"),
             {{"first", Address(o.First)},
              {"last", Address(o.End - 1)},
@@ -115,7 +123,9 @@ TFinding NoEnd(uint64_t line) {
 }
 
 TFinding AfterEnd(uint64_t endLine, uint64_t records, uint64_t first, uint64_t last) {
-    return {first, TSeverity::Warning, "after-end",
+    return {first,
+            TSeverity::Warning,
+            "after-end",
             "data after the end-of-file record of line " + std::to_string(endLine) + " still counts: " +
                 std::to_string(records) + (records == 1 ? " data record" : " data records") +
                 " from here to line " + std::to_string(last),
@@ -123,8 +133,12 @@ TFinding AfterEnd(uint64_t endLine, uint64_t records, uint64_t first, uint64_t l
 }
 
 TFinding FarRegion(uint64_t line, const TFarRun& far, uint64_t imageSize) {
-    return {line, TSeverity::Warning, "far-region", far.Text,
-            {{"first", Address(far.Run.First)}, {"last", Address(far.Run.End - 1)}, {"image_size", imageSize}}};
+    return {
+        line,
+        TSeverity::Warning,
+        "far-region",
+        far.Text,
+        {{"first", Address(far.Run.First)}, {"last", Address(far.Run.End - 1)}, {"image_size", imageSize}}};
 }
 
 TFinding NoData() {
