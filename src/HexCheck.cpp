@@ -19,7 +19,9 @@ namespace {
 using checktext::TSkipped;
 
 constexpr uint32_t kEndOfFile = 0x01;
+constexpr uint32_t kSegmentBase = 0x02;
 constexpr uint32_t kStartSegment = 0x03;
+constexpr uint32_t kLinearBase = 0x04;
 constexpr uint32_t kLastKnownType = 0x05;
 // Count, address, type, 255 data bytes and the checksum.
 constexpr std::size_t kLongestRecordBytes = 4 + 255 + 1;
@@ -111,7 +113,7 @@ private:
         lastLine_ = line;
         if (refusal_ || n == 0) return;
         if (s[0] != ':') return Skip(SkippedKind(s, n), line);
-        hexrecord::TRecord record;
+        hexrecord::TRecord record{};
         try {
             reader_.Read(s, n, line, record);
         } catch (const rt::Exception& failure) {
@@ -147,7 +149,9 @@ private:
         }
         Checksum(s, record, bytes, pairs, good, line);
         // What follows the checksum: the window reads no further than it.
-        const std::size_t tail = 1 + 2 * (4 + std::size_t{record.count} + 1);
+        std::size_t tail = 1 + 2 * (4 + std::size_t{record.count} + 1);
+        // An address record's base is read whatever its byte count says.
+        if (record.type == kSegmentBase || record.type == kLinearBase) tail = std::max<std::size_t>(tail, 13);
         if (n > tail) {
             const bool blanks = std::all_of(s + tail, s + n, IsBlank);
             Add(checktext::AfterChecksum(line, n - tail, n == hextext::kLongestCarried, blanks));
@@ -175,13 +179,13 @@ private:
         const std::size_t summed = 4 + std::size_t{record.count};
         if (good < std::min(pairs, summed))
             return Add(checktext::ChecksumUnchecked(
-                line, "'" + std::string(s + 1 + 2 * good, 2) + "' is not a hexadecimal pair"));
+                line, std::string("'").append(s + 1 + 2 * good, 2) + "' is not a hexadecimal pair"));
         if (pairs < summed)
             return Add(checktext::ChecksumUnchecked(
                 line, "the record is shorter than its byte count " + rt::IntToHex(record.count, 2)));
-        uint8_t sum = 0;
-        for (std::size_t i = 0; i < summed; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
-        const uint8_t expected = static_cast<uint8_t>(-sum);
+        uint32_t sum = 0;
+        for (std::size_t i = 0; i < summed; ++i) sum += bytes[i];
+        const uint8_t expected = static_cast<uint8_t>(0u - sum);
         if (pairs > summed && good > summed && bytes[summed] == expected) return;
         if (pairs == summed)
             return Add(checktext::ChecksumWrong(line, expected, std::nullopt, "record checksum is missing"));

@@ -26,9 +26,18 @@ constexpr std::array<uint64_t, 256> kByteWords = MakeByteWords();
 // and the first writes of a region can be summed as they come.
 uint64_t HashBytes(uint64_t address, const uint8_t* bytes, std::size_t count) {
     constexpr uint64_t kStep = 0xD6E8FEB86659FD93ull;
-    uint64_t weight = address * kStep + 0x2545F4914F6CDD1Dull, sum = 0;
-    for (std::size_t i = 0; i < count; ++i, weight += kStep) sum += kByteWords[bytes[i]] * weight;
-    return sum;
+    uint64_t weight = address * kStep + 0x2545F4914F6CDD1Dull;
+    // Four sums side by side: the additions do not wait for each other.
+    uint64_t sums[4] = {};
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4, weight += 4 * kStep) {
+        sums[0] += kByteWords[bytes[i]] * weight;
+        sums[1] += kByteWords[bytes[i + 1]] * (weight + kStep);
+        sums[2] += kByteWords[bytes[i + 2]] * (weight + 2 * kStep);
+        sums[3] += kByteWords[bytes[i + 3]] * (weight + 3 * kStep);
+    }
+    for (; i < count; ++i, weight += kStep) sums[0] += kByteWords[bytes[i]] * weight;
+    return sums[0] + sums[1] + sums[2] + sums[3];
 }
 
 }  // namespace
@@ -43,12 +52,16 @@ TOverlaps::TOverlaps() {
 }
 
 void TOverlaps::Rewritten(uint64_t lo, uint64_t hi, uint64_t line, const uint8_t* bytes) {
-    // A block written again comes as rewrites that continue each other.
-    if (pending_.Line == 0 || lo != pending_.Hi) {
+    // A block written again comes as rewrites that continue each other; a
+    // record written again and again as rewrites of the same addresses.
+    if (pending_.Line != 0 && pending_.Times == 1 && lo == pending_.Hi) {
+        pending_.Hi = hi;
+    } else if (pending_.Line != 0 && lo == pending_.Lo && hi == pending_.Hi) {
+        ++pending_.Times;
+    } else {
         Flush();
-        pending_ = {lo, hi, line, line, 0};
+        pending_ = {lo, hi, line, line, 0, 1};
     }
-    pending_.Hi = hi;
     pending_.LastLine = line;
     pending_.Later += HashBytes(lo, bytes, static_cast<std::size_t>(hi - lo));
     lastLine_ = line;
@@ -56,10 +69,18 @@ void TOverlaps::Rewritten(uint64_t lo, uint64_t hi, uint64_t line, const uint8_t
 
 void TOverlaps::Flush() {
     if (pending_.Line == 0) return;
-    AddRewrites(pending_.Lo, pending_.Hi);
+    AddRewrites(pending_.Lo, pending_.Hi, pending_.Times);
     TOverlapRun run{pending_.Lo, pending_.Hi, pending_.Line, pending_.LastLine};
     run.Later = pending_.Later;
     pending_ = {};
+    // Mostly the region rewritten last time.
+    if (last_ != runs_.end() && last_->first <= run.First && run.End <= last_->second.End) {
+        TOverlapRun& old = last_->second;
+        old.Line = std::min(old.Line, run.Line);
+        old.LastLine = std::max(old.LastLine, run.LastLine);
+        old.Later += run.Later;
+        return;
+    }
     // Regions that touch the new one become one with it.
     auto it = runs_.upper_bound(run.First);
     if (it != runs_.begin() && std::prev(it)->second.End >= run.First) --it;
@@ -72,7 +93,7 @@ void TOverlaps::Flush() {
         run.Later += old.Later;
         it = runs_.erase(it);
     }
-    runs_.emplace_hint(it, run.First, run);
+    last_ = runs_.emplace_hint(it, run.First, run);
 }
 
 std::map<uint64_t, uint64_t>::iterator TOverlaps::Split(uint64_t at) {
@@ -88,9 +109,9 @@ void TOverlaps::Join(uint64_t at) {
         rewrites_.erase(it);
 }
 
-void TOverlaps::AddRewrites(uint64_t lo, uint64_t hi) {
+void TOverlaps::AddRewrites(uint64_t lo, uint64_t hi, uint64_t times) {
     Split(hi);
-    for (auto it = Split(lo); it != rewrites_.end() && it->first < hi; ++it) ++it->second;
+    for (auto it = Split(lo); it != rewrites_.end() && it->first < hi; ++it) it->second += times;
     Join(lo);
     Join(hi);
 }

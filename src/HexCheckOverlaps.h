@@ -23,13 +23,13 @@ public:
     template <class Rewritten>
     void Add(uint32_t first, uint64_t end, uint64_t line, Rewritten&& rewritten) {
         if (last_ != spans_.end()) {
+            if (last_->first <= first && end <= last_->second.End) {
+                rewritten(uint64_t{first}, end);
+                return;
+            }
             const auto next = std::next(last_);
             if (last_->second.End == first && (next == spans_.end() || next->first > end)) {
                 last_->second.End = end;
-                return;
-            }
-            if (last_->first <= first && end <= last_->second.End) {
-                rewritten(uint64_t{first}, end);
                 return;
             }
         }
@@ -92,14 +92,16 @@ private:
     // Rewrites that continue each other are gathered before they are counted.
     struct TPending {
         uint64_t Lo = 0, Hi = 0, Line = 0, LastLine = 0, Later = 0;
+        uint64_t Times = 1;  // each address of [Lo, Hi) rewritten so often
     };
     void Flush();
-    void AddRewrites(uint64_t lo, uint64_t hi);
+    void AddRewrites(uint64_t lo, uint64_t hi, uint64_t times);
     void FirstWritten(uint64_t lo, uint64_t hi, uint64_t line, const char* pairs);
     std::map<uint64_t, uint64_t>::iterator Split(uint64_t at);
     void Join(uint64_t at);
 
     std::map<uint64_t, TOverlapRun> runs_;  // by first address; disjoint, not touching
+    std::map<uint64_t, TOverlapRun>::iterator last_ = runs_.end();
     // How often each address was rewritten: the count on [key, next key).
     std::map<uint64_t, uint64_t> rewrites_;
     TPending pending_;

@@ -161,6 +161,7 @@ const char* SeverityName(TSeverity severity) {
 }
 
 std::string FindingLine(const std::string& fileName, const TFinding& finding) {
-    return fileName + (finding.Line > 0 ? ":" + std::to_string(finding.Line) : std::string()) + ": " +
-           SeverityName(finding.Severity) + ": " + finding.Text;
+    std::string line = fileName;
+    if (finding.Line > 0) line.append(":").append(std::to_string(finding.Line));
+    return line + ": " + SeverityName(finding.Severity) + ": " + finding.Text;
 }
