@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "FirmwareImage.h"
-#include "FwimageMain.h"
+#include "FwimageRun.h"
 #include "HexCheck.h"
 #include "TestSupport.h"
 
@@ -16,18 +16,6 @@ using testsupport::WriteFile;
 using testsupport::ZeroRunsHex;
 
 namespace {
-
-struct TRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-TRun RunTool(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = RunFwimage(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 // check --json on the files, each JSON line parsed back.
 std::vector<nlohmann::json> CheckedJson(const std::vector<std::string>& files, int& code) {

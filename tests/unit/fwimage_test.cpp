@@ -13,6 +13,7 @@
 #include "DownloadEndings.h"
 #include "DownloadLog.h"
 #include "FirmwareImage.h"
+#include "FwimageRun.h"
 #include "TestSupport.h"
 #include "Version.h"
 #include "runtime/Convert.h"
@@ -25,18 +26,6 @@ using testsupport::WriteFile;
 using testsupport::ZeroRunsHex;
 
 namespace {
-
-struct TRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-TRun RunTool(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = RunFwimage(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 // The arguments as one line, to name a case.
 std::string Joined(const std::vector<std::string>& args) {
