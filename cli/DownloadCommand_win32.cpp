@@ -17,7 +17,6 @@
 #include "DownloadJson.h"
 #include "DownloadLog.h"
 #include "DownloadTransfer.h"
-#include "HexCheck.h"
 #include "LoadedDevice.h"
 #include "WindowDownload.h"
 #include "runtime/FileIO.h"

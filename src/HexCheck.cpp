@@ -253,22 +253,3 @@ TCheckResult CheckImageFile(const std::string& fileName) {
         return refused;
     }
 }
-
-bool ImageHoldsNoData(const std::string& fileName, const TImageInfo& info) {
-    if (info.Size == 0) return true;
-    if (info.Size != 1 || info.Data[0] != 0xFF || OpenKindOf(fileName) != TImageKind::Hex) return false;
-    try {
-        rt::TReadFile file(fileName);
-        hexrecord::TReader reader;
-        bool data = false;
-        hextext::ForEachLine(
-            [&](char* buffer, int64_t count) { return file.Read(buffer, count); }, hextext::kDefaultBlockSize,
-            [&](const char* s, std::size_t n, uint64_t line) {
-                hexrecord::TRecord record;
-                data = data || (reader.Read(s, n, line, record) && record.type == hexrecord::kData);
-            });
-        return !data;
-    } catch (const rt::Exception&) {
-        return false;
-    }
-}

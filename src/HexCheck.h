@@ -8,8 +8,6 @@
 #include <variant>
 #include <vector>
 
-#include "FirmwareImage.h"
-
 enum class TSeverity { Error, Warning, Note };
 
 // One detail of a finding, for machine-readable output: null, flag, number or text.
@@ -42,9 +40,3 @@ TCheckResult CheckImageFile(const std::string& fileName);
 std::string FindingLine(const std::string& fileName, const TFinding& finding);
 
 const char* SeverityName(TSeverity severity);
-
-// An image that holds nothing of the file: empty, or the one 0xFF byte the
-// window makes of a .hex file without a data record. fileName is read again
-// only for a one-byte image of a .hex file; when that fails, the image counts
-// as holding data.
-bool ImageHoldsNoData(const std::string& fileName, const TImageInfo& info);

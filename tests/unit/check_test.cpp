@@ -5,9 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "FirmwareImage.h"
+#include "CommandImage.h"
 #include "FwimageRun.h"
-#include "HexCheck.h"
 #include "TestSupport.h"
 
 using testsupport::HexRecord;
