@@ -71,8 +71,8 @@ std::string DataPath(const std::string& relative) {
 
 std::string HexRecord(uint32_t address, uint8_t type, const std::vector<uint8_t>& data) {
     uint8_t sum = static_cast<uint8_t>(data.size() + (address >> 8) + address + type);
-    std::string text =
-        ":" + rt::IntToHex(data.size(), 2) + rt::IntToHex(address & 0xFFFF, 4) + rt::IntToHex(type, 2);
+    std::string text(":");
+    text += rt::IntToHex(data.size(), 2) + rt::IntToHex(address & 0xFFFF, 4) + rt::IntToHex(type, 2);
     for (const uint8_t b : data) {
         text += rt::IntToHex(b, 2);
         sum += b;
