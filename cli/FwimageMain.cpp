@@ -10,6 +10,7 @@
 #include "DownloadCommand.h"
 #include "ExitCodes.h"
 #include "FirmwareImage.h"
+#include "CheckJson.h"
 #include "HexCheck.h"
 #include "HexFile2BinMemoryStream.h"
 #include "InfoCommand.h"
@@ -31,7 +32,8 @@ struct TUsageError {
 struct TArgs {
     std::vector<std::string> Operands;
     std::optional<std::string> Key, Log, Timeout, ExpectSha256, ExpectSum;
-    bool Map = false, Digest = false, Json = false, Yes = false, Quiet = false, Repeat = false;
+    bool Map = false, Digest = false, Json = false, Yes = false, Quiet = false, Repeat = false,
+         AllowEmpty = false;
 };
 
 // The commands an option belongs to, one bit each.
@@ -69,6 +71,7 @@ constexpr TOption kOptions[] = {
     Valued("--expect-sha256", "HEX", kDownload, &TArgs::ExpectSha256),
     Valued("--expect-sum", "XXXX", kDownload, &TArgs::ExpectSum),
     Flag("--repeat", kDownload, &TArgs::Repeat),
+    Flag("--allow-empty", kDownload, &TArgs::AllowEmpty),
 };
 
 void Convert(const std::string& hexName, const std::string& binName) {
@@ -82,11 +85,21 @@ void Convert(const std::string& hexName, const std::string& binName) {
     HexFileToStream(hexName)->SaveToFile(binName);
 }
 
+// A key whose steps cancel out: the .lock would equal the image.
+class EKeyChangesNothing : public ECommandError {
+public:
+    using ECommandError::ECommandError;
+};
+
 void Lock(const std::string& fileName, const std::string& keyText, std::ostream& out) {
     const std::optional<ScrambleKey> key = KeyFromText(keyText);
     if (!key)
         throw ECommandError("The key " + Quoted(keyText) +
                             " has fewer than 16 characters besides blanks; it needs 8 hexadecimal pairs");
+    if (ScrambleByte(*key, 0) == 0)
+        throw EKeyChangesNothing("The key " + Quoted(keyText) +
+                                 " changes nothing: its steps amount to an XOR with 00, which leaves every "
+                                 "byte as it is; choose another key");
     // The name is opened as given: its full path may be too long to open.
     const std::optional<std::string> lockPath = LockImage(fileName, *key);
     if (!lockPath)
@@ -142,7 +155,8 @@ std::optional<unsigned> Seconds(const std::optional<std::string>& text) {
     if (!text) return std::nullopt;
     if (text->empty() || text->size() > 7 || text->find_first_not_of("0123456789") != std::string::npos ||
         std::stoul(*text) == 0 || std::stoul(*text) > 2000000)
-        throw TUsageError{"--timeout: " + Quoted(*text) + " is not a whole number of seconds from 1 to 2000000"};
+        throw TUsageError{"--timeout: " + Quoted(*text) +
+                          " is not a whole number of seconds from 1 to 2000000"};
     return static_cast<unsigned>(std::stoul(*text));
 }
 
@@ -153,7 +167,8 @@ std::optional<T> Checked(const std::optional<std::string>& text, std::optional<T
                          std::string_view option, std::string_view should) {
     if (!text) return std::nullopt;
     std::optional<T> value = parse(*text);
-    if (!value) throw TUsageError{std::string(option) + ": " + Quoted(*text) + " is not " + std::string(should)};
+    if (!value)
+        throw TUsageError{std::string(option) + ": " + Quoted(*text) + " is not " + std::string(should)};
     return value;
 }
 
@@ -175,7 +190,19 @@ TCommandEnd RunConvert(const TArgs& args, std::ostream&, std::ostream& err) {
 
 TCommandEnd RunLock(const TArgs& args, std::ostream& out, std::ostream& err) {
     const std::string keyText = args.Key.value_or(std::string(kDefaultKeyText));
-    return Ended(Report([&] { Lock(args.Operands[0], keyText, out); }, err));
+    bool keyChangesNothing = false;
+    const bool done = Report(
+        [&] {
+            try {
+                Lock(args.Operands[0], keyText, out);
+            } catch (const EKeyChangesNothing&) {
+                keyChangesNothing = true;
+                throw;
+            }
+        },
+        err);
+    // Wrong usage, though no usage text would help.
+    return keyChangesNothing ? TCommandEnd{kExitUsage} : Ended(done);
 }
 
 TCommandEnd RunDownload(const TArgs& args, std::ostream& out, std::ostream& err) {
@@ -190,9 +217,11 @@ TCommandEnd RunDownload(const TArgs& args, std::ostream& out, std::ostream& err)
         args.Log,
         Seconds(args.Timeout),
         {Checked(args.ExpectSha256, Sha256Option, "--expect-sha256", "64 hexadecimal digits" + sha256Length),
-         Checked(args.ExpectSum, SumOption, "--expect-sum", "1 to 4 hexadecimal digits, as the window shows a sum")},
+         Checked(args.ExpectSum, SumOption, "--expect-sum",
+                 "1 to 4 hexadecimal digits, as the window shows a sum")},
         args.Repeat,
-        args.Json};
+        args.Json,
+        args.AllowEmpty};
     return {RunDownloadCommand(request, out, err), true};
 }
 
@@ -282,7 +311,8 @@ void CheckOperandCount(const std::vector<std::string>& operands, const TCommand&
     else
         return;
     const std::string name(command.Name);
-    throw TUsageError{"fwimage " + name + ": " + wrong + " (fwimage " + name + " " + std::string(command.Operands) + ")"};
+    throw TUsageError{"fwimage " + name + ": " + wrong + " (fwimage " + name + " " +
+                      std::string(command.Operands) + ")"};
 }
 
 TArgs Parse(const std::vector<std::string>& args, const TCommand& command) {
@@ -314,11 +344,12 @@ TArgs Parse(const std::vector<std::string>& args, const TCommand& command) {
         if (extra != "--") throw NoSuchOption(extra, command);
     // The parser takes "-5" for an operand; before "--" it is an option.
     for (size_t i = 0; i + afterEnd < parsed.Operands.size(); ++i)
-        if (parsed.Operands[i].size() > 1 && parsed.Operands[i][0] == '-') throw NoSuchOption(parsed.Operands[i], command);
+        if (parsed.Operands[i].size() > 1 && parsed.Operands[i][0] == '-')
+            throw NoSuchOption(parsed.Operands[i], command);
     for (size_t i = 0; i < std::size(kOptions); ++i) {
         if (values[i].size() > 1)
-            throw TUsageError{std::string(kOptions[i].Name) + ": given more than once (" + Quoted(values[i][0]) +
-                              ", then " + Quoted(values[i][1]) + ")"};
+            throw TUsageError{std::string(kOptions[i].Name) + ": given more than once (" +
+                              Quoted(values[i][0]) + ", then " + Quoted(values[i][1]) + ")"};
         if (values[i].size() == 1) parsed.*kOptions[i].Value = values[i][0];
     }
     CheckOperandCount(parsed.Operands, command);
@@ -338,10 +369,14 @@ bool Given(const std::vector<std::string>& args, std::initializer_list<std::stri
 TUsageError NoCommand(const std::vector<std::string>& args) {
     std::string commands;
     for (size_t i = 0; i < std::size(kCommands); ++i)
-        commands += (i == 0 ? "" : i + 1 < std::size(kCommands) ? ", " : " or ") + std::string(kCommands[i].Name);
+        commands += (i == 0                         ? ""
+                     : i + 1 < std::size(kCommands) ? ", "
+                                                    : " or ") +
+                    std::string(kCommands[i].Name);
     if (args.empty()) return {"fwimage: no command given (" + commands + ")"};
     if (args[0] == "--version") return {"--version: " + Quoted(args[1]) + " may not follow it"};
-    if (args[0].starts_with('-')) return {"fwimage: the command (" + commands + ") comes before " + Quoted(args[0])};
+    if (args[0].starts_with('-'))
+        return {"fwimage: the command (" + commands + ") comes before " + Quoted(args[0])};
     return {"fwimage: " + Quoted(args[0]) + " is not a command (" + commands + ")"};
 }
 

@@ -43,41 +43,49 @@ const THelpPart kParts[] = {
      "      (first, last, size), first_address, gap_fill and warning when there\n"
      "      is one; addresses in 8 hexadecimal digits. A FILE that fails gives\n"
      "      file and error (the text also on the error output).\n"},
-    {"check",
-     "fwimage check [--json] FILE...\n",
+    {"check", "fwimage check [--json] FILE...\n",
      "  check [--json] FILE...\n"
      "      Reads each FILE as the loader's Open command does, without building\n"
      "      its image, and prints every finding as FILE:LINE: severity: text.\n"
-     "      error: a line the loader would refuse, with the loader's text; nothing\n"
-     "      else is told for that file. warning: a wrong record checksum (the\n"
-     "      loader ignores them), no end-of-file record, data records after it\n"
-     "      (the loader still takes them), records that write the same addresses\n"
-     "      (with the same or different data), the far-region warning of --map.\n"
-     "      note: a start-address record, which changes nothing.\n"
-     "      .bin and .lock files get the open's own checks only.\n"
+     "      error: a line the loader would refuse, with the loader's text, or an\n"
+     "      empty image; nothing else is told for that file. warning: what may\n"
+     "      leave the instrument without data the file means to give: a line the\n"
+     "      loader skips that holds a record (after a blank, or without its ':'),\n"
+     "      a record type it does not know, text that is not a record before the\n"
+     "      end-of-file record, characters after a checksum that are not blanks,\n"
+     "      a NUL character (nothing after it is read), a wrong record checksum,\n"
+     "      no end-of-file record, data records after it (still taken), records\n"
+     "      that write the same addresses, no data record at all (the image is\n"
+     "      one byte, FF), the far-region warning of --map. note: what changes\n"
+     "      nothing: a start-address record, blanks after a checksum, text after\n"
+     "      the end-of-file record.\n"
+     "      .bin and .lock files get the open's own checks; an empty one is an\n"
+     "      error.\n"
      "      --json  one JSON line per FILE: file, exit_code, findings (file,\n"
      "              line, severity, kind, text and the details of each kind)\n"},
-    {"convert",
-     "fwimage convert IN.hex OUT.bin\n",
+    {"convert", "fwimage convert IN.hex OUT.bin\n",
      "  convert IN.hex OUT.bin\n"
      "      Converts the Intel HEX file IN.hex into the flat image the loader\n"
      "      sends: from the lowest address any data record covers to the highest,\n"
      "      with 0xFF wherever the file gives no byte. OUT.bin is overwritten.\n"},
-    {"lock",
-     "fwimage lock [--key TEXT] FILE\n",
+    {"lock", "fwimage lock [--key TEXT] FILE\n",
      "  lock [--key TEXT] FILE\n"
      "      Makes FILE.lock beside FILE (a .hex or .bin file), as the loader's Lock\n"
      "      command does: the image of FILE with every byte scrambled by the key.\n"
      "      An existing FILE.lock is overwritten. The key text is eight\n"
      "      hexadecimal pairs; blanks anywhere are ignored, as is everything after\n"
      "      the 16th other character. Default: \"3C 5A 91 0E D4 27 B8 66\".\n"
+     "      A key acts as an XOR of every byte with one byte made from it; a key\n"
+     "      whose byte is 00 (\"01 02 00 00 00 00 00 00\") would change nothing\n"
+     "      and is refused (exit 2).\n"
      "      --key=TEXT is accepted too.\n"},
     {"download",
      "fwimage download [--yes] [--quiet] [--log FILE] [--timeout SECONDS]\n"
      "                 [--expect-sha256 HEX] [--expect-sum XXXX] [--repeat]\n"
-     "                 [--json] IMAGE\n",
+     "                 [--json] [--allow-empty] IMAGE\n",
      "  download [--yes] [--quiet] [--log FILE] [--timeout SECONDS]\n"
-     "           [--expect-sha256 HEX] [--expect-sum XXXX] [--repeat] [--json] IMAGE\n"
+     "           [--expect-sha256 HEX] [--expect-sum XXXX] [--repeat] [--json]\n"
+     "           [--allow-empty] IMAGE\n"
      "      Loads IMAGE into the instrument as the loader's Start does (Windows\n"
      "      program only): prints the three summary lines, asks \" Загрузить\n"
      "      программу ? \" on the console itself, whatever the standard output is\n"
@@ -115,6 +123,9 @@ const THelpPart kParts[] = {
      "      --json     JSON Lines on the standard output instead of its lines:\n"
      "                 the events image, searching, loading (at most once per\n"
      "                 10 %), ended (outcome, exit code, unit) and summary\n"
+     "      --allow-empty  send an empty image, or the one byte FF of a .hex file\n"
+     "                 without data records, as the window does; refused without\n"
+     "                 it (exit 1)\n"
      "      Ctrl+C before the library is called ends at once (exit 130); while\n"
      "      the library works it is held and the download finishes first; the\n"
      "      third Ctrl+C ends without waiting for the library (exit 9).\n"
@@ -127,7 +138,8 @@ constexpr std::string_view kOtherUsage =
     "fwimage --help\n"
     "fwimage --version\n";
 
-constexpr std::string_view kHead = "fwimage - firmware image files of the tester's loader, without the window\n\n";
+constexpr std::string_view kHead =
+    "fwimage - firmware image files of the tester's loader, without the window\n\n";
 
 constexpr std::string_view kNotes =
     "Arguments after \"--\" are taken as file names even when they begin with \"-\".\n"
@@ -148,23 +160,23 @@ const TExitPart kExits[] = {
      "  1    a failure, its text on the error output (the text the loader's window\n"
      "       would show for it); download: also an empty image, no device\n"
      "       library, a log file that cannot be written, or no thread for the\n"
-     "       download; no library call; check: a file the loader would refuse\n"
-     "       or that cannot be read (the finding on the standard output)\n"},
+     "       download; no library call; check: a file the loader would refuse,\n"
+     "       that cannot be read or whose image is empty (the finding on the\n"
+     "       standard output)\n"},
     {"",
-     "  2    wrong usage; download: not confirmed, or no console to ask on\n"},
+     "  2    wrong usage; download: not confirmed, or no console to ask on;\n"
+     "       lock: a key that changes nothing\n"},
     {"download",
      "  3    download: the instrument refused its loader mode, or\n"
      "       DFU_Reset_To_ISP crashed\n"},
-    {"download",
-     "  4    download: the transfer failed, or DFU_Download crashed\n"},
+    {"download", "  4    download: the transfer failed, or DFU_Download crashed\n"},
     {"download",
      "  5    download: the instrument did not return to its application, or\n"
      "       DFU_Reset_To_AP crashed\n"},
     {"download",
      "  6    download: the record could not be written to the log, whatever\n"
      "       the outcome (told on the error output)\n"},
-    {"check",
-     "  7    check: every file loads, but some have warnings\n"},
+    {"check", "  7    check: every file loads, but some have warnings\n"},
     {"download",
      "  8    download: not the image --expect-sha256 or --expect-sum names; no\n"
      "       library call\n"},
@@ -201,7 +213,8 @@ std::string WholeHelp() {
     for (const THelpPart& part : kParts) AddUsage(usage, part.Usage);
     AddUsage(usage, kOtherUsage);
     std::string help = std::string(kHead) + usage + "\nCommands\n";
-    for (size_t i = 0; i < std::size(kParts); ++i) help += (i == 0 ? "" : "\n") + std::string(kParts[i].About);
+    for (size_t i = 0; i < std::size(kParts); ++i)
+        help += (i == 0 ? "" : "\n") + std::string(kParts[i].About);
     return help + NotesAndExitStatus({});
 }
 
