@@ -200,7 +200,8 @@ void AddUsage(std::string& block, std::string_view lines) {
 }
 
 std::string NotesAndExitStatus(std::string_view command) {
-    std::string text = "\n" + std::string(kNotes) + "\nExit status\n";
+    std::string text = "\n";
+    text.append(kNotes).append("\nExit status\n");
     for (const TExitPart& part : kExits)
         if (command.empty() || part.Command.empty() || part.Command == command) text += part.Text;
     return text;
@@ -213,8 +214,7 @@ std::string WholeHelp() {
     for (const THelpPart& part : kParts) AddUsage(usage, part.Usage);
     AddUsage(usage, kOtherUsage);
     std::string help = std::string(kHead) + usage + "\nCommands\n";
-    for (size_t i = 0; i < std::size(kParts); ++i)
-        help += (i == 0 ? "" : "\n") + std::string(kParts[i].About);
+    for (size_t i = 0; i < std::size(kParts); ++i) help.append(i == 0 ? "" : "\n").append(kParts[i].About);
     return help + NotesAndExitStatus({});
 }
 
@@ -223,7 +223,7 @@ std::string CommandHelp(std::string_view command) {
     for (const THelpPart& part : kParts) {
         if (part.Command != command) continue;
         AddUsage(help, part.Usage);
-        help += "\n" + std::string(part.About);
+        help.append("\n").append(part.About);
     }
     return help + NotesAndExitStatus(command);
 }
