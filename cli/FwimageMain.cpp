@@ -36,7 +36,7 @@ struct TArgs {
          AllowEmpty = false;
 };
 
-// The commands an option belongs to, one bit each.
+// The commands an option belongs to, one bit each; kEvery: all of them.
 enum TCommandBit : unsigned { kInfo = 1, kCheck = 2, kConvert = 4, kLock = 8, kDownload = 16, kEvery = 31 };
 
 // An option: a flag, or one with a value (named as the help names it).
