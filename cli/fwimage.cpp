@@ -1,6 +1,7 @@
 // fwimage: the loader's image steps from the command line.
 #include "Console.h"
 #include "FwimageMain.h"
+#include "LibraryHost.h"
 #include "runtime/CommandLine.h"
 
 #ifdef _WIN32
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
     // stopping a script with a system box.
     SetDllDirectoryW(L"");
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // fwimage started again to run the device library apart (LibraryHost.h).
+    if (argc > 1 && std::string_view(argv[1]) == kLibraryHostSwitch) return RunLibraryHost(argc, argv);
 #endif
     return RunFwimage(rt::CommandArgs(argc, argv), ConsoleOut(), ConsoleErr());
 }
