@@ -18,16 +18,10 @@ void THostState::Take(std::string& bytes) {
         at += length;
         switch (report.Kind) {
         case THostReport::Entered:
-            if (report.Call == THostCall::ProcessCount)
-                Polling = true;
-            else
-                Step = report.Call;
+            if (report.Call != THostCall::ProcessCount) Step = report.Call;
             break;
         case THostReport::Returned:
-            if (report.Call == THostCall::ProcessCount) {
-                Polling = false;
-                Readings.push_back(report.Value);
-            }
+            if (report.Call == THostCall::ProcessCount) Readings.push_back(report.Value);
             break;
         case THostReport::Loaded:
             Loaded = true;
@@ -35,6 +29,7 @@ void THostState::Take(std::string& bytes) {
             break;
         case THostReport::Crashed:
             CrashCode = report.Value;
+            CrashPolling = report.Call == THostCall::ProcessCount;
             break;
         case THostReport::ThreadEnded:
             ThreadExit = report.Value;
@@ -51,7 +46,6 @@ void THostState::Take(std::string& bytes) {
 
 void THostState::NextUnit() {
     Step = THostCall::ResetToISP;
-    Polling = false;
     Outcome.reset();
     Readings.clear();
 }
@@ -94,7 +88,7 @@ std::optional<THostEnding> HostEnding(const THostState& state) {
     const TEnding ending = state.Step == THostCall::Download    ? TEnding::TransferCrashed
                            : state.Step == THostCall::ResetToAP ? TEnding::ReturnCrashed
                                                                 : TEnding::LoaderCrashed;
-    // A thread that ended is the step's own, whatever was polled meanwhile.
-    const THostCall call = state.Polling && !state.ThreadExit ? THostCall::ProcessCount : state.Step;
+    // Only the host's filter can tell the thread; any other death is the step's.
+    const THostCall call = state.CrashPolling && !state.ThreadExit ? THostCall::ProcessCount : state.Step;
     return THostEnding{ending, std::string(CallName(call)), how};
 }

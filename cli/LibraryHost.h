@@ -29,7 +29,8 @@ struct THostReport {
         Returned,     // Call returned Value
         Loaded,       // DFU.dll is loaded and bound
         LoadFailed,   // Value bytes of the failure's text follow
-        Crashed,      // the host's own filter caught exception Value; the host ends
+        Crashed,      // the host's own filter caught exception Value (Call: ProcessCount when
+                      // on the thread that polls); the host ends
         ThreadEnded,  // Call's thread ended without a result, with exit code Value
         Finished,     // the unit's outcome: Value is a TDownloadOutcome
     };
@@ -44,8 +45,8 @@ struct THostState {
     std::optional<std::string> LoadFailure;
     // The step a death is put down to: the one entered last, else the next.
     THostCall Step = THostCall::Load;
-    bool Polling = false;  // inside DFU_Get_ProcessCount
     std::optional<uint32_t> CrashCode;
+    bool CrashPolling = false;  // the crash was inside DFU_Get_ProcessCount
     std::optional<uint32_t> ThreadExit;
     std::optional<TDownloadOutcome> Outcome;
     std::optional<uint32_t> ExitCode;  // the host has ended

@@ -22,6 +22,8 @@ namespace {
 // ---- The host's side ----
 
 HANDLE ReportPipe = INVALID_HANDLE_VALUE;
+// The thread that reads DFU_Get_ProcessCount: a crash on it is that call's.
+DWORD PollingThread = 0;
 
 void Report(THostReport::TKind kind, THostCall call, uint32_t value, std::string_view text = {}) {
     std::string record(sizeof(THostReport), '\0');
@@ -36,7 +38,8 @@ void Report(THostReport::TKind kind, THostCall call, uint32_t value, std::string
 // lock the crashed thread may hold, and the host ends with the code.
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
     const DWORD code = exception->ExceptionRecord->ExceptionCode;
-    const THostReport report{THostReport::Crashed, THostCall::Load, code};
+    const THostCall call = GetCurrentThreadId() == PollingThread ? THostCall::ProcessCount : THostCall::Load;
+    const THostReport report{THostReport::Crashed, call, code};
     DWORD written = 0;
     WriteFile(ReportPipe, &report, sizeof report, &written, nullptr);
     TerminateProcess(GetCurrentProcess(), code);
@@ -60,7 +63,8 @@ void NoCrashBoxes() {
 }
 
 // Every call reported before it begins and when it returns: what fwimage
-// puts a death down to.
+// puts a death down to. A step waits for a reading in progress: a library
+// whose reading never returns is asked nothing more.
 class TReportingDevice final : public TDevice {
 public:
     explicit TReportingDevice(TDevice& device) : device_(device) {}
@@ -74,18 +78,21 @@ public:
         return Reported(THostCall::ResetToAP, [&] { return device_.ResetToAP(); });
     }
     uint32_t ProcessCount() override {
+        std::lock_guard<std::mutex> reading(reading_);
         return Reported(THostCall::ProcessCount, [&] { return device_.ProcessCount(); });
     }
 
 private:
     template <class F>
     uint32_t Reported(THostCall call, F&& f) {
+        if (call != THostCall::ProcessCount) std::lock_guard<std::mutex>{reading_};
         Report(THostReport::Entered, call, 0);
         const uint32_t result = f();
         Report(THostReport::Returned, call, result);
         return result;
     }
     TDevice& device_;
+    std::mutex reading_;
 };
 
 constexpr DWORD kPollPauseMs = 10;
@@ -141,6 +148,7 @@ int RunLibraryHost(int argc, char** argv) {
     ReportPipe = HandleArg(argv[3]);
     const HANDLE section = HandleArg(argv[4]);
     const int64_t size = std::strtoll(argv[5], nullptr, 10);
+    PollingThread = GetCurrentThreadId();
     NoCrashBoxes();
     SetConsoleCtrlHandler(IgnoreControl, TRUE);
     SetUnhandledExceptionFilter(ReportCrash);

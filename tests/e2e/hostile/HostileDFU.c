@@ -1,13 +1,22 @@
 /* A DFU.dll that misbehaves inside one call, for the tests of what fwimage
    does then: HOSTILE_HANG never returns, HOSTILE_NULL writes through a null
    pointer, HOSTILE_RAISE raises an exception of its own, HOSTILE_NEEDS does
-   not load (a library it imports is missing). FWL_HOSTILE_STEP
-   names the call (isp, download or ap; download when unset). The calls that
+   not load (a library it imports is missing), HOSTILE_THREAD crashes on a
+   thread of its own, HOSTILE_FILTER replaces the top-level exception filter
+   and crashes, HOSTILE_FASTFAIL fails fast, HOSTILE_EXITTHREAD ends the
+   calling thread, HOSTILE_EXITPROCESS ends the process with 0, HOSTILE_SLOW
+   returns after 1.5 s, HOSTILE_PRINT writes to its standard output and
+   error in each call, HOSTILE_DLLMAIN never returns from loading.
+   FWL_HOSTILE_STEP names the call (isp, download, ap, or count: a reading
+   taken while DFU_Download runs, which then lasts 300 ms; download when
+   unset); FWL_HOSTILE_UNIT, when set, the unit (counted by the
+   DFU_Reset_To_ISP calls in the log) whose call misbehaves. The calls that
    return are written to FWL_DFU_LOG as the simulated library writes them. */
 #include <windows.h>
 
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #define HOSTILE_EXCEPTION 0xE0F00D01u
@@ -25,26 +34,91 @@ static void Log(const char* call, uint32_t result) {
     CloseHandle(file);
 }
 
+/* The unit in progress: DFU_Reset_To_ISP calls logged so far (one more
+   while inside it). */
+static int UnitNow(void) {
+    char path[MAX_PATH], line[128];
+    int units = 0;
+    if (!GetEnvironmentVariableA("FWL_DFU_LOG", path, MAX_PATH)) return 0;
+    FILE* log = fopen(path, "r");
+    if (log == NULL) return 0;
+    while (fgets(line, sizeof line, log))
+        if (strncmp(line, "DFU_Reset_To_ISP(", 17) == 0) ++units;
+    fclose(log);
+    return units;
+}
+
 /* Read at run time, so that the compiler cannot see the null pointer. */
 static int* volatile nowhere = NULL;
+static volatile LONG downloading = 0;
 
 #if defined(HOSTILE_NEEDS)
 __declspec(dllimport) int FwlNeeded(void);
 #endif
 
-static void MisbehaveIn(const char* step) {
-    char chosen[16] = "download";
+#if defined(HOSTILE_THREAD)
+static DWORD WINAPI CrashingThread(LPVOID unused) {
+    (void)unused;
+    *nowhere = 1;
+    return 0;
+}
+
+#elif defined(HOSTILE_FILTER)
+static LONG WINAPI OwnFilter(EXCEPTION_POINTERS* exception) {
+    (void)exception;
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+#endif
+
+static int Chosen(const char* step) {
+    char chosen[16] = "download", unit[16];
     GetEnvironmentVariableA("FWL_HOSTILE_STEP", chosen, sizeof chosen);
-    if (strcmp(chosen, step) != 0) return;
+    if (strcmp(chosen, step) != 0) return 0;
+    if (!GetEnvironmentVariableA("FWL_HOSTILE_UNIT", unit, sizeof unit)) return 1;
+    return UnitNow() + (strcmp(step, "isp") == 0) == atoi(unit);
+}
+
+static void MisbehaveIn(const char* step) {
+#if defined(HOSTILE_PRINT)
+    printf("hostile: in %s\n", step);
+    fflush(stdout);
+    fprintf(stderr, "hostile: стандартная ошибка\n");
+#endif
+    if (!Chosen(step)) return;
 #if defined(HOSTILE_HANG)
     for (;;) Sleep(INFINITE);
 #elif defined(HOSTILE_NULL)
     *nowhere = 1;
 #elif defined(HOSTILE_NEEDS)
     FwlNeeded();
-#else
+#elif defined(HOSTILE_THREAD)
+    WaitForSingleObject(CreateThread(NULL, 0, CrashingThread, NULL, 0, NULL), INFINITE);
+    for (;;) Sleep(INFINITE);
+#elif defined(HOSTILE_FILTER)
+    SetUnhandledExceptionFilter(OwnFilter);
+    *nowhere = 1;
+#elif defined(HOSTILE_FASTFAIL)
+    __asm__ volatile("int $0x29" : : "c"(7));
+#elif defined(HOSTILE_EXITTHREAD)
+    ExitThread(3);
+#elif defined(HOSTILE_EXITPROCESS)
+    ExitProcess(0);
+#elif defined(HOSTILE_SLOW)
+    Sleep(1500);
+#elif defined(HOSTILE_RAISE)
     RaiseException(HOSTILE_EXCEPTION, EXCEPTION_NONCONTINUABLE, 0, NULL);
 #endif
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    (void)instance, (void)reserved;
+#if defined(HOSTILE_DLLMAIN)
+    if (reason == DLL_PROCESS_ATTACH)
+        for (;;) Sleep(INFINITE);
+#else
+    (void)reason;
+#endif
+    return TRUE;
 }
 
 __declspec(dllexport) uint32_t __stdcall DFU_Reset_To_ISP(uint32_t a, uint32_t b) {
@@ -57,7 +131,10 @@ __declspec(dllexport) uint32_t __stdcall DFU_Reset_To_ISP(uint32_t a, uint32_t b
 __declspec(dllexport) uint32_t
     __stdcall DFU_Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) {
     (void)data, (void)zero, (void)count, (void)sum;
+    InterlockedExchange(&downloading, 1);
     MisbehaveIn("download");
+    if (Chosen("count")) Sleep(300);
+    InterlockedExchange(&downloading, 0);
     Log("DFU_Download", 1);
     return 1;
 }
@@ -69,5 +146,6 @@ __declspec(dllexport) uint32_t __stdcall DFU_Reset_To_AP(void) {
 }
 
 __declspec(dllexport) uint32_t __stdcall DFU_Get_ProcessCount(void) {
+    if (downloading) MisbehaveIn("count");
     return 42;
 }
