@@ -11,7 +11,8 @@
    taken while DFU_Download runs, which then lasts 300 ms; download when
    unset); FWL_HOSTILE_UNIT, when set, the unit (counted by the
    DFU_Reset_To_ISP calls in the log) whose call misbehaves. The calls that
-   return are written to FWL_DFU_LOG as the simulated library writes them. */
+   return are written to FWL_DFU_LOG as the simulated library writes them,
+   and the bytes DFU_Download received to FWL_DFU_BYTES. */
 #include <windows.h>
 
 #include <stdint.h>
@@ -130,11 +131,18 @@ __declspec(dllexport) uint32_t __stdcall DFU_Reset_To_ISP(uint32_t a, uint32_t b
 
 __declspec(dllexport) uint32_t
     __stdcall DFU_Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) {
-    (void)data, (void)zero, (void)count, (void)sum;
+    (void)zero, (void)sum;
     InterlockedExchange(&downloading, 1);
     MisbehaveIn("download");
     if (Chosen("count")) Sleep(300);
     InterlockedExchange(&downloading, 0);
+    wchar_t path[MAX_PATH];
+    if (GetEnvironmentVariableW(L"FWL_DFU_BYTES", path, MAX_PATH)) {
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        DWORD written;
+        WriteFile(file, data, count, &written, NULL);
+        CloseHandle(file);
+    }
     Log("DFU_Download", 1);
     return 1;
 }
