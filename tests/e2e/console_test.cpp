@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// After <windows.h>.
+#include <tlhelp32.h>
 
 #include <nlohmann/json.hpp>
 
@@ -73,6 +75,18 @@ std::string CodeMasked(std::string line) {
     if (const size_t at = line.find(exit); at != std::string::npos && line.size() >= at + exit.size() + 8)
         line.replace(at + exit.size(), 8, "########");
     return line;
+}
+
+// Processes of that program now running.
+size_t RunningProcesses(const std::wstring& exeName) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    size_t running = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        running += _wcsicmp(entry.szExeFile, exeName.c_str()) == 0;
+    CloseHandle(snapshot);
+    return running;
 }
 
 // The instrument's account of ISP, Download and AP: "ISP=1", "Download=0"...
@@ -819,6 +833,17 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         ExpectRecord(image, "\x01\x02\x03", "abandoned", 9);
     }
     {
+        SCOPED_TRACE("DllMain never returning: the first Ctrl+C");
+        SetUp();
+        Program program(FwimageWith(L"dllmain"), Download({L"--yes"}, image));
+        WaitUntil("the library's process", [&] { return RunningProcesses(L"fwimage.exe") == 2; });
+        OwnConsole::CtrlC();
+        EXPECT_EQ(130u, program.ExitCode(kMs));
+        EXPECT_EQ(kInterruptedLine + "\n", Err());
+        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130);
+        WaitUntil("no process left", [&] { return RunningProcesses(L"fwimage.exe") == 0; });
+    }
+    {
         SCOPED_TRACE("while convert writes a large image");
         const std::wstring hex = temp_.Write(L"large.hex", ":0100000011EE\n:020000040FFFEC\n:01FFFF0022DF\n");
         const std::filesystem::path out = temp_.Path(L"out");
@@ -878,6 +903,81 @@ TEST_F(Console, StationLoop) {
     }
     ASSERT_EQ(2u, gaps.size());
     EXPECT_LT(std::min(gaps[0], gaps[1]), 50) << gaps[0] << " and " << gaps[1] << " ms between units";
+}
+
+// A station loop whose library misbehaves: with DFU_Download hanging on the
+// second unit, --timeout ends that unit and a fresh process serves the
+// third; Ctrl+C during a unit ends the loop after it, Enter typed ahead or
+// not; the third ends it at once. Each time with the summary, and no
+// process left behind.
+TEST_F(Console, StationLoopWithAMisbehavingLibrary) {
+    const std::wstring image = temp_.Write(L"прошивка.bin", "\x01\x02\x03");
+    const auto ended = [](int unit, const char* outcome, int code) {
+        return nlohmann::json{{"event", "ended"}, {"unit", unit}, {"outcome", outcome}, {"exit_code", code}};
+    };
+    const auto summary = [](int done, int failed, int code) {
+        return nlohmann::json{
+            {"event", "summary"}, {"units", done + failed}, {"done", done}, {"failed", failed}, {"exit_code", code}};
+    };
+    const nlohmann::json imageEvent{{"event", "image"}, {"name", "прошивка.bin"}};
+    const auto outcomes = [&] {
+        std::string units;
+        for (const std::string& record : Split(ReadBytes(log_), '\n'))
+            if (record != "earlier record") units += Split(record, '\t').at(4) + " " + Split(record, '\t').back() + ",";
+        return units;
+    };
+    {
+        SCOPED_TRACE("a hang on the second unit, --timeout 2");
+        OwnConsole console;
+        DeleteFileW(simLog_.c_str());
+        Launch launch = Download({L"--repeat", L"--json", L"--timeout", L"2"}, image, L"download");
+        launch.env.push_back({L"FWL_HOSTILE_UNIT", L"2"});
+        Program program(FwimageWith(L"hang"), launch);
+        OwnConsole::Type(L"y\r\r\r");
+        OwnConsole::WaitForRow("Units done: 2, units failed: 1");
+        OwnConsole::CtrlC();
+        EXPECT_EQ(9u, program.ExitCode(kMs));
+        ExpectEvents({imageEvent, ended(1, "done", 0), ended(2, "timed-out", 9), ended(3, "done", 0), summary(2, 1, 9)},
+                     Out());
+        EXPECT_EQ("done 1,timed-out 2,done 3,", outcomes());
+        const std::vector<std::string> rows = OwnConsole::Rows();
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
+                                [](const std::string& row) { return row.starts_with("Прибор 2 требует проверки"); }));
+        WaitUntil("no process left", [&] { return RunningProcesses(L"fwimage.exe") == 0; });
+    }
+    {
+        SCOPED_TRACE("Ctrl+C during the first unit, Enter typed ahead");
+        OwnConsole console;  // of its own: its Enter typed ahead stays in it
+        SetUp();
+        SimControl sim(L"console-r-" + std::to_wstring(GetCurrentProcessId()));
+        sim.SetAutoRelease(SimFn::Isp, 1);
+        sim.SetAutoRelease(SimFn::Ap, 1);
+        Launch launch = Download({L"--repeat", L"--json"}, image);
+        launch.env.push_back(Program::Assignment(sim.EnvAssignment()));
+        Program program(Fwimage(), launch);
+        OwnConsole::Type(L"y\r\r\r");
+        sim.WaitEntered(SimFn::Download, kMs);
+        OwnConsole::CtrlC();
+        WaitUntil("the line that the download goes on", [&] { return Err().find(kHeldLine) != std::string::npos; });
+        sim.Release(SimFn::Download, 1);
+        EXPECT_EQ(0u, program.ExitCode(kMs));
+        ExpectEvents({imageEvent, ended(1, "done", 0), summary(1, 0, 0)}, Out());
+        EXPECT_EQ("done 1,", outcomes());
+    }
+    {
+        SCOPED_TRACE("a third Ctrl+C, DFU_Download never returning");
+        OwnConsole console;
+        SetUp();
+        DeleteFileW(simLog_.c_str());
+        Program program(FwimageWith(L"hang"), Download({L"--repeat", L"--json"}, image, L"download"));
+        OwnConsole::Type(L"y\r\r\r");
+        WaitUntil("the library's first call", [&] { return LibraryCalls(simLog_).size() == 1; });
+        for (int press = 0; press < 3; ++press) OwnConsole::CtrlC();
+        EXPECT_EQ(9u, program.ExitCode(kMs));
+        ExpectEvents({imageEvent, ended(1, "abandoned", 9), summary(0, 1, 9)}, Out());
+        EXPECT_EQ("abandoned 1,", outcomes());
+        WaitUntil("no process left", [&] { return RunningProcesses(L"fwimage.exe") == 0; });
+    }
 }
 
 }  // namespace
