@@ -349,8 +349,9 @@ TLibraryHost::TLibraryHost(const TImageSection& image) {
     startup.hStdOutput = outputWrite;
     startup.hStdError = outputWrite;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &process)) {
+    // A process group of its own: Ctrl+C is ignored from its first instruction.
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP,
+                        nullptr, nullptr, &startup, &process)) {
         const DWORD code = GetLastError();
         closeTheirs();
         for (HANDLE own : {commands_, reportRead, outputRead}) CloseHandle(own);
