@@ -251,9 +251,12 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
         // Before the image, which may take long to read: a log that cannot
         // take the record stops the command first.
         if (request.LogFile)
-            log = std::make_unique<TDownloadLogFile>(*request.LogFile, LongestDownloadLogRecord(fullPath));
+            log = std::make_unique<TDownloadLogFile>(*request.LogFile, LongestDownloadLogRecord(fullPath),
+                                                     request.Image);
         OpenCommandImage(request.Image, info);
         if (log || request.Expected.Sha256 || request.Json) sha256 = ImageSha256(info);
+    } catch (const ELogRefused& refused) {
+        return end.Unit(TEnding::LogRefused, {refused.Message()});
     } catch (...) {
         // Ctrl+C cancels a read in progress: the interruption, not its failure.
         if (end.control.Interrupted()) return end.Unit(TEnding::Interrupted);

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     // current folder, and a drive without a medium fails a call instead of
     // stopping a script with a system box.
     SetDllDirectoryW(L"");
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // fwimage started again to run the device library apart (LibraryHost.h).
     if (argc > 1 && std::string_view(argv[1]) == kLibraryHostSwitch) return RunLibraryHost(argc, argv);
 #endif

@@ -1,7 +1,9 @@
 # Makes the release package with CPack into WORK and checks it: its name
 # carries VERSION, it holds exactly the expected files (the simulated DFU.dll
 # only in demo/), both programs carry VERSION in their version resource and
-# a manifest with asInvoker (no file virtualisation) and longPathAware.
+# a manifest with asInvoker (no file virtualisation) and longPathAware, and
+# every program is signed: the package is made with a throwaway self-signed
+# certificate, made here, and each signature verified against it.
 #   cmake -DCPACK=... -DCONFIG=.../CPackConfig.cmake -DWORK=dir -DVERSION=x.y.z
 #         -DWINDRES=... -P CheckPackage.cmake
 set(top firmware-loader-${VERSION}-win32)
@@ -16,7 +18,14 @@ set(expected
 
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
-execute_process(COMMAND ${CPACK} -G ZIP --config ${CONFIG} -B ${WORK}
+set(pass throwaway)
+execute_process(COMMAND openssl req -x509 -newkey rsa:2048 -days 2 -subj "/CN=Throwaway package test"
+                        -addext extendedKeyUsage=codeSigning -passout pass:${pass}
+                        -keyout ${WORK}/sign.key -out ${WORK}/sign.crt
+                OUTPUT_QUIET ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=FWL_SIGN_TIMESTAMP_URL FWL_SIGN_CERT=${WORK}/sign.crt
+                        FWL_SIGN_KEY=${WORK}/sign.key FWL_SIGN_PASS=${pass}
+                        ${CPACK} -G ZIP --config ${CONFIG} -B ${WORK}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE log ERROR_VARIABLE log)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cpack failed:\n${log}")
@@ -77,6 +86,16 @@ foreach(program loader.exe fwimage.exe demo/loader.exe)
     endif()
   endforeach()
 endforeach()
+# Every program in the package, the list in Package.cmake or not.
+file(GLOB_RECURSE programs RELATIVE ${unpacked}/${top} ${unpacked}/${top}/*.exe ${unpacked}/${top}/*.dll)
+foreach(program IN LISTS programs)
+  execute_process(COMMAND osslsigncode verify -CAfile ${WORK}/sign.crt -in ${unpacked}/${top}/${program}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE log ERROR_VARIABLE log)
+  if(NOT rc EQUAL 0 OR NOT log MATCHES "Signature verification: ok")
+    message(FATAL_ERROR "${program} is not signed by the package's certificate:\n${log}")
+  endif()
+endforeach()
+
 # The simulated library says what it is: "ИМИТАЦИЯ" at the start of its
 # description, as the resource compiler writes it back.
 execute_process(COMMAND ${WINDRES} -i ${unpacked}/${top}/demo/DFU.dll -O rc OUTPUT_VARIABLE resources)
@@ -125,4 +144,4 @@ if(unnamed)
   message(FATAL_ERROR "README.txt does not name what fwimage --help lists:\n  ${unnamed}")
 endif()
 list(LENGTH codes codeCount)
-message(STATUS "${top}.zip: ${VERSION}, ${files}; the guide names ${commands}, ${options} and ${codeCount} exit codes")
+message(STATUS "${top}.zip: ${VERSION}, ${files}, signed: ${programs}; the guide names ${commands}, ${options} and ${codeCount} exit codes")

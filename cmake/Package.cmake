@@ -20,6 +20,12 @@ install(TARGETS loader DFU RUNTIME DESTINATION demo LIBRARY DESTINATION demo ARC
 install(FILES ${CMAKE_BINARY_DIR}/package-files/demo/README-DEMO.txt DESTINATION demo)
 install(FILES ${CMAKE_SOURCE_DIR}/tests/data/hex/dense_40k.hex DESTINATION demo RENAME example.hex)
 
+# Every program of the package is signed when a certificate is given (see
+# SignPrograms.cmake); a program added above goes on this list.
+set(FWL_SIGNED loader.exe fwimage.exe demo/loader.exe demo/DFU.dll)
+install(CODE "set(FWL_SIGNED \"${FWL_SIGNED}\")\nset(FWL_SIGN_WORK \"${CMAKE_BINARY_DIR}\")")
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/SignPrograms.cmake)
+
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME firmware-loader)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

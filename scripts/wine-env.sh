@@ -36,6 +36,9 @@ fwl_wine() {
         # Wine's own faces: without them every font falls back to DejaVu.
         mkdir -p "$prefix/drive_c/windows/Fonts"
         cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
+        # N: is a network drive, for the tests of what the programs do on one.
+        mkdir -p "$prefix/drive_n"
+        ln -s ../drive_n "$prefix/dosdevices/n:"
         # A virtual desktop spares the wait for a window manager at every
         # top-level window; no crash dialog, so a crash cannot hang a test.
         reg=$(mktemp --suffix=.reg)
@@ -50,6 +53,9 @@ REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
+
+[HKEY_LOCAL_MACHINE\Software\Wine\Drives]
+"n:"="network"
 REG
         fwl_locale wine regedit "$reg" >/dev/null 2>&1
         rm -f "$reg"

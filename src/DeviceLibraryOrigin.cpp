@@ -2,7 +2,8 @@
 
 #include <windows.h>
 
-#include <vector>
+#include "runtime/FileIO.h"
+#include "runtime/Utf16.h"
 
 namespace {
 
@@ -17,13 +18,6 @@ std::wstring GrowingCall(Call call) {
         if (n < text.size()) return text.substr(0, n);
         text.resize(n > text.size() ? n : text.size() * 2);
     }
-}
-
-// A drive's root keeps its separator: "C:" alone is that drive's current folder.
-std::wstring FolderOf(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    if (slash == std::wstring::npos) return {};
-    return path.substr(0, slash == 2 && path[1] == L':' ? 3 : slash);
 }
 
 // One spelling per folder: full, long names, no separator at the end.
@@ -45,57 +39,47 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
                                 TRUE) == CSTR_EQUAL;
 }
 
-// The folders of the standard search besides the current one: the program's,
-// the system's (also the 32-bit one of 64-bit Windows and the 16-bit one),
-// Windows' own, and PATH's.
-std::vector<std::wstring> TrustedFolders() {
-    std::vector<std::wstring> folders;
-    folders.push_back(
-        FolderOf(GrowingCall([](wchar_t* b, DWORD n) { return GetModuleFileNameW(nullptr, b, n); })));
-    folders.push_back(GrowingCall([](wchar_t* b, DWORD n) { return GetSystemDirectoryW(b, n); }));
-    folders.push_back(GrowingCall([](wchar_t* b, DWORD n) { return GetSystemWow64DirectoryW(b, n); }));
-    const std::wstring windows = GrowingCall([](wchar_t* b, DWORD n) { return GetWindowsDirectoryW(b, n); });
-    folders.push_back(windows);
-    if (!windows.empty()) folders.push_back(windows + L"\\System");
-    const std::wstring path =
-        GrowingCall([](wchar_t* b, DWORD n) { return GetEnvironmentVariableW(L"PATH", b, n); });
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(L';', start);
-        if (end == std::wstring::npos) end = path.size();
-        std::wstring entry = path.substr(start, end - start);
-        if (entry.size() >= 2 && entry.front() == L'"' && entry.back() == L'"')
-            entry = entry.substr(1, entry.size() - 2);
-        // A relative entry (".") names whatever folder is current: no trust.
-        const bool absolute =
-            (entry.size() >= 3 && entry[1] == L':' && (entry[2] == L'\\' || entry[2] == L'/')) ||
-            entry.rfind(L"\\\\", 0) == 0;
-        if (absolute) folders.push_back(entry);
-        start = end + 1;
-    }
-    return folders;
+// The system's text, and what it means here where it names the wrong file:
+// "module not found" for a DFU.dll that was found.
+std::wstring SystemText(uint32_t code, bool found) {
+    std::wstring text = rt::Utf8ToUtf16(rt::SysErrorMessage(code)) + L".";
+    if (found && code == ERROR_MOD_NOT_FOUND)
+        text += L"\nНет библиотеки, которая нужна DFU.dll: положите рядом с DFU.dll файлы, которые поставляются "
+                L"вместе с ней.";
+    if (found && code == ERROR_BAD_EXE_FORMAT)
+        text += L"\nЭто не 32-разрядная библиотека Windows (64-разрядная DFU.dll или повреждённый файл).";
+    return text;
 }
 
 }  // namespace
 
-std::wstring DeviceLibraryFromStartFolder() {
-    const HMODULE library = GetModuleHandleW(L"DFU.dll");
-    if (library == nullptr) return {};
-    const std::wstring path =
-        GrowingCall([&](wchar_t* b, DWORD n) { return GetModuleFileNameW(library, b, n); });
-    const std::wstring folder = Normalized(FolderOf(path));
+std::wstring PassedStartFolderLibrary(const std::vector<std::wstring>& folders) {
     const std::wstring current =
         Normalized(GrowingCall([](wchar_t* b, DWORD n) { return GetCurrentDirectoryW(n, b); }));
-    if (!SameFolder(folder, current)) return {};
-    for (const std::wstring& trusted : TrustedFolders())
-        if (SameFolder(folder, Normalized(trusted))) return {};
+    if (current.empty()) return {};
+    for (const std::wstring& folder : folders)
+        if (SameFolder(current, Normalized(folder))) return {};
+    const std::wstring path = current + (current.back() == L'\\' ? L"" : L"\\") + L"DFU.dll";
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
     return path;
 }
 
-std::wstring StartFolderLibraryText(const std::wstring& path) {
-    return L"Библиотека DFU.dll взята не из папки программы, а из папки, откуда программа запущена:\n" +
-           path +
-           L"\n\nЭто может быть чужая библиотека (например, имитация прибора из демонстрационной папки), "
-           L"и прошивка не попадёт в прибор. Программа закрывается.\n\n"
-           L"Положите DFU.dll прибора в папку программы, рядом с loader.exe, и запустите программу снова.";
+std::wstring UnboundLibraryText(const TDeviceBinding& binding, const std::wstring& passed) {
+    std::wstring text;
+    if (binding.Path.empty())
+        text = L"Не найдена библиотека прибора DFU.dll: " + SystemText(binding.Code, false) +
+               L"\n\nОна ищется в папке программы, в системных папках Windows и в папках, перечисленных в PATH.";
+    else if (binding.MissingName != nullptr)
+        text = L"В библиотеке прибора DFU.dll нет функции " + rt::Utf8ToUtf16(binding.MissingName) + L":\n" +
+               binding.Path + L"\n\n" + SystemText(binding.Code, true);
+    else
+        text = L"Не удалось загрузить библиотеку прибора DFU.dll:\n" + binding.Path + L"\n\n" +
+               SystemText(binding.Code, true);
+    if (!passed.empty())
+        text += L"\n\nDFU.dll из папки, откуда программа запущена, не использована:\n" + passed +
+                L"\nБиблиотеки из этой папки не загружаются: это может быть чужая библиотека (например, имитация "
+                L"прибора из демонстрационной папки), и прошивка не попала бы в прибор.";
+    return text + L"\n\nПоложите DFU.dll прибора в папку программы, рядом с loader.exe, и запустите программу "
+                  L"снова.";
 }

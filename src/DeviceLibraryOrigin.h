@@ -1,15 +1,19 @@
-// Where the load-time DFU.dll came from. When the program's folder has none,
-// Windows' search goes on to the current folder, so a DFU.dll left in the
-// folder the program was started from (the demo's simulated one reports every
-// download as done) would be used without a word.
+// Why the window cannot start without its DFU.dll, in words. The library is
+// looked for only where the program trusts it (LoadedDevice.h); a DFU.dll in
+// the folder the program was started from (the demo's simulated one reports
+// every download as done) is passed by, and the box says so.
 #pragma once
 
 #include <string>
+#include <vector>
 
-// The full path of the bound DFU.dll when it came from the current folder
-// and that folder is neither the program's, a system folder nor one on PATH;
-// empty otherwise.
-std::wstring DeviceLibraryFromStartFolder();
+#include "LoadedDevice.h"
 
-// The refusal's text for such a library at path.
-std::wstring StartFolderLibraryText(const std::wstring& path);
+// The current folder's DFU.dll when that folder is none of folders (so the
+// search passed it by); empty otherwise.
+std::wstring PassedStartFolderLibrary(const std::vector<std::wstring>& folders);
+
+// The box's text for a binding without its device: which DFU.dll (or that
+// none was found), the system's text for the failure, and passed, when not
+// empty, named as not used, with the reason.
+std::wstring UnboundLibraryText(const TDeviceBinding& binding, const std::wstring& passed);

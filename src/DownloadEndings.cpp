@@ -26,6 +26,7 @@ constexpr std::array<TEndingRow, kEndingCount> kEndings = {{
      "download without asking",
      true, "not-asked", kExitUsage, nullptr, false, false},
     {TEnding::NotOpened, "{}", true, "", kExitFailed, nullptr, false, false},
+    {TEnding::LogRefused, "{}", true, "", kExitUsage, nullptr, false, false},
     {TEnding::Empty, "Not downloading: the image is empty", true, "empty", kExitFailed, nullptr, false, false},
     {TEnding::NoLibrary, "{}", true, "no-library", kExitFailed, nullptr, false, false},
     {TEnding::NoHost, "Не удалось запустить процесс для библиотеки DFU.dll: {}", true, "failed", kExitFailed,

@@ -52,6 +52,7 @@ enum class TEnding {
     Declined,         // not confirmed
     NotAsked,         // no console to ask on and no --yes
     NotOpened,        // the image or the log could not be opened: nothing to record in
+    LogRefused,       // --log names no log (an image, a device, another file): nothing written
     Empty,
     NoLibrary,
     NoHost,       // the library's process could not be started

@@ -1,9 +1,10 @@
 // The record of one download in a production log, the same from fwimage and
 // from the window: one tab-separated line per download. A new log starts with
-// a byte-order mark and a header row naming the columns and ends its lines
-// with CR LF, so that Excel and Notepad open it as it is; an existing one is
-// appended to in the form it has. Columns are only ever added at the end, so
-// the lines of an older log keep their meaning.
+// a byte-order mark and a header row naming the columns (Size and Sum as
+// hexadecimal) and ends its lines with CR LF, so that Excel and Notepad open
+// it as it is; an existing one is appended to in the form it has. Columns
+// are only ever added at the end, so the lines of an older log keep their
+// meaning.
 #pragma once
 
 #include <chrono>
@@ -41,6 +42,15 @@ std::string ImageSha256(const TImageInfo& info);
 std::string UtcTimeText(std::chrono::system_clock::time_point time);
 // Rounded to the nearest second.
 uint64_t WholeSeconds(std::chrono::steady_clock::duration duration);
+
+// Whether a file whose first bytes are head (up to kLogHeadBytes of them;
+// none for an empty file) is a log: empty, or starting, after an optional
+// byte-order mark, with the header's first six names (an older log's
+// included) or with a line whose first six columns are a record's. Nothing
+// else is ever written to: a log named by mistake may be a firmware image.
+bool IsDownloadLog(std::string_view head);
+// Enough for a first record of the longest path Windows takes.
+inline constexpr size_t kLogHeadBytes = 128 * 1024;
 
 // How records are added to a log, judged from its size, its first bytes and
 // its last byte.

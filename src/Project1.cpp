@@ -2,7 +2,10 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "CallRecord.h"
 #include "DeviceLibraryOrigin.h"
 #include "HexFile2BinMemoryStream.h"
 #include "Unit1.h"
@@ -11,16 +14,21 @@
 #include "widgets/Application.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    // Nothing loaded from now on (DFU.dll's own libraries included) is looked
-    // for in the current folder, and a drive without a medium fails a call
-    // instead of stopping the program with a system box.
-    SetDllDirectoryW(L"");
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    const std::wstring planted = DeviceLibraryFromStartFolder();
-    if (!planted.empty()) {
-        MessageBoxW(nullptr, StartFolderLibraryText(planted).c_str(), kAppTitle, MB_OK | MB_ICONERROR);
+    // A drive without a medium fails a call instead of stopping the program
+    // with a system box.
+    SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // Bound before anything else, from where the program trusts it and never
+    // from the current folder; kept until the process ends, as a library the
+    // program imported would be (its threads may outlive any call).
+    const std::vector<std::wstring> folders = WindowLibraryFolders();
+    TDeviceBinding binding = BindDevice(folders);
+    if (!binding.Device) {
+        MessageBoxW(nullptr, UnboundLibraryText(binding, PassedStartFolderLibrary(folders)).c_str(), kAppTitle,
+                    MB_OK | MB_ICONERROR);
         return 1;
     }
+    TDevice& device = *binding.Device.release();
+    InstallCallRecordFilter();
 
     using widgets::TApplication;
     TApplication::Initialize(instance);
@@ -28,7 +36,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     int exitCode = 0;
     try {
         // Made hidden; Run shows it.
-        auto Form1 = std::make_unique<TForm1>();
+        auto Form1 = std::make_unique<TForm1>(device);
         // "Open with", a shortcut or a file dropped on the program's icon:
         // the file is opened once the window is up, as Open would; the
         // shortcut's log is proved first.

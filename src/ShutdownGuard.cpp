@@ -12,16 +12,21 @@ constexpr UINT kCallsChanged = WM_APP + 0x5D;
 
 std::atomic<int> RunningCalls{0};
 std::atomic<HWND> GuardWindow{nullptr};
+// As last given to Windows, whether it took it or not (Wine does not).
+std::atomic<bool> ReasonGiven{false};
 
 void CallsChanged() {
     if (const HWND window = GuardWindow.load()) PostMessageW(window, kCallsChanged, 0, 0);
 }
 
 void SyncReason(HWND window) {
-    if (RunningCalls.load() > 0)
+    if (RunningCalls.load() > 0) {
         ShutdownBlockReasonCreate(window, kReason);
-    else
+        ReasonGiven = true;
+    } else {
         ShutdownBlockReasonDestroy(window);
+        ReasonGiven = false;
+    }
 }
 
 }  // namespace
@@ -30,13 +35,17 @@ void AttachShutdownGuard(HWND window) {
     GuardWindow = window;
 }
 
-std::optional<LRESULT> ShutdownGuardMessage(HWND window, UINT msg) {
+std::optional<LRESULT> ShutdownGuardMessage(HWND window, UINT msg, WPARAM wParam) {
     switch (msg) {
     case WM_QUERYENDSESSION:
         if (RunningCalls.load() == 0) return std::nullopt;
         // Also here: the posted change may not have been handled yet.
         SyncReason(window);
         return FALSE;
+    case WM_ENDSESSION:
+        // The process may be ended as soon as this returns.
+        if (wParam) WriteClosedRecord();
+        return std::nullopt;
     case kCallsChanged:
         SyncReason(window);
         return 0;
@@ -47,7 +56,11 @@ std::optional<LRESULT> ShutdownGuardMessage(HWND window, UINT msg) {
     return std::nullopt;
 }
 
-TLibraryCallMark::TLibraryCallMark() {
+bool ShutdownReasonGiven() {
+    return ReasonGiven.load();
+}
+
+TLibraryCallMark::TLibraryCallMark(TDownloadStep step) : arm_(step) {
     if (RunningCalls++ == 0) CallsChanged();
 }
 
@@ -56,16 +69,16 @@ TLibraryCallMark::~TLibraryCallMark() {
 }
 
 uint32_t TGuardedDevice::ResetToISP(uint32_t arg1, uint32_t arg2) {
-    TLibraryCallMark mark;
+    TLibraryCallMark mark(TDownloadStep::ResetToISP);
     return device_.ResetToISP(arg1, arg2);
 }
 
 uint32_t TGuardedDevice::Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) {
-    TLibraryCallMark mark;
+    TLibraryCallMark mark(TDownloadStep::Download);
     return device_.Download(data, zero, count, sum);
 }
 
 uint32_t TGuardedDevice::ResetToAP() {
-    TLibraryCallMark mark;
+    TLibraryCallMark mark(TDownloadStep::ResetToAP);
     return device_.ResetToAP();
 }

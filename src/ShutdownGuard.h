@@ -1,13 +1,16 @@
 // Windows must not end the session while a library call runs: the instrument
 // would be left in its loader mode with half an image. During ISP, Download
 // and AP the window answers WM_QUERYENDSESSION with FALSE and gives Windows
-// the reason that its shutdown screen shows.
+// the reason that its shutdown screen shows. When the session ends all the
+// same ("Shut down anyway", a forced end), the download's record is written
+// before the window lets it.
 #pragma once
 
 #include <windows.h>
 
 #include <optional>
 
+#include "CallRecord.h"
 #include "Device.h"
 
 // The window that answers for the program. Its thread.
@@ -15,15 +18,23 @@ void AttachShutdownGuard(HWND window);
 
 // The answer to a message of the attached window when it is the guard's
 // business; call it first in that window's procedure.
-std::optional<LRESULT> ShutdownGuardMessage(HWND window, UINT msg);
+std::optional<LRESULT> ShutdownGuardMessage(HWND window, UINT msg, WPARAM wParam);
 
-// Marks a library call as running for its lifetime. Any thread.
+// Whether the window's thread has last given Windows the reason (true) or
+// taken it back (false).
+bool ShutdownReasonGiven();
+
+// Marks a library call of step as running for its lifetime, and arms its
+// record. Any thread.
 class TLibraryCallMark {
 public:
-    TLibraryCallMark();
+    explicit TLibraryCallMark(TDownloadStep step);
     ~TLibraryCallMark();
     TLibraryCallMark(const TLibraryCallMark&) = delete;
     TLibraryCallMark& operator=(const TLibraryCallMark&) = delete;
+
+private:
+    TCallRecordArm arm_;
 };
 
 // device with each ISP, Download and AP marked.

@@ -5,8 +5,8 @@
 
 #include <chrono>
 
+#include "CallRecord.h"
 #include "DownloadLogFile.h"
-#include "LinkedDevice.h"
 #include "MainLayout.h"
 #include "ShutdownGuard.h"
 #include "Version.h"
@@ -38,6 +38,51 @@ namespace {
 // again, so the workers read it without a lock.
 std::optional<std::string> WindowLogFile;
 
+// The library bound at start, for the life of the process.
+TDevice* WindowDevice = nullptr;
+
+constexpr std::string_view kLoaderTool = "loader " FWL_VERSION_TEXT;
+
+// The worker's device: each call marked for the shutdown guard, and the
+// records of a crash or of the session's end during the calls made ready
+// before the first, once the transfer has taken the image it sends.
+class TWorkerDevice final : public TDevice {
+public:
+    explicit TWorkerDevice(TDevice& device) : guarded_(device) {}
+
+    void Confirmed(const TImageInfo& sent, std::chrono::steady_clock::time_point yes) {
+        sent_ = &sent;
+        yes_ = yes;
+    }
+    // The SHA-256 of image when it was worked out for the calls' records.
+    std::string Sha256Of(const TImageInfo& image) const {
+        return sent_ == &image && !sha256_.empty() ? sha256_ : ImageSha256(image);
+    }
+
+    uint32_t ResetToISP(uint32_t arg1, uint32_t arg2) override {
+        if (WindowLogFile && sent_ != nullptr) {
+            try {
+                sha256_ = ImageSha256(*sent_);
+                PrepareCallRecord(*WindowLogFile, *sent_, sha256_, yes_, kLoaderTool);
+            } catch (...) {
+                // Without memory now: the download goes on, its own record still due.
+            }
+        }
+        return guarded_.ResetToISP(arg1, arg2);
+    }
+    uint32_t Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) override {
+        return guarded_.Download(data, zero, count, sum);
+    }
+    uint32_t ResetToAP() override { return guarded_.ResetToAP(); }
+    uint32_t ProcessCount() override { return guarded_.ProcessCount(); }
+
+private:
+    TGuardedDevice guarded_;
+    const TImageInfo* sent_ = nullptr;
+    std::chrono::steady_clock::time_point yes_;
+    std::string sha256_;
+};
+
 // The id of WorkerHandle's thread, which outlives the handle: its boxes are
 // found by it. Only the window's thread touches it.
 DWORD WorkerThreadId = 0;
@@ -46,15 +91,22 @@ DWORD WorkerThreadId = 0;
 // worker's thread; the cursor setting is applied by the window's thread.
 class TWin32DownloadPlatform final : public TDownloadPlatform {
 public:
+    explicit TWin32DownloadPlatform(TWorkerDevice& device) : device_(device) {}
+    ~TWin32DownloadPlatform() override { ReleaseCallRecord(); }
     int ShowBox(std::string_view text, std::string_view caption, unsigned style) override {
         return TApplication::SystemMessageBox(text, caption, style);
     }
     void SetHourglass(bool on) override {
         TApplication::SetCursorSetting(on ? TCursorSetting::HourGlass : TCursorSetting::Default);
     }
+    void Confirmed(const TImageInfo& sent, std::chrono::steady_clock::time_point yes) override {
+        device_.Confirmed(sent, yes);
+    }
     std::optional<std::string> Record(TDownloadOutcome outcome, const TImageInfo& image,
                                       uint64_t seconds) override {
-        if (!WindowLogFile) return std::nullopt;
+        // The calls are over: a crash or the session's end can no longer be recorded for them.
+        ReleaseCallRecord();
+        if (!WindowLogFile || CallRecordWritten()) return std::nullopt;
         const TOutcomeRecord named = OutcomeRecord(outcome);
         const std::string time = UtcTimeText(std::chrono::system_clock::now());
         return AppendToDownloadLog(*WindowLogFile, DownloadRecordText({.UtcTime = time,
@@ -63,14 +115,15 @@ public:
                                                                        .Sum = image.Sum,
                                                                        .Outcome = named.LogName,
                                                                        .ExitCode = named.ExitCode,
-                                                                       .Sha256 = ImageSha256(image),
+                                                                       .Sha256 = device_.Sha256Of(image),
                                                                        .Seconds = seconds,
                                                                        .Tool = kLoaderTool,
-                                                                       .Unit = {}}));
+                                                                       .Unit = {}}),
+                                   image.FullPath);
     }
 
 private:
-    static constexpr std::string_view kLoaderTool = "loader " FWL_VERSION_TEXT;
+    TWorkerDevice& device_;
 };
 
 // The bar and the pane follow the readings; the window's messages are
@@ -136,16 +189,17 @@ struct TWorkerHandleCloser {
 
 DWORD WINAPI DownloadWorker(LPVOID info) {
     // Everything it calls is noexcept: nothing is thrown across the thread's start.
-    TWin32DownloadPlatform platform;
-    TGuardedDevice device(LinkedDevice());
+    TWorkerDevice device(*WindowDevice);
+    TWin32DownloadPlatform platform(device);
     return RunDownloadWorker(platform, device, *static_cast<const TImageInfo*>(info), WindowSession());
 }
 
-TForm1::TForm1()
+TForm1::TForm1(TDevice& device)
     : TForm(L"TForm1", kAppTitle, layout::kClientWidth, layout::kClientHeight, IDI_MAINICON),
       AStart(ActionList1, {.Caption = L"Старт", .ImageIndex = 0, .Enabled = false}),
       AOpen(ActionList1, {.Caption = L"Открыть", .ImageIndex = 1}),
       ALock(ActionList1, {.Caption = L"Lock", .ImageIndex = 4, .Enabled = false, .Visible = false}) {
+    WindowDevice = &device;
     ActionList1.Images = &ImageList1;
     AStart.OnExecute = [this](TObject* sender) { AStartExecute(sender); };
     AOpen.OnExecute = [this](TObject* sender) { AOpenExecute(sender); };
@@ -189,7 +243,7 @@ TForm1::TForm1()
 }
 
 LRESULT TForm1::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (const std::optional<LRESULT> answer = ShutdownGuardMessage(Handle(), msg)) return *answer;
+    if (const std::optional<LRESULT> answer = ShutdownGuardMessage(Handle(), msg, wParam)) return *answer;
     return TForm::WndProc(msg, wParam, lParam);
 }
 
@@ -249,7 +303,7 @@ void TForm1::AStartExecute(TObject* /*Sender*/) {
 
     TWorkerHandleCloser closer;
     TFormProgress progress(ProgressBar, StatusPane);
-    WindowSession().Watch(LinkedDevice(), progress);
+    WindowSession().Watch(*WindowDevice, progress);
 }
 
 void TForm1::ALockExecute(TObject* /*Sender*/) {

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "FirmwareImage.h"
+#include "device/Device.h"
 #include "widgets/Action.h"
 #include "widgets/Controls.h"
 #include "widgets/Form.h"
@@ -27,7 +28,8 @@ inline constexpr wchar_t kAppTitle[] = L"Загрузчик для тестер�
 
 class TForm1 : public widgets::TForm {
 public:
-    TForm1();
+    // device: the library every download of the window calls.
+    explicit TForm1(TDevice& device);
     ~TForm1() override;
 
     widgets::TActionList ActionList1;

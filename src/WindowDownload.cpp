@@ -51,6 +51,12 @@ TDownloadOutcome Converse(TDownloadPlatform& platform, TDevice& device, const TI
         },
         false);
     TImageInfo sent;
+    OrOnThrow(
+        [&] {
+            platform.Confirmed(sent, yes);
+            return true;
+        },
+        false);
     const TDownloadOutcome outcome =
         hourglass ? session.Transfer(device, windowInfo, &sent) : TDownloadOutcome::LoaderRefused;
     const std::optional<std::string> lost = Record(platform, outcome, sent, yes);

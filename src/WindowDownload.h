@@ -3,6 +3,7 @@
 // status pane shows. Its boxes' texts are the endings table's.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -40,6 +41,9 @@ struct TDownloadPlatform {
     virtual int ShowBox(std::string_view text, std::string_view caption, unsigned style) = 0;
     // The application-wide cursor: hourglass (true) or default (false).
     virtual void SetHourglass(bool on) = 0;
+    // At Yes, before the transfer: where the transfer puts the image it sends
+    // (there before its first library call), and the answer's moment.
+    virtual void Confirmed(const TImageInfo& /*sent*/, std::chrono::steady_clock::time_point /*yes*/) {}
     // The record of a download's ending, when the window keeps a log: the
     // image as sent (at No, as it stood), seconds from Yes to the ending. The
     // failure's text when it could not be written; none when written.

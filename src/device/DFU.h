@@ -1,6 +1,6 @@
 // The device-access library DFU.dll as the loader calls it. Every argument and
-// result is one 32-bit slot; stdcall, bound at load time by the undecorated
-// names (import library made from DFU.def).
+// result is one 32-bit slot; stdcall, exported by the undecorated names, which
+// the programs look up once they have loaded the library.
 #pragma once
 
 #include <cstdint>

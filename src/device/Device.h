@@ -1,7 +1,7 @@
 // The device library as the download steps see it: its four calls behind an
-// interface, so that one download serves the window (library bound by name
-// when the program loads) and fwimage (library loaded when a download asks
-// for it). Portable; the bindings are Windows files of this folder.
+// interface, so that one download serves the window (library loaded as it
+// starts) and fwimage (library loaded when a download asks for it), and the
+// tests' fakes. Portable; the binding is a Windows file of this folder.
 #pragma once
 
 #include <cstdint>

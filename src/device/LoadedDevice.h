@@ -1,11 +1,37 @@
-// The device library loaded when it is needed, so that a program can do its
-// other work on machines without it. Windows only.
+// The device library loaded by its full path from folders the program
+// trusts, never from the current folder: the window binds it as it starts,
+// fwimage when a download asks for it. Windows only.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "Device.h"
 #include "runtime/Exceptions.h"
+
+// Leaves the current folder (and, where the system can, PATH) out of the
+// search for every library loaded from now on, DFU.dll's own dependencies
+// included. Once per process is enough; later calls change nothing.
+void NarrowLibrarySearch();
+
+// What looking for DFU.dll in folders, in their order, came to.
+struct TDeviceBinding {
+    std::unique_ptr<TDevice> Device;    // loaded, with its four names
+    std::wstring Path;                  // the first DFU.dll found; empty when no folder has one
+    uint32_t Code = 0;                  // the system's error code when it did not bind
+    const char* MissingName = nullptr;  // the entry point it lacks
+};
+
+// Loads the first DFU.dll of folders by its full path, its dependencies
+// looked for in its own folder and the system's, after NarrowLibrarySearch.
+// Nothing of a DFU.dll in any other folder runs.
+TDeviceBinding BindDevice(const std::vector<std::wstring>& folders);
+
+// The folders the window looks in: its own, the system's (and Windows'), and
+// the absolute folders of PATH, in that order.
+std::vector<std::wstring> WindowLibraryFolders();
 
 // The library could not be found or loaded, or lacks one of the four names.
 class EDeviceLoadError : public rt::Exception {
@@ -13,8 +39,8 @@ public:
     using rt::Exception::Exception;
 };
 
-// Loads DFU.dll from the program's own folder, else from the system folder,
-// never from the current folder (a planted copy there must not run), and
-// binds its four names. Raises EDeviceLoadError naming the file and what is
-// missing; nothing of the library has been called then.
+// fwimage's library: DFU.dll from the program's own folder, else from the
+// system folder, bound as BindDevice binds it. Raises EDeviceLoadError
+// naming the file and what is missing; nothing of the library has been
+// called then.
 std::unique_ptr<TDevice> LoadDevice();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "DFU.h"
+#include "LibraryFolders.h"
 #include "runtime/FileIO.h"
 #include "runtime/Utf16.h"
 
@@ -12,10 +13,27 @@ namespace {
 
 constexpr wchar_t kLibraryName[] = L"DFU.dll";
 
-// Loaded by its full path, the library's own dependencies are looked for in
-// its folder first. The LOAD_LIBRARY_SEARCH_* flags would do more, but Windows
-// 7 without update KB2533623 refuses them (ERROR_INVALID_PARAMETER).
-constexpr DWORD kLoadFlags = LOAD_WITH_ALTERED_SEARCH_PATH;
+// Resolved at run time: Windows 7 without update KB2533623 has neither the
+// call nor the LOAD_LIBRARY_SEARCH_* flags (it refuses them with
+// ERROR_INVALID_PARAMETER).
+using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+
+bool SearchFlagsTaken() {
+    static const bool taken = [] {
+        const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+        const auto set = reinterpret_cast<TSetDefaultDllDirectories>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+        return set != nullptr && set(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != FALSE;
+    }();
+    return taken;
+}
+
+// By its full path, the library's own dependencies come from its folder
+// first, then from the narrowed search.
+DWORD LoadFlags() {
+    return SearchFlagsTaken() ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+                              : LOAD_WITH_ALTERED_SEARCH_PATH;
+}
 
 std::string Quoted(const std::wstring& path) {
     std::string quoted(1, '"');
@@ -24,25 +42,28 @@ std::string Quoted(const std::wstring& path) {
     return quoted;
 }
 
-std::wstring FolderOf(const std::wstring& path) {
+// A call that fills a buffer and returns the length it needs when the buffer
+// is too small, as the path calls of Windows do; empty when it fails.
+template <class Call>
+std::wstring GrowingCall(Call call) {
+    std::wstring text(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = call(text.data(), static_cast<DWORD>(text.size()));
+        if (n == 0) return {};
+        if (n < text.size()) return text.substr(0, n);
+        text.resize(n > text.size() ? n : text.size() * 2);
+    }
+}
+
+std::wstring ProgramFolder() {
+    const std::wstring path =
+        GrowingCall([](wchar_t* b, DWORD n) { return GetModuleFileNameW(nullptr, b, n); });
     const size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-std::wstring ProgramFolder() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) return FolderOf(path.substr(0, n));
-        path.resize(path.size() * 2);
-    }
-}
-
 std::wstring SystemFolder() {
-    wchar_t path[MAX_PATH];
-    const UINT n = GetSystemDirectoryW(path, MAX_PATH);
-    return n == 0 || n >= MAX_PATH ? std::wstring() : std::wstring(path, n);
+    return GrowingCall([](wchar_t* b, DWORD n) { return GetSystemDirectoryW(b, n); });
 }
 
 bool FileExists(const std::wstring& path) {
@@ -71,15 +92,19 @@ std::string LoadFailureText(DWORD code) {
 
 class TLoadedDevice final : public TDevice {
 public:
-    TLoadedDevice(HMODULE module, const std::wstring& path) : module_(module) {
-        Bind(isp_, "DFU_Reset_To_ISP", path);
-        Bind(download_, "DFU_Download", path);
-        Bind(ap_, "DFU_Reset_To_AP", path);
-        Bind(count_, "DFU_Get_ProcessCount", path);
-    }
+    explicit TLoadedDevice(HMODULE module) : module_(module) {}
     ~TLoadedDevice() override { FreeLibrary(module_); }
     TLoadedDevice(const TLoadedDevice&) = delete;
     TLoadedDevice& operator=(const TLoadedDevice&) = delete;
+
+    // The first of the four names the library lacks; null when it has them all.
+    const char* Bind() {
+        if (!Bind(isp_, "DFU_Reset_To_ISP")) return "DFU_Reset_To_ISP";
+        if (!Bind(download_, "DFU_Download")) return "DFU_Download";
+        if (!Bind(ap_, "DFU_Reset_To_AP")) return "DFU_Reset_To_AP";
+        if (!Bind(count_, "DFU_Get_ProcessCount")) return "DFU_Get_ProcessCount";
+        return nullptr;
+    }
 
     uint32_t ResetToISP(uint32_t arg1, uint32_t arg2) override { return isp_(arg1, arg2); }
     uint32_t Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) override {
@@ -90,12 +115,9 @@ public:
 
 private:
     template <class F>
-    void Bind(F& function, const char* name, const std::wstring& path) {
+    bool Bind(F& function, const char* name) {
         function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
-        if (function == nullptr) {
-            FreeLibrary(module_);
-            throw EDeviceLoadError("The device library " + Quoted(path) + " has no entry point " + name);
-        }
+        return function != nullptr;
     }
 
     HMODULE module_;
@@ -107,21 +129,57 @@ private:
 
 }  // namespace
 
+void NarrowLibrarySearch() {
+    if (!SearchFlagsTaken()) SetDllDirectoryW(L"");
+}
+
+TDeviceBinding BindDevice(const std::vector<std::wstring>& folders) {
+    NarrowLibrarySearch();
+    TDeviceBinding binding;
+    for (const std::wstring& folder : folders) {
+        if (folder.empty()) continue;
+        const std::wstring path = InFolder(folder, kLibraryName);
+        if (!FileExists(path)) continue;
+        binding.Path = path;
+        const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LoadFlags());
+        if (module == nullptr) {
+            binding.Code = GetLastError();
+            return binding;
+        }
+        auto device = std::make_unique<TLoadedDevice>(module);
+        binding.MissingName = device->Bind();
+        if (binding.MissingName != nullptr)
+            binding.Code = ERROR_PROC_NOT_FOUND;
+        else
+            binding.Device = std::move(device);
+        return binding;
+    }
+    binding.Code = ERROR_MOD_NOT_FOUND;
+    return binding;
+}
+
+std::vector<std::wstring> WindowLibraryFolders() {
+    const std::wstring windows = GrowingCall([](wchar_t* b, DWORD n) { return GetWindowsDirectoryW(b, n); });
+    std::vector<std::wstring> folders = {ProgramFolder(), SystemFolder(),
+                                         windows.empty() ? std::wstring() : InFolder(windows, L"System"),
+                                         windows};
+    const std::wstring path =
+        GrowingCall([](wchar_t* b, DWORD n) { return GetEnvironmentVariableW(L"PATH", b, n); });
+    for (std::wstring& folder : AbsolutePathFolders(path)) folders.push_back(std::move(folder));
+    return folders;
+}
+
 std::unique_ptr<TDevice> LoadDevice() {
     const std::wstring programFolder = ProgramFolder();
     const std::wstring systemFolder = SystemFolder();
-    for (const std::wstring& folder : {programFolder, systemFolder}) {
-        if (folder.empty()) continue;
-        const std::wstring path = folder + L"\\" + kLibraryName;
-        if (!FileExists(path)) continue;
-        const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, kLoadFlags);
-        if (module == nullptr) {
-            const DWORD code = GetLastError();
-            throw EDeviceLoadError("Cannot load the device library " + Quoted(path) + ": " +
-                                   LoadFailureText(code));
-        }
-        return std::make_unique<TLoadedDevice>(module, path);
-    }
-    throw EDeviceLoadError("Cannot load the device library: DFU.dll is neither in " + Quoted(programFolder) +
-                           " nor in " + Quoted(systemFolder));
+    TDeviceBinding binding = BindDevice({programFolder, systemFolder});
+    if (binding.Device) return std::move(binding.Device);
+    if (binding.Path.empty())
+        throw EDeviceLoadError("Cannot load the device library: DFU.dll is neither in " + Quoted(programFolder) +
+                               " nor in " + Quoted(systemFolder));
+    if (binding.MissingName != nullptr)
+        throw EDeviceLoadError("The device library " + Quoted(binding.Path) + " has no entry point " +
+                               binding.MissingName);
+    throw EDeviceLoadError("Cannot load the device library " + Quoted(binding.Path) + ": " +
+                           LoadFailureText(binding.Code));
 }

@@ -1,6 +1,8 @@
 #include "runtime/FileIO.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <random>
 
 #include "runtime/Convert.h"
@@ -12,10 +14,31 @@ void TReadFile::CheckUnchanged(const TFileStamp& before) const {
     if (Stamp() != before) throw EFileChanged(ExpandFileName(fileName_));
 }
 
-std::string TemporaryName() {
+std::string TemporaryName(std::string_view targetName) {
     static std::random_device seed;
     static std::mt19937 numbers(seed());
-    return ".~" + IntToHex(numbers(), 8) + ".tmp";
+    // Short enough that the name stays far below every system's 255 limit.
+    constexpr size_t kKeptBytes = 64;
+    size_t kept = std::min(targetName.size(), kKeptBytes);
+    while (kept < targetName.size() && (static_cast<unsigned char>(targetName[kept]) & 0xC0) == 0x80) --kept;
+    return ".~" + std::string(targetName.substr(0, kept)) + "." + IntToHex(numbers(), 8) + ".tmp";
+}
+
+bool HeldByAnother(uint32_t windowsCode) {
+    constexpr uint32_t kAccessDenied = 5, kSharingViolation = 32, kLockViolation = 33;
+    return windowsCode == kAccessDenied || windowsCode == kSharingViolation || windowsCode == kLockViolation;
+}
+
+bool DeleteMarkTakenBack(std::string_view fileSystem, bool localFixedDrive) {
+    constexpr std::string_view kShipped[] = {"NTFS", "ReFS", "FAT", "FAT32", "exFAT"};
+    return localFixedDrive &&
+           std::find(std::begin(kShipped), std::end(kShipped), fileSystem) != std::end(kShipped);
+}
+
+std::optional<bool> SameById(const TFileId& a, const TFileId& b) {
+    constexpr std::array<uint8_t, 16> kNone{};
+    if (a.volume == 0 || b.volume == 0 || a.id == kNone || b.id == kNone) return std::nullopt;
+    return a.volume == b.volume && a.id == b.id;
 }
 
 std::string TrimErrorText(std::string text) {

@@ -158,13 +158,13 @@ int UnnamedFile(const std::string& folder) {
 #endif
 }
 
-// A new file of a fresh temporary name in folder, its name in temp; with an
-// fd from UnnamedFile the name is given to that file, else a file is made.
-// 0 or the error code.
-uint32_t NameTemporary(const std::string& folder, int& fd, std::string& temp) {
+// A new file of a fresh temporary name beside target in folder, its name in
+// temp; with an fd from UnnamedFile the name is given to that file, else a
+// file is made. 0 or the error code.
+uint32_t NameTemporary(const std::string& folder, std::string_view target, int& fd, std::string& temp) {
     const std::string self = fd >= 0 ? "/proc/self/fd/" + std::to_string(fd) : std::string();
     for (uint32_t attempt = 0; attempt < 100; ++attempt) {
-        temp = folder + TemporaryName();
+        temp = folder + TemporaryName(target.substr(folder.size()));
         if (fd >= 0) {
             if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
         } else {
@@ -207,7 +207,7 @@ void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t si
     std::optional<TSignalsHeld> held;
     if (!unnamed) {
         held.emplace();
-        const uint32_t code = NameTemporary(folder, fd, temp);
+        const uint32_t code = NameTemporary(folder, target, fd, temp);
         // A folder that takes no new file, over a file that may be written.
         if ((code == EACCES || code == EPERM) && exists) return WriteStraight(fileName, data, size);
         if (code != 0) CannotCreate(fileName, code);
@@ -222,7 +222,7 @@ void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t si
     bool named = !unnamed;
     if (code == 0 && unnamed) {
         held.emplace();
-        code = NameTemporary(folder, fd, temp);
+        code = NameTemporary(folder, target, fd, temp);
         named = code == 0;
     }
     if (::close(fd) != 0 && code == 0) code = LastOSError();

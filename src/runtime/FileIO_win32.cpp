@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstring>
 #include <iterator>
 
 #include "runtime/Exceptions.h"
@@ -46,11 +48,18 @@ std::wstring FullPath(const std::wstring& wide) {
     return full;
 }
 
-// The wide name as given while its full path is short enough for the plain
-// form, else the full path's long form.
-std::wstring FileCallNameW(std::wstring wide) {
-    const std::wstring full = FullPath(wide);
-    return full.size() <= kLongestPlainPath ? wide : LongPathForm(full);
+std::wstring FileCallNameW(const std::wstring& wide) {
+    return FileCallForm(wide, FullPath(wide));
+}
+
+// The path h finally resolves to, links followed, in the "\\?\" form;
+// empty when the system cannot tell.
+std::wstring FinalPath(HANDLE h) {
+    std::wstring final(32768, L'\0');
+    const DWORD n = GetFinalPathNameByHandleW(h, final.data(), static_cast<DWORD>(final.size()),
+                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    final.resize(n > 0 && n < final.size() ? n : 0);
+    return final;
 }
 
 }  // namespace
@@ -156,44 +165,119 @@ TTarget TargetOf(const std::wstring& wide) {
     if (target.onDisk) {
         BY_HANDLE_FILE_INFORMATION info;
         if (GetFileInformationByHandle(h, &info)) target.attributes = info.dwFileAttributes;
-        std::wstring final(32768, L'\0');
-        const DWORD n = GetFinalPathNameByHandleW(h, final.data(), static_cast<DWORD>(final.size()),
-                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (n > 0 && n < final.size()) target.path.assign(final.data(), n);
+        if (std::wstring final = FinalPath(h); !final.empty()) target.path = std::move(final);
     }
     CloseHandle(h);
     return target;
 }
 
+std::atomic<TTemporaryKind> gTemporaryKind{TTemporaryKind::byDrive};
+
+// Whether the file behind h lies where its delete-on-close mark can be taken
+// back: a local fixed drive (a folder mounted from another drive counts as
+// that drive) with a file system Windows ships.
+bool MarkCanBeTakenBack(HANDLE h) {
+    if (gTemporaryKind != TTemporaryKind::byDrive) return gTemporaryKind == TTemporaryKind::markStuck;
+    wchar_t fileSystem[MAX_PATH + 1] = {};
+    if (!GetVolumeInformationByHandleW(h, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, MAX_PATH + 1))
+        return false;
+    const std::wstring path = FinalPath(h);
+    std::wstring root(path.size() + 2, L'\0');
+    if (path.empty() || !GetVolumePathNameW(path.c_str(), root.data(), static_cast<DWORD>(root.size())))
+        return false;
+    // Not every system tells the type of a root in the long form: Wine calls
+    // a network drive's fixed.
+    root.resize(wcslen(root.c_str()));
+    return DeleteMarkTakenBack(Utf16ToUtf8(fileSystem),
+                               GetDriveTypeW(PlainPathForm(root).c_str()) == DRIVE_FIXED);
+}
+
 // Marks an open file to go when its last handle closes (also when the
-// process is killed), or takes the mark back. Where the file system cannot,
-// the file is only removed by the failure path.
-void DeleteOnClose(HANDLE h, bool remove) {
+// process is killed), or takes the mark back; false when the file system
+// refuses.
+bool DeleteOnClose(HANDLE h, bool remove) {
+    if (!remove && gTemporaryKind == TTemporaryKind::markStuck) return false;
     FILE_DISPOSITION_INFO info{};
     info.DeleteFile = remove ? TRUE : FALSE;
-    SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info);
+    return SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info) != FALSE;
 }
+
+// The temporary files being written, for the console handler: Ctrl+C,
+// Ctrl+Break, a closed console, log-off and shutdown remove them before the
+// process ends, also where no mark does, and a rename that comes after is
+// refused.
+class TPendingTemporary {
+public:
+    explicit TPendingTemporary(const std::wstring& name) : name_(name) {
+        static const BOOL kHandled = SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
+        (void)kHandled;
+        AcquireSRWLockExclusive(&lock_);
+        next_ = first_;
+        first_ = this;
+        ReleaseSRWLockExclusive(&lock_);
+    }
+    ~TPendingTemporary() {
+        AcquireSRWLockExclusive(&lock_);
+        TPendingTemporary** link = &first_;
+        while (*link != this) link = &(*link)->next_;
+        *link = next_;
+        ReleaseSRWLockExclusive(&lock_);
+    }
+    TPendingTemporary(const TPendingTemporary&) = delete;
+    TPendingTemporary& operator=(const TPendingTemporary&) = delete;
+
+    // Renames the file over target; 0 or the error code.
+    DWORD MoveOver(const std::wstring& target) {
+        AcquireSRWLockExclusive(&lock_);
+        DWORD code = ERROR_OPERATION_ABORTED;
+        if (!gone_) {
+            gone_ = MoveFileExW(name_.c_str(), target.c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+            code = gone_ ? 0 : GetLastError();
+        }
+        ReleaseSRWLockExclusive(&lock_);
+        return code;
+    }
+
+private:
+    // The system's own handler, after this one, ends the process.
+    static BOOL WINAPI OnConsoleEnd(DWORD) {
+        AcquireSRWLockExclusive(&lock_);
+        for (TPendingTemporary* p = first_; p != nullptr; p = p->next_)
+            if (!p->gone_) {
+                DeleteFileW(p->name_.c_str());
+                p->gone_ = true;
+            }
+        ReleaseSRWLockExclusive(&lock_);
+        return FALSE;
+    }
+
+    const std::wstring name_;
+    bool gone_ = false;
+    TPendingTemporary* next_ = nullptr;
+    static inline SRWLOCK lock_ = SRWLOCK_INIT;
+    static inline TPendingTemporary* first_ = nullptr;
+};
 
 // Scanners, indexers and sync clients open a fresh file the moment it is
 // closed; the rename over it is tried again for about two seconds in all.
 constexpr DWORD kRenamePausesMs[] = {50, 100, 200, 400, 600, 650};
 
-bool HeldByAnother(DWORD code) {
-    return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
-}
+// Not a system code (bit 29 is the application's): the mark stayed on.
+constexpr DWORD kMarkStuck = 0x20000001;
 
-// Renames the open temporary file over the target; 0 or the error code. The
-// file is without its delete mark only while a rename is tried. A folder
-// in the way is no file that a scanner holds: no retries.
-DWORD RenameOver(HANDLE h, const std::wstring& temp, const TTarget& target) {
+// Renames the open temporary file over the target; 0 or the error code. A
+// marked file is without its mark only while a rename is tried: a rename
+// with the mark still on would pass it to the new file, which would go with
+// the handle. A folder in the way is no file that a scanner holds: no
+// retries.
+DWORD RenameOver(HANDLE h, TPendingTemporary& temp, bool marked, const TTarget& target) {
     const bool mayBeHeld = (target.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     for (size_t attempt = 0;; ++attempt) {
-        DeleteOnClose(h, false);
-        if (MoveFileExW(temp.c_str(), target.path.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return 0;
-        const DWORD code = GetLastError();
-        DeleteOnClose(h, true);
+        if (marked && !DeleteOnClose(h, false)) return kMarkStuck;
+        const DWORD code = temp.MoveOver(target.path);
+        if (code == 0) return 0;
+        if (marked) DeleteOnClose(h, true);
         if (!mayBeHeld || !HeldByAnother(code) || attempt == std::size(kRenamePausesMs)) return code;
         Sleep(kRenamePausesMs[attempt]);
     }
@@ -214,14 +298,15 @@ void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t si
     // on the way leaves the target exactly as it was. It carries the old
     // file's hidden and system marks, as a new file it is marked for backup.
     const size_t separator = target.path.find_last_of(L"\\/:");
-    const std::wstring folder =
-        separator == std::wstring::npos ? std::wstring() : target.path.substr(0, separator + 1);
+    const size_t nameStart = separator == std::wstring::npos ? 0 : separator + 1;
+    const std::wstring folder = target.path.substr(0, nameStart);
+    const std::string name = Utf16ToUtf8(std::wstring_view(target.path).substr(nameStart));
     const DWORD kept = target.attributes &
                        (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     std::wstring temp;
     HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-        temp = FileCallNameW(folder + Utf8ToUtf16(TemporaryName()));  // 14 more characters
+        temp = FileCallNameW(folder + Utf8ToUtf16(TemporaryName(name)));
         h = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_ARCHIVE | kept, nullptr);
         if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
@@ -233,31 +318,72 @@ void WriteWholeFile(const std::string& fileName, const uint8_t* data, int64_t si
             return WriteInPlace(fileName, target.path, TRUNCATE_EXISTING, data, size);
         CannotCreate(fileName, code);
     }
-    DeleteOnClose(h, true);
+    // Where the mark cannot be trusted to come off again the file has only
+    // its name, and the console handler and the failure path remove it.
+    TPendingTemporary pending(temp);
+    const bool marked = MarkCanBeTakenBack(h) && DeleteOnClose(h, true);
     DWORD code = WriteAll(h, data, size);
     if (code == 0 && !FlushFileBuffers(h)) code = GetLastError();
-    if (code == 0) code = RenameOver(h, temp, target);
+    if (code == 0) code = RenameOver(h, pending, marked, target);
     if (!CloseHandle(h) && code == 0) code = GetLastError();
-    if (code != 0) {
-        DeleteFileW(temp.c_str());
-        CannotCreate(fileName, code);
-    }
+    if (code == 0) return;
+    DeleteFileW(temp.c_str());
+    if (code == kMarkStuck) throw EFCreateError(ExpandFileName(fileName), kDeleteMarkStuck);
+    CannotCreate(fileName, code);
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    BY_HANDLE_FILE_INFORMATION info[2];
-    const std::string* names[2] = {&a, &b};
-    for (int i = 0; i < 2; ++i) {
-        HANDLE h = CreateFileW(FileCallName(*names[i]).c_str(), 0,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return false;
-        const BOOL known = GetFileInformationByHandle(h, &info[i]);
-        CloseHandle(h);
-        if (!known) return false;
+void SetTemporaryKindForTest(TTemporaryKind kind) {
+    gTemporaryKind = kind;
+}
+
+namespace {
+
+// The 128-bit id where the system has it (Windows 8 on), else the 64-bit
+// file index.
+TFileId IdOf(HANDLE h) {
+    constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+    struct {
+        ULONGLONG volume;
+        BYTE id[16];
+    } info{};
+    TFileId out;
+    if (GetFileInformationByHandleEx(h, kFileIdInfo, &info, sizeof info)) {
+        out.volume = info.volume;
+        std::memcpy(out.id.data(), info.id, sizeof info.id);
+        return out;
     }
-    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
-           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+    BY_HANDLE_FILE_INFORMATION data;
+    if (!GetFileInformationByHandle(h, &data)) return out;
+    out.volume = data.dwVolumeSerialNumber;
+    const uint64_t index = (static_cast<uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
+    std::memcpy(out.id.data(), &index, sizeof index);
+    return out;
+}
+
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+    HANDLE h[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+    const std::string* names[2] = {&a, &b};
+    for (int i = 0; i < 2; ++i)
+        h[i] = CreateFileW(FileCallName(*names[i]).c_str(), 0,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    bool same = false;
+    if (h[0] != INVALID_HANDLE_VALUE && h[1] != INVALID_HANDLE_VALUE) {
+        if (const std::optional<bool> byId = SameById(IdOf(h[0]), IdOf(h[1]))) {
+            same = *byId;
+        } else {
+            // Network and other file systems that keep no ids: the paths
+            // the handles resolve to, as the file system spells them.
+            const std::wstring first = FinalPath(h[0]), second = FinalPath(h[1]);
+            same = !first.empty() &&
+                   CompareStringOrdinal(first.c_str(), -1, second.c_str(), -1, TRUE) == CSTR_EQUAL;
+        }
+    }
+    for (HANDLE each : h)
+        if (each != INVALID_HANDLE_VALUE) CloseHandle(each);
+    return same;
 }
 
 std::string ExpandFileName(const std::string& fileName) {

@@ -37,6 +37,17 @@ std::wstring LongPathForm(std::wstring_view fullPath) {
     return share ? out.replace(0, 2, L"\\\\?\\UNC\\") : out.insert(0, L"\\\\?\\");
 }
 
+std::wstring PlainPathForm(std::wstring_view path) {
+    constexpr std::wstring_view kLong = L"\\\\?\\", kShare = L"\\\\?\\UNC\\";
+    if (path.substr(0, kShare.size()) == kShare) return L"\\\\" + std::wstring(path.substr(kShare.size()));
+    const bool drive = path.size() > kLong.size() + 1 && path[kLong.size() + 1] == L':';
+    return std::wstring(path.substr(path.substr(0, kLong.size()) == kLong && drive ? kLong.size() : 0));
+}
+
+std::wstring FileCallForm(std::wstring_view given, std::wstring_view fullPath) {
+    return fullPath.size() <= kLongestPlainPath ? std::wstring(given) : LongPathForm(fullPath);
+}
+
 std::string AsciiUpper(std::string_view text) {
     std::string out(text);
     for (char& c : out)

@@ -26,6 +26,16 @@ inline constexpr std::size_t kLongestPlainPath = 259;
 // stay as they are.
 std::wstring LongPathForm(std::wstring_view fullPath);
 
+// The plain form of a path in the long form of a drive or a share
+// ("\\?\C:\fw" is "C:\fw", "\\?\UNC\server\share" is "\\server\share");
+// any other path as it is.
+std::wstring PlainPathForm(std::wstring_view path);
+
+// The name a file call takes for a file given as `given` whose full path is
+// fullPath: as given while the full path fits the plain form (a short
+// relative name in a deep folder does not), else the full path's long form.
+std::wstring FileCallForm(std::wstring_view given, std::wstring_view fullPath);
+
 // ASCII a-z to A-Z; every other byte (UTF-8 sequences included) unchanged.
 std::string AsciiUpper(std::string_view text);
 

@@ -5,6 +5,7 @@
 #include "widgets/Application.h"
 #include "widgets/DropTarget.h"
 #include "widgets/Messages.h"
+#include "widgets/WidgetsPortable.h"
 
 namespace widgets {
 
@@ -12,6 +13,7 @@ namespace {
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr int kFontPoints = 8;  // 11 pixels high at 96 DPI
+static_assert(kDefaultCharset == DEFAULT_CHARSET && kCyrillicCharset == RUSSIAN_CHARSET);
 
 HICON LoadIconSized(int id, int metricX, int metricY) {
     return static_cast<HICON>(LoadImageW(TApplication::Instance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
@@ -43,8 +45,8 @@ TForm::TForm(const wchar_t* className, std::wstring_view caption, int clientWidt
     }
     // "MS Sans Serif", 8 points: 11 pixels high at 96 DPI.
     formFont_ = CreateFontW(-MulDiv(kFontPoints, TApplication::Dpi(), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
-                            FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                            DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+                            FALSE, FormFontCharset(GetACP()), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
     SetFont(formFont_);
 }
 

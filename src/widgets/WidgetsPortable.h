@@ -34,6 +34,21 @@ constexpr TBounds ScaleToDpi(TBounds b, int dpi) {
 }
 
 // ---------------------------------------------------------------------------
+// The window's font.
+
+// Character sets as the system's font calls take them.
+inline constexpr uint8_t kDefaultCharset = 1;
+inline constexpr uint8_t kCyrillicCharset = 204;
+
+// The character set the window's font asks for under a system whose ANSI
+// code page is ansiCodePage: on a Russian system (1251) the default, so the
+// bitmap face itself is taken; elsewhere that face may have no Cyrillic, and
+// asking for it makes the system map the face to one that has.
+constexpr uint8_t FormFontCharset(unsigned ansiCodePage) {
+    return ansiCodePage == 1251 ? kDefaultCharset : kCyrillicCharset;
+}
+
+// ---------------------------------------------------------------------------
 // Placement.
 
 // Where a window of the given size starts when centred in an area: halved

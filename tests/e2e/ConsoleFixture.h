@@ -161,7 +161,7 @@ protected:
                       DWORD code) {
         const std::vector<std::string> lines = Split(ReadBytes(log_), '\n');
         ASSERT_EQ(2u, lines.size());
-        EXPECT_EQ("earlier record", lines[0]);
+        EXPECT_EQ(kEarlierRecord, lines[0] + "\n");
         const std::vector<std::string> fields = Split(lines[1] + "\t", '\t');
         ASSERT_EQ(10u, fields.size()) << lines[1];
         EXPECT_EQ(20u, fields[0].size()) << fields[0];  // 2026-12-07T12:00:00Z
@@ -179,8 +179,11 @@ protected:
 
     void SetUp() override {
         SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        temp_.Write(L"журнал.tsv", "earlier record\n");
+        temp_.Write(L"журнал.tsv", kEarlierRecord);
     }
+
+    // An older log's record, of six columns.
+    const std::string kEarlierRecord = "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tdone\t0\n";
 
     // A copy of fwimage.exe in a folder of its own, with the hostile DFU.dll
     // of that folder under bin\hostile, the one in the system folder that

@@ -342,7 +342,11 @@ void LoaderTest::OpenBy(Way way, const std::vector<std::wstring>& paths) {
     case Way::CommandLine: {
         Launch launch = launch_;
         launch.args = paths;
+        const HWND last = main_;
         program_.reset();
+        // Wine may give the next process the same id while the last one's
+        // window is still listed: it must not be taken for the new one's.
+        WaitUntil("the last loader's window gone", [&] { return !IsWindow(last); });
         Start(launch);
         break;
     }

@@ -69,7 +69,7 @@ std::vector<std::string> Split(const std::string& text, char separator);
 
 // The header row of a new download log, without its mark and line end.
 inline const std::string kLogHeader =
-    "UTC time\tFile\tSize\tSum\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit";
+    "UTC time\tFile\tSize (hex)\tSum (hex)\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit";
 
 // ---------------------------------------------------------------------------
 // Starting programs

@@ -38,8 +38,9 @@ const std::map<Library, std::string> kLibraryError = {
     {Library::WithoutEntryPoints, "has no entry point DFU_Reset_To_ISP"},
     {Library::Damaged, "\": it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file)"},
     {Library::NeedsMissing, "\": a library that DFU.dll needs is missing"}};
-// Where the log is: a file with a record, the same file read-only, a full device.
-enum class Log { Writable, ReadOnly, Full };
+// Where the log is: a file with a record, the same file read-only, a full
+// device, the image itself.
+enum class Log { Writable, ReadOnly, Full, Image };
 
 TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
     struct Row {
@@ -200,6 +201,18 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          {},
          false,
          Log::Full},
+        {"the image as its log",
+         Library::Simulated,
+         L"none",
+         {L"--yes"},
+         "bin",
+         2,
+         "",
+         true,
+         "",
+         {},
+         false,
+         Log::Image},
         {"DFU_Download writes through a null pointer",
          Library::NullWrite,
          L"download",
@@ -243,7 +256,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          {"ISP=1"}},
         {"DFU_Get_ProcessCount never returns, --timeout 2",
          Library::Hanging,
-         L"count",
+         L"reading",
          {L"--yes", L"--timeout", L"2"},
          "bin",
          9,
@@ -254,7 +267,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          {"ISP=1", "Download=1"}},
         {"DFU_Get_ProcessCount writes through a null pointer",
          Library::NullWrite,
-         L"count",
+         L"reading",
          {L"--yes"},
          "bin",
          4,
@@ -372,6 +385,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         Launch launch = Download(row.options, image, row.fail);
         if (row.outputLost) launch.outFile = L"Z:\\dev\\full";
         if (row.log == Log::Full) launch.args[launch.args.size() - 2] = L"Z:\\dev\\full";
+        if (row.log == Log::Image) launch.args[launch.args.size() - 2] = image;
         Program program(exe, launch);
         EXPECT_EQ(row.code, program.ExitCode(kMs));
         const std::string out = row.outputLost ? "" : Out(), err = Err();
@@ -418,7 +432,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         if (row.log == Log::Writable)
             ExpectRecord(image, bytes, row.outcome, row.code);
         else
-            EXPECT_EQ("earlier record\n", ReadBytes(log_));
+            EXPECT_EQ(kEarlierRecord, ReadBytes(log_));
+        EXPECT_TRUE(ReadBytes(image) == (hex ? kHexTwoRecords : bytes)) << "the image changed";
     }
 }
 

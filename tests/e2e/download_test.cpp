@@ -244,8 +244,9 @@ protected:
 // ---------------------------------------------------------------------------
 // The outcomes of one download
 
-// --log: none, one that takes the records, one in a folder that does not exist.
-enum LogCase { NoLog, Logged, LogLost };
+// --log: none, one that takes the records, one in a folder that does not
+// exist, the image itself (a shortcut's log forgotten and a .bin dropped on it).
+enum LogCase { NoLog, Logged, LogLost, LogIsImage };
 
 struct OutcomeCase {
     const char* name;
@@ -264,9 +265,12 @@ class Outcome : public Download, public ::testing::WithParamInterface<OutcomeCas
 
 TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     const OutcomeCase& c = GetParam();
-    const std::wstring log = temp_.Path(c.log == LogLost ? L"нет папки\\журнал.tsv" : L"журнал.tsv");
+    const std::wstring log = temp_.Path(c.log == LogLost      ? L"нет папки\\журнал.tsv"
+                                        : c.log == LogIsImage ? c.file
+                                                              : L"журнал.tsv");
+    const bool lost = c.log == LogLost || c.log == LogIsImage;
     Start(c.log == NoLog ? std::vector<std::wstring>{} : std::vector<std::wstring>{L"--log", log});
-    if (c.log == LogLost) ExpectLostRecordBox(log);
+    if (lost) ExpectLostRecordBox(log);
     const std::wstring image = OpenImage(c.file, c.bytes);
     NoteOwnCursor();
 
@@ -347,8 +351,9 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     ExpectHourglass();
     PressDialogButton(box, IDOK);
     WaitOwnCursor();
-    if (c.log == LogLost) ExpectLostRecordBox(log);
+    if (lost) ExpectLostRecordBox(log);
     if (c.log == Logged) ExpectRecord(log, image, "done", "0");
+    EXPECT_TRUE(ReadBytes(image) == c.bytes) << "the image changed";
     EXPECT_EQ(c.download ? 1u : 0u, sim_->Entered(SimFn::Ap));
     EXPECT_EQ(1u, sim_->Entered(SimFn::Isp));
     EXPECT_EQ(1u, sim_->Entered(SimFn::Download));
@@ -382,7 +387,9 @@ INSTANTIATE_TEST_SUITE_P(
                       OutcomeCase{"DoneLogged", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 1,
                                   &kDoneText, &kDoneCaption, BoxIcon::Information, Logged},
                       OutcomeCase{"LogLost", L"fw.hex", kHexTwoRecords, kHexImage, IDYES, 1, 1, 0,
-                                  &kApFailedText, &kWarningCaption, BoxIcon::Warning, LogLost}),
+                                  &kApFailedText, &kWarningCaption, BoxIcon::Warning, LogLost},
+                      OutcomeCase{"LogIsTheImage", L"fw.bin", kBin16, kBin16, IDYES, 1, 1, 1, &kDoneText,
+                                  &kDoneCaption, BoxIcon::Information, LogIsImage}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -589,6 +596,70 @@ INSTANTIATE_TEST_SUITE_P(Cases, CloseDuring,
                          ::testing::Values(CloseCase{"Transfer", CloseWhen::Transfer},
                                            CloseCase{"SwitchingBack", CloseWhen::SwitchingBack}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Endings the worker does not see: the session's end, a crash in the library
+
+// The session ends all the same during the transfer ("Shut down anyway", a
+// forced end): the record is written before the window lets it go, and only
+// that one, should the process live on.
+TEST_F(Download, EndOfTheSessionDuringTheTransferIsRecorded) {
+    const std::wstring log = temp_.Path(L"журнал.tsv");
+    Start({L"--log", log});
+    const std::wstring image = OpenImage(L"fw.hex", kHexTwoRecords);
+    sim_->SetAutoRelease(SimFn::Isp, 1);
+    PressDialogButton(StartAndConfirmBox(), IDYES);
+    sim_->WaitEntered(SimFn::Download, kMs);
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(main_, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
+    ExpectRecord(log, image, "closed", "130");
+    sim_->SetAutoRelease(SimFn::Ap, 1);
+    sim_->Release(SimFn::Download, 1);
+    PressDialogButton(OutcomeBox(kDoneText, kDoneCaption, BoxIcon::Information), IDOK);
+    ExpectRecord(log, image, "closed", "130");
+    CloseAndExpectExitZero();
+}
+
+// A crash anywhere in the process while a library call runs leaves that
+// call's record before the process ends; one while none runs (a reading
+// taken while the operator decides) leaves none. Wine's exit code for a
+// crash is not reliable: the log tells.
+TEST(LoaderCrash, RecordOfTheCallInProgress) {
+    struct Row {
+        const wchar_t* step;  // FWL_HOSTILE_STEP
+        bool ownThread;       // on a thread of the library's own
+        const char* outcome;  // nullptr: no record
+        const char* code;
+    };
+    const Row rows[] = {{L"download", false, "transfer-crashed", "4"},
+                        {L"ap", false, "return-crashed", "5"},
+                        {L"download", true, "transfer-crashed", "4"},
+                        {L"count", false, nullptr, nullptr}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(Narrow(row.step) + (row.ownThread ? " on the library's thread" : ""));
+        TempFolder temp;
+        const std::wstring exe = temp.Write(L"loader.exe", ReadBytes(LoaderPath()));
+        temp.Write(L"DFU.dll", ReadBytes(BinPath(L"hostile\\null\\DFU.dll")));
+        const std::wstring image = temp.Write(L"fw.hex", kHexTwoRecords), log = temp.Path(L"журнал.tsv");
+        Env env = {{L"FWL_HOSTILE_STEP", row.step}};
+        if (row.ownThread) env.push_back({L"FWL_HOSTILE_THREAD", L"1"});
+        Program program(exe, {.args = {L"--log", log, image}, .env = env});
+        program.WaitForWindow(kTitle, kStartMs);
+        WaitUntil("the image opened", [&] { return ListLines(program.Control(IDC_FILELIST)).size() == 3; });
+        Click(program.Control(IDC_STARTBUTTON));
+        if (row.outcome) PressDialogButton(program.WaitForMessageBox(), IDYES);
+        ASSERT_TRUE(program.WaitForExit(kMs)) << DumpTopLevelWindows();
+        const std::vector<std::string> lines = Split(ReadBytes(log), '\n');
+        ASSERT_EQ(row.outcome ? 2u : 1u, lines.size()) << ReadBytes(log);
+        if (!row.outcome) continue;
+        const std::vector<std::string> r = Split(lines[1], '\t');
+        ASSERT_EQ(10u, r.size()) << lines[1];
+        EXPECT_EQ((std::vector<std::string>{Narrow(image), "0014", "0F0C", row.outcome, row.code,
+                                            kHexTwoRecordsSha256, "\r"}),
+                  (std::vector<std::string>{r[1], r[2], r[3], r[4], r[5], r[6], r[9]}));
+        EXPECT_EQ(0u, r[8].find("loader ")) << r[8];
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Pictures of the download for the documentation

@@ -384,50 +384,67 @@ INSTANTIATE_TEST_SUITE_P(Requests, CloseWindow,
                                            CloseCase{"SysClose", &Program::PostSysClose}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LoaderStart, WithoutDeviceLibraryShowsNoWindowAndEnds) {
-    TempFolder alone;
-    std::wstring exe = alone.Path(L"loader.exe");
-    ASSERT_TRUE(CopyFileW(LoaderPath().c_str(), exe.c_str(), FALSE)) << "error " << GetLastError();
-    Program program(exe, {.workDir = alone.Root()});
-    bool windowSeen = false;
-    WaitUntil("the loader to end without its device library", [&] {
-        for (const auto& w : TopLevelWindows()) {
-            if (w.pid != program.Pid() || !w.visible) continue;
-            if (w.text == kTitle) windowSeen = true;
-            // The system's report of the missing library, where it shows one.
-            if (w.className == L"#32770" && GetDlgItem(w.hwnd, IDOK))
-                PostMessageW(w.hwnd, WM_COMMAND, IDOK, 0);
-        }
-        return !program.Running();
-    });
-    EXPECT_FALSE(windowSeen);
-    DWORD code = 0;
-    ASSERT_TRUE(program.WaitForExit(0, &code));
-    EXPECT_NE(0u, code);
+// What a folder holds: nothing, the simulated DFU.dll, a DFU.dll that imports
+// a library of its own, that library, or both. That library leaves a marker
+// line when it loads, as it must before the DFU.dll that imports it runs.
+enum class Holds { Nothing, Sim, Needs, Dependency, Both };
+
+void Put(const TempFolder& temp, const std::wstring& folder, Holds holds) {
+    CreateDirectoryW(temp.Path(folder).c_str(), nullptr);
+    if (holds == Holds::Sim) temp.Write(folder + L"\\DFU.dll", ReadBytes(BinPath(L"DFU.dll")));
+    if (holds == Holds::Needs || holds == Holds::Both)
+        temp.Write(folder + L"\\DFU.dll", ReadBytes(BinPath(L"hostile\\needs\\DFU.dll")));
+    if (holds == Holds::Dependency || holds == Holds::Both)
+        temp.Write(folder + L"\\libhostile_needed.dll",
+                   ReadBytes(BinPath(L"..\\tests\\e2e\\libhostile_needed.dll")));
 }
 
-// Rows: name, DFU.dll beside the loader too, an entry put before PATH ("*": the start folder),
-// whether the start folder's DFU.dll is refused before any window, with a box naming it.
+// The loader binds DFU.dll before its window from its own folder, the
+// system's or PATH's, never from the folder it was started from: a library
+// there, or a dependency there of the one beside the loader, never runs, and
+// a refusal's box says why.
 TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
-    const std::tuple<const char*, bool, std::wstring, bool> rows[] = {
-        {"only in the start folder", false, L"", true},
-        {"beside the loader too", true, L"", false},
-        {"PATH holds .", false, L".", true},
-        {"the start folder on PATH", false, L"*", false}};
-    for (const auto& [name, beside, onPath, refused] : rows) {
-        SCOPED_TRACE(name);
+    const std::wstring kPassed = L"не использована", kNotLoaded = L"Не удалось загрузить",
+                       kNowhere = L"Не найдена библиотека прибора DFU.dll";
+    struct Row {
+        const char* name;
+        Holds beside, started;
+        std::wstring onPath;  // put before PATH ("*": the start folder, "*\\": with a separator)
+        const std::wstring* refusal;  // what the box says; nullptr: the window opens
+    };
+    const Row rows[] = {{"nowhere", Holds::Nothing, Holds::Nothing, L"", &kNowhere},
+                        {"only in the start folder", Holds::Nothing, Holds::Sim, L"", &kPassed},
+                        {"beside the loader too", Holds::Sim, Holds::Sim, L"", nullptr},
+                        {"PATH holds .", Holds::Nothing, Holds::Sim, L".", &kPassed},
+                        {"the start folder on PATH", Holds::Nothing, Holds::Sim, L"*", nullptr},
+                        {"the start folder on PATH, ending in a separator", Holds::Nothing, Holds::Sim, L"*\\",
+                         nullptr},
+                        {"a library and its dependency in the start folder", Holds::Nothing, Holds::Both, L"",
+                         &kPassed},
+                        {"its dependency in the start folder", Holds::Needs, Holds::Dependency, L"",
+                         &kNotLoaded}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         TempFolder temp;
-        const std::string library = ReadBytes(BinPath(L"DFU.dll"));
-        const std::wstring planted = temp.Write(L"запуск\\DFU.dll", library);
         const std::wstring exe = temp.Write(L"программа\\loader.exe", ReadBytes(LoaderPath()));
-        if (beside) temp.Write(L"программа\\DFU.dll", library);
-        Launch launch{.workDir = temp.Path(L"запуск")};
-        if (!onPath.empty())
-            launch.env = {{L"PATH", (onPath == L"*" ? launch.workDir : onPath) + L";" + _wgetenv(L"PATH")}};
+        Put(temp, L"программа", row.beside);
+        Put(temp, L"запуск", row.started);
+        const std::wstring marker = temp.Path(L"ran.txt");
+        Launch launch{.env = {{L"FWL_HOSTILE_MARKER", marker}}, .workDir = temp.Path(L"запуск")};
+        if (!row.onPath.empty()) {
+            const std::wstring entry = row.onPath[0] == L'*' ? launch.workDir + row.onPath.substr(1) : row.onPath;
+            launch.env.push_back({L"PATH", entry + L";" + _wgetenv(L"PATH")});
+        }
         Program program(exe, launch);
-        if (refused) {
+        if (row.refusal) {
             const MessageBoxInfo box = ReadMessageBox(program.WaitForMessageBox(kStartMs));
-            EXPECT_NE(std::wstring::npos, box.text.find(L"\n" + planted + L"\n")) << Narrow(box.text);
+            EXPECT_NE(std::wstring::npos, box.text.find(*row.refusal)) << Narrow(box.text);
+            // The library named: the start folder's, passed by, or the one beside that did not load.
+            const std::wstring named = row.refusal == &kNotLoaded ? temp.Path(L"программа\\DFU.dll")
+                                                                  : temp.Path(L"запуск\\DFU.dll");
+            if (row.refusal != &kNowhere) {
+                EXPECT_NE(std::wstring::npos, box.text.find(L"\n" + named + L"\n")) << Narrow(box.text);
+            }
             EXPECT_EQ(Narrow(kTitle), Narrow(box.caption));
             EXPECT_STREQ("error", IconName(box.icon));
             EXPECT_EQ(nullptr, FindWindowW(L"TForm1", nullptr)) << "no window before the refusal";
@@ -436,7 +453,9 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
             program.WaitForWindow(kTitle, kStartMs);
             program.PostClose();
         }
-        EXPECT_EQ(refused ? 1u : 0u, program.ExitCode());
+        EXPECT_EQ(row.refusal ? 1u : 0u, program.ExitCode());
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(marker.c_str()))
+            << "a library of the start folder ran: " << ReadBytes(marker);
     }
 }
 

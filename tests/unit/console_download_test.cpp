@@ -1,17 +1,34 @@
 // fwimage download's console face: each ending's line, record and code, the
 // library's process as fwimage reads it, the station's summary, the log's
-// forms, the progress and the answers; what the end-to-end tests cannot reach.
+// forms and file, the progress and the answers; what the end-to-end tests
+// cannot reach.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <future>
+#include <latch>
+#include <thread>
+
+#include "runtime/Utf16.h"
+#endif
 
 #include "ConsoleProgress.h"
 #include "ConsoleQuestion.h"
 #include "DownloadConclusion.h"
 #include "DownloadLog.h"
 #include "LibraryHost.h"
+#include "TestSupport.h"
+#include "runtime/FileIO.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 // Each ending: its stream, its record, its exit code; the detail in its
 // line; a record that cannot be written makes any ending "record lost".
@@ -36,6 +53,7 @@ TEST(ConsoleDownload, Endings) {
         {TEnding::Declined, true, "declined 2", 2},
         {TEnding::NotAsked, true, "not-asked 2", 2},
         {TEnding::NotOpened, true, "", 1},
+        {TEnding::LogRefused, true, "", 2},
         {TEnding::Empty, true, "empty 1", 1},
         {TEnding::NoLibrary, true, "no-library 1", 1},
         {TEnding::NoHost, true, "failed 1", 1},
@@ -160,22 +178,40 @@ TEST(ConsoleDownload, StationSummary) {
 
 // A new log starts with a byte-order mark, a header row and CR LF; an
 // existing one keeps its line ends, and an open last line is ended first.
+// Only a log is ever written to: any other file, a firmware image above all,
+// is refused as it is.
 TEST(ConsoleDownload, LogForms) {
-    const std::string bom = "\xEF\xBB\xBF",
-                      header = "UTC time\tFile\tSize\tSum\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit";
+    const std::string
+        bom = "\xEF\xBB\xBF",
+        header = "UTC time\tFile\tSize (hex)\tSum (hex)\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit",
+        old = "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tdone\t0";  // six columns
     struct Row {
         const char* name;
         std::string existing;
-        std::string appended;  // at the opening, then with one record
+        std::string appended;  // at the opening, then with one record; empty: not a log
     };
     const Row rows[] = {
-        {"new", "", bom + header + "\r\n" + "R\r\n"},  {"CR LF", bom + header + "\r\nold\r\n", "R\r\n"},
-        {"LF, without a mark", "old\nolder\n", "R\n"}, {"an open last line", "old\r\nolder", "\r\nR\r\n"},
-        {"one line, no end yet", "old", "\nR\n"},
+        {"new", "", bom + header + "\r\n" + "R\r\n"},
+        {"CR LF", bom + header + "\r\n" + old + "\r\n", "R\r\n"},
+        {"LF, without a mark", old + "\n" + old + "\n", "R\n"},
+        {"an open last line", old + "\r\n" + old, "\r\nR\r\n"},
+        {"one line, no end yet", old, "\nR\n"},
+        {"an older header", "UTC time\tFile\tSize\tSum\tOutcome\tExit code\n", "R\n"},
+        {"a mark before a record", bom + old + "\t5a\t0\tloader 1.0\t\r\n", "R\r\n"},
+        {"a firmware image", std::string("\x10\x20\x30\xF0\n", 5), ""},
+        {"a header's name longer", "UTC time\tFile\tSize\tSum\tOutcome\tExit codes\n", ""},
+        {"five columns", old.substr(0, old.rfind('\t')) + "\n", ""},
+        {"another time", "2026-12-07 12:00:00Z" + old.substr(20) + "\n", ""},
+        {"a size that is not hexadecimal", "2026-12-07T12:00:00Z\tC:\\fw.hex\t17G0\t1E05\tdone\t0\n", ""},
+        {"a sum of five digits", "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E050\tdone\t0\n", ""},
+        {"an outcome in capitals", "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tDone\t0\n", ""},
+        {"an exit code that is no number", old + "x\n", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string& e = row.existing;
+        EXPECT_EQ(!row.appended.empty(), IsDownloadLog(e));
+        if (row.appended.empty()) continue;
         const TLogForm form = LogFormOf(e.size(), e, e.empty() ? '\n' : e.back());
         TLogForm after = form;
         after.NewFile = after.LineOpen = false;
@@ -183,12 +219,113 @@ TEST(ConsoleDownload, LogForms) {
     }
 }
 
+// --log never names a device, an image file or the image being downloaded;
+// Windows drops a last part's trailing dots and blanks and takes a device's
+// name with any extension, in any folder.
+TEST(ConsoleDownload, LogPaths) {
+    const TempDir dir;
+    const testsupport::CurrentFolder inDir(dir.Root());
+    WriteFile("fw.dat", std::string("\x01"));
+    std::filesystem::create_hard_link("fw.dat", "link.tsv");
+    const std::string self = "it is the image being downloaded";
+    const std::pair<std::string, std::string> rows[] = {
+        {"log.tsv", ""},
+        {"fw.BIN", "a .BIN file is a firmware image, not a log"},
+        {"a.hex. .", "a .hex file is a firmware image, not a log"},
+        {"x.Lock", "a .Lock file is a firmware image, not a log"},
+        {"./fw.dat", self},
+        {"link.tsv", self}};
+    for (const auto& [log, why] : rows)
+        EXPECT_EQ(why.empty() ? std::nullopt
+                              : std::optional("Cannot write the log file \"" + rt::ExpandFileName(log) +
+                                              "\": " + why),
+                  LogPathRefusal(log, "fw.dat"))
+            << log;
+    EXPECT_EQ("Cannot write the log file \"Con.tsv\": CON is a device, not a file",
+              LogPathRefusal("Con.tsv", ""));
+    // Between bars: a path, "=" and its device's name (none: a file).
+    std::string_view devices =
+        "CON=CON|con.tsv=CON|logs\\Nul.txt..=NUL|D:/a/aux .log=AUX|prn. =PRN|C:prn=PRN|nul:=NUL|com1=COM1|"
+        "COM0.x.y=COM0|lpt9=LPT9|com\u00B9.tsv=COM\u00B9|conin$=CONIN$|CONOUT$.log=CONOUT$|COM10=|console.tsv=|"
+        "LPT=|acon=|con\\log.tsv=|c:\\nul\\x.tsv=|con2.tsv=";
+    for (size_t bar = 0; bar != std::string_view::npos; devices.remove_prefix(bar + 1)) {
+        bar = devices.find('|');
+        const std::string_view row = devices.substr(0, bar);
+        EXPECT_EQ(row.substr(row.rfind('=') + 1), ReservedDeviceName(row.substr(0, row.rfind('=')))) << row;
+    }
+}
+
+#if defined(_WIN32)
+// The file under Windows' rules: a file that is not a log is left as it is;
+// a record lands at the end after another writer's; a log held by a viewer
+// is written once the viewer lets go; writers at the same time, each with a
+// handle of its own as stations on a share have, keep their records whole.
+TEST(ConsoleDownload, LogFile) {
+    const TempDir dir;
+    const auto read = [](const std::string& path) {
+        const std::vector<uint8_t> bytes = ReadFile(path);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string image = dir.Path("fw.dat"), firmware("\x10\x20\x30\xF0", 4);
+    WriteFile(image, firmware);
+    EXPECT_THROW_MSG(TDownloadLogFile(image, 0), ELogRefused, NotALogText(image));
+    EXPECT_EQ(firmware, read(image));
+
+    const std::string log = dir.Path("журнал.tsv");
+    {
+        TDownloadLogFile first(log, 0);
+        EXPECT_EQ(std::nullopt, AppendToDownloadLog(log, "second"));
+        EXPECT_EQ(std::nullopt, first.Append("first"));
+    }
+    const std::string opened = read(log).substr(0, read(log).find("\r\n") + 2);
+    EXPECT_EQ(opened + "second\r\nfirst\r\n", read(log));
+
+    const HANDLE viewer = CreateFileW(rt::FileCallName(log).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, viewer);
+    std::future<std::optional<std::string>> held =
+        std::async(std::launch::async, [&] { return AppendToDownloadLog(log, "held"); });
+    EXPECT_EQ(std::future_status::timeout, held.wait_for(std::chrono::milliseconds(200)));
+    CloseHandle(viewer);
+    EXPECT_EQ(std::nullopt, held.get());
+    EXPECT_EQ(opened + "second\r\nfirst\r\nheld\r\n", read(log));
+
+    // A new log: one header among them too. Two writers keep the file open,
+    // two open it for each record, as the window does.
+    const std::string shared = dir.Path("shared.tsv");
+    const auto record = [](int w, int r) {
+        return "writer " + std::to_string(w) + " record " + std::to_string(r);
+    };
+    std::latch start(4);
+    std::vector<std::thread> writers;
+    for (int w = 0; w < 4; ++w)
+        writers.emplace_back([&, w] {
+            start.arrive_and_wait();
+            std::optional<TDownloadLogFile> file;
+            if (w % 2) file.emplace(shared, 0);
+            for (int r = 0; r < 50; ++r)
+                EXPECT_EQ(std::nullopt,
+                          file ? file->Append(record(w, r)) : AppendToDownloadLog(shared, record(w, r)));
+        });
+    for (std::thread& writer : writers) writer.join();
+    const std::string text = read(shared);
+    EXPECT_EQ(0u, text.find(opened));
+    EXPECT_EQ(201, std::count(text.begin(), text.end(), '\n'));
+    for (int w = 0; w < 4; ++w)
+        for (int r = 0; r < 50; ++r)
+            EXPECT_NE(std::string::npos, text.find(std::string("\n").append(record(w, r)).append("\r\n")));
+}
+#endif
+
 // The columns of older logs keep their places; the unit's is empty outside a station loop.
 TEST(ConsoleDownload, RecordColumns) {
     TDownloadRecord record{"T", "C:\\fw.hex", 0x12345, 0xAB, "done", 0, "5a", 7, "t", {}};
     EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0\t5a\t7\tt\t", DownloadRecordText(record));
     record.Unit = 12;
     EXPECT_EQ("12", DownloadRecordText(record).substr(DownloadRecordText(record).rfind('\t') + 1));
+    // The room proved before the library is called holds a record of a long path.
+    record.FullPath = "C:\\" + std::string(1000, 'p');
+    EXPECT_LE(DownloadRecordText(record).size() + 2, LongestDownloadLogRecord(record.FullPath));
 }
 
 // The progress, redrawn in place on a console at most every 50 ms, or a line

@@ -1,6 +1,7 @@
 #include "WindowDownload.h"
 
 #include "DownloadRecord.h"
+#include "PreparedRecord.h"
 
 #include <algorithm>
 #include <chrono>
@@ -220,6 +221,23 @@ TEST(DownloadWorker, RecordsEachEndingAndTellsALostRecord) {
         platform.throwAt = row.throwAt;
         RunWorker(platform, session, FiveByteImage());
         EXPECT_EQ(row.log, platform.log);
+    }
+}
+
+// The window's log takes a crash's record from one prepared before the calls,
+// finished without the heap: the same bytes as the record written at the end.
+TEST(DownloadRecord, PreparedRecordFinishesAsTheRecord) {
+    using namespace std::chrono;
+    const std::tuple<TLogForm, uint64_t, std::optional<unsigned>> rows[] = {
+        {{false, true, false}, 0, {}}, {{false, false, false}, 9, {}}, {{false, true, true}, 10, 3},
+        {{true, true, false}, 18446744073709551615u, {}}};
+    const auto time = sys_days(year(2026) / 12 / 7) + hours(3) + minutes(4) + seconds(5);
+    for (const auto& [form, seconds, unit] : rows) {
+        const TDownloadRecord record{UtcTimeText(time), "C:\\прошивки\\fw.hex", 0x14, 0xF0C, "transfer-crashed", 4,
+                                     std::string(64, 'c'), seconds, "loader 1.2.3", unit};
+        TPreparedRecord prepared(record, form);
+        EXPECT_EQ(LogOpeningText(form) + LogRecordText(form, DownloadRecordText(record)),
+                  prepared.Finish({2026, 12, 7, 3, 4, 5}, seconds));
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "MainLayout.h"
@@ -26,6 +27,14 @@ TEST(Layout, ScaleToDpiRoundsHalfAwayFromZero) {
     };
     for (const Row& r : rows)
         EXPECT_EQ(r.expected, ScaleToDpi(r.pixels, r.dpi)) << r.pixels << " at " << r.dpi;
+}
+
+// The default set on a Russian system, as the window was made for; the
+// Cyrillic set on every other.
+TEST(Layout, FormFontCharsetByAnsiCodePage) {
+    const std::pair<unsigned, uint8_t> rows[] = {
+        {1251, kDefaultCharset}, {1252, kCyrillicCharset}, {65001, kCyrillicCharset}};
+    for (const auto& [codePage, charset] : rows) EXPECT_EQ(charset, FormFontCharset(codePage)) << codePage;
 }
 
 TEST(Layout, EveryPlaceIsExactAt96DpiAndGrowsWithDpi) {

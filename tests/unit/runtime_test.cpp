@@ -1,12 +1,15 @@
 // The runtime pieces: conversions, file names, the byte stream, files.
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -26,6 +29,7 @@
 #include <unistd.h>
 #endif
 
+#include "LibraryFolders.h"
 #include "TestSupport.h"
 #include "runtime/Convert.h"
 #include "runtime/Digest.h"
@@ -137,7 +141,59 @@ TEST(FileName, LongPathForm) {
         {at259, at259},
         {at259 + L"n", L"\\\\?\\" + at259 + L"n"},
     };
-    for (const auto& [path, form] : cases) EXPECT_EQ(form, rt::LongPathForm(path));
+    for (const auto& [path, form] : cases) EXPECT_EQ(form, rt::FileCallForm(path, path));
+    // The full path decides: a short name in a deep current folder too.
+    EXPECT_EQ(L"\\\\?\\C:" + tail, rt::FileCallForm(L"a.bin", L"C:" + tail));
+    EXPECT_EQ(L"a.bin", rt::FileCallForm(L"a.bin", at259));
+    // And back, for the calls that take no long form.
+    for (const auto& [longForm, plain] : {std::pair<std::wstring, std::wstring>{L"\\\\?\\N:\\", L"N:\\"},
+                                          {L"\\\\?\\UNC\\s\\h\\", L"\\\\s\\h\\"},
+                                          {L"\\\\?\\Volume{1}\\", L"\\\\?\\Volume{1}\\"}})
+        EXPECT_EQ(plain, rt::PlainPathForm(longForm));
+}
+
+// The temporary file names the file it replaces, cut at a whole character.
+TEST(FileName, TemporaryName) {
+    std::string target = "a";
+    while (target.size() < 80) target += "\xD0\xB6";
+    const std::string name = rt::TemporaryName(target);
+    EXPECT_EQ(".~" + target.substr(0, 63) + ".", name.substr(0, 66));
+    EXPECT_EQ(78u, name.size()) << name;
+}
+
+// Windows' codes of a file another program holds open are tried again,
+// no others; the delete-on-close mark only where it comes off again; files
+// told apart by their ids only where both are known.
+TEST(FileIO, WindowsRules) {
+    for (const auto& [code, retried] :
+         {std::pair{5u, true}, {32u, true}, {33u, true}, {2u, false}, {183u, false}})
+        EXPECT_EQ(retried, rt::HeldByAnother(code)) << code;
+    const std::tuple<const char*, bool, bool> drives[] = {
+        {"NTFS", true, true}, {"exFAT", true, true}, {"NTFS", false, false}, {"UDF", true, false}};
+    for (const auto& [fileSystem, fixed, marked] : drives)
+        EXPECT_EQ(marked, rt::DeleteMarkTakenBack(fileSystem, fixed)) << fileSystem << " fixed " << fixed;
+    const std::tuple<rt::TFileId, rt::TFileId, std::optional<bool>> ids[] = {
+        {{7, {1}}, {7, {1}}, true},
+        {{7, {1}}, {8, {1}}, false},
+        {{7, {1}}, {7, {1, 0, 0, 0, 0, 0, 0, 0, 9}}, false},  // differs only above 64 bits
+        {{0, {1}}, {0, {1}}, std::nullopt},
+        {{7, {}}, {7, {}}, std::nullopt},
+        {{7, {1}}, {7, {}}, std::nullopt},
+    };
+    for (const auto& [a, b, same] : ids) EXPECT_EQ(same, rt::SameById(a, b));
+}
+
+// PATH's absolute folders, one spelling each: where DFU.dll may be trusted.
+TEST(FileName, AbsolutePathFolders) {
+    const std::pair<std::wstring, std::vector<std::wstring>> cases[] = {
+        {L"C:\\tools\\;C:\\bin", {L"C:\\tools", L"C:\\bin"}},
+        {L"\"C:\\a b\\\\\";D:/x/", {L"C:\\a b", L"D:/x"}},
+        {L"C:\\;\\\\server\\share\\", {L"C:\\", L"\\\\server\\share"}},
+        {L".;bin;C:bin;\\bin;;\"\"", {}},
+    };
+    for (const auto& [path, folders] : cases) EXPECT_EQ(folders, AbsolutePathFolders(path));
+    EXPECT_EQ(L"C:\\DFU.dll", InFolder(L"C:\\", L"DFU.dll"));
+    EXPECT_EQ(L"C:\\x\\DFU.dll", InFolder(L"C:\\x", L"DFU.dll"));
 }
 
 TEST(Display, FullStopRule) {
@@ -322,12 +378,20 @@ TEST(MemoryStream, GrowthFailureRaisesStreamError) {
 #if !defined(_WIN32)
 // A folder with room for 64 KiB: a small tmpfs where the test may mount one,
 // else the process's file size limit, which fails a write past it alike.
+// With fat, a FAT volume of 160 KiB, whose files cannot be made without a
+// name (through a loop device where the kernel has FAT, else FUSE), or none.
 class TSmallDisk {
 public:
-    explicit TSmallDisk(const std::filesystem::path& folder) : folder_(folder) {
+    explicit TSmallDisk(const std::filesystem::path& folder, bool fat = false) : folder_(folder) {
         std::filesystem::create_directory(folder);
-        mounted_ = ::geteuid() == 0 && ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
-        if (mounted_) return;
+        const std::string image = "'" + folder.string() + ".img' ", dir = "'" + folder.string() + "'";
+        mounted_ =
+            fat ? std::system(("truncate -s 160K " + image + "&& mkfs.vfat " + image + "&& (mount -o loop " +
+                               image + dir + " || fusefat -o rw+ " + image + dir + ") >/dev/null 2>&1")
+                                  .c_str()) == 0
+                : ::geteuid() == 0 && ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
+        if (mounted_ || fat) return;
+        limited_ = true;
         ::getrlimit(RLIMIT_FSIZE, &before_);
         rlimit small = before_;
         small.rlim_cur = 64 * 1024;
@@ -335,19 +399,19 @@ public:
         ::signal(SIGXFSZ, SIG_IGN);
     }
     ~TSmallDisk() {
-        if (mounted_) {
-            ::umount(folder_.c_str());
-        } else {
+        if (mounted_) ::umount(folder_.c_str());
+        if (limited_) {
             ::setrlimit(RLIMIT_FSIZE, &before_);
             ::signal(SIGXFSZ, SIG_DFL);
         }
     }
     TSmallDisk(const TSmallDisk&) = delete;
     TSmallDisk& operator=(const TSmallDisk&) = delete;
+    bool Mounted() const { return mounted_; }
 
 private:
     std::filesystem::path folder_;
-    bool mounted_ = false;
+    bool mounted_ = false, limited_ = false;
     rlimit before_{};
 };
 #endif
@@ -461,6 +525,19 @@ TEST(FileIO, WriteTargetKinds) {
                          EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN,
                                    GetFileAttributesW(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
                      }});
+    // Where the mark cannot be trusted a named file, removed on failure; a
+    // mark that stays on stops the rename, which would hand it on.
+    using rt::TTemporaryKind;
+    const auto in = [](TTemporaryKind k, const fs::path& p) { return rt::SetTemporaryKindForTest(k), p; };
+    cases.push_back({"mark stuck on", root / "stuck.bin",
+                     [&] { old(in(TTemporaryKind::markStuck, root / "stuck.bin")); }, &small, true,
+                     [&] { EXPECT_EQ("OLD", read(root / "stuck.bin")); }, rt::kDeleteMarkStuck});
+    cases.push_back({"named temporary file", root / "named.bin",
+                     [&] { old(in(TTemporaryKind::named, root / "named.bin")); }, &small, false,
+                     [&] { EXPECT_EQ(small, read(root / "named.bin")); }});
+    cases.push_back({"named temporary file, folder in the way", root / "folder",
+                     [&] { fs::create_directory(in(TTemporaryKind::named, root / "folder")); }, &small, true,
+                     [&] { EXPECT_TRUE(fs::is_directory(root / "folder")); }});
 #else
     // The write end of a pipe, named as the process's open file; read at once.
     int pipeEnds[2] = {-1, -1};
@@ -477,7 +554,25 @@ TEST(FileIO, WriteTargetKinds) {
     if (::mknod((root / "full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0)
         cases.push_back({"device", root / "full", [] {}, &small, true,
                          [&] { EXPECT_TRUE(fs::is_character_file(root / "full")); }});
+    // Standard output redirected to a file, named as /dev/stdout names it:
+    // written through, so that what the process holds sees it.
+    const int out = ::open((root / "out.txt").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    cases.push_back({"redirected output", "/dev/fd/" + std::to_string(out),
+                     [&] { EXPECT_EQ(3, ::write(out, "OLD", 3)); }, &small, false,
+                     [&] {
+                         char got[2000];
+                         EXPECT_EQ(small,
+                                   std::string(got, std::max<ssize_t>(0, ::pread(out, got, sizeof got, 0))));
+                         ::close(out);
+                     }});
     const TSmallDisk smallDisk(root / "small");
+    const TSmallDisk fatDisk(root / "fat", true);
+    if (fatDisk.Mounted())
+        cases.push_back({"full disk, no unnamed files", root / "fat" / "big.lock",
+                         [&] { old(root / "fat" / "big.lock"); }, &big, true,
+                         [&] { EXPECT_EQ("OLD", read(root / "fat" / "big.lock")); }});
+    else
+        std::printf("FAT volume not mounted (no loop FAT and no fusefat): its row is left out\n");
 #endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -499,6 +594,9 @@ TEST(FileIO, WriteTargetKinds) {
             EXPECT_NO_THROW(s.SaveToFile(target));
         }
         c.check();
+#if defined(_WIN32)
+        rt::SetTemporaryKindForTest(rt::TTemporaryKind::byDrive);
+#endif
         for (const auto& entry : fs::recursive_directory_iterator(root))
             EXPECT_NE(0u, entry.path().filename().string().rfind(".~", 0)) << entry.path();
     }

@@ -1,5 +1,5 @@
 /* A DFU.dll that misbehaves inside one call, for the tests of what fwimage
-   does then: HOSTILE_HANG never returns, HOSTILE_NULL writes through a null
+   and the window do then: HOSTILE_HANG never returns, HOSTILE_NULL writes through a null
    pointer, HOSTILE_RAISE raises an exception of its own, HOSTILE_NEEDS does
    not load (a library it imports is missing), HOSTILE_THREAD crashes on a
    thread of its own, HOSTILE_FILTER replaces the top-level exception filter
@@ -7,10 +7,13 @@
    calling thread, HOSTILE_EXITPROCESS ends the process with 0, HOSTILE_SLOW
    returns after 1.5 s, HOSTILE_PRINT writes to its standard output and
    error in each call, HOSTILE_DLLMAIN never returns from loading.
-   FWL_HOSTILE_STEP names the call (isp, download, ap, or count: a reading
-   taken while DFU_Download runs, which then lasts 300 ms; download when
-   unset); FWL_HOSTILE_UNIT, when set, the unit (counted by the
-   DFU_Reset_To_ISP calls in the log) whose call misbehaves. The calls that
+   FWL_HOSTILE_STEP names the call (isp, download, ap, count for
+   DFU_Get_ProcessCount, or reading: DFU_Get_ProcessCount while DFU_Download
+   runs, which then lasts 300 ms; download when unset); FWL_HOSTILE_THREAD
+   set moves the misbehaviour to a thread of the library's own, as
+   HOSTILE_THREAD does with a null write; FWL_HOSTILE_UNIT, when set, the
+   unit (counted by the DFU_Reset_To_ISP calls in the log) whose call
+   misbehaves. The calls that
    return are written to FWL_DFU_LOG as the simulated library writes them,
    and the bytes DFU_Download received to FWL_DFU_BYTES. */
 #include <windows.h>
@@ -57,14 +60,7 @@ static volatile LONG downloading = 0;
 __declspec(dllimport) int FwlNeeded(void);
 #endif
 
-#if defined(HOSTILE_THREAD)
-static DWORD WINAPI CrashingThread(LPVOID unused) {
-    (void)unused;
-    *nowhere = 1;
-    return 0;
-}
-
-#elif defined(HOSTILE_FILTER)
+#if defined(HOSTILE_FILTER)
 static LONG WINAPI OwnFilter(EXCEPTION_POINTERS* exception) {
     (void)exception;
     return EXCEPTION_CONTINUE_SEARCH;
@@ -79,22 +75,14 @@ static int Chosen(const char* step) {
     return UnitNow() + (strcmp(step, "isp") == 0) == atoi(unit);
 }
 
-static void MisbehaveIn(const char* step) {
-#if defined(HOSTILE_PRINT)
-    printf("hostile: in %s\n", step);
-    fflush(stdout);
-    fprintf(stderr, "hostile: стандартная ошибка\n");
-#endif
-    if (!Chosen(step)) return;
+static DWORD WINAPI Misbehave(LPVOID unused) {
+    (void)unused;
 #if defined(HOSTILE_HANG)
     for (;;) Sleep(INFINITE);
-#elif defined(HOSTILE_NULL)
+#elif defined(HOSTILE_NULL) || defined(HOSTILE_THREAD)
     *nowhere = 1;
 #elif defined(HOSTILE_NEEDS)
     FwlNeeded();
-#elif defined(HOSTILE_THREAD)
-    WaitForSingleObject(CreateThread(NULL, 0, CrashingThread, NULL, 0, NULL), INFINITE);
-    for (;;) Sleep(INFINITE);
 #elif defined(HOSTILE_FILTER)
     SetUnhandledExceptionFilter(OwnFilter);
     *nowhere = 1;
@@ -109,6 +97,26 @@ static void MisbehaveIn(const char* step) {
 #elif defined(HOSTILE_RAISE)
     RaiseException(HOSTILE_EXCEPTION, EXCEPTION_NONCONTINUABLE, 0, NULL);
 #endif
+    return 0;
+}
+
+/* On a thread of the library's own, the call waiting for ever, with
+   FWL_HOSTILE_THREAD set or HOSTILE_THREAD. */
+static void MisbehaveIn(const char* step) {
+#if defined(HOSTILE_PRINT)
+    printf("hostile: in %s\n", step);
+    fflush(stdout);
+    fprintf(stderr, "hostile: стандартная ошибка\n");
+#endif
+    if (!Chosen(step)) return;
+#if !defined(HOSTILE_THREAD)
+    if (GetEnvironmentVariableA("FWL_HOSTILE_THREAD", NULL, 0) != 0)
+#endif
+    {
+        CloseHandle(CreateThread(NULL, 0, Misbehave, NULL, 0, NULL));
+        for (;;) Sleep(INFINITE);
+    }
+    Misbehave(NULL);
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -134,7 +142,7 @@ __declspec(dllexport) uint32_t
     (void)zero, (void)sum;
     InterlockedExchange(&downloading, 1);
     MisbehaveIn("download");
-    if (Chosen("count")) Sleep(300);
+    if (Chosen("reading")) Sleep(300);
     InterlockedExchange(&downloading, 0);
     wchar_t path[MAX_PATH];
     if (GetEnvironmentVariableW(L"FWL_DFU_BYTES", path, MAX_PATH)) {
@@ -154,6 +162,7 @@ __declspec(dllexport) uint32_t __stdcall DFU_Reset_To_AP(void) {
 }
 
 __declspec(dllexport) uint32_t __stdcall DFU_Get_ProcessCount(void) {
-    if (downloading) MisbehaveIn("count");
+    MisbehaveIn("count");
+    if (downloading) MisbehaveIn("reading");
     return 42;
 }
