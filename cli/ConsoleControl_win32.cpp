@@ -45,7 +45,8 @@ void EndIfStuck(TControlState& s) {
     if (WaitForSingleObject(s.concluded, kStuckMs) == WAIT_OBJECT_0) return;
     const std::string line = s.stuckLine + "\n";
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
+              nullptr);
     TerminateProcess(GetCurrentProcess(), kExitInterrupted);
 }
 

@@ -266,17 +266,17 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
     if (log) {
         end.sink.Record = [&](std::string_view outcome, int code) {
             const auto seconds = job.confirmed ? WholeSeconds(TClock::now() - *job.confirmed) : 0;
-            return log->Append(
-                DownloadRecordText({.UtcTime = UtcTimeText(std::chrono::system_clock::now()),
-                                    .FullPath = fullPath,
-                                    .Size = info.Size,
-                                    .Sum = info.Sum,
-                                    .Outcome = outcome,
-                                    .ExitCode = code,
-                                    .Sha256 = sha256,
-                                    .Seconds = seconds,
-                                    .Tool = kFwimageTool,
-                                    .Unit = end.sink.Unit > 0 ? std::optional(end.sink.Unit) : std::nullopt}));
+            return log->Append(DownloadRecordText(
+                {.UtcTime = UtcTimeText(std::chrono::system_clock::now()),
+                 .FullPath = fullPath,
+                 .Size = info.Size,
+                 .Sum = info.Sum,
+                 .Outcome = outcome,
+                 .ExitCode = code,
+                 .Sha256 = sha256,
+                 .Seconds = seconds,
+                 .Tool = kFwimageTool,
+                 .Unit = end.sink.Unit > 0 ? std::optional(end.sink.Unit) : std::nullopt}));
         };
     }
     if (!request.Quiet && end.sink.Json)

@@ -57,8 +57,8 @@ void NoCrashBoxes() {
     using TWerSetFlags = HRESULT(WINAPI*)(DWORD);
     constexpr DWORD kWerNoUi = 0x20;  // WER_FAULT_REPORTING_NO_UI
     if (const HMODULE kernel = GetModuleHandleW(L"kernel32.dll"))
-        if (const auto werSetFlags =
-                reinterpret_cast<TWerSetFlags>(reinterpret_cast<void*>(GetProcAddress(kernel, "WerSetFlags"))))
+        if (const auto werSetFlags = reinterpret_cast<TWerSetFlags>(
+                reinterpret_cast<void*>(GetProcAddress(kernel, "WerSetFlags"))))
             werSetFlags(kWerNoUi);
 }
 
@@ -244,13 +244,14 @@ std::string Utf8Line(std::string line) {
 TImageSection::TImageSection(const TImageInfo& info) : size_(info.Size), sum_(info.Sum) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     const uint64_t size = static_cast<uint64_t>(info.Size);
-    handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE, static_cast<DWORD>(size >> 32),
-                                 static_cast<DWORD>(size), nullptr);
+    handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE,
+                                 static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), nullptr);
     if (handle_ == nullptr) ThrowLastError("CreateFileMapping");
     for (int64_t at = 0; at < info.Size; at += kSectionPiece) {
         const size_t piece = static_cast<size_t>(std::min(kSectionPiece, info.Size - at));
-        void* view = MapViewOfFile(handle_, FILE_MAP_WRITE, static_cast<DWORD>(static_cast<uint64_t>(at) >> 32),
-                                   static_cast<DWORD>(at), piece);
+        void* view =
+            MapViewOfFile(handle_, FILE_MAP_WRITE, static_cast<DWORD>(static_cast<uint64_t>(at) >> 32),
+                          static_cast<DWORD>(at), piece);
         if (view == nullptr) {
             const DWORD code = GetLastError();
             CloseHandle(handle_);
@@ -350,8 +351,8 @@ TLibraryHost::TLibraryHost(const TImageSection& image) {
     startup.hStdError = outputWrite;
     PROCESS_INFORMATION process{};
     // A process group of its own: Ctrl+C is ignored from its first instruction.
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP,
-                        nullptr, nullptr, &startup, &process)) {
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                        CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &process)) {
         const DWORD code = GetLastError();
         closeTheirs();
         for (HANDLE own : {commands_, reportRead, outputRead}) CloseHandle(own);
@@ -396,7 +397,8 @@ TLibraryHost::~TLibraryHost() {
     // A process the library started may hold the pipes still.
     for (const auto& reader : {reports_, output_}) {
         if (!reader) continue;
-        if (WaitForSingleObject(reader->thread, kLastWordsMs) != WAIT_OBJECT_0) CancelSynchronousIo(reader->thread);
+        if (WaitForSingleObject(reader->thread, kLastWordsMs) != WAIT_OBJECT_0)
+            CancelSynchronousIo(reader->thread);
         CloseHandle(reader->thread);
     }
     CloseHandle(commands_);

@@ -17,7 +17,8 @@ constexpr std::array<TEndingRow, kEndingCount> kEndings = {{
      "Библиотека DFU.dll аварийно завершилась при загрузке (код {}); в прибор ничего не отправлено", true,
      "load-crashed", kExitFailed, nullptr, false, false},
     {TEnding::LoaderCrashed, kCrashLine, true, "loader-crashed", kExitLoaderRefused, nullptr, true, true},
-    {TEnding::TransferCrashed, kCrashLine, true, "transfer-crashed", kExitTransferFailed, nullptr, true, true},
+    {TEnding::TransferCrashed, kCrashLine, true, "transfer-crashed", kExitTransferFailed, nullptr, true,
+     true},
     {TEnding::ReturnCrashed, kCrashLine, true, "return-crashed", kExitReturnFailed, nullptr, true, true},
     {TEnding::Declined, "Not confirmed: nothing was sent to the instrument", true, "declined", kExitUsage,
      nullptr, false, false},
@@ -27,7 +28,8 @@ constexpr std::array<TEndingRow, kEndingCount> kEndings = {{
      true, "not-asked", kExitUsage, nullptr, false, false},
     {TEnding::NotOpened, "{}", true, "", kExitFailed, nullptr, false, false},
     {TEnding::LogRefused, "{}", true, "", kExitUsage, nullptr, false, false},
-    {TEnding::Empty, "Not downloading: the image is empty", true, "empty", kExitFailed, nullptr, false, false},
+    {TEnding::Empty, "Not downloading: the image is empty", true, "empty", kExitFailed, nullptr, false,
+     false},
     {TEnding::NoLibrary, "{}", true, "no-library", kExitFailed, nullptr, false, false},
     {TEnding::NoHost, "Не удалось запустить процесс для библиотеки DFU.dll: {}", true, "failed", kExitFailed,
      nullptr, false, false},
@@ -51,8 +53,8 @@ constexpr std::array<TEndingRow, kEndingCount> kEndings = {{
      "Not repeating: --repeat needs a console to prompt on between instruments (standard input is not a "
      "terminal)",
      true, "", kExitUsage, nullptr, false, false},
-    {TEnding::RecordLost, "{} The record of this download is lost.", true, "", kExitRecordLost, nullptr, false,
-     false},
+    {TEnding::RecordLost, "{} The record of this download is lost.", true, "", kExitRecordLost, nullptr,
+     false, false},
 }};
 
 // A row left out shifts the later ones, and the array's last places are

@@ -55,9 +55,9 @@ enum class TEnding {
     LogRefused,       // --log names no log (an image, a device, another file): nothing written
     Empty,
     NoLibrary,
-    NoHost,       // the library's process could not be started
-    Interrupted,  // Ctrl+C (or the console closed) before the first library call
-    Closed,       // the console closed while the library works
+    NoHost,        // the library's process could not be started
+    Interrupted,   // Ctrl+C (or the console closed) before the first library call
+    Closed,        // the console closed while the library works
     LoadTimedOut,  // --timeout passed while DFU.dll loads
     TimedOut,      // --timeout passed while the library works
     Abandoned,     // the third Ctrl+C while the library works

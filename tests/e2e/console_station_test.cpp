@@ -169,8 +169,11 @@ TEST_F(Console, StationLoopWithAMisbehavingLibrary) {
         return nlohmann::json{{"event", "ended"}, {"unit", unit}, {"outcome", outcome}, {"exit_code", code}};
     };
     const auto summary = [](int done, int failed, int code) {
-        return nlohmann::json{
-            {"event", "summary"}, {"units", done + failed}, {"done", done}, {"failed", failed}, {"exit_code", code}};
+        return nlohmann::json{{"event", "summary"},
+                              {"units", done + failed},
+                              {"done", done},
+                              {"failed", failed},
+                              {"exit_code", code}};
     };
     const nlohmann::json imageEvent{{"event", "image"}, {"name", "прошивка.bin"}};
     const auto outcomes = [&] {
@@ -191,12 +194,14 @@ TEST_F(Console, StationLoopWithAMisbehavingLibrary) {
         OwnConsole::WaitForRow("Units done: 2, units failed: 1");
         OwnConsole::CtrlC();
         EXPECT_EQ(9u, program.ExitCode(kMs));
-        ExpectEvents({imageEvent, ended(1, "done", 0), ended(2, "timed-out", 9), ended(3, "done", 0), summary(2, 1, 9)},
+        ExpectEvents({imageEvent, ended(1, "done", 0), ended(2, "timed-out", 9), ended(3, "done", 0),
+                      summary(2, 1, 9)},
                      Out());
         EXPECT_EQ("done 1,timed-out 2,done 3,", outcomes());
         const std::vector<std::string> rows = OwnConsole::Rows();
-        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
-                                [](const std::string& row) { return row.starts_with("Прибор 2 требует проверки"); }));
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const std::string& row) {
+            return row.starts_with("Прибор 2 требует проверки");
+        }));
         WaitUntil("no process left", [&] { return RunningProcesses(L"fwimage.exe") == 0; });
     }
     {
@@ -212,7 +217,8 @@ TEST_F(Console, StationLoopWithAMisbehavingLibrary) {
         OwnConsole::Type(L"y\r\r\r");
         sim.WaitEntered(SimFn::Download, kMs);
         OwnConsole::CtrlC();
-        WaitUntil("the line that the download goes on", [&] { return Err().find(kHeldLine) != std::string::npos; });
+        WaitUntil("the line that the download goes on",
+                  [&] { return Err().find(kHeldLine) != std::string::npos; });
         sim.Release(SimFn::Download, 1);
         EXPECT_EQ(0u, program.ExitCode(kMs));
         ExpectEvents({imageEvent, ended(1, "done", 0), summary(1, 0, 0)}, Out());

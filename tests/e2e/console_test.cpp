@@ -58,6 +58,15 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         Log log = Log::Writable;
     };
     const std::string bin = std::string("\x10\x20\x30\xF0", 4) + std::string(70000, '\x5A');
+    // A row of a hostile library: --yes, a .bin, --timeout when given; the
+    // ending's line on the error output unless done.
+    const auto Hostile = [](const char* name, Library library, const wchar_t* step, const wchar_t* timeout,
+                            DWORD code, const char* outcome, const std::string& line,
+                            std::vector<std::string> calls) {
+        std::vector<std::wstring> options = {L"--yes"};
+        if (*timeout) options.insert(options.end(), {L"--timeout", timeout});
+        return Row{name, library, step, options, "bin", code, outcome, code != 0, line, calls};
+    };
     const std::vector<Row> rows = {
         {"done, .hex",
          Library::Simulated,
@@ -254,97 +263,35 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          "Timed out: the library did not finish within 1 s; fwimage ends without waiting for it, and the "
          "instrument may be left in its loader mode",
          {"ISP=1"}},
-        {"DFU_Get_ProcessCount never returns, --timeout 2",
-         Library::Hanging,
-         L"reading",
-         {L"--yes", L"--timeout", L"2"},
-         "bin",
-         9,
-         "timed-out",
-         true,
-         "Timed out: the library did not finish within 2 s; fwimage ends without waiting for it, and the "
-         "instrument may be left in its loader mode",
-         {"ISP=1", "Download=1"}},
-        {"DFU_Get_ProcessCount writes through a null pointer",
-         Library::NullWrite,
-         L"reading",
-         {L"--yes"},
-         "bin",
-         4,
-         "transfer-crashed",
-         true,
-         "DFU_Get_ProcessCount crashed with exception C0000005" + kLoaderModeLeft,
-         {"ISP=1"}},
-        {"a crash on a thread of the library's own",
-         Library::OwnThreadCrashing,
-         L"download",
-         {L"--yes"},
-         "bin",
-         4,
-         "transfer-crashed",
-         true,
-         "DFU_Download crashed with exception C0000005" + kLoaderModeLeft,
-         {"ISP=1"}},
-        {"the library's own top-level filter, then a crash",
-         Library::OwnFilter,
-         L"download",
-         {L"--yes"},
-         "bin",
-         4,
-         "transfer-crashed",
-         true,
-         "DFU_Download crashed with exit code ########" + kLoaderModeLeft,
-         {"ISP=1"}},
-        {"a fail-fast in DFU_Reset_To_AP",
-         Library::FailingFast,
-         L"ap",
-         {L"--yes"},
-         "bin",
-         5,
-         "return-crashed",
-         true,
-         "DFU_Reset_To_AP crashed with exit code ########" + kLoaderModeLeft,
-         {"ISP=1", "Download=1"}},
-        {"ExitThread inside DFU_Download, --timeout 2",
-         Library::EndingItsThread,
-         L"download",
-         {L"--yes", L"--timeout", L"2"},
-         "bin",
-         4,
-         "transfer-crashed",
-         true,
-         "DFU_Download crashed with thread exit code 00000003" + kLoaderModeLeft,
-         {"ISP=1"}},
-        {"ExitProcess(0) inside DFU_Download",
-         Library::EndingTheProcess,
-         L"download",
-         {L"--yes"},
-         "bin",
-         4,
-         "transfer-crashed",
-         true,
-         "DFU_Download crashed with exit code 00000000" + kLoaderModeLeft,
-         {"ISP=1"}},
-        {"DllMain never returns, --timeout 2",
-         Library::DllMainHanging,
-         L"none",
-         {L"--yes", L"--timeout", L"2"},
-         "bin",
-         9,
-         "timed-out",
-         true,
-         "Время ожидания истекло: библиотека DFU.dll не загрузилась за 2 с; в прибор ничего не отправлено",
-         {}},
-        {"DFU_Download returns after 1.5 s, --timeout 3",
-         Library::Slow,
-         L"download",
-         {L"--yes", L"--timeout", L"3"},
-         "bin",
-         0,
-         "done",
-         false,
-         kDoneLine,
-         {"ISP=1", "Download=1", "AP=1"}},
+        Hostile(
+            "DFU_Get_ProcessCount never returns, --timeout 2", Library::Hanging, L"reading", L"2", 9,
+            "timed-out",
+            "Timed out: the library did not finish within 2 s; fwimage ends without waiting for it, and the "
+            "instrument may be left in its loader mode",
+            {"ISP=1", "Download=1"}),
+        Hostile("DFU_Get_ProcessCount writes through a null pointer", Library::NullWrite, L"reading", L"", 4,
+                "transfer-crashed", "DFU_Get_ProcessCount crashed with exception C0000005" + kLoaderModeLeft,
+                {"ISP=1"}),
+        Hostile("a crash on a thread of the library's own", Library::OwnThreadCrashing, L"download", L"", 4,
+                "transfer-crashed", "DFU_Download crashed with exception C0000005" + kLoaderModeLeft,
+                {"ISP=1"}),
+        Hostile("the library's own top-level filter, then a crash", Library::OwnFilter, L"download", L"", 4,
+                "transfer-crashed", "DFU_Download crashed with exit code ########" + kLoaderModeLeft,
+                {"ISP=1"}),
+        Hostile("a fail-fast in DFU_Reset_To_AP", Library::FailingFast, L"ap", L"", 5, "return-crashed",
+                "DFU_Reset_To_AP crashed with exit code ########" + kLoaderModeLeft, {"ISP=1", "Download=1"}),
+        Hostile("ExitThread inside DFU_Download, --timeout 2", Library::EndingItsThread, L"download", L"2", 4,
+                "transfer-crashed", "DFU_Download crashed with thread exit code 00000003" + kLoaderModeLeft,
+                {"ISP=1"}),
+        Hostile("ExitProcess(0) inside DFU_Download", Library::EndingTheProcess, L"download", L"", 4,
+                "transfer-crashed", "DFU_Download crashed with exit code 00000000" + kLoaderModeLeft,
+                {"ISP=1"}),
+        Hostile(
+            "DllMain never returns, --timeout 2", Library::DllMainHanging, L"none", L"2", 9, "timed-out",
+            "Время ожидания истекло: библиотека DFU.dll не загрузилась за 2 с; в прибор ничего не отправлено",
+            {}),
+        Hostile("DFU_Download returns after 1.5 s, --timeout 3", Library::Slow, L"download", L"3", 0, "done",
+                kDoneLine, {"ISP=1", "Download=1", "AP=1"}),
         {"a library that prints, JSON Lines",
          Library::Printing,
          L"none",
@@ -368,10 +315,10 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
             temp_.Write(hex ? L"образ прошивки.hex" : L"образ прошивки.bin", hex ? kHexTwoRecords : bytes);
 
         // A folder of fwimage.exe's own, with a hostile DFU.dll or none.
-        const wchar_t* const hostile[] = {L"",         L"",       L"",         L"hang",     L"null",
-                                          L"raise",    L"damaged", L"needs",   L"thread",   L"filter",
-                                          L"fastfail", L"exitthread", L"exitprocess", L"slow", L"print",
-                                          L"dllmain"};
+        const wchar_t* const hostile[] = {
+            L"",      L"",       L"",       L"hang",     L"null",       L"raise",       L"damaged",
+            L"needs", L"thread", L"filter", L"fastfail", L"exitthread", L"exitprocess", L"slow",
+            L"print", L"dllmain"};
         const bool own = row.library != Library::Simulated && row.library != Library::AlsoInSystemFolder;
         const std::wstring exe = own ? FwimageWith(hostile[static_cast<int>(row.library)],
                                                    row.library == Library::WithoutEntryPoints)
@@ -404,7 +351,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
                 EXPECT_EQ(row.line, row.line.find("########") != row.line.npos ? CodeMasked(last) : last)
                     << outcomeStream;
             }
-            EXPECT_EQ(row.onError ? 1u : 0u, OwnLines(err).size()) << "only the outcome on the error output: " << err;
+            EXPECT_EQ(row.onError ? 1u : 0u, OwnLines(err).size())
+                << "only the outcome on the error output: " << err;
             if (row.library == Library::Printing) {
                 EXPECT_NE(std::string::npos, err.find("\nDFU.dll: hostile: in download\n")) << err;
             }

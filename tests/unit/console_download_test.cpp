@@ -138,10 +138,13 @@ TEST(ConsoleDownload, LibraryProcessEndings) {
          inDownload + polling + report(R::Crashed, THostCall::ProcessCount, 0xC0000005),
          {},
          "DFU_Get_ProcessCount crashed with exception C0000005"},
-        {"crash on another thread while polled", inDownload + polling + report(R::Crashed, THostCall::Load, 5), 5,
+        {"crash on another thread while polled",
+         inDownload + polling + report(R::Crashed, THostCall::Load, 5), 5,
          "DFU_Download crashed with exception 00000005"},
         {"ended while polled", inDownload + polling, 0, "DFU_Download crashed with exit code 00000000"},
-        {"thread ended while polled", inDownload + polling + report(R::ThreadEnded, THostCall::Download, 3), {},
+        {"thread ended while polled",
+         inDownload + polling + report(R::ThreadEnded, THostCall::Download, 3),
+         {},
          "DFU_Download crashed with thread exit code 00000003"},
         {"returned to its application, ended", inDownload + report(R::Entered, THostCall::ResetToAP), 9,
          "DFU_Reset_To_AP crashed with exit code 00000009"},
@@ -358,7 +361,8 @@ TEST(ConsoleDownload, Progress) {
          true,
          {{10, 0}, {20, 10}, {30, 49}},
          false,
-         std::string("\r") + loading("##..................", 10) + std::string("\r") + loading("######..............", 30) + "\n"},
+         std::string("\r") + loading("##..................", 10) + std::string("\r") +
+             loading("######..............", 30) + "\n"},
         {"above 100 the bar is full",
          true,
          {{150, 0}},
@@ -421,4 +425,3 @@ TEST(ConsoleDownload, YesAnswers) {
     for (const char* no : {"", "\r\n", "n", "no", "нет", "y es", "yess", "ye", "дад", "a", "д\xD0"})
         EXPECT_FALSE(IsYesAnswer(no)) << no;
 }
-
