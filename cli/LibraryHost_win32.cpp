@@ -243,7 +243,8 @@ std::string Utf8Line(std::string line) {
 
 TImageSection::TImageSection(const TImageInfo& info) : size_(info.Size), sum_(info.Sum) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const uint64_t size = static_cast<uint64_t>(info.Size);
+    // A section has at least a byte: an empty image (--allow-empty) too.
+    const uint64_t size = std::max<uint64_t>(static_cast<uint64_t>(info.Size), 1);
     handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE,
                                  static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), nullptr);
     if (handle_ == nullptr) ThrowLastError("CreateFileMapping");
