@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Fixture.h"
+#include "SimControl.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -151,6 +152,15 @@ protected:
                         {L"FWL_DFU_BYTES", received_}},
                 .outFile = temp_.Path(L"out.txt"),
                 .errFile = temp_.Path(L"err.txt")};
+    }
+
+    // The same, scripted by sim, whose loader-mode steps return 1 at once.
+    Launch Scripted(SimControl& sim, std::vector<std::wstring> options, const std::wstring& image) {
+        sim.SetAutoRelease(SimFn::Isp, 1);
+        sim.SetAutoRelease(SimFn::Ap, 1);
+        Launch launch = Download(std::move(options), image);
+        launch.env.push_back(Program::Assignment(sim.EnvAssignment()));
+        return launch;
     }
 
     std::string Out() const { return ReadBytes(temp_.Path(L"out.txt")); }

@@ -45,11 +45,7 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         SCOPED_TRACE("during the transfer");
         SetUp();
         SimControl sim(L"console-c-" + std::to_wstring(GetCurrentProcessId()));
-        sim.SetAutoRelease(SimFn::Isp, 1);
-        sim.SetAutoRelease(SimFn::Ap, 1);
-        Launch launch = Download({L"--yes"}, image);
-        launch.env.push_back(Program::Assignment(sim.EnvAssignment()));
-        Program program(Fwimage(), launch);
+        Program program(Fwimage(), Scripted(sim, {L"--yes"}, image));
         sim.WaitEntered(SimFn::Download, kMs);
         OwnConsole::CtrlC();
         WaitUntil("the line that the download goes on",
@@ -120,11 +116,7 @@ TEST_F(Console, StationLoop) {
     OwnConsole console;
     SimControl sim(L"console-s-" + std::to_wstring(GetCurrentProcessId()));
     for (uint32_t result : {1, 0, 1}) sim.Release(SimFn::Download, result);
-    sim.SetAutoRelease(SimFn::Isp, 1);
-    sim.SetAutoRelease(SimFn::Ap, 1);
-    Launch launch = Download({L"--repeat", L"--json"}, image);
-    launch.env.push_back(Program::Assignment(sim.EnvAssignment()));
-    Program program(Fwimage(), launch);
+    Program program(Fwimage(), Scripted(sim, {L"--repeat", L"--json"}, image));
     OwnConsole::Type(L"y\r\r\r");
     OwnConsole::WaitForRow("Units done: 2, units failed: 1");
     OwnConsole::CtrlC();
@@ -209,11 +201,7 @@ TEST_F(Console, StationLoopWithAMisbehavingLibrary) {
         OwnConsole console;  // of its own: its Enter typed ahead stays in it
         SetUp();
         SimControl sim(L"console-r-" + std::to_wstring(GetCurrentProcessId()));
-        sim.SetAutoRelease(SimFn::Isp, 1);
-        sim.SetAutoRelease(SimFn::Ap, 1);
-        Launch launch = Download({L"--repeat", L"--json"}, image);
-        launch.env.push_back(Program::Assignment(sim.EnvAssignment()));
-        Program program(Fwimage(), launch);
+        Program program(Fwimage(), Scripted(sim, {L"--repeat", L"--json"}, image));
         OwnConsole::Type(L"y\r\r\r");
         sim.WaitEntered(SimFn::Download, kMs);
         OwnConsole::CtrlC();
