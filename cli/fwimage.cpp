@@ -1,7 +1,10 @@
 // fwimage: the loader's image steps from the command line.
 #include "Console.h"
 #include "FwimageMain.h"
+#include "TextForm.h"
 #include "runtime/CommandLine.h"
+
+#include <cstdlib>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -15,5 +18,7 @@ int main(int argc, char** argv) {
     SetDllDirectoryW(L"");
     SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 #endif
-    return RunFwimage(rt::CommandArgs(argc, argv), ConsoleOut(), ConsoleErr());
+    std::vector<std::string> args = rt::CommandArgs(argc, argv);
+    if (TakeUtf8Switch(args, std::getenv("FWIMAGE_UTF8"))) UseUtf8Output();
+    return RunFwimage(args, ConsoleOut(), ConsoleErr());
 }

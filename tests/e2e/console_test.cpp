@@ -609,26 +609,47 @@ TEST_F(Console, ProgressLinesInAFile) {
 }
 
 // Redirected under a console, the output is in its code page with CR LF, as cmd's type and
-// PowerShell read it; under a console set to UTF-8, UTF-8 with LF. JSON is UTF-8 in both.
+// PowerShell read it; under a console set to UTF-8, UTF-8 with LF. JSON is UTF-8 in all.
+// Where the code page lacks Cyrillic, "?" and once a hint on the error output; the UTF-8
+// switch (option or environment) gives UTF-8 with LF under any console.
 TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
     const std::wstring image = temp_.Write(L"образ.bin", "\x01\x02\x03"), missing = temp_.Path(L"нет.bin");
-    for (const UINT codePage : {866u, static_cast<UINT>(CP_UTF8)}) {
-        SCOPED_TRACE(codePage);
-        const std::wstring end = codePage == CP_UTF8 ? L"\n" : L"\r\n";
+    const std::string hint437 =
+        "Characters that code page 437 lacks are written as \"?\"; for UTF-8 output give --utf8 or set "
+        "FWIMAGE_UTF8=1\r\n";
+    const struct {
+        UINT console;
+        std::vector<std::wstring> options;
+        Env env;
+        UINT written;
+        std::string hint;
+    } rows[] = {
+        {866, {}, {}, 866, ""},
+        {CP_UTF8, {}, {}, CP_UTF8, ""},
+        {437, {}, {}, 437, hint437},
+        {437, {L"--utf8"}, {}, CP_UTF8, ""},
+        {866, {}, {{L"FWIMAGE_UTF8", L"1"}}, CP_UTF8, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.console << " written in " << row.written);
+        const std::wstring end = row.written == CP_UTF8 ? L"\n" : L"\r\n";
         const auto encoded = [&](const std::wstring& text) {
             std::string bytes(text.size() * 4, '\0');
-            bytes.resize(WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+            bytes.resize(WideCharToMultiByte(row.written, 0, text.data(), static_cast<int>(text.size()),
                                              bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr));
             return bytes;
         };
-        OwnConsole console(codePage);
-        Program program(Fwimage(), {.args = {L"info", image, missing},
+        OwnConsole console(row.console);
+        std::vector<std::wstring> args{L"info", image, missing};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        Program program(Fwimage(), {.args = args,
+                                    .env = row.env,
                                     .outFile = temp_.Path(L"out.txt"),
                                     .errFile = temp_.Path(L"err.txt")});
         EXPECT_EQ(1u, program.ExitCode(kMs));
         EXPECT_EQ(encoded(L"Имя: образ.bin" + end + L"Размер: 0003" + end + L"Контрольная сумма: 0006" + end),
                   Out());
-        EXPECT_TRUE(Err().starts_with(encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
+        EXPECT_TRUE(Err().starts_with(row.hint + encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
         EXPECT_TRUE(Err().ends_with(encoded(L"." + end))) << Err();
         // JSON stays UTF-8 in any code page.
         Program json(Fwimage(), {.args = {L"info", L"--json", image}, .outFile = temp_.Path(L"out.txt")});

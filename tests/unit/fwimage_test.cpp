@@ -22,6 +22,7 @@
 #include "DownloadEndings.h"
 #include "DownloadLog.h"
 #include "FirmwareImage.h"
+#include "TextForm.h"
 #include "TestSupport.h"
 #include "Version.h"
 #include "runtime/Convert.h"
@@ -174,6 +175,30 @@ TEST(Fwimage, UsageAndHelp) {
             EXPECT_NE(std::string::npos, r.out.find("Exit status")) << r.out;
             EXPECT_NE(std::string::npos, r.out.find("fwimage lock [--key TEXT] FILE")) << r.out;
         }
+    }
+}
+
+// "--utf8" anywhere before "--", whatever the command, or FWIMAGE_UTF8=1.
+TEST(Fwimage, Utf8Switch) {
+    struct Row {
+        std::vector<std::string> args;
+        const char* environment;
+        bool utf8;
+        std::vector<std::string> left;
+    };
+    const Row rows[] = {
+        {{"info", "a.bin", "--utf8"}, nullptr, true, {"info", "a.bin"}},
+        {{"--utf8", "--version", "--utf8"}, nullptr, true, {"--version"}},
+        {{"info", "--", "--utf8"}, nullptr, false, {"info", "--", "--utf8"}},
+        {{"info", "--utf8=1", "a.bin"}, "", false, {"info", "--utf8=1", "a.bin"}},
+        {{"info", "a.bin"}, "1", true, {"info", "a.bin"}},
+        {{"info", "a.bin"}, "0", false, {"info", "a.bin"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(Joined(row.args) + (row.environment ? row.environment : "(unset)"));
+        std::vector<std::string> args = row.args;
+        EXPECT_EQ(row.utf8, TakeUtf8Switch(args, row.environment));
+        EXPECT_EQ(row.left, args);
     }
 }
 
