@@ -93,12 +93,12 @@ private:
     bool Write(const char* text, int length) {
         const std::string_view utf8(text, static_cast<size_t>(length));
         switch (Form()) {
-            case TTextForm::Console:
-                return WriteWide(rt::Utf8ToUtf16(utf8));
-            case TTextForm::Utf8:
-                return WriteBytes(utf8);
-            case TTextForm::CodePage:
-                break;
+        case TTextForm::Console:
+            return WriteWide(rt::Utf8ToUtf16(utf8));
+        case TTextForm::Utf8:
+            return WriteBytes(utf8);
+        case TTextForm::CodePage:
+            break;
         }
         bool lacking = false;
         const std::string bytes = InCodePage(utf8, lacking);
@@ -130,8 +130,8 @@ private:
         }
         DWORD flags = WC_NO_BEST_FIT_CHARS;
         BOOL usedDefault = FALSE;
-        int size = WideCharToMultiByte(codePage_, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                       nullptr, &usedDefault);
+        int size = WideCharToMultiByte(codePage_, flags, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                       0, nullptr, &usedDefault);
         // Some code pages (GB18030, the ISO 2022 ones) take no flags: converted
         // as before, without a hint.
         if (size == 0 && !wide.empty()) {
@@ -142,8 +142,8 @@ private:
         lacking = usedDefault != FALSE;
         std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
         if (size > 0)
-            WideCharToMultiByte(codePage_, flags, wide.data(), static_cast<int>(wide.size()), bytes.data(), size,
-                                nullptr, nullptr);
+            WideCharToMultiByte(codePage_, flags, wide.data(), static_cast<int>(wide.size()), bytes.data(),
+                                size, nullptr, nullptr);
         return bytes;
     }
 

