@@ -21,6 +21,8 @@ struct TDownloadRequest {
     bool Repeat = false;
     // --json: JSON Lines events on the standard output instead of its lines.
     bool Json = false;
+    // --allow-empty: an image without data is sent as the window sends it.
+    bool AllowEmpty = false;
 };
 
 // Returns the exit code (kExit... in ExitCodes.h).

@@ -37,7 +37,7 @@ std::optional<TEnding> Confirm(const TDownloadRequest& request, const TImageInfo
     if (!detail.empty()) return TEnding::WrongImage;
     // The window sends an empty image as it is; a script that does has
     // surely been given the wrong file.
-    if (info.Size == 0) return TEnding::Empty;
+    if (!request.AllowEmpty && ImageHoldsNoData(request.Image, info)) return TEnding::Empty;
     if (request.Yes) return std::nullopt;
     if (!InputIsConsole()) return TEnding::NotAsked;
     const TAnswer answer = AskOnConsole(kConfirmDownloadBox.Text);

@@ -7,6 +7,7 @@
 #include "DownloadCommand.h"
 #include "ExitCodes.h"
 #include "FirmwareImage.h"
+#include "CheckJson.h"
 #include "HexCheck.h"
 #include "HexFile2BinMemoryStream.h"
 #include "InfoCommand.h"
@@ -33,7 +34,8 @@ enum TOption : unsigned {
     kExpectOption = 64,
     kDigestOption = 128,
     kJsonOption = 256,
-    kRepeatOption = 512
+    kRepeatOption = 512,
+    kAllowEmptyOption = 1024
 };
 
 struct TParsed {
@@ -47,6 +49,7 @@ struct TParsed {
     bool quiet = false;
     bool map = false;
     bool repeat = false;
+    bool allowEmpty = false;
     bool json = false;
     bool digest = false;
 };
@@ -89,6 +92,8 @@ TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
             parsed.map = true;
         } else if ((allowed & kRepeatOption) && arg == "--repeat") {
             parsed.repeat = true;
+        } else if ((allowed & kAllowEmptyOption) && arg == "--allow-empty") {
+            parsed.allowEmpty = true;
         } else if ((allowed & kJsonOption) && arg == "--json") {
             parsed.json = true;
         } else if ((allowed & kDigestOption) && arg == "--digest") {
@@ -111,11 +116,21 @@ void Convert(const std::string& hexName, const std::string& binName) {
     HexFileToStream(hexName)->SaveToFile(binName);
 }
 
+// A key whose steps cancel out: the .lock would equal the image.
+class EKeyChangesNothing : public ECommandError {
+public:
+    using ECommandError::ECommandError;
+};
+
 void Lock(const std::string& fileName, const std::string& keyText, std::ostream& out) {
     const std::optional<ScrambleKey> key = KeyFromText(keyText);
     if (!key)
         throw ECommandError("The key " + Quoted(keyText) +
                             " has fewer than 16 characters besides blanks; it needs 8 hexadecimal pairs");
+    if (ScrambleByte(*key, 0) == 0)
+        throw EKeyChangesNothing("The key " + Quoted(keyText) +
+                                 " changes nothing: its steps amount to an XOR with 00, which leaves every "
+                                 "byte as it is; choose another key");
     // The name is opened as given: its full path may be too long to open.
     const std::optional<std::string> lockPath = LockImage(fileName, *key);
     if (!lockPath)
@@ -220,11 +235,24 @@ TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, st
         const TParsed parsed = Parse(args, kKeyOption);
         if (parsed.operands.size() != 1) throw TUsageError{};
         const std::string keyText = parsed.key.value_or(std::string(kDefaultKeyText));
-        return Ended(Report([&] { Lock(parsed.operands[0], keyText, out); }, err));
+        bool keyChangesNothing = false;
+        const bool done = Report(
+            [&] {
+                try {
+                    Lock(parsed.operands[0], keyText, out);
+                } catch (const EKeyChangesNothing&) {
+                    keyChangesNothing = true;
+                    throw;
+                }
+            },
+            err);
+        // Wrong usage, though no usage text would help.
+        return keyChangesNothing ? TCommandEnd{kExitUsage} : Ended(done);
     }
     if (command == "download") {
-        const TParsed parsed = Parse(args, kYesOption | kQuietOption | kLogOption | kTimeoutOption |
-                                               kExpectOption | kRepeatOption | kJsonOption);
+        const TParsed parsed =
+            Parse(args, kYesOption | kQuietOption | kLogOption | kTimeoutOption | kExpectOption |
+                            kRepeatOption | kJsonOption | kAllowEmptyOption);
         if (parsed.operands.size() != 1) throw TUsageError{};
         const TDownloadRequest request{
             parsed.operands[0],
@@ -234,7 +262,8 @@ TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, st
             Seconds(parsed.timeout),
             {Checked(parsed.expectSha256, Sha256Option), Checked(parsed.expectSum, SumOption)},
             parsed.repeat,
-            parsed.json};
+            parsed.json,
+            parsed.allowEmpty};
         return {RunDownloadCommand(request, out, err), true};
     }
     throw TUsageError{};

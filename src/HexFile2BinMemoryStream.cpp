@@ -39,7 +39,7 @@ public:
     void Lines(Line&& line) {
         file_.Rewind();
         ForEachLine([&](char* buffer, int64_t count) { return file_.Read(buffer, count); },
-                    hexparse::kDefaultBlockSize, line);
+                    hextext::kDefaultBlockSize, line);
     }
 
     // After the last pass: the passes saw the content the file had when opened.

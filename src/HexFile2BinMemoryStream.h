@@ -33,6 +33,8 @@ public:
         // Records mostly follow one another: extend the last run.
         if (!runs_.empty() && first == runs_.back().End) {
             if (end > runs_.back().End) runs_.back().End = end;
+        } else if (!runs_.empty() && first >= runs_.back().First && end <= runs_.back().End) {
+            // written again: nothing new
         } else {
             Append(first, end);
         }

@@ -11,10 +11,11 @@
 #include <string_view>
 
 #include "HexFile2BinMemoryStream.h"
+#include "HexText.h"
 
 namespace hexparse {
 
-inline constexpr std::size_t kDefaultBlockSize = 256 * 1024;
+using hextext::kDefaultBlockSize;
 
 THexExtent TextExtent(std::string_view text, std::size_t blockSize = kDefaultBlockSize);
 std::unique_ptr<rt::TMemoryStream> TextToStream(std::string_view text,

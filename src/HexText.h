@@ -24,6 +24,13 @@ namespace hextext {
 // are carried only this far, so one huge line cannot run memory up.
 constexpr std::size_t kLongestRecord = 9 + 2 * 255;
 
+// Carried this far, a line still shows its checksum and whether anything
+// follows it, which fwimage check reports.
+constexpr std::size_t kLongestCarried = kLongestRecord + 3;
+
+// Bytes read at a time.
+inline constexpr std::size_t kDefaultBlockSize = 256 * 1024;
+
 #if defined(__SSE2__)
 // Sixteen hexadecimal characters to eight bytes at once; false, storing
 // nothing, when any character is not a digit.
@@ -134,11 +141,12 @@ inline const char* FindBreak(const char* p, const char* end) {
 // Splits the text that read() yields into lines at CR, LF and CR LF, up to
 // the first NUL, and hands each to line(text, length, lineNumber), numbered
 // from 1. read(buffer, count) returns the bytes it placed, 0 at the end.
+// True when a NUL ended the text (after the line it ended).
 template <class Read, class Line>
-void ForEachLine(Read&& read, std::size_t blockSize, Line&& line) {
+bool ForEachLine(Read&& read, std::size_t blockSize, Line&& line) {
     blockSize = std::max<std::size_t>(blockSize, 1);
     std::unique_ptr<char[]> block(new char[blockSize]);
-    std::array<char, kLongestRecord + 1> carry;
+    std::array<char, kLongestCarried> carry;
     std::size_t carried = 0;
     bool carrying = false;  // a line began in an earlier block
     bool skipLF = false;    // the last block ended with CR
@@ -176,7 +184,7 @@ void ForEachLine(Read&& read, std::size_t blockSize, Line&& line) {
             }
             const char c = *brk;
             p = brk + 1;
-            if (c == '\0') return;
+            if (c == '\0') return true;
             if (c == '\r') {
                 if (p < end) {
                     if (*p == '\n') ++p;
@@ -187,6 +195,7 @@ void ForEachLine(Read&& read, std::size_t blockSize, Line&& line) {
         }
     }
     if (carrying) line(carry.data(), carried, ++lineNumber);
+    return false;
 }
 
 }  // namespace hextext

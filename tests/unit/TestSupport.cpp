@@ -1,8 +1,11 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <stdexcept>
+
+#include "runtime/Convert.h"
 
 namespace fs = std::filesystem;
 
@@ -64,6 +67,31 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 
 std::string DataPath(const std::string& relative) {
     return std::string(FWL_TEST_DATA_DIR) + "/" + relative;
+}
+
+std::string HexRecord(uint32_t address, uint8_t type, const std::vector<uint8_t>& data) {
+    uint8_t sum = static_cast<uint8_t>(data.size() + (address >> 8) + address + type);
+    std::string text(":");
+    text += rt::IntToHex(data.size(), 2) + rt::IntToHex(address & 0xFFFF, 4) + rt::IntToHex(type, 2);
+    for (const uint8_t b : data) {
+        text += rt::IntToHex(b, 2);
+        sum += b;
+    }
+    return text + rt::IntToHex(static_cast<uint8_t>(-sum), 2) + "\n";
+}
+
+std::string ZeroRunsHex(const std::vector<std::pair<uint32_t, uint32_t>>& runs) {
+    std::string text;
+    for (const auto& [first, count] : runs) {
+        for (uint32_t at = first; at < first + count;) {
+            const uint32_t n = std::min({first + count - at, 0x10000 - (at & 0xFFFF), uint32_t{255}});
+            if (at == first || (at & 0xFFFF) == 0)
+                text += HexRecord(0, 4, {static_cast<uint8_t>(at >> 24), static_cast<uint8_t>(at >> 16)});
+            text += HexRecord(at, 0, std::vector<uint8_t>(n, 0));
+            at += n;
+        }
+    }
+    return text + ":00000001FF\n";
 }
 
 }  // namespace testsupport

@@ -61,4 +61,11 @@ std::vector<uint8_t> ReadFile(const std::string& path);
 // UTF-8 path of a file under tests/data.
 std::string DataPath(const std::string& relative);
 
+// One Intel HEX record line with its checksum.
+std::string HexRecord(uint32_t address, uint8_t type, const std::vector<uint8_t>& data);
+
+// Intel HEX of zero bytes in each run (first address, count), for images
+// too large to spell out.
+std::string ZeroRunsHex(const std::vector<std::pair<uint32_t, uint32_t>>& runs);
+
 }  // namespace testsupport

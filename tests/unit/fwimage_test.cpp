@@ -22,6 +22,7 @@
 #include "DownloadEndings.h"
 #include "DownloadLog.h"
 #include "FirmwareImage.h"
+#include "FwimageRun.h"
 #include "TextForm.h"
 #include "TestSupport.h"
 #include "Version.h"
@@ -32,54 +33,15 @@
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
+using testsupport::ZeroRunsHex;
 
 namespace {
-
-struct TRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-TRun RunTool(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = RunFwimage(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 // The arguments as one line, to name a case.
 std::string Joined(const std::vector<std::string>& args) {
     std::string joined;
     for (const auto& a : args) joined += a + " ";
     return joined;
-}
-
-// One Intel HEX record line with its checksum.
-std::string Record(uint32_t address, uint8_t type, const std::vector<uint8_t>& data) {
-    uint8_t sum = static_cast<uint8_t>(data.size() + (address >> 8) + address + type);
-    std::string text =
-        ":" + rt::IntToHex(data.size(), 2) + rt::IntToHex(address & 0xFFFF, 4) + rt::IntToHex(type, 2);
-    for (const uint8_t b : data) {
-        text += rt::IntToHex(b, 2);
-        sum += b;
-    }
-    return text + rt::IntToHex(static_cast<uint8_t>(-sum), 2) + "\n";
-}
-
-// Intel HEX of zero bytes in each run (first address, count), for images
-// too large to spell out.
-std::string ZeroRunsHex(const std::vector<std::pair<uint32_t, uint32_t>>& runs) {
-    std::string text;
-    for (const auto& [first, count] : runs) {
-        for (uint32_t at = first; at < first + count;) {
-            const uint32_t n = std::min({first + count - at, 0x10000 - (at & 0xFFFF), uint32_t{255}});
-            if (at == first || (at & 0xFFFF) == 0)
-                text += Record(0, 4, {static_cast<uint8_t>(at >> 24), static_cast<uint8_t>(at >> 16)});
-            text += Record(at, 0, std::vector<uint8_t>(n, 0));
-            at += n;
-        }
-    }
-    return text + ":00000001FF\n";
 }
 
 uint8_t MaskOf(const ScrambleKey& k) {
@@ -363,6 +325,12 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          "",
          "The key \"123\" has fewer than 16 characters besides blanks; it needs 8 hexadecimal pairs.\n"},
         {{"lock", "--key=G0 00 00 00 00 00 00 00", bin}, 1, "", "'$G0' is not a valid integer value.\n"},
+        // The steps of these keys cancel out: the .lock would be the image.
+        {{"lock", "--key", "01 02 00 00 00 00 00 00", bin},
+         2,
+         "",
+         "The key \"01 02 00 00 00 00 00 00\" changes nothing: its steps amount to an XOR with 00, which "
+         "leaves every byte as it is; choose another key.\n"},
         {{"lock", lockFile},
          1,
          "",
@@ -421,10 +389,11 @@ TEST(Fwimage, ConvertAndLockWriteTheirFiles) {
     };
     const Case cases[] = {
         {{}, ScrambleKey{0x3C, 0x5A, 0x91, 0x0E, 0xD4, 0x27, 0xB8, 0x66}},
-        {{"--key", "00 00 00 00 00 00 00 00"}, ScrambleKey{}},
-        {{"--key=0102040810204080"}, ScrambleKey{1, 2, 4, 8, 16, 32, 64, 128}},
-        {{"--key", " a b c d e f 0 1 2 3 4 5 6 7 8 9 trailing"},
-         ScrambleKey{0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89}},
+        {{"--key=0102040810204081"}, ScrambleKey{1, 2, 4, 8, 16, 32, 64, 129}},
+        // The operators' guide's example.
+        {{"--key", "A5 17 C3 5E 29 D0 7B 84"}, ScrambleKey{0xA5, 0x17, 0xC3, 0x5E, 0x29, 0xD0, 0x7B, 0x84}},
+        {{"--key", " a b c d e f 0 1 2 3 4 5 6 7 8 8 trailing"},
+         ScrambleKey{0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x88}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"lock"};
@@ -465,7 +434,7 @@ TEST(Fwimage, RelativePathsAreNamedInFull) {
         std::string err;
     };
     const Case cases[] = {
-        {{"lock", "--key", "0000000000000000", "./image.bin"},
+        {{"lock", "--key", "0000000000000080", "./image.bin"},
          "Файл зашифрован " + inRoot("image.bin") + ".lock\n",
          ""},
         {{"info", "missing.bin"},
@@ -483,7 +452,7 @@ TEST(Fwimage, RelativePathsAreNamedInFull) {
         EXPECT_EQ(c.out, r.out);
         EXPECT_EQ(c.err, r.err);
     }
-    EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFile(inRoot("image.bin.lock")));
+    EXPECT_EQ((std::vector<uint8_t>{0x41, 0x42}), ReadFile(inRoot("image.bin.lock")));
 
 #if !defined(_WIN32)
     // A working folder whose full path is longer than the system opens: the
@@ -495,10 +464,10 @@ TEST(Fwimage, RelativePathsAreNamedInFull) {
         std::filesystem::current_path(step);
     }
     WriteFile("deep.bin", std::vector<uint8_t>{1, 2});
-    const TRun r = RunTool({"lock", "--key", "0000000000000000", "deep.bin"});
+    const TRun r = RunTool({"lock", "--key", "0000000000000080", "deep.bin"});
     EXPECT_EQ(0, r.code) << r.err;
     EXPECT_EQ("Файл зашифрован " + rt::ExpandFileName("deep.bin.lock") + "\n", r.out);
-    EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFile("deep.bin.lock"));
+    EXPECT_EQ((std::vector<uint8_t>{0x41, 0x42}), ReadFile("deep.bin.lock"));
     // Removed step by step: the whole path is too long for the folder's own removal.
     for (; depth > 0; --depth) {
         for (const auto& entry : std::filesystem::directory_iterator("."))
@@ -879,169 +848,4 @@ TEST(ConsoleDownload, YesAnswers) {
         EXPECT_TRUE(IsYesAnswer(yes)) << yes;
     for (const char* no : {"", "\r\n", "n", "no", "нет", "y es", "yess", "ye", "дад", "a", "д\xD0"})
         EXPECT_FALSE(IsYesAnswer(no)) << no;
-}
-
-namespace {
-
-// check --json on the files, each JSON line parsed back.
-std::vector<nlohmann::json> CheckedJson(const std::vector<std::string>& files, int& code) {
-    std::vector<std::string> args = {"check", "--json"};
-    args.insert(args.end(), files.begin(), files.end());
-    const TRun r = RunTool(args);
-    code = r.code;
-    EXPECT_EQ("", r.err);
-    std::vector<nlohmann::json> parsed;
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) parsed.push_back(nlohmann::json::parse(line));
-    return parsed;
-}
-
-}  // namespace
-
-TEST(Fwimage, CheckReportsWhatWasPlanted) {
-    TempDir dir;
-    std::vector<uint8_t> low(16), high(16);
-    for (uint8_t i = 0; i < 16; ++i) low[i] = i, high[i] = static_cast<uint8_t>(0x10 + i);
-    const std::string base = Record(0, 4, {0, 0}), a = Record(0, 0, low), b = Record(0x10, 0, high),
-                      end = ":00000001FF\n";
-    // One data digit changed, the checksum left as it was.
-    std::vector<uint8_t> changed = low;
-    changed[0] = 0x02;
-    const std::string aRight = Record(0, 0, changed);
-    const std::string aChanged = aRight.substr(0, aRight.size() - 3) + a.substr(a.size() - 3);
-    std::string block;  // 320 bytes, longer than a record can be
-    for (uint32_t at = 0; at < 320; at += 16) block += Record(at, 0, low);
-    const std::string badData = ":04000000010G0304F2\n", badType = ":040000G001020304F2\n";
-
-    struct Planted {
-        uint64_t line;
-        std::string kind;
-        nlohmann::json fields = nlohmann::json::object();
-    };
-    struct Case {
-        std::string name;
-        std::string text;
-        std::vector<Planted> findings;
-        int code;
-    };
-    const Case cases[] = {
-        {"clean", base + a + b + end, {}, 0},
-        {"checksum",
-         base + aChanged + b + end,
-         {{2,
-           "checksum",
-           {{"found", a.substr(a.size() - 3, 2)}, {"expected", aRight.substr(aRight.size() - 3, 2)}}}},
-         7},
-        {"no-end", base + a + b, {{3, "no-end"}}, 7},
-        // What follows the end-of-file record and changes nothing does not count.
-        {"after-end",
-         base + a + end + "\n" + Record(0, 4, {0, 1}) + b + end + "after\n",
-         {{6, "after-end", {{"end_line", 3}, {"records", 1}, {"last_line", 6}}}},
-         7},
-        // A block written twice is one finding.
-        {"same-again",
-         base + block + block + end,
-         {{22,
-           "overlap",
-           {{"same_data", true},
-            {"last_line", 41},
-            {"earlier_first_line", 2},
-            {"earlier_last_line", 21},
-            {"first", "00000000"},
-            {"last", "0000013F"}}}},
-         7},
-        {"different-again",
-         base + a + b + Record(0x1F, 0, {0x1F}) + Record(8, 0, {0xEE}) + end,
-         {{4, "overlap", {{"same_data", true}, {"first", "0000001F"}}},
-          {5,
-           "overlap",
-           {{"same_data", false}, {"earlier_first_line", 2}, {"first", "00000008"}, {"last", "00000008"}}}},
-         7},
-        // The same address fields under another base write other addresses.
-        {"other-base", base + a + Record(0, 4, {0, 1}) + a + end, {}, 0},
-        {"start-address",
-         base + a + Record(0, 5, {0x08, 0, 1, 0x31}) + end,
-         {{3, "start-address", {{"address", "08000131"}}}},
-         0},
-        {"far-region", ZeroRunsHex({{0, 4}, {0x200000, 4}}), {{2, "far-region", {{"first", "00000000"}}}}, 7},
-        // The window's first pass fails on line 3 before its second reads line 2's data.
-        {"refused-field", base + badData + badType + aChanged + end, {{3, "refused"}}, 1},
-        {"refused-data", base + badData + aChanged, {{2, "refused"}}, 1},
-        {"refused-short", base + ":0400000001\n" + end, {{2, "refused"}}, 1},
-        {"refused-size", ZeroRunsHex({{0, 1}, {0x80000000, 1}}), {{0, "refused"}}, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string file = dir.Path(c.name + ".hex");
-        WriteFile(file, c.text);
-        int code = -1;
-        const std::vector<nlohmann::json> json = CheckedJson({file}, code);
-        EXPECT_EQ(c.code, code);
-        ASSERT_EQ(1u, json.size());
-        EXPECT_EQ(c.code, json[0]["exit_code"]);
-        const nlohmann::json& found = json[0]["findings"];
-        ASSERT_EQ(c.findings.size(), found.size()) << found.dump();
-        for (size_t i = 0; i < c.findings.size(); ++i) {
-            const Planted& p = c.findings[i];
-            EXPECT_EQ(p.kind, found[i]["kind"]);
-            EXPECT_EQ(p.line, found[i]["line"].is_null() ? 0 : found[i]["line"].get<uint64_t>());
-            EXPECT_EQ(file, found[i]["file"]);
-            for (const auto& [key, value] : p.fields.items()) {
-                EXPECT_EQ(value, found[i][key]) << key;
-            }
-        }
-        // A refusal names the window's failure, as info shows it.
-        if (c.code == 1) {
-            EXPECT_EQ(RunTool({"info", file}).err, found[0]["text"].get<std::string>() + "\n");
-        }
-        // The text form: one line per finding.
-        std::string text;
-        for (const nlohmann::json& f : found) {
-            const std::string line = f["line"].is_null() ? "" : std::string(":").append(f["line"].dump());
-            text += file + line + ": " + f["severity"].get<std::string>() + ": " +
-                    f["text"].get<std::string>() + "\n";
-        }
-        const TRun r = RunTool({"check", file});
-        EXPECT_EQ(c.code, r.code);
-        EXPECT_EQ(text, r.out);
-    }
-
-    // Several files: the worst one's code; a .bin has only the open's checks.
-    const std::string bin = dir.Path("image.bin");
-    WriteFile(bin, std::string("\x01\x02"));
-    const struct {
-        std::vector<std::string> files;
-        int code;
-    } runs[] = {
-        {{bin, dir.Path("clean.hex")}, 0},
-        {{dir.Path("clean.hex"), dir.Path("no-end.hex"), bin}, 7},
-        {{dir.Path("refused-data.hex"), dir.Path("no-end.hex")}, 1},
-        {{dir.Path("missing.bin"), dir.Path("clean.hex")}, 1},
-    };
-    for (const auto& run : runs) {
-        SCOPED_TRACE(Joined(run.files));
-        int code = -1;
-        EXPECT_EQ(run.files.size(), CheckedJson(run.files, code).size());
-        EXPECT_EQ(run.code, code);
-    }
-}
-
-// Whatever the window opens among the test files loads for check too.
-TEST(Fwimage, CheckRefusesOnlyWhatTheWindowRefuses) {
-    int files = 0;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(testsupport::FromUtf8(testsupport::DataPath("hex")))) {
-        if (entry.path().extension() != ".hex") continue;
-        const std::string file = testsupport::ToUtf8(entry.path());
-        SCOPED_TRACE(file);
-        ++files;
-        const TRun info = RunTool({"info", file});
-        int code = -1;
-        const std::vector<nlohmann::json> json = CheckedJson({file}, code);
-        ASSERT_EQ(1u, json.size());
-        for (const nlohmann::json& f : json[0]["findings"])
-            EXPECT_EQ(info.code != 0, f["kind"] == "refused") << f.dump();
-        EXPECT_EQ(info.code != 0, code == 1);
-    }
-    EXPECT_LT(0, files);
 }

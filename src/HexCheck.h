@@ -1,21 +1,27 @@
 // fwimage check: what a release check finds in an image file that the
 // window's Open passes over in silence, and whether the window would refuse
-// the file at all.
+// the file at all. Portable; the JSON form lives with the command.
 #pragma once
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <string>
+#include <variant>
 #include <vector>
 
 enum class TSeverity { Error, Warning, Note };
+
+// One detail of a finding, for machine-readable output: null, flag, number or text.
+struct TFindingDetail {
+    std::string Name;
+    std::variant<std::monostate, bool, uint64_t, std::string> Value;
+};
 
 struct TFinding {
     uint64_t Line;  // from 1; 0 for the file as a whole
     TSeverity Severity;
     std::string Kind;
     std::string Text;
-    nlohmann::ordered_json Fields = nlohmann::ordered_json::object();  // the details, for --json
+    std::vector<TFindingDetail> Details = {};
 };
 
 struct TCheckResult {
@@ -27,10 +33,10 @@ struct TCheckResult {
 };
 
 // Reads fileName as the window's Open does, without building its image:
-// once, and again up to the last overlapping record when records overlap.
+// once, and again up to the last rewritten record when records overlap.
 TCheckResult CheckImageFile(const std::string& fileName);
 
 // "FILE:LINE: severity: text", or "FILE: severity: text" for the whole file.
 std::string FindingLine(const std::string& fileName, const TFinding& finding);
 
-nlohmann::ordered_json CheckJson(const std::string& fileName, const TCheckResult& result);
+const char* SeverityName(TSeverity severity);
