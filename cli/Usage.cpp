@@ -131,6 +131,7 @@ const char* const kHelpBody =
     "\n"
     "Arguments after \"--\" are taken as file names even when they begin with \"-\".\n"
     "File names and output are UTF-8; on a Windows console any characters show.\n"
+    "--utf8 (any command) or FWIMAGE_UTF8=1: UTF-8 also when redirected on Windows.\n"
     "\n"
     "Exit status\n"
     "  0    done; download: the image was delivered and the instrument runs its\n"

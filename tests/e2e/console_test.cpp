@@ -429,26 +429,47 @@ TEST_F(Console, ProgressLinesInAFile) {
 }
 
 // Redirected under a console, the output is in its code page with CR LF, as cmd's type and
-// PowerShell read it; under a console set to UTF-8, UTF-8 with LF. JSON is UTF-8 in both.
+// PowerShell read it, a character it lacks (or has only a look-alike of) as "?", told once on
+// the error output; UTF-8 with LF under a UTF-8 console or with the switch. JSON is UTF-8 in all.
 TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
-    const std::wstring image = temp_.Write(L"образ.bin", "\x01\x02\x03"), missing = temp_.Path(L"нет.bin");
-    for (const UINT codePage : {866u, static_cast<UINT>(CP_UTF8)}) {
-        SCOPED_TRACE(codePage);
-        const std::wstring end = codePage == CP_UTF8 ? L"\n" : L"\r\n";
+    const std::wstring image = temp_.Write(L"образ.bin", "\x01\x02\x03");
+    const struct {
+        UINT console, written, hint;  // hint: the code page it names, 0 for none
+        std::wstring missingName;
+        std::wstring option = L"--";  // after the files: nothing
+        Env env{};
+    } rows[] = {
+        {866, 866, 0, L"нет.bin"},
+        {CP_UTF8, CP_UTF8, 0, L"нет.bin"},
+        {437, 437, 437, L"нет.bin"},
+        {866, 866, 866, L"né.bin"},
+        {437, CP_UTF8, 0, L"нет.bin", L"--utf8"},
+        {866, CP_UTF8, 0, L"né.bin", L"--", {{L"FWIMAGE_UTF8", L"1"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Narrow(row.missingName) + " under " + std::to_string(row.console));
+        const std::wstring end = row.written == CP_UTF8 ? L"\n" : L"\r\n",
+                           missing = temp_.Path(row.missingName);
         const auto encoded = [&](const std::wstring& text) {
             std::string bytes(text.size() * 4, '\0');
-            bytes.resize(WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
-                                             bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr));
+            bytes.resize(WideCharToMultiByte(row.written, row.written == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS,
+                                             text.data(), static_cast<int>(text.size()), bytes.data(),
+                                             static_cast<int>(bytes.size()), nullptr, nullptr));
             return bytes;
         };
-        OwnConsole console(codePage);
-        Program program(Fwimage(), {.args = {L"info", image, missing},
+        std::string hint;
+        if (row.hint != 0)
+            hint = "Characters that code page " + std::to_string(row.hint) +
+                   " lacks are written as \"?\"; for UTF-8 output give --utf8 or set FWIMAGE_UTF8=1\r\n";
+        OwnConsole console(row.console);
+        Program program(Fwimage(), {.args = {L"info", image, missing, row.option},
+                                    .env = row.env,
                                     .outFile = temp_.Path(L"out.txt"),
                                     .errFile = temp_.Path(L"err.txt")});
         EXPECT_EQ(1u, program.ExitCode(kMs));
         EXPECT_EQ(encoded(L"Имя: образ.bin" + end + L"Размер: 0003" + end + L"Контрольная сумма: 0006" + end),
                   Out());
-        EXPECT_TRUE(Err().starts_with(encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
+        EXPECT_TRUE(Err().starts_with(hint + encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
         EXPECT_TRUE(Err().ends_with(encoded(L"." + end))) << Err();
         // JSON stays UTF-8 in any code page.
         Program json(Fwimage(), {.args = {L"info", L"--json", image}, .outFile = temp_.Path(L"out.txt")});

@@ -9,6 +9,7 @@
 
 #include "FirmwareImage.h"
 #include "FwimageRun.h"
+#include "TextForm.h"
 #include "TestSupport.h"
 #include "Version.h"
 #include "runtime/Convert.h"
@@ -122,6 +123,21 @@ TEST(Fwimage, UsageAndHelp) {
             EXPECT_NE(std::string::npos, r.out.find("Exit status")) << r.out;
             EXPECT_NE(std::string::npos, r.out.find("fwimage lock [--key TEXT] FILE")) << r.out;
         }
+    }
+}
+
+// "--utf8" anywhere before "--", whatever the command, or FWIMAGE_UTF8=1.
+TEST(Fwimage, Utf8Switch) {
+    using TArgs = std::vector<std::string>;
+    const std::tuple<TArgs, const char*, bool, TArgs> rows[] = {
+        {{"--utf8", "info", "a.bin", "--utf8"}, nullptr, true, {"info", "a.bin"}},
+        {{"info", "--", "--utf8"}, nullptr, false, {"info", "--", "--utf8"}},
+        {{"info", "a.bin"}, "0", false, {"info", "a.bin"}},
+    };
+    for (auto [args, environment, utf8, left] : rows) {
+        SCOPED_TRACE(Joined(args) + (environment ? environment : ""));
+        EXPECT_EQ(utf8, TakeUtf8Switch(args, environment));
+        EXPECT_EQ(left, args);
     }
 }
 
