@@ -85,7 +85,9 @@ public:
 private:
     template <class F>
     uint32_t Reported(THostCall call, F&& f) {
-        if (call != THostCall::ProcessCount) std::lock_guard<std::mutex>{reading_};
+        if (call != THostCall::ProcessCount) {
+            const std::lock_guard<std::mutex> readingOver(reading_);
+        }
         Report(THostReport::Entered, call, 0);
         const uint32_t result = f();
         Report(THostReport::Returned, call, result);
