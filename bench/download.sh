@@ -2,7 +2,8 @@
 # Times `fwimage.exe download --yes --quiet IMAGE` of two builds against the
 # simulated DFU.dll beside each (no search time, no rate limit), in one Wine
 # prefix whose wineserver is kept running, alternating the builds run by run;
-# prints each build's median and the ratio B / A.
+# prints each build's median, the ratio B / A and the difference (a build
+# that starts the library's process of its own pays one process start more).
 #
 #   bench/download.sh BIN_A BIN_B [IMAGE]
 #
@@ -100,4 +101,4 @@ med_b=$(median "${times_b[@]}")
 fmt() { printf '%s\n' "$@" | awk '{ printf "%s%.3f", (NR > 1 ? " " : ""), $1 / 1e9 }'; }
 printf 'A %s\n  runs s: %s\n  median: %s s\n' "$bin_a" "$(fmt "${times_a[@]}")" "$med_a"
 printf 'B %s\n  runs s: %s\n  median: %s s\n' "$bin_b" "$(fmt "${times_b[@]}")" "$med_b"
-awk -v a="$med_a" -v b="$med_b" 'BEGIN { printf "ratio B / A: %.3f\n", b / a }'
+awk -v a="$med_a" -v b="$med_b" 'BEGIN { printf "ratio B / A: %.3f, difference B - A: %.0f ms\n", b / a, (b - a) * 1000 }'

@@ -4,6 +4,10 @@
 
 #include <ostream>
 
+// Before the first ConsoleOut() or ConsoleErr(): text that goes to a file or
+// a pipe is UTF-8 whatever the console's code page.
+void UseUtf8Output();
+
 // Standard output and standard error, taking UTF-8.
 std::ostream& ConsoleOut();
 std::ostream& ConsoleErr();

@@ -1,15 +1,16 @@
-// What stops a download from outside its flow: Ctrl+C, Ctrl+Break, the
-// console closing, and a crash on the transfer's thread. Their handlers only
-// record what came and wake the main thread, which ends the command. Windows.
+// What stops a download from outside its flow: Ctrl+C, Ctrl+Break and the
+// console closing. Their handlers only record what came and wake the main
+// thread, which ends the command. Windows.
 #pragma once
 
-#include <cstdint>
-#include <optional>
+#include <string_view>
 
 class TConsoleControl {
 public:
     // Installs the handlers for one command; there is one at a time.
-    TConsoleControl();
+    // stuckLine: told by the handler itself when Ctrl+C comes before the
+    // library and the main thread does not conclude soon (a file that blocks).
+    explicit TConsoleControl(std::string_view stuckLine);
     // A closing console's handler may return, and the system end the process.
     ~TConsoleControl();
     TConsoleControl(const TConsoleControl&) = delete;
@@ -28,12 +29,8 @@ public:
     // of the last unit's Ctrl+C kept.
     void NextUnit();
 
-    // Called first on the transfer's thread: a crash there is its step's.
-    void OnTransferThread();
-
     // While the library works: Ctrl+C and Ctrl+Break so far; whether the
-    // console closed (told once); the code of a crash on the transfer's thread.
+    // console closed (told once).
     int Presses() const;
     bool TakeClosed();
-    std::optional<uint32_t> Crash() const;
 };

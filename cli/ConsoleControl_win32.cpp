@@ -4,8 +4,15 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
+
+#include "ExitCodes.h"
 
 namespace {
+
+// How long Ctrl+C before the library waits for the main thread to conclude
+// before the handler ends the command itself.
+constexpr DWORD kStuckMs = 2000;
 
 enum class TPhase { BeforeLibrary, InLibrary, Concluded };
 
@@ -15,14 +22,12 @@ struct TControlState {
     bool interrupted = false;
     std::atomic<int> presses{0};
     std::atomic<bool> closed{false};
-    std::atomic<bool> crashed{false};
-    std::atomic<uint32_t> crashCode{0};
-    std::atomic<DWORD> transferThread{0};
+    std::string stuckLine;
     // Made once and kept: a handler may still wait on them as the process ends.
     HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE concluded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE mainThread = nullptr;
-    LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
 };
 
 TControlState& State() {
@@ -34,11 +39,24 @@ bool IsClose(DWORD type) {
     return type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT;
 }
 
+// The main thread is held by something outside fwimage (a log on a pipe
+// that nobody reads): nothing has been sent, so the command ends here.
+void EndIfStuck(TControlState& s) {
+    if (WaitForSingleObject(s.concluded, kStuckMs) == WAIT_OBJECT_0) return;
+    const std::string line = s.stuckLine + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
+              nullptr);
+    TerminateProcess(GetCurrentProcess(), kExitInterrupted);
+}
+
 BOOL WINAPI OnControl(DWORD type) {
     TControlState& s = State();
+    bool before = false;
     {
         std::lock_guard<std::mutex> guard(s.lock);
         if (s.phase == TPhase::BeforeLibrary) {
+            before = true;
             s.interrupted = true;
             // The question's read gives up; Ctrl+C alone cuts it short, a close does not.
             if (s.mainThread != nullptr) CancelSynchronousIo(s.mainThread);
@@ -52,38 +70,27 @@ BOOL WINAPI OnControl(DWORD type) {
     }
     // The system ends the process as soon as a close's handler returns: not
     // before the command has told and recorded its ending.
-    if (IsClose(type)) WaitForSingleObject(s.finished, INFINITE);
+    if (IsClose(type))
+        WaitForSingleObject(s.finished, INFINITE);
+    else if (before)
+        EndIfStuck(s);
     return TRUE;
-}
-
-// A crash inside the library on the transfer's thread is its step failing:
-// recorded for the main thread, which tells it and ends the process. This
-// thread goes no further: the library's state is past trusting.
-LONG WINAPI OnCrash(EXCEPTION_POINTERS* exception) {
-    TControlState& s = State();
-    if (GetCurrentThreadId() != s.transferThread.load())
-        return s.previousFilter != nullptr ? s.previousFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
-    s.crashCode = exception->ExceptionRecord->ExceptionCode;
-    s.crashed = true;
-    SetEvent(s.wake);
-    for (;;) Sleep(INFINITE);
 }
 
 }  // namespace
 
-TConsoleControl::TConsoleControl() {
+TConsoleControl::TConsoleControl(std::string_view stuckLine) {
     TControlState& s = State();
     NextUnit();
     {
         std::lock_guard<std::mutex> guard(s.lock);
         s.closed = false;
-        s.crashed = false;
+        s.stuckLine = stuckLine;
         ResetEvent(s.finished);
         if (s.mainThread == nullptr)
             DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &s.mainThread, 0,
                             FALSE, DUPLICATE_SAME_ACCESS);
     }
-    s.previousFilter = SetUnhandledExceptionFilter(OnCrash);
     SetConsoleCtrlHandler(OnControl, TRUE);
 }
 
@@ -93,7 +100,7 @@ void TConsoleControl::NextUnit() {
     s.phase = TPhase::BeforeLibrary;
     s.interrupted = false;
     s.presses = 0;
-    s.transferThread = 0;
+    ResetEvent(s.concluded);
 }
 
 TConsoleControl::~TConsoleControl() {
@@ -101,7 +108,6 @@ TConsoleControl::~TConsoleControl() {
     Conclude();
     SetEvent(s.finished);
     SetConsoleCtrlHandler(OnControl, FALSE);
-    SetUnhandledExceptionFilter(s.previousFilter);
 }
 
 void* TConsoleControl::WakeEvent() const {
@@ -126,10 +132,7 @@ void TConsoleControl::Conclude() {
     TControlState& s = State();
     std::lock_guard<std::mutex> guard(s.lock);
     s.phase = TPhase::Concluded;
-}
-
-void TConsoleControl::OnTransferThread() {
-    State().transferThread = GetCurrentThreadId();
+    SetEvent(s.concluded);
 }
 
 int TConsoleControl::Presses() const {
@@ -138,10 +141,4 @@ int TConsoleControl::Presses() const {
 
 bool TConsoleControl::TakeClosed() {
     return State().closed.exchange(false);
-}
-
-std::optional<uint32_t> TConsoleControl::Crash() const {
-    const TControlState& s = State();
-    if (!s.crashed.load()) return std::nullopt;
-    return s.crashCode.load();
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "DownloadJson.h"
-#include "WindowDownload.h"
+#include "DownloadEndings.h"
 
 namespace {
 

@@ -14,6 +14,9 @@ void HoldClosed(int fd) {
 }
 }  // namespace
 
+// Always UTF-8.
+void UseUtf8Output() {}
+
 std::ostream& ConsoleOut() {
     HoldClosed(STDOUT_FILENO);
     return std::cout;

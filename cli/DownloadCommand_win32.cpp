@@ -1,6 +1,7 @@
-// fwimage download on Windows: the flow from the open image to the first
-// library call; every ending is told, recorded and given its exit code by
-// ConcludeDownload.
+// fwimage download on Windows: the flow from the open image to its ending.
+// The library runs in a process of its own (LibraryHost.h), which this
+// thread watches together with Ctrl+C and --timeout; every ending is told,
+// recorded and given its exit code by the command's one TConclusion.
 #include "DownloadCommand.h"
 
 #include <windows.h>
@@ -12,21 +13,62 @@
 
 #include "CommandImage.h"
 #include "ConsoleControl.h"
+#include "ConsoleProgress.h"
 #include "ConsoleQuestion.h"
-#include "DownloadEndings.h"
+#include "DownloadConclusion.h"
 #include "DownloadJson.h"
 #include "DownloadLog.h"
-#include "DownloadTransfer.h"
-#include "LoadedDevice.h"
-#include "WindowDownload.h"
+#include "LibraryHost.h"
 #include "runtime/FileIO.h"
 #include "runtime/FileName.h"
 
 namespace {
 
 constexpr DWORD kHandlerGraceMs = 500;
+// Between two looks at the library's process, the console and the clock.
+constexpr unsigned kTickMs = 10;
+constexpr int kAbandoningPresses = 3;
+
+constexpr std::string_view kHeldLine =
+    "Ctrl+C: the download finishes first, so that the instrument is not left half written; fwimage ends "
+    "after it. A third Ctrl+C ends it without waiting for the library, which may leave the instrument in "
+    "its loader mode";
+// Before each line the library itself writes.
+constexpr std::string_view kLibraryPrefix = "DFU.dll: ";
 
 using TClock = std::chrono::steady_clock;
+
+// The command's endings: the one place that lowers the Ctrl+C control,
+// writes the record, tells the line and gives the exit code, for each unit
+// and for a station loop's summary.
+class TConclusion {
+    // With --json the standard output carries only the events.
+    std::ostream discarded_{nullptr};
+    int lastCode_ = kExitFailed;
+
+public:
+    TConclusion(const TDownloadRequest& request, std::ostream& out, std::ostream& err)
+        : control(EndingLine(TEnding::Interrupted, {})),
+          sink{request.Json ? discarded_ : out, err, nullptr, request.Json ? &out : nullptr} {}
+
+    // The unit's exit code.
+    int Unit(TEnding ending, std::initializer_list<std::string_view> details = {}) {
+        control.Conclude();
+        lastCode_ = ConcludeDownload(ending, details, sink);
+        tally.Add(lastCode_);
+        return lastCode_;
+    }
+    int LastCode() const { return lastCode_; }
+    // The loop's exit code.
+    int Station() {
+        control.Conclude();
+        return ConcludeStation(tally, sink);
+    }
+
+    TConsoleControl control;
+    TEndingSink sink;
+    TStationTally tally;
+};
 
 // The first unit's steps before the library: the checks and the question.
 // The ending when they stop it.
@@ -48,80 +90,162 @@ std::optional<TEnding> Confirm(const TDownloadRequest& request, const TImageInfo
     return std::nullopt;
 }
 
-// What the units of one command share: the open image, the library once
-// loaded, and when the current unit was confirmed, for its record.
+// What the units of one command share: the open image, the library's
+// process while it is sound, and when the current unit was confirmed, for
+// its record.
 struct TUnitJob {
     const TDownloadRequest& request;
     const TImageInfo& info;
     std::string_view sha256;
-    TConsoleControl& control;
-    TEndingSink& sink;
-    std::unique_ptr<TDevice> device;
+    TConclusion& end;
+    std::optional<TConsoleProgress> progress;
+    std::unique_ptr<TImageSection> image;
+    std::unique_ptr<TLibraryHost> host;
     std::optional<TClock::time_point> confirmed;
+    // The reading shown last, kept from one unit to the next as the session keeps it.
+    uint32_t percent = 0;
 };
 
-// One unit from its checks to its ending; returns its exit code. lastWords:
-// as RunTransfer takes it.
-int Unit(TUnitJob& job, const std::function<int(int)>& lastWords) {
-    const auto end = [&](TEnding ending, std::string_view detail = {}) {
-        job.control.Conclude();
-        return ConcludeDownload(ending, detail, job.sink);
-    };
-    if (!job.device) {
-        std::string detail;
-        if (const std::optional<TEnding> stop =
-                Confirm(job.request, job.info, job.sha256, job.control, detail))
-            return end(*stop, detail);
+// One look at the library's process: its readings shown, its lines
+// forwarded to the error output.
+void Look(TUnitJob& job) {
+    TLibraryHost& host = *job.host;
+    host.Wait(job.end.control.WakeEvent(), kTickMs);
+    const auto now = TClock::now().time_since_epoch();
+    if (job.progress) {
+        for (const uint32_t reading : host.State().Readings) {
+            if (reading == kSearchingReading) {
+                job.progress->Searching(now);
+            } else if (reading != job.percent) {
+                job.percent = reading;
+                job.progress->Loading(static_cast<uint16_t>(reading), now);
+            }
+        }
+        job.progress->Tick(now);
+    }
+    host.State().Readings.clear();
+    const std::vector<std::string> lines = host.TakeLines();
+    if (lines.empty()) return;
+    if (job.progress) job.progress->Break();
+    for (const std::string& line : lines) job.end.sink.Err << kLibraryPrefix << line << '\n';
+    job.end.sink.Err.flush();
+}
+
+// The library loaded in a process of its own: nothing is sent meanwhile, so
+// Ctrl+C ends the unit at once. The ending when it does not load.
+std::optional<TEnding> Load(TUnitJob& job, const std::function<bool()>& overdue, THostEnding& failed) {
+    try {
+        if (!job.image) job.image = std::make_unique<TImageSection>(job.info);
+        job.host = std::make_unique<TLibraryHost>(*job.image);
+    } catch (...) {
+        failed.First = FailureText(std::current_exception());
+        return TEnding::NoHost;
+    }
+    while (!job.host->State().Loaded) {
+        Look(job);
+        if (job.end.control.Interrupted()) return TEnding::Interrupted;
+        if (std::optional<THostEnding> ending = HostEnding(job.host->State())) {
+            failed = *ending;
+            return ending->Ending;
+        }
+        if (overdue()) return TEnding::LoadTimedOut;
+    }
+    return std::nullopt;
+}
+
+// One unit from its checks to its ending; returns its ending and leaves its
+// exit code to the conclusion. A unit whose library was lost takes its
+// process with it.
+TEnding Unit(TUnitJob& job) {
+    TConsoleControl& control = job.end.control;
+    const std::optional<unsigned> timeout = job.request.TimeoutSeconds;
+    const std::string seconds = timeout ? std::to_string(*timeout) : "";
+    std::optional<TEnding> stop;
+    THostEnding detail{};
+    if (!job.confirmed) {
+        stop = Confirm(job.request, job.info, job.sha256, control, detail.First);
+        if (stop) {
+            job.end.Unit(*stop, {detail.First});
+            return *stop;
+        }
         job.confirmed = TClock::now();
-        try {
-            job.device = LoadDevice();
-        } catch (...) {
-            return end(TEnding::NoLibrary, FailureText(std::current_exception()));
+    }
+    // --timeout counts from the unit's first request to the library's process.
+    const TClock::time_point start = TClock::now();
+    const auto overdue = [&] { return timeout && TClock::now() - start >= std::chrono::seconds(*timeout); };
+    if (!job.host) stop = Load(job, overdue, detail);
+    if (!stop && !control.EnterLibrary()) stop = TEnding::Interrupted;
+    if (!stop) {
+        job.progress.reset();
+        if (!job.request.Quiet && job.end.sink.Json)
+            job.progress.emplace(*job.end.sink.Json, TProgressForm::Json);
+        else if (!job.request.Quiet)
+            job.progress.emplace(job.end.sink.Out, OutputIsConsole());
+        job.host->Go();
+        bool heldTold = false;
+        while (!stop) {
+            Look(job);
+            const THostState& state = job.host->State();
+            if (state.Outcome) {
+                stop = EndingOf(*state.Outcome);
+            } else if (std::optional<THostEnding> ending = HostEnding(state)) {
+                detail = *ending;
+                stop = ending->Ending;
+            } else if (control.Presses() >= kAbandoningPresses) {
+                stop = TEnding::Abandoned;
+            } else if (control.TakeClosed()) {
+                stop = TEnding::Closed;
+            } else if (overdue()) {
+                stop = TEnding::TimedOut;
+            } else if (control.Presses() > 0 && !heldTold) {
+                heldTold = true;
+                if (job.progress) job.progress->Break();
+                job.end.sink.Err << kHeldLine << '\n';
+                job.end.sink.Err.flush();
+            }
+        }
+        if (job.progress) {
+            const THostCall step = job.host->State().Step;
+            job.progress->Finish(*stop == TEnding::Done || *stop == TEnding::ReturnFailed ||
+                                 (EndingRow(*stop).LibraryLost && step == THostCall::ResetToAP));
         }
     }
-    if (!job.control.EnterLibrary()) return end(TEnding::Interrupted);
-    return RunTransfer(job.request, *job.device, job.info, job.control, job.sink, lastWords);
+    if (stop == TEnding::TimedOut || stop == TEnding::LoadTimedOut) detail.First = seconds;
+    // Ended before its ending is told: its last words come first, none after.
+    if (job.host && !job.host->State().Outcome) job.host.reset();
+    job.end.Unit(*stop, {detail.First, detail.Second});
+    return *stop;
 }
 
 // --repeat: units one after another until one ends the loop, Ctrl+C was
 // pressed during one, or the prompt between them is not answered.
 int Station(TUnitJob& job) {
-    TStationTally tally;
-    // A unit's ending that ends the process is the loop's too.
-    const auto lastWords = [&](int unitCode) {
-        tally.Add(unitCode);
-        return ConcludeStation(tally, job.sink);
-    };
-    for (job.sink.Unit = 1;; ++job.sink.Unit) {
-        const int code = Unit(job, lastWords);
-        tally.Add(code);
-        if (!StationGoesOn(code) || job.control.Presses() > 0) break;
-        job.control.NextUnit();
-        // Cut by Ctrl+C, a closed console or the input's end: no next unit.
-        if (!PromptOnConsole(StationCountersLine(tally) + "\n" + std::string(kStationPrompt)) ||
-            job.control.Interrupted())
+    TConsoleControl& control = job.end.control;
+    for (job.end.sink.Unit = 1;; ++job.end.sink.Unit) {
+        const TEnding ending = Unit(job);
+        const TEndingRow& row = EndingRow(ending);
+        // A record that could not be written ends the loop too.
+        if (!row.StationGoesOn || job.end.tally.LastFailedCode == kExitRecordLost || control.Presses() > 0)
             break;
+        control.NextUnit();
+        std::string lines = StationCountersLine(job.end.tally) + "\n";
+        if (row.LibraryLost) lines = UnitNeedsAttentionLine(job.end.sink.Unit) + "\n" + lines;
+        // Cut by Ctrl+C, a closed console or the input's end: no next unit.
+        if (!PromptOnConsole(lines + std::string(kStationPrompt)) || control.Interrupted()) break;
         job.confirmed = TClock::now();
     }
-    job.control.Conclude();
-    return ConcludeStation(tally, job.sink);
+    return job.end.Station();
 }
 
 }  // namespace
 
 int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::ostream& err) {
-    TConsoleControl control;
+    TConclusion end(request, out, err);
+    if (request.Repeat && !InputIsConsole()) return end.Unit(TEnding::NoStation);
     TImageInfo info;
     std::string fullPath;
     std::unique_ptr<TDownloadLogFile> log;
     std::string sha256;
-    // With --json the standard output carries only the events.
-    std::ostream discarded(nullptr);
-    TEndingSink sink{request.Json ? discarded : out, err, nullptr, request.Json ? &out : nullptr};
-    if (request.Repeat && !InputIsConsole()) {
-        control.Conclude();
-        return ConcludeDownload(TEnding::NoStation, {}, sink);
-    }
     try {
         fullPath = rt::ExpandFileName(request.Image);
         // Before the image, which may take long to read: a log that cannot
@@ -132,35 +256,34 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
         OpenCommandImage(request.Image, info);
         if (log || request.Expected.Sha256 || request.Json) sha256 = ImageSha256(info);
     } catch (const ELogRefused& refused) {
-        control.Conclude();
-        return ConcludeDownload(TEnding::LogRefused, refused.Message(), sink);
+        return end.Unit(TEnding::LogRefused, {refused.Message()});
     } catch (...) {
-        control.Conclude();
         // Ctrl+C cancels a read in progress: the interruption, not its failure.
-        if (control.Interrupted()) return ConcludeDownload(TEnding::Interrupted, {}, sink);
-        return ConcludeDownload(TEnding::NotOpened, FailureText(std::current_exception()), sink);
+        if (end.control.Interrupted()) return end.Unit(TEnding::Interrupted);
+        return end.Unit(TEnding::NotOpened, {FailureText(std::current_exception())});
     }
-    TUnitJob job{request, info, sha256, control, sink, nullptr, std::nullopt};
+    TUnitJob job{request, info, sha256, end, std::nullopt, nullptr, nullptr, std::nullopt};
     if (log) {
-        sink.Record = [&](std::string_view outcome, int code) {
+        end.sink.Record = [&](std::string_view outcome, int code) {
             const auto seconds = job.confirmed ? WholeSeconds(TClock::now() - *job.confirmed) : 0;
-            return log->Append(
-                DownloadRecordText({.UtcTime = UtcTimeText(std::chrono::system_clock::now()),
-                                    .FullPath = fullPath,
-                                    .Size = info.Size,
-                                    .Sum = info.Sum,
-                                    .Outcome = outcome,
-                                    .ExitCode = code,
-                                    .Sha256 = sha256,
-                                    .Seconds = seconds,
-                                    .Tool = kFwimageTool,
-                                    .Unit = sink.Unit > 0 ? std::optional(sink.Unit) : std::nullopt}));
+            return log->Append(DownloadRecordText(
+                {.UtcTime = UtcTimeText(std::chrono::system_clock::now()),
+                 .FullPath = fullPath,
+                 .Size = info.Size,
+                 .Sum = info.Sum,
+                 .Outcome = outcome,
+                 .ExitCode = code,
+                 .Sha256 = sha256,
+                 .Seconds = seconds,
+                 .Tool = kFwimageTool,
+                 .Unit = end.sink.Unit > 0 ? std::optional(end.sink.Unit) : std::nullopt}));
         };
     }
-    if (!request.Quiet && sink.Json)
+    if (!request.Quiet && end.sink.Json)
         TellImage(out, rt::ExtractFileName(fullPath), fullPath, info, sha256);
     else if (!request.Quiet)
         for (const std::string& line : SummaryLines(request.Image, info)) out << line << '\n';
     if (request.Repeat) return Station(job);
-    return Unit(job, [](int code) { return code; });
+    Unit(job);
+    return end.LastCode();
 }

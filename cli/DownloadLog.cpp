@@ -18,7 +18,7 @@ size_t LongestDownloadLogRecord(std::string_view fullPath) {
                            .Tool = kFwimageTool,
                            .Unit = std::numeric_limits<unsigned>::max()};
     size_t longest = 0;
-    for (int e = 0; e <= static_cast<int>(TEnding::RecordLost); ++e) {
+    for (size_t e = 0; e < kEndingCount; ++e) {
         const TEndingRow& row = EndingRow(static_cast<TEnding>(e));
         record.Outcome = row.LogName;
         record.ExitCode = row.ExitCode;

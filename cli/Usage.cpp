@@ -143,7 +143,8 @@ constexpr std::string_view kHead =
 
 constexpr std::string_view kNotes =
     "Arguments after \"--\" are taken as file names even when they begin with \"-\".\n"
-    "File names and output are UTF-8; on a Windows console any characters show.\n";
+    "File names and output are UTF-8; on a Windows console any characters show.\n"
+    "--utf8 (any command) or FWIMAGE_UTF8=1: UTF-8 also when redirected on Windows.\n";
 
 // One exit code's lines; Command: the one command that gives it, empty
 // where any may.
@@ -159,10 +160,10 @@ const TExitPart kExits[] = {
     {"",
      "  1    a failure, its text on the error output (the text the loader's window\n"
      "       would show for it); download: also an empty image, no device\n"
-     "       library, a log file that cannot be written, or no thread for the\n"
-     "       download; no library call; check: a file the loader would refuse,\n"
-     "       that cannot be read or whose image is empty (the finding on the\n"
-     "       standard output)\n"},
+     "       library or one that crashed while loading, a log file that cannot\n"
+     "       be written, or no process for the library; no library call; check:\n"
+     "       a file the loader would refuse, that cannot be read or whose image\n"
+     "       is empty (the finding on the standard output)\n"},
     {"",
      "  2    wrong usage; download: not confirmed, or no console to ask on;\n"
      "       lock: a key that changes nothing\n"},

@@ -1,7 +1,11 @@
 // fwimage: the loader's image steps from the command line.
 #include "Console.h"
 #include "FwimageMain.h"
+#include "LibraryHost.h"
+#include "TextForm.h"
 #include "runtime/CommandLine.h"
+
+#include <cstdlib>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -14,6 +18,10 @@ int main(int argc, char** argv) {
     // stopping a script with a system box.
     SetDllDirectoryW(L"");
     SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // fwimage started again to run the device library apart (LibraryHost.h).
+    if (argc > 1 && std::string_view(argv[1]) == kLibraryHostSwitch) return RunLibraryHost(argc, argv);
 #endif
-    return RunFwimage(rt::CommandArgs(argc, argv), ConsoleOut(), ConsoleErr());
+    std::vector<std::string> args = rt::CommandArgs(argc, argv);
+    if (TakeUtf8Switch(args, std::getenv("FWIMAGE_UTF8"))) UseUtf8Output();
+    return RunFwimage(args, ConsoleOut(), ConsoleErr());
 }

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <memory>
 
+#include "DownloadEndings.h"
 #include "DownloadLogFile.h"
-#include "ExitCodes.h"
 #include "PreparedRecord.h"
 #include "runtime/Utf16.h"
 
@@ -27,14 +27,9 @@ struct TReadyRecords {
     }
 };
 
-struct TNamedEnding {
-    std::string_view LogName;
-    int ExitCode;
-};
-constexpr std::array<TNamedEnding, 3> kCrashed = {{{"loader-crashed", kExitLoaderRefused},
-                                                   {"transfer-crashed", kExitTransferFailed},
-                                                   {"return-crashed", kExitReturnFailed}}};
-constexpr TNamedEnding kClosed = {"closed", kExitInterrupted};
+// By step, as Crashed; their names and codes are the endings table's.
+constexpr std::array<TEnding, 3> kCrashed = {TEnding::LoaderCrashed, TEnding::TransferCrashed,
+                                             TEnding::ReturnCrashed};
 
 // Made and let go by the download's thread, only while no call is armed;
 // read by a writer that has taken the armed step.
@@ -135,12 +130,12 @@ void PrepareCallRecord(const std::string& logFile, const TImageInfo& sent, const
                            .Tool = tool,
                            .Unit = {}};
     for (size_t i = 0; i < kCrashed.size(); ++i) {
-        record.Outcome = kCrashed[i].LogName;
-        record.ExitCode = kCrashed[i].ExitCode;
+        record.Outcome = EndingRow(kCrashed[i]).LogName;
+        record.ExitCode = EndingRow(kCrashed[i]).ExitCode;
         ready->Crashed[i] = TPreparedRecord(record, form);
     }
-    record.Outcome = kClosed.LogName;
-    record.ExitCode = kClosed.ExitCode;
+    record.Outcome = EndingRow(TEnding::Closed).LogName;
+    record.ExitCode = EndingRow(TEnding::Closed).ExitCode;
     ready->Closed = TPreparedRecord(record, form);
     const auto since = std::chrono::steady_clock::now() - yes;
     ready->MsAtReady = static_cast<uint64_t>(

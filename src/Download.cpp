@@ -98,6 +98,12 @@ bool TDownloadSession::Watch(TDevice& device, TDownloadEvents& events) {
     return true;
 }
 
+std::optional<TDownloadOutcome> TDownloadSession::Run(const std::function<void()>& startThread,
+                                                      TDevice& device, TDownloadEvents& events) {
+    if (!Start(startThread) || !Watch(device, events)) return std::nullopt;
+    return WaitEnd(events);
+}
+
 std::optional<TDownloadOutcome> TDownloadSession::WaitEnd(TDownloadEvents& events) {
     while (gate_.Running())
         if (!events.Wait()) return std::nullopt;

@@ -126,6 +126,12 @@ public:
     // Wait() stopped it.
     std::optional<TDownloadOutcome> WaitEnd(TDownloadEvents& events);
 
+    // Start, Watch and WaitEnd in one call, for a host that watches the
+    // download it started: the outcome, or none when a download already ran
+    // or Wait() stopped the watching.
+    std::optional<TDownloadOutcome> Run(const std::function<void()>& startThread, TDevice& device,
+                                        TDownloadEvents& events);
+
     // From Start to the end of Finish.
     bool Running() const { return gate_.Running(); }
     void WaitIdle() { gate_.WaitIdle(); }

@@ -43,28 +43,6 @@ std::string UtcTimeText(std::chrono::system_clock::time_point time);
 // Rounded to the nearest second.
 uint64_t WholeSeconds(std::chrono::steady_clock::duration duration);
 
-// How the record names the session's outcomes, and the exit code fwimage
-// gives each; the window's records use the same.
-struct TOutcomeRecord {
-    std::string_view LogName;
-    int ExitCode;
-};
-constexpr TOutcomeRecord OutcomeRecord(TDownloadOutcome outcome) noexcept {
-    switch (outcome) {
-    case TDownloadOutcome::Declined:
-        return {"declined", kExitUsage};
-    case TDownloadOutcome::LoaderRefused:
-        return {"loader-refused", kExitLoaderRefused};
-    case TDownloadOutcome::TransferFailed:
-        return {"transfer-failed", kExitTransferFailed};
-    case TDownloadOutcome::ReturnFailed:
-        return {"return-failed", kExitReturnFailed};
-    case TDownloadOutcome::Done:
-        break;
-    }
-    return {"done", kExitDone};
-}
-
 // Whether a file whose first bytes are head (up to kLogHeadBytes of them;
 // none for an empty file) is a log: empty, or starting, after an optional
 // byte-order mark, with the header's first six names (an older log's

@@ -1,6 +1,6 @@
-// The window's face of a download, without <windows.h>: its boxes, the
-// worker's conversation with the operator around the session's transfer, and
-// what the status pane shows. fwimage tells the same texts on a console.
+// The window's face of a download, without <windows.h>: the worker's
+// conversation with the operator around the session's transfer, and what the
+// status pane shows. Its boxes' texts are the endings table's.
 #pragma once
 
 #include <chrono>
@@ -11,48 +11,7 @@
 #include <vector>
 
 #include "Download.h"
-
-// Message box styles and answers, as the platform defines them. Own names,
-// so that this header can sit beside <windows.h>.
-inline constexpr unsigned kBoxOk = 0x00;
-inline constexpr unsigned kBoxYesNo = 0x04;
-inline constexpr unsigned kBoxIconWarning = 0x30;
-inline constexpr unsigned kBoxIconInformation = 0x40;
-inline constexpr int kAnswerYes = 6;
-
-// One of the worker's message boxes (UTF-8 texts).
-struct TBoxText {
-    std::string_view Text;
-    std::string_view Caption;
-    unsigned Style;
-};
-
-inline constexpr TBoxText kConfirmDownloadBox{" Загрузить программу ? ", " Подтверждение файла",
-                                              kBoxYesNo | kBoxIconWarning};
-inline constexpr TBoxText kEnterLoaderFailedBox{"Ошибка перехода в режим загрузки  ", "Предупреждение",
-                                                kBoxOk | kBoxIconWarning};
-inline constexpr TBoxText kDownloadFailedBox{"Ошибка загрузки ", "Предупреждение", kBoxOk | kBoxIconWarning};
-inline constexpr TBoxText kLeaveLoaderFailedBox{"Ошибка выхода из режима загрузки  ", "Предупреждение",
-                                                kBoxOk | kBoxIconWarning};
-inline constexpr TBoxText kDownloadDoneBox{"Загрузка завершена  ", "Поздравление",
-                                           kBoxOk | kBoxIconInformation};
-
-// The window's box for each outcome; none for Declined.
-constexpr const TBoxText* OutcomeBox(TDownloadOutcome outcome) noexcept {
-    switch (outcome) {
-    case TDownloadOutcome::Declined:
-        return nullptr;
-    case TDownloadOutcome::LoaderRefused:
-        return &kEnterLoaderFailedBox;
-    case TDownloadOutcome::TransferFailed:
-        return &kDownloadFailedBox;
-    case TDownloadOutcome::ReturnFailed:
-        return &kLeaveLoaderFailedBox;
-    case TDownloadOutcome::Done:
-        return &kDownloadDoneBox;
-    }
-    return nullptr;
-}
+#include "DownloadEndings.h"
 
 // Shown after the outcome's box when its record could not be written, and at
 // start when the log cannot be written: the failure's text, which names the
@@ -70,9 +29,7 @@ struct TWindowArgs {
 };
 TWindowArgs WindowArgs(const std::vector<std::string>& args);
 
-// The status pane during a download: image list indices and captions.
-inline constexpr std::string_view kSearchingCaption = "Поиск устройства ...";
-inline constexpr std::string_view kLoadingCaption = "Загрузка ...";
+// The status pane during a download: image list indices (its captions: DownloadEndings.h).
 inline constexpr int kSearchingIcon = 3;
 inline constexpr int kLoadingIcon = 0;
 inline constexpr int kNoIcon = -1;

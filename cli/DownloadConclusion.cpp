@@ -1,0 +1,86 @@
+#include "DownloadConclusion.h"
+
+#include "DownloadJson.h"
+#include "runtime/Convert.h"
+
+namespace {
+
+void Tell(std::ostream& stream, const std::string& line, const TEndingSink& sink) {
+    stream << line << '\n';
+    sink.Out.flush();
+    sink.Err.flush();
+}
+
+}  // namespace
+
+std::string ExceptionCodeText(uint32_t code) {
+    return rt::IntToHex(code, 8);
+}
+
+std::string EndingLine(TEnding ending, std::initializer_list<std::string_view> details) {
+    std::string line(EndingRow(ending).Line);
+    size_t from = 0;
+    for (std::string_view detail : details) {
+        const size_t at = line.find("{}", from);
+        if (at == std::string::npos) break;
+        line.replace(at, 2, detail);
+        from = at + detail.size();
+    }
+    return line;
+}
+
+int ConcludeDownload(TEnding ending, std::initializer_list<std::string_view> details,
+                     const TEndingSink& sink) noexcept {
+    const TEndingRow& row = EndingRow(ending);
+    const TEndingRow& lost = EndingRow(TEnding::RecordLost);
+    try {
+        const std::string line = EndingLine(ending, details);
+        Tell(row.ToError ? sink.Err : sink.Out, line, sink);
+        int code = row.ExitCode;
+        if (!row.LogName.empty() && sink.Record) {
+            if (const std::optional<std::string> failure = sink.Record(row.LogName, row.ExitCode)) {
+                Tell(sink.Err, EndingLine(TEnding::RecordLost, {*failure}), sink);
+                code = lost.ExitCode;
+            }
+        }
+        if (sink.Json) TellEnded(*sink.Json, row.LogName, line, code, sink.Unit);
+        return code;
+    } catch (...) {
+        // Out of memory while telling: whether the record was written is unknown.
+    }
+    return lost.ExitCode;
+}
+
+void TStationTally::Add(int unitCode) noexcept {
+    if (unitCode == kExitDone) {
+        ++Done;
+    } else {
+        ++Failed;
+        LastFailedCode = unitCode;
+    }
+}
+
+std::string StationCountersLine(const TStationTally& tally) {
+    return "Units done: " + std::to_string(tally.Done) + ", units failed: " + std::to_string(tally.Failed);
+}
+
+std::string UnitNeedsAttentionLine(unsigned unit) {
+    return "Прибор " + std::to_string(unit) +
+           " требует проверки: он может остаться в режиме загрузки; для следующего прибора библиотека "
+           "DFU.dll загружается заново";
+}
+
+int ConcludeStation(const TStationTally& tally, const TEndingSink& sink) noexcept {
+    const int code = tally.Failed == 0 ? kExitDone : tally.LastFailedCode;
+    try {
+        const unsigned units = tally.Done + tally.Failed;
+        Tell(sink.Out,
+             "Summary: " + std::to_string(units) + (units == 1 ? " unit, " : " units, ") +
+                 std::to_string(tally.Done) + " done, " + std::to_string(tally.Failed) + " failed",
+             sink);
+        if (sink.Json) TellSummary(*sink.Json, tally.Done, tally.Failed, code);
+    } catch (...) {
+        // Out of memory while telling: the code stands.
+    }
+    return code;
+}

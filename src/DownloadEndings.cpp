@@ -1,0 +1,99 @@
+#include "DownloadEndings.h"
+
+namespace {
+
+constexpr std::string_view kCrashLine = "{} crashed with {}; the instrument may be left in its loader mode";
+
+// In the order of TEnding; the check below the table keeps it so.
+constexpr std::array<TEndingRow, kEndingCount> kEndings = {{
+    {TEnding::Done, kDownloadDoneBox.Text, false, "done", kExitDone, &kDownloadDoneBox, true, false},
+    {TEnding::LoaderRefused, kEnterLoaderFailedBox.Text, true, "loader-refused", kExitLoaderRefused,
+     &kEnterLoaderFailedBox, true, false},
+    {TEnding::TransferFailed, kDownloadFailedBox.Text, true, "transfer-failed", kExitTransferFailed,
+     &kDownloadFailedBox, true, false},
+    {TEnding::ReturnFailed, kLeaveLoaderFailedBox.Text, true, "return-failed", kExitReturnFailed,
+     &kLeaveLoaderFailedBox, true, false},
+    {TEnding::LoadCrashed,
+     "Библиотека DFU.dll аварийно завершилась при загрузке (код {}); в прибор ничего не отправлено", true,
+     "load-crashed", kExitFailed, nullptr, false, false},
+    {TEnding::LoaderCrashed, kCrashLine, true, "loader-crashed", kExitLoaderRefused, nullptr, true, true},
+    {TEnding::TransferCrashed, kCrashLine, true, "transfer-crashed", kExitTransferFailed, nullptr, true,
+     true},
+    {TEnding::ReturnCrashed, kCrashLine, true, "return-crashed", kExitReturnFailed, nullptr, true, true},
+    {TEnding::Declined, "Not confirmed: nothing was sent to the instrument", true, "declined", kExitUsage,
+     nullptr, false, false},
+    {TEnding::NotAsked,
+     "Not downloading: there is no console to ask on (standard input is not a terminal); add --yes to "
+     "download without asking",
+     true, "not-asked", kExitUsage, nullptr, false, false},
+    {TEnding::NotOpened, "{}", true, "", kExitFailed, nullptr, false, false},
+    {TEnding::LogRefused, "{}", true, "", kExitUsage, nullptr, false, false},
+    {TEnding::Empty, "Not downloading: the image is empty", true, "empty", kExitFailed, nullptr, false,
+     false},
+    {TEnding::NoLibrary, "{}", true, "no-library", kExitFailed, nullptr, false, false},
+    {TEnding::NoHost, "Не удалось запустить процесс для библиотеки DFU.dll: {}", true, "failed", kExitFailed,
+     nullptr, false, false},
+    {TEnding::Interrupted, "Interrupted: nothing was sent to the instrument", true, "interrupted",
+     kExitInterrupted, nullptr, false, false},
+    {TEnding::Closed, "The console was closed while the library works; the instrument's state is unknown",
+     true, "closed", kExitInterrupted, nullptr, false, true},
+    {TEnding::LoadTimedOut,
+     "Время ожидания истекло: библиотека DFU.dll не загрузилась за {} с; в прибор ничего не отправлено", true,
+     "timed-out", kExitLibraryLeft, nullptr, false, false},
+    {TEnding::TimedOut,
+     "Timed out: the library did not finish within {} s; fwimage ends without waiting for it, and the "
+     "instrument may be left in its loader mode",
+     true, "timed-out", kExitLibraryLeft, nullptr, true, true},
+    {TEnding::Abandoned,
+     "Abandoned: fwimage ends without waiting for the library; the instrument may be left in its loader mode",
+     true, "abandoned", kExitLibraryLeft, nullptr, false, true},
+    {TEnding::WrongImage, "Wrong image: {}; nothing was sent to the instrument", true, "wrong-image",
+     kExitWrongImage, nullptr, false, false},
+    {TEnding::NoStation,
+     "Not repeating: --repeat needs a console to prompt on between instruments (standard input is not a "
+     "terminal)",
+     true, "", kExitUsage, nullptr, false, false},
+    {TEnding::RecordLost, "{} The record of this download is lost.", true, "", kExitRecordLost, nullptr,
+     false, false},
+}};
+
+// A row left out shifts the later ones, and the array's last places are
+// filled with rows of Done.
+constexpr bool InOrder() {
+    for (size_t i = 0; i < kEndings.size(); ++i)
+        if (kEndings[i].Ending != static_cast<TEnding>(i)) return false;
+    return true;
+}
+static_assert(InOrder(), "every ending has its row, in the order of TEnding");
+
+}  // namespace
+
+const TEndingRow& EndingRow(TEnding ending) noexcept {
+    const size_t at = static_cast<size_t>(ending);
+    return kEndings[at < kEndings.size() ? at : static_cast<size_t>(TEnding::RecordLost)];
+}
+
+TEnding EndingOf(TDownloadOutcome outcome) noexcept {
+    switch (outcome) {
+    case TDownloadOutcome::Declined:
+        return TEnding::Declined;
+    case TDownloadOutcome::LoaderRefused:
+        return TEnding::LoaderRefused;
+    case TDownloadOutcome::TransferFailed:
+        return TEnding::TransferFailed;
+    case TDownloadOutcome::ReturnFailed:
+        return TEnding::ReturnFailed;
+    case TDownloadOutcome::Done:
+        break;
+    }
+    return TEnding::Done;
+}
+
+const TBoxText* OutcomeBox(TDownloadOutcome outcome) noexcept {
+    return EndingRow(EndingOf(outcome)).WindowBox;
+}
+
+TOutcomeRecord OutcomeRecord(TDownloadOutcome outcome) noexcept {
+    const TEndingRow& row = EndingRow(EndingOf(outcome));
+    return {row.LogName, row.ExitCode};
+}

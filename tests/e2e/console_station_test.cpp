@@ -1,0 +1,231 @@
+// fwimage download on a console of its own: Ctrl+C at the question, during
+// the transfer and while the library loads; the station loop, also with a
+// library that misbehaves on one unit.
+#include "ConsoleFixture.h"
+#include "SimControl.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+using namespace e2e;
+
+namespace {
+
+// The question is asked on the console whatever the standard output is;
+// Ctrl+C at it ends at once, on a line of its own. During the transfer
+// Ctrl+C is held (also a second one) until the instrument is back in its
+// application; a third ends without waiting for a library that never returns.
+// A convert that Ctrl+C ends leaves no temporary file, also on a network
+// drive, where the file has only its name.
+TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
+    const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
+    OwnConsole console;
+    {
+        SCOPED_TRACE("at the question");
+        Launch launch = Download({}, image);
+        launch.errFile.clear();  // the console's
+        Program program(Fwimage(), launch);
+        const std::string question = kQuestion.substr(0, kQuestion.size() - 1);
+        OwnConsole::WaitForRow(question);
+        OwnConsole::CtrlC();
+        EXPECT_EQ(130u, program.ExitCode(kMs));
+        EXPECT_EQ(std::string::npos, Out().find("Загрузить")) << Out();
+        const std::vector<std::string> rows = OwnConsole::Rows();
+        const auto asked = std::find(rows.begin(), rows.end(), question);
+        std::string screen;
+        for (const std::string& row : rows) screen += row + "|\n";
+        ASSERT_NE(rows.end(), asked) << screen;
+        ASSERT_NE(rows.end(), asked + 1);
+        EXPECT_EQ(kInterruptedLine, asked[1]);
+        EXPECT_EQ(std::vector<std::string>{}, LibraryCalls(simLog_));
+        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130);
+    }
+    {
+        SCOPED_TRACE("during the transfer");
+        SetUp();
+        SimControl sim(L"console-c-" + std::to_wstring(GetCurrentProcessId()));
+        Program program(Fwimage(), Scripted(sim, {L"--yes"}, image));
+        sim.WaitEntered(SimFn::Download, kMs);
+        OwnConsole::CtrlC();
+        WaitUntil("the line that the download goes on",
+                  [&] { return Err().find(kHeldLine) != std::string::npos; });
+        OwnConsole::CtrlC();
+        sim.WaitPolls(2, kMs);
+        sim.Release(SimFn::Download, 1);
+        EXPECT_EQ(0u, program.ExitCode(kMs));
+        EXPECT_EQ(kHeldLine + "\n", Err());
+        EXPECT_EQ(kDoneLine, LastLine(Out()));
+        EXPECT_EQ((std::vector<std::string>{"ISP=1", "Download=1", "AP=1"}), LibraryCalls(simLog_));
+        ExpectRecord(image, "\x01\x02\x03", "done", 0);
+    }
+    {
+        SCOPED_TRACE("a third Ctrl+C, DFU_Download never returning");
+        SetUp();
+        DeleteFileW(simLog_.c_str());
+        Program program(FwimageWith(L"hang"), Download({L"--yes"}, image, L"download"));
+        WaitUntil("the library's first call", [&] { return LibraryCalls(simLog_).size() == 1; });
+        OwnConsole::CtrlC();
+        WaitUntil("the line that the download goes on",
+                  [&] { return Err().find(kHeldLine) != std::string::npos; });
+        OwnConsole::CtrlC();
+        OwnConsole::CtrlC();
+        EXPECT_EQ(9u, program.ExitCode(kMs));
+        EXPECT_EQ(
+            kHeldLine + "\nAbandoned: fwimage ends without waiting for the library" + kLoaderModeLeft + "\n",
+            Err());
+        ExpectRecord(image, "\x01\x02\x03", "abandoned", 9);
+    }
+    {
+        SCOPED_TRACE("DllMain never returning: the first Ctrl+C");
+        SetUp();
+        Program program(FwimageWith(L"dllmain"), Download({L"--yes"}, image));
+        WaitUntil("the library's process", [&] { return RunningProcesses(L"fwimage.exe") == 2; });
+        OwnConsole::CtrlC();
+        EXPECT_EQ(130u, program.ExitCode(kMs));
+        EXPECT_EQ(kInterruptedLine + "\n", Err());
+        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130);
+        WaitUntil("no process left", [&] { return RunningProcesses(L"fwimage.exe") == 0; });
+    }
+    const std::wstring hex = temp_.Write(L"large.hex", ":0100000011EE\n:020000040FFFEC\n:01FFFF0022DF\n");
+    std::vector<std::wstring> folders = {temp_.Path(L"out")};
+    if (GetDriveTypeW(L"N:\\") == DRIVE_REMOTE)  // scripts/wine-env.sh
+        folders.push_back(L"N:\\fwl-e2e-" + std::to_wstring(GetCurrentProcessId()));
+    else
+        std::printf("no network drive N: in this prefix: its row is left out\n");
+    for (const std::filesystem::path out : folders) {
+        SCOPED_TRACE(std::string("while convert writes a large image on drive ") + char(out.wstring()[0]));
+        std::filesystem::create_directory(out);
+        const auto files = [&] { return std::distance(std::filesystem::directory_iterator(out), {}); };
+        Program program(Fwimage(), {.args = {L"convert", hex, out / L"large.bin"}});
+        WaitUntil("the temporary file", [&] { return files() > 0; });
+        OwnConsole::CtrlC();
+        program.ExitCode(kMs);
+        EXPECT_EQ(0, files());
+        std::filesystem::remove_all(out);
+    }
+}
+
+// A station loop of three instruments, the second failing its transfer: the
+// question once, Enter between units (typed ahead), Ctrl+C at the fourth
+// prompt. Its JSON Lines have one ended event per unit and the summary; the
+// log one numbered record per unit. Between units fwimage takes under 50 ms
+// outside the library calls.
+TEST_F(Console, StationLoop) {
+    const std::wstring image = temp_.Write(L"прошивка.bin", "\x01\x02\x03");
+    OwnConsole console;
+    SimControl sim(L"console-s-" + std::to_wstring(GetCurrentProcessId()));
+    for (uint32_t result : {1, 0, 1}) sim.Release(SimFn::Download, result);
+    Program program(Fwimage(), Scripted(sim, {L"--repeat", L"--json"}, image));
+    OwnConsole::Type(L"y\r\r\r");
+    OwnConsole::WaitForRow("Units done: 2, units failed: 1");
+    OwnConsole::CtrlC();
+    EXPECT_EQ(4u, program.ExitCode(kMs));
+
+    const auto ended = [](int unit, const char* outcome, int code) {
+        return nlohmann::json{{"event", "ended"}, {"unit", unit}, {"outcome", outcome}, {"exit_code", code}};
+    };
+    ExpectEvents({{{"event", "image"}, {"name", "прошивка.bin"}, {"size", 3}, {"sum", "0006"}},
+                  ended(1, "done", 0),
+                  ended(2, "transfer-failed", 4),
+                  ended(3, "done", 0),
+                  {{"event", "summary"}, {"units", 3}, {"done", 2}, {"failed", 1}, {"exit_code", 4}}},
+                 Out());
+    EXPECT_EQ("Ошибка загрузки \n", Err());
+    const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
+    ASSERT_EQ(4u, records.size());
+    for (size_t unit : {1, 2, 3})
+        EXPECT_EQ((unit == 2 ? "transfer-failed " : "done ") + std::to_string(unit),
+                  Split(records[unit], '\t').at(4) + " " + Split(records[unit], '\t').back());
+    // From the end of a unit's last library call to the next unit's first.
+    std::vector<long> gaps;
+    long last = -1;
+    for (const std::string& line : Split(ReadBytes(simLog_), '\n')) {
+        const size_t t = line.find(" t="), isp = line.rfind("DFU_Reset_To_ISP", 0);
+        if (isp == 0 && last >= 0) gaps.push_back(std::stol(line.substr(t + 3)) - last);
+        if (line.rfind("DFU_Get", 0) != 0 && t != std::string::npos)
+            last = std::stol(line.substr(line.find('-', t) + 1));
+    }
+    ASSERT_EQ(2u, gaps.size());
+    EXPECT_LT(std::min(gaps[0], gaps[1]), 50) << gaps[0] << " and " << gaps[1] << " ms between units";
+}
+
+// A station loop whose library misbehaves: with DFU_Download hanging on the
+// second unit, --timeout ends that unit and a fresh process serves the
+// third; Ctrl+C during a unit ends the loop after it, Enter typed ahead or
+// not; the third ends it at once. Each time with the summary, and no
+// process left behind.
+TEST_F(Console, StationLoopWithAMisbehavingLibrary) {
+    const std::wstring image = temp_.Write(L"прошивка.bin", "\x01\x02\x03");
+    const auto ended = [](int unit, const char* outcome, int code) {
+        return nlohmann::json{{"event", "ended"}, {"unit", unit}, {"outcome", outcome}, {"exit_code", code}};
+    };
+    const auto summary = [](int done, int failed, int code) {
+        return nlohmann::json{{"event", "summary"},
+                              {"units", done + failed},
+                              {"done", done},
+                              {"failed", failed},
+                              {"exit_code", code}};
+    };
+    const nlohmann::json imageEvent{{"event", "image"}, {"name", "прошивка.bin"}};
+    const auto outcomes = [&] {
+        std::string units;
+        const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
+        for (size_t unit = 1; unit < records.size(); ++unit)  // after the earlier record
+            units += Split(records[unit], '\t').at(4) + " " + Split(records[unit], '\t').back() + ",";
+        return units;
+    };
+    {
+        SCOPED_TRACE("a hang on the second unit, --timeout 2");
+        OwnConsole console;
+        DeleteFileW(simLog_.c_str());
+        Launch launch = Download({L"--repeat", L"--json", L"--timeout", L"2"}, image, L"download");
+        launch.env.push_back({L"FWL_HOSTILE_UNIT", L"2"});
+        Program program(FwimageWith(L"hang"), launch);
+        OwnConsole::Type(L"y\r\r\r");
+        OwnConsole::WaitForRow("Units done: 2, units failed: 1");
+        OwnConsole::CtrlC();
+        EXPECT_EQ(9u, program.ExitCode(kMs));
+        ExpectEvents({imageEvent, ended(1, "done", 0), ended(2, "timed-out", 9), ended(3, "done", 0),
+                      summary(2, 1, 9)},
+                     Out());
+        EXPECT_EQ("done 1,timed-out 2,done 3,", outcomes());
+        const std::vector<std::string> rows = OwnConsole::Rows();
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const std::string& row) {
+            return row.starts_with("Прибор 2 требует проверки");
+        }));
+        WaitUntil("no process left", [&] { return RunningProcesses(L"fwimage.exe") == 0; });
+    }
+    {
+        SCOPED_TRACE("Ctrl+C during the first unit, Enter typed ahead");
+        OwnConsole console;  // of its own: its Enter typed ahead stays in it
+        SetUp();
+        SimControl sim(L"console-r-" + std::to_wstring(GetCurrentProcessId()));
+        Program program(Fwimage(), Scripted(sim, {L"--repeat", L"--json"}, image));
+        OwnConsole::Type(L"y\r\r\r");
+        sim.WaitEntered(SimFn::Download, kMs);
+        OwnConsole::CtrlC();
+        WaitUntil("the line that the download goes on",
+                  [&] { return Err().find(kHeldLine) != std::string::npos; });
+        sim.Release(SimFn::Download, 1);
+        EXPECT_EQ(0u, program.ExitCode(kMs));
+        ExpectEvents({imageEvent, ended(1, "done", 0), summary(1, 0, 0)}, Out());
+        EXPECT_EQ("done 1,", outcomes());
+    }
+    {
+        SCOPED_TRACE("a third Ctrl+C, DFU_Download never returning");
+        OwnConsole console;
+        SetUp();
+        DeleteFileW(simLog_.c_str());
+        Program program(FwimageWith(L"hang"), Download({L"--repeat", L"--json"}, image, L"download"));
+        OwnConsole::Type(L"y\r\r\r");
+        WaitUntil("the library's first call", [&] { return LibraryCalls(simLog_).size() == 1; });
+        for (int press = 0; press < 3; ++press) OwnConsole::CtrlC();
+        EXPECT_EQ(9u, program.ExitCode(kMs));
+        ExpectEvents({imageEvent, ended(1, "abandoned", 9), summary(0, 1, 9)}, Out());
+        EXPECT_EQ("abandoned 1,", outcomes());
+        WaitUntil("no process left", [&] { return RunningProcesses(L"fwimage.exe") == 0; });
+    }
+}
+
+}  // namespace

@@ -1,0 +1,427 @@
+// fwimage download's console face: each ending's line, record and code, the
+// library's process as fwimage reads it, the station's summary, the log's
+// forms and file, the progress and the answers; what the end-to-end tests
+// cannot reach.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <future>
+#include <latch>
+#include <thread>
+
+#include "runtime/Utf16.h"
+#endif
+
+#include "ConsoleProgress.h"
+#include "ConsoleQuestion.h"
+#include "DownloadConclusion.h"
+#include "DownloadLog.h"
+#include "LibraryHost.h"
+#include "TestSupport.h"
+#include "runtime/FileIO.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+// Each ending: its stream, its record, its exit code; the detail in its
+// line; a record that cannot be written makes any ending "record lost".
+TEST(ConsoleDownload, Endings) {
+    struct Row {
+        TEnding ending;
+        bool toError;
+        std::string record;  // name and exit code; empty: none
+        int code;
+        bool nextUnit = false;  // a station loop goes on to the next instrument (the row's)
+        bool recordFails = false;
+    };
+    const Row rows[] = {
+        {TEnding::Done, false, "done 0", 0, true},
+        {TEnding::LoaderRefused, true, "loader-refused 3", 3, true},
+        {TEnding::TransferFailed, true, "transfer-failed 4", 4, true},
+        {TEnding::ReturnFailed, true, "return-failed 5", 5, true},
+        {TEnding::LoadCrashed, true, "load-crashed 1", 1},
+        {TEnding::LoaderCrashed, true, "loader-crashed 3", 3, true},
+        {TEnding::TransferCrashed, true, "transfer-crashed 4", 4, true},
+        {TEnding::ReturnCrashed, true, "return-crashed 5", 5, true},
+        {TEnding::Declined, true, "declined 2", 2},
+        {TEnding::NotAsked, true, "not-asked 2", 2},
+        {TEnding::NotOpened, true, "", 1},
+        {TEnding::LogRefused, true, "", 2},
+        {TEnding::Empty, true, "empty 1", 1},
+        {TEnding::NoLibrary, true, "no-library 1", 1},
+        {TEnding::NoHost, true, "failed 1", 1},
+        {TEnding::Interrupted, true, "interrupted 130", 130},
+        {TEnding::Closed, true, "closed 130", 130},
+        {TEnding::LoadTimedOut, true, "timed-out 9", 9},
+        {TEnding::TimedOut, true, "timed-out 9", 9, true},
+        {TEnding::Abandoned, true, "abandoned 9", 9},
+        {TEnding::NoStation, true, "", 2},
+        {TEnding::WrongImage, true, "wrong-image 8", 8},
+        {TEnding::Done, false, "done 0", 6, true, true},
+        {TEnding::TransferCrashed, true, "transfer-crashed 4", 6, true, true},
+        {TEnding::Abandoned, true, "abandoned 9", 6, false, true},
+        {TEnding::NotOpened, true, "", 1, false, true},
+    };
+    const std::string lost = "Disk full. The record of this download is lost.\n";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(EndingRow(row.ending).LogName) + (row.recordFails ? ", record fails" : ""));
+        std::ostringstream out, err, json;
+        std::string record;
+        const TEndingSink sink{out, err,
+                               [&](std::string_view name, int code) -> std::optional<std::string> {
+                                   record = std::string(name) + " " + std::to_string(code);
+                                   if (row.recordFails) return "Disk full.";
+                                   return std::nullopt;
+                               },
+                               &json, 7};
+        EXPECT_EQ(row.code, ConcludeDownload(row.ending, {"<detail>", "<more>"}, sink));
+        std::string told[2] = {out.str(), err.str()};
+        if (row.recordFails && !row.record.empty()) {
+            ASSERT_GE(told[1].size(), lost.size());
+            EXPECT_EQ(lost, told[1].substr(told[1].size() - lost.size()));
+            told[1].resize(told[1].size() - lost.size());
+        }
+        const std::string& line = told[row.toError];
+        EXPECT_EQ(1, std::count(line.begin(), line.end(), '\n')) << line;
+        EXPECT_EQ("", told[!row.toError]);
+        const std::string_view pattern = EndingRow(row.ending).Line;
+        EXPECT_EQ(pattern.find("{}") != pattern.npos, line.find("<detail>") != line.npos) << line;
+        EXPECT_EQ(line.find("{}"), line.npos) << line;
+        EXPECT_EQ(row.record, record);
+        EXPECT_EQ(row.nextUnit, EndingRow(row.ending).StationGoesOn);
+        const std::string outcome = record.substr(0, record.find(' '));
+        EXPECT_EQ((nlohmann::json{{"event", "ended"},
+                                  {"outcome", outcome.empty() ? nlohmann::json() : nlohmann::json(outcome)},
+                                  {"exit_code", row.code},
+                                  {"text", line.substr(0, line.size() - 1)},
+                                  {"unit", 7}}),
+                  nlohmann::json::parse(json.str()));
+    }
+}
+
+// What fwimage makes of its library's process from the reports it read
+// and how it ended: the ending, and the call and the code its line names.
+TEST(ConsoleDownload, LibraryProcessEndings) {
+    using R = THostReport;
+    const auto report = [](R::TKind kind, THostCall call = THostCall::Load, uint32_t value = 0) {
+        const R r{kind, call, value};
+        return std::string(reinterpret_cast<const char*>(&r), sizeof r);
+    };
+    const std::string loaded = report(R::Loaded), text = "Cannot load \"DFU.dll\"",
+                      inDownload = loaded + report(R::Entered, THostCall::ResetToISP) +
+                                   report(R::Returned, THostCall::ResetToISP, 1) +
+                                   report(R::Entered, THostCall::Download);
+    const std::string polling = report(R::Entered, THostCall::ProcessCount);
+    struct Row {
+        const char* name;
+        std::string reports;
+        std::optional<uint32_t> exitCode;
+        std::string ending;  // the line, or "" while the process is sound
+    };
+    const Row rows[] = {
+        {"loading", report(R::Entered), {}, ""},
+        {"died loading", report(R::Entered), 0xC0000005, "(код C0000005)"},
+        {"not loaded", report(R::LoadFailed, THostCall::Load, uint32_t(text.size())) + text, 1, text},
+        {"loaded, nothing asked yet", loaded, {}, ""},
+        {"ended before DFU_Reset_To_ISP", loaded, 0, "DFU_Reset_To_ISP crashed with exit code 00000000"},
+        {"crash in DFU_Download", inDownload + report(R::Crashed, THostCall::Load, 0xC0000409), 5,
+         "DFU_Download crashed with exception C0000409"},
+        {"ended in DFU_Download", inDownload, 0, "DFU_Download crashed with exit code 00000000"},
+        {"crash polling for DFU_Download",
+         inDownload + polling + report(R::Crashed, THostCall::ProcessCount, 0xC0000005),
+         {},
+         "DFU_Get_ProcessCount crashed with exception C0000005"},
+        {"crash on another thread while polled",
+         inDownload + polling + report(R::Crashed, THostCall::Load, 5), 5,
+         "DFU_Download crashed with exception 00000005"},
+        {"ended while polled", inDownload + polling, 0, "DFU_Download crashed with exit code 00000000"},
+        {"thread ended while polled",
+         inDownload + polling + report(R::ThreadEnded, THostCall::Download, 3),
+         {},
+         "DFU_Download crashed with thread exit code 00000003"},
+        {"returned to its application, ended", inDownload + report(R::Entered, THostCall::ResetToAP), 9,
+         "DFU_Reset_To_AP crashed with exit code 00000009"},
+        {"finished, then ended", inDownload + report(R::Finished, THostCall::Load, 4), 0, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        THostState state;
+        // Reports arrive in pieces of any size.
+        for (size_t at = 0; at < row.reports.size(); at += 5) {
+            std::string bytes = row.reports.substr(0, at);
+            state = {};
+            state.Take(bytes);
+            std::string rest = bytes + row.reports.substr(at);
+            state.Take(rest);
+            EXPECT_EQ("", rest);
+        }
+        state.ExitCode = row.exitCode;
+        const std::optional<THostEnding> ending = HostEnding(state);
+        const std::string line = ending ? EndingLine(ending->Ending, {ending->First, ending->Second}) : "";
+        EXPECT_EQ(row.ending.empty(), line.empty()) << line;
+        EXPECT_NE(std::string::npos, line.find(row.ending)) << line;
+    }
+}
+
+// A station loop's summary and exit code: the last failed unit's.
+TEST(ConsoleDownload, StationSummary) {
+    TStationTally tally;
+    for (int unit : {5, 0, 3, 0}) tally.Add(unit);
+    std::ostringstream out, err;
+    EXPECT_EQ(3, ConcludeStation(tally, {out, err, nullptr}));
+    EXPECT_EQ("Summary: 4 units, 2 done, 2 failed\n", out.str());
+}
+
+// A new log starts with a byte-order mark, a header row and CR LF; an
+// existing one keeps its line ends, and an open last line is ended first.
+// Only a log is ever written to: any other file, a firmware image above all,
+// is refused as it is.
+TEST(ConsoleDownload, LogForms) {
+    const std::string
+        bom = "\xEF\xBB\xBF",
+        header = "UTC time\tFile\tSize (hex)\tSum (hex)\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit",
+        old = "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tdone\t0";  // six columns
+    struct Row {
+        const char* name;
+        std::string existing;
+        std::string appended;  // at the opening, then with one record; empty: not a log
+    };
+    const Row rows[] = {
+        {"new", "", bom + header + "\r\n" + "R\r\n"},
+        {"CR LF", bom + header + "\r\n" + old + "\r\n", "R\r\n"},
+        {"LF, without a mark", old + "\n" + old + "\n", "R\n"},
+        {"an open last line", old + "\r\n" + old, "\r\nR\r\n"},
+        {"one line, no end yet", old, "\nR\n"},
+        {"an older header", "UTC time\tFile\tSize\tSum\tOutcome\tExit code\n", "R\n"},
+        {"a mark before a record", bom + old + "\t5a\t0\tloader 1.0\t\r\n", "R\r\n"},
+        {"a firmware image", std::string("\x10\x20\x30\xF0\n", 5), ""},
+        {"a header's name longer", "UTC time\tFile\tSize\tSum\tOutcome\tExit codes\n", ""},
+        {"five columns", old.substr(0, old.rfind('\t')) + "\n", ""},
+        {"another time", "2026-12-07 12:00:00Z" + old.substr(20) + "\n", ""},
+        {"a size that is not hexadecimal", "2026-12-07T12:00:00Z\tC:\\fw.hex\t17G0\t1E05\tdone\t0\n", ""},
+        {"a sum of five digits", "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E050\tdone\t0\n", ""},
+        {"an outcome in capitals", "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tDone\t0\n", ""},
+        {"an exit code that is no number", old + "x\n", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string& e = row.existing;
+        EXPECT_EQ(!row.appended.empty(), IsDownloadLog(e));
+        if (row.appended.empty()) continue;
+        const TLogForm form = LogFormOf(e.size(), e, e.empty() ? '\n' : e.back());
+        TLogForm after = form;
+        after.NewFile = after.LineOpen = false;
+        EXPECT_EQ(row.appended, LogOpeningText(form) + LogRecordText(after, "R"));
+    }
+}
+
+// --log never names a device, an image file or the image being downloaded;
+// Windows drops a last part's trailing dots and blanks and takes a device's
+// name with any extension, in any folder.
+TEST(ConsoleDownload, LogPaths) {
+    const TempDir dir;
+    const testsupport::CurrentFolder inDir(dir.Root());
+    WriteFile("fw.dat", std::string("\x01"));
+    std::filesystem::create_hard_link("fw.dat", "link.tsv");
+    const std::string self = "it is the image being downloaded";
+    const std::pair<std::string, std::string> rows[] = {
+        {"log.tsv", ""},
+        {"fw.BIN", "a .BIN file is a firmware image, not a log"},
+        {"a.hex. .", "a .hex file is a firmware image, not a log"},
+        {"x.Lock", "a .Lock file is a firmware image, not a log"},
+        {"./fw.dat", self},
+        {"link.tsv", self}};
+    for (const auto& [log, why] : rows)
+        EXPECT_EQ(why.empty() ? std::nullopt
+                              : std::optional("Cannot write the log file \"" + rt::ExpandFileName(log) +
+                                              "\": " + why),
+                  LogPathRefusal(log, "fw.dat"))
+            << log;
+    EXPECT_EQ("Cannot write the log file \"Con.tsv\": CON is a device, not a file",
+              LogPathRefusal("Con.tsv", ""));
+    // Between bars: a path, "=" and its device's name (none: a file).
+    std::string_view devices =
+        "CON=CON|con.tsv=CON|logs\\Nul.txt..=NUL|D:/a/aux .log=AUX|prn. =PRN|C:prn=PRN|nul:=NUL|com1=COM1|"
+        "COM0.x.y=COM0|lpt9=LPT9|com\u00B9.tsv=COM\u00B9|conin$=CONIN$|CONOUT$.log=CONOUT$|COM10=|console.tsv=|"
+        "LPT=|acon=|con\\log.tsv=|c:\\nul\\x.tsv=|con2.tsv=";
+    for (size_t bar = 0; bar != std::string_view::npos; devices.remove_prefix(bar + 1)) {
+        bar = devices.find('|');
+        const std::string_view row = devices.substr(0, bar);
+        EXPECT_EQ(row.substr(row.rfind('=') + 1), ReservedDeviceName(row.substr(0, row.rfind('=')))) << row;
+    }
+}
+
+#if defined(_WIN32)
+// The file under Windows' rules: a file that is not a log is left as it is;
+// a record lands at the end after another writer's; a log held by a viewer
+// is written once the viewer lets go; writers at the same time, each with a
+// handle of its own as stations on a share have, keep their records whole.
+TEST(ConsoleDownload, LogFile) {
+    const TempDir dir;
+    const auto read = [](const std::string& path) {
+        const std::vector<uint8_t> bytes = ReadFile(path);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string image = dir.Path("fw.dat"), firmware("\x10\x20\x30\xF0", 4);
+    WriteFile(image, firmware);
+    EXPECT_THROW_MSG(TDownloadLogFile(image, 0), ELogRefused, NotALogText(image));
+    EXPECT_EQ(firmware, read(image));
+
+    const std::string log = dir.Path("журнал.tsv");
+    {
+        TDownloadLogFile first(log, 0);
+        EXPECT_EQ(std::nullopt, AppendToDownloadLog(log, "second"));
+        EXPECT_EQ(std::nullopt, first.Append("first"));
+    }
+    const std::string opened = read(log).substr(0, read(log).find("\r\n") + 2);
+    EXPECT_EQ(opened + "second\r\nfirst\r\n", read(log));
+
+    const HANDLE viewer = CreateFileW(rt::FileCallName(log).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, viewer);
+    std::future<std::optional<std::string>> held =
+        std::async(std::launch::async, [&] { return AppendToDownloadLog(log, "held"); });
+    EXPECT_EQ(std::future_status::timeout, held.wait_for(std::chrono::milliseconds(200)));
+    CloseHandle(viewer);
+    EXPECT_EQ(std::nullopt, held.get());
+    EXPECT_EQ(opened + "second\r\nfirst\r\nheld\r\n", read(log));
+
+    // A new log: one header among them too. Two writers keep the file open,
+    // two open it for each record, as the window does.
+    const std::string shared = dir.Path("shared.tsv");
+    const auto record = [](int w, int r) {
+        return "writer " + std::to_string(w) + " record " + std::to_string(r);
+    };
+    std::latch start(4);
+    std::vector<std::thread> writers;
+    for (int w = 0; w < 4; ++w)
+        writers.emplace_back([&, w] {
+            start.arrive_and_wait();
+            std::optional<TDownloadLogFile> file;
+            if (w % 2) file.emplace(shared, 0);
+            for (int r = 0; r < 50; ++r)
+                EXPECT_EQ(std::nullopt,
+                          file ? file->Append(record(w, r)) : AppendToDownloadLog(shared, record(w, r)));
+        });
+    for (std::thread& writer : writers) writer.join();
+    const std::string text = read(shared);
+    EXPECT_EQ(0u, text.find(opened));
+    EXPECT_EQ(201, std::count(text.begin(), text.end(), '\n'));
+    for (int w = 0; w < 4; ++w)
+        for (int r = 0; r < 50; ++r)
+            EXPECT_NE(std::string::npos, text.find(std::string("\n").append(record(w, r)).append("\r\n")));
+}
+#endif
+
+// The columns of older logs keep their places; the unit's is empty outside a station loop.
+TEST(ConsoleDownload, RecordColumns) {
+    TDownloadRecord record{"T", "C:\\fw.hex", 0x12345, 0xAB, "done", 0, "5a", 7, "t", {}};
+    EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0\t5a\t7\tt\t", DownloadRecordText(record));
+    record.Unit = 12;
+    EXPECT_EQ("12", DownloadRecordText(record).substr(DownloadRecordText(record).rfind('\t') + 1));
+    // The room proved before the library is called holds a record of a long path.
+    record.FullPath = "C:\\" + std::string(1000, 'p');
+    EXPECT_LE(DownloadRecordText(record).size() + 2, LongestDownloadLogRecord(record.FullPath));
+}
+
+// The progress, redrawn in place on a console at most every 50 ms, or a line
+// per change into a file; after a delivered image the finished state.
+TEST(ConsoleDownload, Progress) {
+    const std::string searching = "Поиск устройства ...";
+    const auto loading = [](const std::string& bar, int percent) {
+        return "Загрузка ... [" + bar + "] " + std::to_string(percent) + "%";
+    };
+    const std::string full = loading("####################", 100);
+    // A reading: 255 searching, else loading; at ms.
+    using Readings = std::vector<std::pair<uint32_t, int>>;
+    struct Row {
+        const char* name;
+        bool console;
+        Readings readings;
+        bool delivered;
+        std::string out;  // as JSON Lines: each event's name and percentage
+        bool json = false;
+    };
+    const std::vector<Row> rows = {
+        {"nothing to show", true, {}, false, ""},
+        {"a shorter line wipes the longer one",
+         true,
+         {{255, 0}, {40, 100}, {255, 200}},
+         false,
+         "\r" + searching + std::string("\r") + loading("########............", 40) + "\r" + searching +
+             std::string(19, ' ') + "\r" + searching + "\n"},
+        {"within 50 ms only the last reading, at the end",
+         true,
+         {{10, 0}, {20, 10}, {30, 49}},
+         false,
+         std::string("\r") + loading("##..................", 10) + std::string("\r") +
+             loading("######..............", 30) + "\n"},
+        {"above 100 the bar is full",
+         true,
+         {{150, 0}},
+         false,
+         std::string("\r") + loading("####################", 150) + "\n"},
+        {"delivered: 100 % at the end",
+         true,
+         {{90, 0}, {99, 10}},
+         true,
+         std::string("\r") + loading("##################..", 90) + "\r" + full + "\n"},
+        {"delivered without a reading", true, {}, true, "\r" + full + "\n"},
+        {"into a file: each change and 10 % step",
+         false,
+         {{255, 0}, {5, 1}, {9, 2}, {12, 3}, {19, 4}, {255, 5}, {91, 6}},
+         false,
+         searching + "\n" + loading("#...................", 5) + "\n" + loading("##..................", 12) +
+             "\n" + searching + "\n" + loading("##################..", 91) + "\n"},
+        {"into a file, delivered",
+         false,
+         {{91, 0}},
+         true,
+         loading("##################..", 91) + "\n" + full + "\n"},
+        {"into a file, delivered at 100", false, {{100, 0}}, true, full + "\n"},
+        {"as JSON Lines: each change and 10 % step",
+         false,
+         {{255, 0}, {5, 1}, {9, 2}, {12, 3}, {19, 4}, {255, 5}, {91, 6}, {95, 7}},
+         true,
+         "searching null\nloading 5\nloading 12\nsearching null\nloading 91\nloading 100\n",
+         true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::ostringstream out;
+        TConsoleProgress progress(out, row.json      ? TProgressForm::Json
+                                       : row.console ? TProgressForm::Console
+                                                     : TProgressForm::File);
+        for (const auto& [reading, ms] : row.readings) {
+            const auto now = std::chrono::milliseconds(ms);
+            if (reading == 255)
+                progress.Searching(now);
+            else
+                progress.Loading(static_cast<uint16_t>(reading), now);
+            progress.Tick(now);
+        }
+        progress.Finish(row.delivered);
+        std::string events = row.json ? "" : out.str();
+        std::istringstream lines(row.json ? out.str() : "");
+        for (std::string line; std::getline(lines, line);) {
+            const nlohmann::json event = nlohmann::json::parse(line);
+            events += event.at("event").get<std::string>() + " " +
+                      event.value("percent", nlohmann::json()).dump() + "\n";
+        }
+        EXPECT_EQ(row.out, events);
+    }
+}
+
+TEST(ConsoleDownload, YesAnswers) {
+    for (const char* yes : {"y", "Y", "yes", "YeS", " yes \r\n", "д", "Д", "да", "ДА", "Да", "дА\n"})
+        EXPECT_TRUE(IsYesAnswer(yes)) << yes;
+    for (const char* no : {"", "\r\n", "n", "no", "нет", "y es", "yess", "ye", "дад", "a", "д\xD0"})
+        EXPECT_FALSE(IsYesAnswer(no)) << no;
+}
