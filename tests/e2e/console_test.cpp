@@ -387,8 +387,9 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
 }
 
 // Written into a file, the progress is one line per change between searching
-// and loading and one per 10 %, and the finished state once delivered. A new
-// log gets a byte-order mark, a header row and CR LF.
+// and loading and one per 10 % from the first reading after DFU_Reset_To_ISP
+// has returned, and the finished state once delivered. A new log gets a
+// byte-order mark, a header row and CR LF.
 TEST_F(Console, ProgressLinesInAFile) {
     SimControl sim(L"console-" + std::to_wstring(GetCurrentProcessId()));
     sim.SetAutoRelease(SimFn::Ap, 1);
@@ -403,7 +404,7 @@ TEST_F(Console, ProgressLinesInAFile) {
     sim.WaitPolls(2, kMs);
     sim.Release(SimFn::Isp, 1);
     sim.WaitEntered(SimFn::Download, kMs);
-    for (uint32_t reading : {5u, 9u, 12u, 19u, 255u, 91u}) {
+    for (uint32_t reading : {255u, 5u, 9u, 12u, 19u, 255u, 91u}) {
         sim.SetReading(reading);
         sim.WaitPolls(2, kMs);
     }
