@@ -228,4 +228,42 @@ TEST_F(Console, StationLoopWithAMisbehavingLibrary) {
     }
 }
 
+// fwimage's hidden window of the library steps, if it has one now.
+HWND SessionWindow(DWORD pid) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"fwimage download", nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == pid) return window;
+    }
+    return nullptr;
+}
+
+// A hidden window holds off the session's end while the library works, and
+// goes at the unit's ending; when the session ends all the same, the
+// record is written before the window lets it go.
+TEST_F(Console, EndOfTheSessionDuringTheTransferIsRecorded) {
+    const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
+    OwnConsole console;
+    SimControl sim(L"console-e-" + std::to_wstring(GetCurrentProcessId()));
+    Program program(Fwimage(), Scripted(sim, {L"--repeat", L"--json"}, image));
+    OwnConsole::Type(L"y\r");
+    sim.WaitEntered(SimFn::Download, kMs);
+    WaitUntil("the window during the transfer", [&] { return SessionWindow(program.Pid()) != nullptr; });
+    sim.Release(SimFn::Download, 1);
+    WaitUntil("the window gone at the unit's ending", [&] { return !SessionWindow(program.Pid()); });
+    OwnConsole::Type(L"\r");
+    sim.WaitEntered(SimFn::Download, kMs);
+    HWND window = nullptr;
+    WaitUntil("the next unit's window", [&] { return (window = SessionWindow(program.Pid())) != nullptr; });
+    DWORD_PTR answer = TRUE;
+    ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
+    EXPECT_EQ(FALSE, answer);
+    ASSERT_TRUE(SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
+    const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
+    ASSERT_EQ(3u, records.size());
+    EXPECT_EQ("closed 130 2", Split(records[2], '\t').at(4) + " " + Split(records[2], '\t').at(5) + " " +
+                                  Split(records[2], '\t').back());
+    EXPECT_EQ(130u, program.ExitCode(kMs));
+}
+
 }  // namespace
