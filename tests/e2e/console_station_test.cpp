@@ -256,13 +256,15 @@ TEST_F(Console, EndOfTheSessionDuringTheTransferIsRecorded) {
     HWND window = nullptr;
     WaitUntil("the next unit's window", [&] { return (window = SessionWindow(program.Pid())) != nullptr; });
     DWORD_PTR answer = TRUE;
-    ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
+    ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs,
+                                    &answer));
     EXPECT_EQ(FALSE, answer);
-    ASSERT_TRUE(SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
+    ASSERT_TRUE(
+        SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
     const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
     ASSERT_EQ(3u, records.size());
-    EXPECT_EQ("closed 130 2", Split(records[2], '\t').at(4) + " " + Split(records[2], '\t').at(5) + " " +
-                                  Split(records[2], '\t').back());
+    const std::vector<std::string> last = Split(records[2], '\t');
+    EXPECT_EQ("closed 130 2", last.at(4) + " " + last.at(5) + " " + last.back());
     EXPECT_EQ(130u, program.ExitCode(kMs));
 }
 
