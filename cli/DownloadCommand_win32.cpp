@@ -104,6 +104,9 @@ struct TUnitJob {
     std::optional<TClock::time_point> confirmed;
     // The reading shown last, kept from one unit to the next as the session keeps it.
     uint32_t percent = 0;
+    // The last library loaded is the simulated one; kept for the record, which
+    // may come after its process has gone.
+    bool simulated = false;
 };
 
 // One look at the library's process: its readings shown, its lines
@@ -150,6 +153,7 @@ std::optional<TEnding> Load(TUnitJob& job, const std::function<bool()>& overdue,
         }
         if (overdue()) return TEnding::LoadTimedOut;
     }
+    job.simulated = job.host->State().Simulated;
     return std::nullopt;
 }
 
@@ -266,6 +270,7 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
     if (log) {
         end.sink.Record = [&](std::string_view outcome, int code) {
             const auto seconds = job.confirmed ? WholeSeconds(TClock::now() - *job.confirmed) : 0;
+            const std::string tool = ToolColumn(kFwimageTool, job.simulated);
             return log->Append(DownloadRecordText(
                 {.UtcTime = UtcTimeText(std::chrono::system_clock::now()),
                  .FullPath = fullPath,
@@ -275,7 +280,7 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
                  .ExitCode = code,
                  .Sha256 = sha256,
                  .Seconds = seconds,
-                 .Tool = kFwimageTool,
+                 .Tool = tool,
                  .Unit = end.sink.Unit > 0 ? std::optional(end.sink.Unit) : std::nullopt}));
         };
     }

@@ -39,7 +39,7 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         ASSERT_NE(rows.end(), asked + 1);
         EXPECT_EQ(kInterruptedLine, asked[1]);
         EXPECT_EQ(std::vector<std::string>{}, LibraryCalls(simLog_));
-        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130);
+        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130, false);
     }
     {
         SCOPED_TRACE("during the transfer");
@@ -57,7 +57,7 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         EXPECT_EQ(kHeldLine + "\n", Err());
         EXPECT_EQ(kDoneLine, LastLine(Out()));
         EXPECT_EQ((std::vector<std::string>{"ISP=1", "Download=1", "AP=1"}), LibraryCalls(simLog_));
-        ExpectRecord(image, "\x01\x02\x03", "done", 0);
+        ExpectRecord(image, "\x01\x02\x03", "done", 0, true);
     }
     {
         SCOPED_TRACE("a third Ctrl+C, DFU_Download never returning");
@@ -74,7 +74,7 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         EXPECT_EQ(
             kHeldLine + "\nAbandoned: fwimage ends without waiting for the library" + kLoaderModeLeft + "\n",
             Err());
-        ExpectRecord(image, "\x01\x02\x03", "abandoned", 9);
+        ExpectRecord(image, "\x01\x02\x03", "abandoned", 9, false);
     }
     {
         SCOPED_TRACE("DllMain never returning: the first Ctrl+C");
@@ -84,7 +84,7 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         OwnConsole::CtrlC();
         EXPECT_EQ(130u, program.ExitCode(kMs));
         EXPECT_EQ(kInterruptedLine + "\n", Err());
-        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130);
+        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130, false);
         WaitUntil("no process left", [&] { return RunningProcesses(L"fwimage.exe") == 0; });
     }
     const std::wstring hex = temp_.Write(L"large.hex", ":0100000011EE\n:020000040FFFEC\n:01FFFF0022DF\n");
