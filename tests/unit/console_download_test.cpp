@@ -328,8 +328,6 @@ TEST(ConsoleDownload, RecordColumns) {
     EXPECT_EQ("12", DownloadRecordText(record).substr(DownloadRecordText(record).rfind('\t') + 1));
     // The room proved before the library is called holds a record of a long path.
     record.FullPath = "C:\\" + std::string(1000, 'p');
-    const std::string tool = ToolColumn(kFwimageTool, true);
-    record.Tool = tool;
     EXPECT_LE(DownloadRecordText(record).size() + 2, LongestDownloadLogRecord(record.FullPath));
 }
 
