@@ -1,6 +1,7 @@
-// What stops a download from outside its flow: Ctrl+C, Ctrl+Break and the
-// console closing. Their handlers only record what came and wake the main
-// thread, which ends the command. Windows.
+// What stops a download from outside its flow: Ctrl+C, Ctrl+Break, the
+// console closing and, during the library steps, the session's end (a hidden
+// window of their own). Their handlers only record what came and wake the
+// main thread, which ends the command. Windows.
 #pragma once
 
 #include <string_view>
@@ -21,16 +22,18 @@ public:
 
     // Before the library: Ctrl+C, Ctrl+Break or a close has come.
     bool Interrupted() const;
-    // From here on Ctrl+C is held; false when interrupted already.
+    // From here on Ctrl+C is held and the session's end too; false when
+    // interrupted already.
     bool EnterLibrary();
-    // The ending is being told: nothing changes it any more.
+    // The ending is being told: nothing changes it any more; the session is
+    // no longer held.
     void Conclude();
     // A station loop's next unit: as before the library again, with nothing
     // of the last unit's Ctrl+C kept.
     void NextUnit();
 
     // While the library works: Ctrl+C and Ctrl+Break so far; whether the
-    // console closed (told once).
+    // console closed or the session ended (told once).
     int Presses() const;
     bool TakeClosed();
 };

@@ -13,6 +13,15 @@ namespace {
 // How long Ctrl+C before the library waits for the main thread to conclude
 // before the handler ends the command itself.
 constexpr DWORD kStuckMs = 2000;
+// How long the session's end waits for the record. Windows itself ends a
+// process that takes longer than a few seconds.
+constexpr DWORD kRecordMs = 20000;
+
+// Once user32 is loaded, log-off and shutdown no longer reach the console's
+// handler: a hidden window of the library steps' own receives them, and
+// its reason is what the shutdown screen shows.
+constexpr wchar_t kSessionClass[] = L"fwimage download";
+constexpr wchar_t kReason[] = L"Идёт загрузка программы в прибор. Дождитесь окончания.";
 
 enum class TPhase { BeforeLibrary, InLibrary, Concluded };
 
@@ -28,6 +37,9 @@ struct TControlState {
     HANDLE concluded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE mainThread = nullptr;
+    // The hidden window's thread while the library steps run, and what ends it.
+    HANDLE sessionThread = nullptr;
+    HANDLE sessionStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
 
 TControlState& State() {
@@ -77,6 +89,60 @@ BOOL WINAPI OnControl(DWORD type) {
     return TRUE;
 }
 
+// The session ends during the library steps: the ending is the main
+// thread's, as a closing console's is, and the system may end the process
+// as soon as this returns.
+void SessionEnds() {
+    TControlState& s = State();
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (s.phase != TPhase::InLibrary) return;
+        s.closed = true;
+        SetEvent(s.wake);
+    }
+    WaitForSingleObject(s.finished, kRecordMs);
+}
+
+LRESULT CALLBACK SessionProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_QUERYENDSESSION) return FALSE;
+    if (msg == WM_ENDSESSION) {
+        if (wParam) SessionEnds();
+        return 0;
+    }
+    return DefWindowProcW(window, msg, wParam, lParam);
+}
+
+DWORD WINAPI SessionThread(void*) {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = SessionProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kSessionClass;
+    RegisterClassW(&windowClass);  // fails harmlessly from the second unit on
+    const HWND window = CreateWindowExW(0, kSessionClass, L"fwimage", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                                        nullptr, instance, nullptr);
+    if (window) ShutdownBlockReasonCreate(window, kReason);
+    const HANDLE stop = State().sessionStop;
+    while (MsgWaitForMultipleObjects(1, &stop, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    if (window) {
+        ShutdownBlockReasonDestroy(window);
+        DestroyWindow(window);
+    }
+    return 0;
+}
+
+// The last unit's window is gone, or going.
+void JoinSessionWindow(TControlState& s) {
+    if (s.sessionThread == nullptr) return;
+    SetEvent(s.sessionStop);
+    WaitForSingleObject(s.sessionThread, kRecordMs);
+    CloseHandle(s.sessionThread);
+    s.sessionThread = nullptr;
+}
+
 }  // namespace
 
 TConsoleControl::TConsoleControl(std::string_view stuckLine) {
@@ -107,6 +173,7 @@ TConsoleControl::~TConsoleControl() {
     TControlState& s = State();
     Conclude();
     SetEvent(s.finished);
+    JoinSessionWindow(s);
     SetConsoleCtrlHandler(OnControl, FALSE);
 }
 
@@ -122,9 +189,14 @@ bool TConsoleControl::Interrupted() const {
 
 bool TConsoleControl::EnterLibrary() {
     TControlState& s = State();
-    std::lock_guard<std::mutex> guard(s.lock);
-    if (s.interrupted) return false;
-    s.phase = TPhase::InLibrary;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (s.interrupted) return false;
+        s.phase = TPhase::InLibrary;
+    }
+    JoinSessionWindow(s);
+    ResetEvent(s.sessionStop);
+    s.sessionThread = CreateThread(nullptr, 0, SessionThread, nullptr, 0, nullptr);
     return true;
 }
 
@@ -133,6 +205,8 @@ void TConsoleControl::Conclude() {
     std::lock_guard<std::mutex> guard(s.lock);
     s.phase = TPhase::Concluded;
     SetEvent(s.concluded);
+    // Not waited for: its end of the session may be waiting for this ending's record.
+    SetEvent(s.sessionStop);
 }
 
 int TConsoleControl::Presses() const {

@@ -106,6 +106,9 @@ struct TUnitJob {
     std::optional<TClock::time_point> confirmed;
     // The reading shown last; each unit starts from 0, as the first.
     uint32_t percent = 0;
+    // The last library loaded is the simulated one; kept for the record, which
+    // may come after its process has gone.
+    bool simulated = false;
 };
 
 // One look at the library's process: its readings shown, its lines
@@ -152,6 +155,7 @@ std::optional<TEnding> Load(TUnitJob& job, const std::function<bool()>& overdue,
         }
         if (overdue()) return TEnding::LoadTimedOut;
     }
+    job.simulated = job.host->State().Simulated;
     return std::nullopt;
 }
 
@@ -268,6 +272,7 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
     if (log) {
         end.sink.Record = [&](std::string_view outcome, int code) {
             const auto seconds = job.confirmed ? WholeSeconds(TClock::now() - *job.confirmed) : 0;
+            const std::string tool = ToolColumn(kFwimageTool, job.simulated);
             std::optional<std::string> failure = log->Append(DownloadRecordText(
                 {.UtcTime = UtcTimeText(std::chrono::system_clock::now()),
                  .FullPath = fullPath,
@@ -277,7 +282,7 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
                  .ExitCode = code,
                  .Sha256 = sha256,
                  .Seconds = seconds,
-                 .Tool = kFwimageTool,
+                 .Tool = tool,
                  .Unit = end.sink.Unit > 0 ? std::optional(end.sink.Unit) : std::nullopt}));
             end.recordLost = end.recordLost || failure;
             return failure;

@@ -7,6 +7,7 @@
 #include "DownloadEndings.h"
 
 size_t LongestDownloadLogRecord(std::string_view fullPath) {
+    const std::string tool = ToolColumn(kFwimageTool, true);
     TDownloadRecord record{.UtcTime = "2026-12-07T12:00:00Z",
                            .FullPath = std::string(fullPath),
                            .Size = INT64_MAX,
@@ -15,7 +16,7 @@ size_t LongestDownloadLogRecord(std::string_view fullPath) {
                            .ExitCode = 0,
                            .Sha256 = std::string(64, '0'),
                            .Seconds = std::numeric_limits<uint64_t>::max(),
-                           .Tool = kFwimageTool,
+                           .Tool = tool,
                            .Unit = std::numeric_limits<unsigned>::max()};
     size_t longest = 0;
     for (size_t e = 0; e < kEndingCount; ++e) {

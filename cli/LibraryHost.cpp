@@ -31,6 +31,7 @@ void THostState::Take(std::string& bytes) {
             break;
         case THostReport::Loaded:
             Loaded = true;
+            Simulated = report.Value == 1;
             Step = THostCall::ResetToISP;
             break;
         case THostReport::Crashed:

@@ -27,7 +27,7 @@ struct THostReport {
     enum TKind : uint32_t {
         Entered,      // Call began
         Returned,     // Call returned Value
-        Loaded,       // DFU.dll is loaded and bound
+        Loaded,       // DFU.dll is loaded and bound; Value 1 when it is the simulated one
         LoadFailed,   // Value bytes of the failure's text follow
         Crashed,      // the host's own filter caught exception Value (Call: ProcessCount when
                       // on the thread that polls); the host ends
@@ -42,6 +42,7 @@ struct THostReport {
 // What fwimage knows of its host.
 struct THostState {
     bool Loaded = false;
+    bool Simulated = false;
     std::optional<std::string> LoadFailure;
     // The step a death is put down to: the one entered last, else the next.
     THostCall Step = THostCall::Load;

@@ -166,14 +166,15 @@ int RunLibraryHost(int argc, char** argv) {
     }
     Report(THostReport::Entered, THostCall::Load, 0);
     std::unique_ptr<TDevice> library;
+    bool simulated = false;
     try {
-        library = LoadDevice();
+        library = LoadDevice(simulated);
     } catch (...) {
         const std::string text = rt::FailureDisplayText(rt::FailureMessage(std::current_exception()));
         Report(THostReport::LoadFailed, THostCall::Load, static_cast<uint32_t>(text.size()), text);
         return kExitFailed;
     }
-    Report(THostReport::Loaded, THostCall::Load, 0);
+    Report(THostReport::Loaded, THostCall::Load, simulated ? 1 : 0);
     TReportingDevice device(*library);
     TDownloadSession session;
     char command = 0;

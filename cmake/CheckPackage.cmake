@@ -12,6 +12,7 @@ set(expected
   ${top}/demo/DFU.dll
   ${top}/demo/README-DEMO.txt
   ${top}/demo/example.hex
+  ${top}/demo/fwimage.exe
   ${top}/demo/loader.exe
   ${top}/fwimage.exe
   ${top}/loader.exe)
@@ -63,7 +64,7 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cannot unpack ${zip}")
 endif()
 string(REPLACE "." ", " numbers "${VERSION}")
-foreach(program loader.exe fwimage.exe demo/loader.exe)
+foreach(program loader.exe fwimage.exe demo/loader.exe demo/fwimage.exe)
   execute_process(COMMAND ${WINDRES} -i ${unpacked}/${top}/${program} -O rc
                   RESULT_VARIABLE rc OUTPUT_VARIABLE resources ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
@@ -97,13 +98,16 @@ foreach(program IN LISTS programs)
 endforeach()
 
 # The simulated library says what it is: "ИМИТАЦИЯ" at the start of its
-# description, as the resource compiler writes it back.
+# description, and the mark the programs put in their records, as the
+# resource compiler writes them back.
 execute_process(COMMAND ${WINDRES} -i ${unpacked}/${top}/demo/DFU.dll -O rc OUTPUT_VARIABLE resources)
-set(simulated [[VALUE "FileDescription", L"\x0418\x041c\x0418\x0422\x0410\x0426\x0418\x042f ]])
-string(FIND "${resources}" "${simulated}" at)
-if(at EQUAL -1)
-  message(FATAL_ERROR "demo/DFU.dll does not describe itself as simulated:\n${resources}")
-endif()
+foreach(simulated [[VALUE "FileDescription", L"\x0418\x041c\x0418\x0422\x0410\x0426\x0418\x042f ]]
+                  [[VALUE "Simulated", "1"]])
+  string(FIND "${resources}" "${simulated}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "demo/DFU.dll does not describe itself as simulated:\n${resources}")
+  endif()
+endforeach()
 
 # The guide against the help: the usage block gives the commands and their
 # options, the "Exit status" table the codes; the guide's own table starts

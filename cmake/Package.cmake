@@ -1,8 +1,9 @@
 # The release package, firmware-loader-<version>-win32.zip, made by
 # `cmake --build --preset windows --target package`:
 #   loader.exe, fwimage.exe, README.txt  the programs and the operator's guide
-#   demo/                                a second loader.exe with the simulated
-#                                        DFU.dll, its note and a small image
+#   demo/                                a second loader.exe and fwimage.exe with
+#                                        the simulated DFU.dll, its note and a
+#                                        small image
 # The simulated DFU.dll goes into demo/ only: beside the main loader.exe it
 # would report finished downloads that reached no instrument.
 
@@ -16,13 +17,13 @@ configure_file(${FWL_PACKAGE_FILES}/demo/README-DEMO.txt
 
 install(TARGETS loader fwimage RUNTIME DESTINATION .)
 install(FILES ${CMAKE_BINARY_DIR}/package-files/README.txt DESTINATION .)
-install(TARGETS loader DFU RUNTIME DESTINATION demo LIBRARY DESTINATION demo ARCHIVE EXCLUDE_FROM_ALL)
+install(TARGETS loader fwimage DFU RUNTIME DESTINATION demo LIBRARY DESTINATION demo ARCHIVE EXCLUDE_FROM_ALL)
 install(FILES ${CMAKE_BINARY_DIR}/package-files/demo/README-DEMO.txt DESTINATION demo)
 install(FILES ${CMAKE_SOURCE_DIR}/tests/data/hex/dense_40k.hex DESTINATION demo RENAME example.hex)
 
 # Every program of the package is signed when a certificate is given (see
 # SignPrograms.cmake); a program added above goes on this list.
-set(FWL_SIGNED loader.exe fwimage.exe demo/loader.exe demo/DFU.dll)
+set(FWL_SIGNED loader.exe fwimage.exe demo/loader.exe demo/fwimage.exe demo/DFU.dll)
 install(CODE "set(FWL_SIGNED \"${FWL_SIGNED}\")\nset(FWL_SIGN_WORK \"${CMAKE_BINARY_DIR}\")")
 install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/SignPrograms.cmake)
 

@@ -58,6 +58,12 @@ bool RecordStart(std::string_view line) {
 
 }  // namespace
 
+std::string ToolColumn(std::string_view program, bool simulatedLibrary) {
+    std::string column(program);
+    if (simulatedLibrary) column += " (имитация)";
+    return column;
+}
+
 std::string DownloadRecordText(const TDownloadRecord& r) {
     std::string line;
     for (std::string_view field : {std::string_view(r.UtcTime), std::string_view(r.FullPath)})

@@ -34,6 +34,10 @@ struct TDownloadRecord {
 // Without the line end.
 std::string DownloadRecordText(const TDownloadRecord& record);
 
+// The record's tool column: the program and its version, marked when the
+// library that served the download says of itself that it is simulated.
+std::string ToolColumn(std::string_view program, bool simulatedLibrary);
+
 // The record's SHA-256 column and info --digest's: of the bytes the
 // instrument receives, a .lock file's as they are, since nothing unscrambles
 // one and the file does not name its key.

@@ -36,7 +36,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     int exitCode = 0;
     try {
         // Made hidden; Run shows it.
-        auto Form1 = std::make_unique<TForm1>(device);
+        auto Form1 = std::make_unique<TForm1>(device, binding.Simulated);
         // "Open with", a shortcut or a file dropped on the program's icon:
         // the file is opened once the window is up, as Open would; the
         // shortcut's log is proved first.

@@ -41,7 +41,8 @@ std::optional<std::string> WindowLogFile;
 // The library bound at start, for the life of the process.
 TDevice* WindowDevice = nullptr;
 
-constexpr std::string_view kLoaderTool = "loader " FWL_VERSION_TEXT;
+// The records' tool column, with the library's mark.
+std::string LoaderTool;
 
 // The worker's device: each call marked for the shutdown guard, and the
 // records of a crash or of the session's end during the calls made ready
@@ -63,7 +64,7 @@ public:
         if (WindowLogFile && sent_ != nullptr) {
             try {
                 sha256_ = ImageSha256(*sent_);
-                PrepareCallRecord(*WindowLogFile, *sent_, sha256_, yes_, kLoaderTool);
+                PrepareCallRecord(*WindowLogFile, *sent_, sha256_, yes_, LoaderTool);
             } catch (...) {
                 // Without memory now: the download goes on, its own record still due.
             }
@@ -117,7 +118,7 @@ public:
                                                                        .ExitCode = named.ExitCode,
                                                                        .Sha256 = device_.Sha256Of(image),
                                                                        .Seconds = seconds,
-                                                                       .Tool = kLoaderTool,
+                                                                       .Tool = LoaderTool,
                                                                        .Unit = {}}),
                                    image.FullPath);
     }
@@ -194,12 +195,13 @@ DWORD WINAPI DownloadWorker(LPVOID info) {
     return RunDownloadWorker(platform, device, *static_cast<const TImageInfo*>(info), WindowSession());
 }
 
-TForm1::TForm1(TDevice& device)
+TForm1::TForm1(TDevice& device, bool simulatedLibrary)
     : TForm(L"TForm1", kAppTitle, layout::kClientWidth, layout::kClientHeight, IDI_MAINICON),
       AStart(ActionList1, {.Caption = L"Старт", .ImageIndex = 0, .Enabled = false}),
       AOpen(ActionList1, {.Caption = L"Открыть", .ImageIndex = 1}),
       ALock(ActionList1, {.Caption = L"Lock", .ImageIndex = 4, .Enabled = false, .Visible = false}) {
     WindowDevice = &device;
+    LoaderTool = ToolColumn("loader " FWL_VERSION_TEXT, simulatedLibrary);
     ActionList1.Images = &ImageList1;
     AStart.OnExecute = [this](TObject* sender) { AStartExecute(sender); };
     AOpen.OnExecute = [this](TObject* sender) { AOpenExecute(sender); };

@@ -28,8 +28,9 @@ inline constexpr wchar_t kAppTitle[] = L"Загрузчик для тестер�
 
 class TForm1 : public widgets::TForm {
 public:
-    // device: the library every download of the window calls.
-    explicit TForm1(TDevice& device);
+    // device: the library every download of the window calls; simulatedLibrary:
+    // its version resource says it is the simulated one.
+    TForm1(TDevice& device, bool simulatedLibrary);
     ~TForm1() override;
 
     widgets::TActionList ActionList1;

@@ -22,6 +22,7 @@ struct TDeviceBinding {
     std::wstring Path;                  // the first DFU.dll found; empty when no folder has one
     uint32_t Code = 0;                  // the system's error code when it did not bind
     const char* MissingName = nullptr;  // the entry point it lacks
+    bool Simulated = false;             // its version resource says it is the simulated one
 };
 
 // Loads the first DFU.dll of folders by its full path, its dependencies
@@ -42,5 +43,5 @@ public:
 // fwimage's library: DFU.dll from the program's own folder, else from the
 // system folder, bound as BindDevice binds it. Raises EDeviceLoadError
 // naming the file and what is missing; nothing of the library has been
-// called then.
-std::unique_ptr<TDevice> LoadDevice();
+// called then. simulated: as TDeviceBinding's.
+std::unique_ptr<TDevice> LoadDevice(bool& simulated);

@@ -55,6 +55,22 @@ std::wstring GrowingCall(Call call) {
     }
 }
 
+// Read from the file the module was loaded from: its name and folder say
+// nothing, any library may be called DFU.dll.
+bool MarkedSimulated(HMODULE module) {
+    const std::wstring path =
+        GrowingCall([&](wchar_t* b, DWORD n) { return GetModuleFileNameW(module, b, n); });
+    DWORD ignored = 0;
+    const DWORD size = path.empty() ? 0 : GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0) return false;
+    std::wstring info((size + 1) / 2, L'\0');
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, info.data())) return false;
+    void* value = nullptr;
+    UINT length = 0;
+    return VerQueryValueW(info.data(), L"\\StringFileInfo\\041904B0\\Simulated", &value, &length) &&
+           length > 0;
+}
+
 std::wstring ProgramFolder() {
     const std::wstring path =
         GrowingCall([](wchar_t* b, DWORD n) { return GetModuleFileNameW(nullptr, b, n); });
@@ -148,10 +164,12 @@ TDeviceBinding BindDevice(const std::vector<std::wstring>& folders) {
         }
         auto device = std::make_unique<TLoadedDevice>(module);
         binding.MissingName = device->Bind();
-        if (binding.MissingName != nullptr)
+        if (binding.MissingName != nullptr) {
             binding.Code = ERROR_PROC_NOT_FOUND;
-        else
+        } else {
             binding.Device = std::move(device);
+            binding.Simulated = MarkedSimulated(module);
+        }
         return binding;
     }
     binding.Code = ERROR_MOD_NOT_FOUND;
@@ -169,10 +187,11 @@ std::vector<std::wstring> WindowLibraryFolders() {
     return folders;
 }
 
-std::unique_ptr<TDevice> LoadDevice() {
+std::unique_ptr<TDevice> LoadDevice(bool& simulated) {
     const std::wstring programFolder = ProgramFolder();
     const std::wstring systemFolder = SystemFolder();
     TDeviceBinding binding = BindDevice({programFolder, systemFolder});
+    simulated = binding.Simulated;
     if (binding.Device) return std::move(binding.Device);
     if (binding.Path.empty())
         throw EDeviceLoadError("Cannot load the device library: DFU.dll is neither in " + Quoted(programFolder) +

@@ -168,9 +168,10 @@ protected:
     std::string Out() const { return ReadBytes(temp_.Path(L"out.txt")); }
     std::string Err() const { return ReadBytes(temp_.Path(L"err.txt")); }
 
-    // The record that the download appended to the log after the line before it.
+    // The record that the download appended to the log after the line before it;
+    // simulated: made with the simulated library loaded.
     void ExpectRecord(const std::wstring& image, const std::string& bytes, const std::string& outcome,
-                      DWORD code) {
+                      DWORD code, bool simulated) {
         const std::vector<std::string> lines = Split(ReadBytes(log_), '\n');
         ASSERT_EQ(2u, lines.size());
         EXPECT_EQ(kEarlierRecord, lines[0] + "\n");
@@ -186,6 +187,7 @@ protected:
         EXPECT_EQ(64u, fields[6].size()) << fields[6];
         EXPECT_EQ(std::string::npos, (fields[6] + fields[7]).find_first_not_of("0123456789abcdef"));
         EXPECT_EQ(0u, fields[8].find("fwimage ")) << fields[8];
+        EXPECT_EQ(simulated, fields[8].ends_with(" (имитация)")) << fields[8];
         EXPECT_EQ("", fields[9]) << "no unit outside a station loop";
     }
 

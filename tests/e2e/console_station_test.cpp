@@ -39,7 +39,7 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         ASSERT_NE(rows.end(), asked + 1);
         EXPECT_EQ(kInterruptedLine, asked[1]);
         EXPECT_EQ(std::vector<std::string>{}, LibraryCalls(simLog_));
-        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130);
+        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130, false);
     }
     {
         SCOPED_TRACE("during the transfer");
@@ -57,7 +57,7 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         EXPECT_EQ(kHeldLine + "\n", Err());
         EXPECT_EQ(kDoneLine, LastLine(Out()));
         EXPECT_EQ((std::vector<std::string>{"ISP=1", "Download=1", "AP=1"}), LibraryCalls(simLog_));
-        ExpectRecord(image, "\x01\x02\x03", "done", 0);
+        ExpectRecord(image, "\x01\x02\x03", "done", 0, true);
     }
     {
         SCOPED_TRACE("a third Ctrl+C, DFU_Download never returning");
@@ -74,7 +74,7 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         EXPECT_EQ(kHeldLine + "\nЗагрузка прекращена: fwimage завершается, не дожидаясь библиотеки DFU.dll" +
                       kLoaderModeLeft + "\n",
                   Err());
-        ExpectRecord(image, "\x01\x02\x03", "abandoned", 9);
+        ExpectRecord(image, "\x01\x02\x03", "abandoned", 9, false);
     }
     {
         SCOPED_TRACE("DllMain never returning: the first Ctrl+C");
@@ -84,7 +84,7 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         OwnConsole::CtrlC();
         EXPECT_EQ(130u, program.ExitCode(kMs));
         EXPECT_EQ(kInterruptedLine + "\n", Err());
-        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130);
+        ExpectRecord(image, "\x01\x02\x03", "interrupted", 130, false);
         WaitUntil("no process left", [&] { return RunningProcesses(L"fwimage.exe") == 0; });
     }
     const std::wstring hex = temp_.Write(L"large.hex", ":0100000011EE\n:020000040FFFEC\n:01FFFF0022DF\n");
@@ -241,6 +241,46 @@ TEST_F(Console, StationLoopWithAMisbehavingLibrary) {
         EXPECT_EQ("abandoned 1,", outcomes());
         WaitUntil("no process left", [&] { return RunningProcesses(L"fwimage.exe") == 0; });
     }
+}
+
+// fwimage's hidden window of the library steps, if it has one now.
+HWND SessionWindow(DWORD pid) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"fwimage download", nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == pid) return window;
+    }
+    return nullptr;
+}
+
+// A hidden window holds off the session's end while the library works, and
+// goes at the unit's ending; when the session ends all the same, the
+// record is written before the window lets it go.
+TEST_F(Console, EndOfTheSessionDuringTheTransferIsRecorded) {
+    const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
+    OwnConsole console;
+    SimControl sim(L"console-e-" + std::to_wstring(GetCurrentProcessId()));
+    Program program(Fwimage(), Scripted(sim, {L"--repeat", L"--json"}, image));
+    OwnConsole::Type(L"y\r");
+    sim.WaitEntered(SimFn::Download, kMs);
+    WaitUntil("the window during the transfer", [&] { return SessionWindow(program.Pid()) != nullptr; });
+    sim.Release(SimFn::Download, 1);
+    WaitUntil("the window gone at the unit's ending", [&] { return !SessionWindow(program.Pid()); });
+    OwnConsole::Type(L"\r");
+    sim.WaitEntered(SimFn::Download, kMs);
+    HWND window = nullptr;
+    WaitUntil("the next unit's window", [&] { return (window = SessionWindow(program.Pid())) != nullptr; });
+    DWORD_PTR answer = TRUE;
+    ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs,
+                                    &answer));
+    EXPECT_EQ(FALSE, answer);
+    ASSERT_TRUE(
+        SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
+    const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
+    ASSERT_EQ(3u, records.size());
+    const std::vector<std::string> last = Split(records[2], '\t');
+    EXPECT_EQ("closed 130 2", last.at(4) + " " + last.at(5) + " " + last.back());
+    EXPECT_EQ(130u, program.ExitCode(kMs));
 }
 
 }  // namespace
