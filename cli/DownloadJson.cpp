@@ -18,12 +18,9 @@ void Tell(std::ostream& json, const TEvent& event) {
 
 void TellImage(std::ostream& json, std::string_view path, std::string_view fullPath, const TImageInfo& info,
                std::string_view sha256) {
-    TEvent event = {{"event", "image"},
-                    {"path", path},
-                    {"full_path", fullPath},
-                    {"name", rt::ExtractFileName(fullPath)},
-                    {"size", info.Size},
-                    {"sum", rt::IntToHex(info.Sum, 4)}};
+    TEvent event = {{"event", "image"},      {"path", path},
+                    {"full_path", fullPath}, {"name", rt::ExtractFileName(fullPath)},
+                    {"size", info.Size},     {"sum", rt::IntToHex(info.Sum, 4)}};
     if (!sha256.empty()) event["sha256"] = sha256;
     Tell(json, event);
 }

@@ -46,8 +46,9 @@ nlohmann::ordered_json MapJson(const TDataRuns& found, uint64_t imageSize) {
     }
     // Without data the image starts nowhere: the converter's top address is
     // not the file's.
-    const nlohmann::ordered_json first =
-        found.Runs.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(rt::IntToHex(found.FirstAddress, 8));
+    const nlohmann::ordered_json first = found.Runs.empty()
+                                             ? nlohmann::ordered_json()
+                                             : nlohmann::ordered_json(rt::IntToHex(found.FirstAddress, 8));
     nlohmann::ordered_json json = {{"runs", std::move(runs)},
                                    {"first_address", first},
                                    {"gap_fill", imageSize > data ? imageSize - data : 0}};

@@ -474,7 +474,8 @@ TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
         EXPECT_TRUE(Err().starts_with(hint + encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
         EXPECT_TRUE(Err().ends_with(encoded(L"." + end))) << Err();
         // JSON stays UTF-8 in any code page.
-        Program json(Fwimage(), {.args = {L"info", L"--json", image, missing}, .outFile = temp_.Path(L"out.txt")});
+        Program json(Fwimage(),
+                     {.args = {L"info", L"--json", image, missing}, .outFile = temp_.Path(L"out.txt")});
         EXPECT_EQ(1u, json.ExitCode(kMs));
         const std::vector<std::string> lines = Split(Out(), '\n');
         ASSERT_EQ(2u, lines.size()) << Out();
@@ -484,7 +485,8 @@ TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
         EXPECT_EQ(Narrow(missing), failed.value("path", "")) << Out();
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, failed["error"].value("os_code", 0)) << Out();
         EXPECT_TRUE(failed["error"].value("text", "").starts_with("Cannot open file \"" + Narrow(missing)));
-        Program download(Fwimage(), {.args = {L"download", L"--json", missing}, .outFile = temp_.Path(L"out.txt")});
+        Program download(Fwimage(),
+                         {.args = {L"download", L"--json", missing}, .outFile = temp_.Path(L"out.txt")});
         EXPECT_EQ(1u, download.ExitCode(kMs));
         ExpectEvents({{{"event", "error"},
                        {"path", Narrow(missing)},

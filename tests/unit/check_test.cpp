@@ -187,7 +187,8 @@ TEST(Fwimage, CheckReportsWhatWasPlanted) {
         const nlohmann::json& first = json.at(0);
         EXPECT_EQ(first.contains("error"), run.files.front() == dir.Path("missing.bin")) << first.dump();
         if (first.contains("error")) {
-            EXPECT_EQ((nlohmann::json{{"text", first["findings"][0]["text"]}, {"os_code", 2}}), first["error"]);
+            EXPECT_EQ((nlohmann::json{{"text", first["findings"][0]["text"]}, {"os_code", 2}}),
+                      first["error"]);
         }
     }
 }

@@ -256,7 +256,12 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          1,
          "",
          missingText + "\n",
-         {{{"format", 1}, {"path", bin}, {"name", "образ.bin"}, {"size", 3}, {"sum", "0102"}, {"sha256", binSha}},
+         {{{"format", 1},
+           {"path", bin},
+           {"name", "образ.bin"},
+           {"size", 3},
+           {"sum", "0102"},
+           {"sha256", binSha}},
           {{"format", 1}, {"path", missing}, {"error", {{"text", missingText}, {"os_code", 2}}}}}},
         // No data, no address.
         {{"info", "--map", "--json", hex},
