@@ -1,6 +1,9 @@
 #include "FwimageMain.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <exception>
+#include <iterator>
 #include <optional>
 
 #include "CommandImage.h"
@@ -20,90 +23,56 @@
 
 namespace {
 
-// Thrown for an argument list that fits no command.
-struct TUsageError {};
-
-// The options a command takes.
-enum TOption : unsigned {
-    kKeyOption = 1,
-    kYesOption = 2,
-    kQuietOption = 4,
-    kLogOption = 8,
-    kMapOption = 16,
-    kTimeoutOption = 32,
-    kExpectOption = 64,
-    kDigestOption = 128,
-    kJsonOption = 256,
-    kRepeatOption = 512,
-    kAllowEmptyOption = 1024
+// Wrong usage: what is wrong, in one line.
+struct TUsageError {
+    std::string Text;
 };
 
-struct TParsed {
-    std::vector<std::string> operands;
-    std::optional<std::string> key;
-    std::optional<std::string> log;
-    std::optional<std::string> timeout;
-    std::optional<std::string> expectSha256;
-    std::optional<std::string> expectSum;
-    bool yes = false;
-    bool quiet = false;
-    bool map = false;
-    bool repeat = false;
-    bool allowEmpty = false;
-    bool json = false;
-    bool digest = false;
+// The command line as the commands read it.
+struct TArgs {
+    std::vector<std::string> Operands;
+    std::optional<std::string> Key, Log, Timeout, ExpectSha256, ExpectSum;
+    bool Map = false, Digest = false, Json = false, Yes = false, Quiet = false, Repeat = false,
+         AllowEmpty = false;
 };
 
-// "--name VALUE" or "--name=VALUE", given once; false when arg is neither.
-bool TakeValue(const std::vector<std::string>& args, size_t& i, std::string_view name,
-               std::optional<std::string>& value) {
-    const std::string& arg = args[i];
-    if (arg.compare(0, name.size(), name) != 0) return false;
-    if (arg.size() == name.size() && i + 1 < args.size() && !value) {
-        value = args[++i];
-        return true;
-    }
-    if (arg.size() > name.size() && arg[name.size()] == '=' && !value) {
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    return false;
+// The commands an option belongs to, one bit each; kEvery: all of them.
+enum TCommandBit : unsigned { kInfo = 1, kCheck = 2, kConvert = 4, kLock = 8, kDownload = 16, kEvery = 31 };
+
+// An option: a flag, or one with a value (named as the help names it).
+struct TOption {
+    std::string_view Name;
+    unsigned Commands;
+    bool TArgs::*Flag = nullptr;
+    std::optional<std::string> TArgs::*Value = nullptr;
+    std::string_view ValueName = {};
+};
+
+constexpr TOption Flag(std::string_view name, unsigned commands, bool TArgs::*flag) {
+    return {name, commands, flag};
 }
 
-TParsed Parse(const std::vector<std::string>& args, unsigned allowed) {
-    TParsed parsed;
-    bool optionsEnded = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            parsed.operands.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if ((allowed & kKeyOption) && TakeValue(args, i, "--key", parsed.key)) {
-        } else if ((allowed & kLogOption) && TakeValue(args, i, "--log", parsed.log)) {
-        } else if ((allowed & kTimeoutOption) && TakeValue(args, i, "--timeout", parsed.timeout)) {
-        } else if ((allowed & kExpectOption) && TakeValue(args, i, "--expect-sha256", parsed.expectSha256)) {
-        } else if ((allowed & kExpectOption) && TakeValue(args, i, "--expect-sum", parsed.expectSum)) {
-        } else if ((allowed & kYesOption) && arg == "--yes") {
-            parsed.yes = true;
-        } else if ((allowed & kQuietOption) && arg == "--quiet") {
-            parsed.quiet = true;
-        } else if ((allowed & kMapOption) && arg == "--map") {
-            parsed.map = true;
-        } else if ((allowed & kRepeatOption) && arg == "--repeat") {
-            parsed.repeat = true;
-        } else if ((allowed & kAllowEmptyOption) && arg == "--allow-empty") {
-            parsed.allowEmpty = true;
-        } else if ((allowed & kJsonOption) && arg == "--json") {
-            parsed.json = true;
-        } else if ((allowed & kDigestOption) && arg == "--digest") {
-            parsed.digest = true;
-        } else {
-            throw TUsageError{};
-        }
-    }
-    return parsed;
+constexpr TOption Valued(std::string_view name, std::string_view valueName, unsigned commands,
+                         std::optional<std::string> TArgs::*value) {
+    return {name, commands, nullptr, value, valueName};
 }
+
+// Every option of every command. A new option is its row here and its member
+// in TArgs.
+constexpr TOption kOptions[] = {
+    Flag("--map", kInfo, &TArgs::Map),
+    Flag("--digest", kInfo, &TArgs::Digest),
+    Flag("--json", kInfo | kCheck | kDownload, &TArgs::Json),
+    Valued("--key", "TEXT", kLock, &TArgs::Key),
+    Flag("--yes", kDownload, &TArgs::Yes),
+    Flag("--quiet", kDownload, &TArgs::Quiet),
+    Valued("--log", "FILE", kDownload, &TArgs::Log),
+    Valued("--timeout", "SECONDS", kDownload, &TArgs::Timeout),
+    Valued("--expect-sha256", "HEX", kDownload, &TArgs::ExpectSha256),
+    Valued("--expect-sum", "XXXX", kDownload, &TArgs::ExpectSum),
+    Flag("--repeat", kDownload, &TArgs::Repeat),
+    Flag("--allow-empty", kDownload, &TArgs::AllowEmpty),
+};
 
 void Convert(const std::string& hexName, const std::string& binName) {
     if (OpenKindOf(hexName) != TImageKind::Hex)
@@ -169,15 +138,6 @@ bool Report(Step step, std::ostream& err) {
     }
 }
 
-// "--help" or "-h" anywhere before "--" asks for the help, whatever else is given.
-bool AsksForHelp(const std::vector<std::string>& args) {
-    for (const std::string& arg : args) {
-        if (arg == "--") return false;
-        if (arg == "--help" || arg == "-h") return true;
-    }
-    return false;
-}
-
 // How a command ended. Final: the code tells what happened outside the
 // process (an instrument), which output that did not arrive cannot change.
 struct TCommandEnd {
@@ -193,106 +153,265 @@ TCommandEnd Ended(bool allDone) {
 // milliseconds in 32 bits).
 std::optional<unsigned> Seconds(const std::optional<std::string>& text) {
     if (!text) return std::nullopt;
-    if (text->empty() || text->size() > 7 || text->find_first_not_of("0123456789") != std::string::npos)
-        throw TUsageError{};
-    const unsigned seconds = static_cast<unsigned>(std::stoul(*text));
-    if (seconds == 0 || seconds > 2000000) throw TUsageError{};
-    return seconds;
+    if (text->empty() || text->size() > 7 || text->find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(*text) == 0 || std::stoul(*text) > 2000000)
+        throw TUsageError{"--timeout: " + Quoted(*text) +
+                          " is not a whole number of seconds from 1 to 2000000"};
+    return static_cast<unsigned>(std::stoul(*text));
 }
 
-// The option's value as parse reads it; a bad one is wrong usage.
+// The option's value as parse reads it; a bad one is wrong usage, told as
+// the option, the value and what it should be.
 template <typename T>
-std::optional<T> Checked(const std::optional<std::string>& text,
-                         std::optional<T> (*parse)(std::string_view)) {
+std::optional<T> Checked(const std::optional<std::string>& text, std::optional<T> (*parse)(std::string_view),
+                         std::string_view option, std::string_view should) {
     if (!text) return std::nullopt;
     std::optional<T> value = parse(*text);
-    if (!value) throw TUsageError{};
+    if (!value)
+        throw TUsageError{std::string(option) + ": " + Quoted(*text) + " is not " + std::string(should)};
     return value;
 }
 
-TCommandEnd Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const std::string& command = args[0];
-    if (command == "info") {
-        const TParsed parsed = Parse(args, kMapOption | kDigestOption | kJsonOption);
-        if (parsed.operands.empty()) throw TUsageError{};
-        const TInfoRequest request{parsed.map, parsed.digest, parsed.json};
-        bool allDone = true;
-        for (const std::string& fileName : parsed.operands)
-            allDone = Report([&] { Info(fileName, request, out); }, err) && allDone;
-        return Ended(allDone);
+TCommandEnd RunInfo(const TArgs& args, std::ostream& out, std::ostream& err) {
+    const TInfoRequest request{args.Map, args.Digest, args.Json};
+    bool allDone = true;
+    for (const std::string& fileName : args.Operands)
+        allDone = Report([&] { Info(fileName, request, out); }, err) && allDone;
+    return Ended(allDone);
+}
+
+TCommandEnd RunCheck(const TArgs& args, std::ostream& out, std::ostream&) {
+    return {CheckFiles(args.Operands, args.Json, out)};
+}
+
+TCommandEnd RunConvert(const TArgs& args, std::ostream&, std::ostream& err) {
+    return Ended(Report([&] { Convert(args.Operands[0], args.Operands[1]); }, err));
+}
+
+TCommandEnd RunLock(const TArgs& args, std::ostream& out, std::ostream& err) {
+    const std::string keyText = args.Key.value_or(std::string(kDefaultKeyText));
+    bool keyChangesNothing = false;
+    const bool done = Report(
+        [&] {
+            try {
+                Lock(args.Operands[0], keyText, out);
+            } catch (const EKeyChangesNothing&) {
+                keyChangesNothing = true;
+                throw;
+            }
+        },
+        err);
+    // Wrong usage, though no usage text would help.
+    return keyChangesNothing ? TCommandEnd{kExitUsage} : Ended(done);
+}
+
+TCommandEnd RunDownload(const TArgs& args, std::ostream& out, std::ostream& err) {
+    const std::string sha256Length =
+        args.ExpectSha256 && args.ExpectSha256->size() != 64
+            ? " (it has " + std::to_string(args.ExpectSha256->size()) + " characters)"
+            : "";
+    const TDownloadRequest request{
+        args.Operands[0],
+        args.Yes,
+        args.Quiet,
+        args.Log,
+        Seconds(args.Timeout),
+        {Checked(args.ExpectSha256, Sha256Option, "--expect-sha256", "64 hexadecimal digits" + sha256Length),
+         Checked(args.ExpectSum, SumOption, "--expect-sum",
+                 "1 to 4 hexadecimal digits, as the window shows a sum")},
+        args.Repeat,
+        args.Json,
+        args.AllowEmpty};
+    return {RunDownloadCommand(request, out, err), true};
+}
+
+struct TCommand {
+    std::string_view Name;
+    TCommandBit Bit;
+    // As the usage names them; "..." after the last: one or more.
+    std::string_view Operands;
+    TCommandEnd (*Run)(const TArgs& args, std::ostream& out, std::ostream& err);
+};
+
+constexpr TCommand kCommands[] = {
+    {"info", kInfo, "FILE...", RunInfo},
+    {"check", kCheck, "FILE...", RunCheck},
+    {"convert", kConvert, "IN.hex OUT.bin", RunConvert},
+    {"lock", kLock, "FILE", RunLock},
+    {"download", kDownload, "IMAGE", RunDownload},
+};
+
+const TCommand* CommandNamed(std::string_view name) {
+    for (const TCommand& command : kCommands)
+        if (command.Name == name) return &command;
+    return nullptr;
+}
+
+// arg as an option of command: "--name" or "--name=VALUE".
+const TOption* OptionOf(std::string_view arg, const TCommand& command) {
+    for (const TOption& option : kOptions)
+        if ((option.Commands & command.Bit) && arg.starts_with(option.Name) &&
+            (arg.size() == option.Name.size() || arg[option.Name.size()] == '='))
+            return &option;
+    return nullptr;
+}
+
+TUsageError NoSuchOption(std::string_view arg, const TCommand& command) {
+    return {std::string(arg.substr(0, arg.find('='))) + ": fwimage " + std::string(command.Name) +
+            " has no such option"};
+}
+
+// The arguments after the command as the parser is to read them, in its
+// reversed order. The parser reads "--log=" as "--log" with its value in the
+// next argument: here that value is empty, as written. A flag with a value
+// and an option without one are refused here. optionsEnd: the number of them
+// before the "--" that ends the options, when there is one.
+std::vector<std::string> ForParser(const std::vector<std::string>& args, const TCommand& command,
+                                   std::optional<size_t>& optionsEnd) {
+    std::vector<std::string> words;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const TOption* option = optionsEnd ? nullptr : OptionOf(arg, command);
+        if (!optionsEnd && arg == "--") optionsEnd = words.size();
+        words.push_back(arg);
+        if (!option) continue;
+        const size_t nameEnd = option->Name.size();
+        if (option->Flag && arg.size() > nameEnd)
+            throw TUsageError{std::string(option->Name) + ": takes no value, but is given " + Quoted(arg)};
+        if (option->Value && arg.size() == nameEnd) {
+            if (i + 1 == args.size())
+                throw TUsageError{std::string(option->Name) + ": its " + std::string(option->ValueName) +
+                                  " is missing"};
+            words.push_back(args[++i]);
+        } else if (option->Value && arg.size() == nameEnd + 1) {
+            words.back().pop_back();
+            words.emplace_back();
+        }
     }
-    if (command == "check") {
-        const TParsed parsed = Parse(args, kJsonOption);
-        if (parsed.operands.empty()) throw TUsageError{};
-        return {CheckFiles(parsed.operands, parsed.json, out)};
+    std::reverse(words.begin(), words.end());
+    return words;
+}
+
+// As many operands as command takes, else which is missing or the first one
+// too many.
+void CheckOperandCount(const std::vector<std::string>& operands, const TCommand& command) {
+    std::vector<std::string_view> names;
+    for (std::string_view rest = command.Operands; !rest.empty();) {
+        const size_t end = std::min(rest.find(' '), rest.size());
+        names.push_back(rest.substr(0, end));
+        rest.remove_prefix(std::min(end + 1, rest.size()));
     }
-    if (command == "convert") {
-        const TParsed parsed = Parse(args, 0);
-        if (parsed.operands.size() != 2) throw TUsageError{};
-        return Ended(Report([&] { Convert(parsed.operands[0], parsed.operands[1]); }, err));
+    const bool orMore = names.back().ends_with("...");
+    if (orMore) names.back().remove_suffix(3);
+    std::string wrong;
+    if (operands.size() < names.size())
+        wrong = std::string(names[operands.size()]) + " is missing";
+    else if (operands.size() > names.size() && !orMore)
+        wrong = Quoted(operands[names.size()]) + " is one argument too many";
+    else
+        return;
+    const std::string name(command.Name);
+    throw TUsageError{"fwimage " + name + ": " + wrong + " (fwimage " + name + " " +
+                      std::string(command.Operands) + ")"};
+}
+
+TArgs Parse(const std::vector<std::string>& args, const TCommand& command) {
+    std::optional<size_t> optionsEnd;
+    std::vector<std::string> words = ForParser(args, command, optionsEnd);
+    const size_t afterEnd = optionsEnd ? words.size() - *optionsEnd - 1 : 0;
+    TArgs parsed;
+    std::vector<std::string> values[std::size(kOptions)];
+    CLI::App parser;
+    parser.set_help_flag();
+    parser.allow_extras();
+    // "/name" is a file name.
+    parser.allow_windows_style_options(false);
+    parser.add_option("operands", parsed.Operands);
+    for (size_t i = 0; i < std::size(kOptions); ++i) {
+        const TOption& option = kOptions[i];
+        if (!(option.Commands & command.Bit)) continue;
+        if (option.Flag)
+            parser.add_flag(std::string(option.Name), parsed.*option.Flag);
+        else
+            parser.add_option(std::string(option.Name), values[i])->allow_extra_args(false)->take_all();
     }
-    if (command == "lock") {
-        const TParsed parsed = Parse(args, kKeyOption);
-        if (parsed.operands.size() != 1) throw TUsageError{};
-        const std::string keyText = parsed.key.value_or(std::string(kDefaultKeyText));
-        bool keyChangesNothing = false;
-        const bool done = Report(
-            [&] {
-                try {
-                    Lock(parsed.operands[0], keyText, out);
-                } catch (const EKeyChangesNothing&) {
-                    keyChangesNothing = true;
-                    throw;
-                }
-            },
-            err);
-        // Wrong usage, though no usage text would help.
-        return keyChangesNothing ? TCommandEnd{kExitUsage} : Ended(done);
+    try {
+        parser.parse(words);
+    } catch (const CLI::ParseError& error) {
+        throw TUsageError{error.what()};
     }
-    if (command == "download") {
-        const TParsed parsed =
-            Parse(args, kYesOption | kQuietOption | kLogOption | kTimeoutOption | kExpectOption |
-                            kRepeatOption | kJsonOption | kAllowEmptyOption);
-        if (parsed.operands.size() != 1) throw TUsageError{};
-        const TDownloadRequest request{
-            parsed.operands[0],
-            parsed.yes,
-            parsed.quiet,
-            parsed.log,
-            Seconds(parsed.timeout),
-            {Checked(parsed.expectSha256, Sha256Option), Checked(parsed.expectSum, SumOption)},
-            parsed.repeat,
-            parsed.json,
-            parsed.allowEmpty};
-        return {RunDownloadCommand(request, out, err), true};
+    for (const std::string& extra : parser.remaining())
+        if (extra != "--") throw NoSuchOption(extra, command);
+    // The parser takes "-5" for an operand; before "--" it is an option.
+    for (size_t i = 0; i + afterEnd < parsed.Operands.size(); ++i)
+        if (parsed.Operands[i].size() > 1 && parsed.Operands[i][0] == '-')
+            throw NoSuchOption(parsed.Operands[i], command);
+    for (size_t i = 0; i < std::size(kOptions); ++i) {
+        if (values[i].size() > 1)
+            throw TUsageError{std::string(kOptions[i].Name) + ": given more than once (" +
+                              Quoted(values[i][0]) + ", then " + Quoted(values[i][1]) + ")"};
+        if (values[i].size() == 1) parsed.*kOptions[i].Value = values[i][0];
     }
-    throw TUsageError{};
+    CheckOperandCount(parsed.Operands, command);
+    return parsed;
+}
+
+// Whether one of names is given before "--" (where a value may look like one too).
+bool Given(const std::vector<std::string>& args, std::initializer_list<std::string_view> names) {
+    for (const std::string& arg : args) {
+        if (arg == "--") return false;
+        if (std::find(names.begin(), names.end(), arg) != names.end()) return true;
+    }
+    return false;
+}
+
+// Why args name no command.
+TUsageError NoCommand(const std::vector<std::string>& args) {
+    std::string commands;
+    for (size_t i = 0; i < std::size(kCommands); ++i)
+        commands += (i == 0                         ? ""
+                     : i + 1 < std::size(kCommands) ? ", "
+                                                    : " or ") +
+                    std::string(kCommands[i].Name);
+    if (args.empty()) return {"fwimage: no command given (" + commands + ")"};
+    if (args[0] == "--version") return {"--version: " + Quoted(args[1]) + " may not follow it"};
+    if (args[0].starts_with('-'))
+        return {"fwimage: the command (" + commands + ") comes before " + Quoted(args[0])};
+    return {"fwimage: " + Quoted(args[0]) + " is not a command (" + commands + ")"};
+}
+
+// Wrong usage on the error output, and with --json as one JSON line on the
+// standard output too.
+void TellUsageError(const TUsageError& error, const TCommand* command, bool json, std::ostream& out,
+                    std::ostream& err) {
+    const std::string name = command ? " " + std::string(command->Name) : "";
+    err << error.Text << "\nTry 'fwimage" << name << " --help' for more.\n";
+    if (!json) return;
+    nlohmann::ordered_json line{{"format", 1}};
+    if (command) line["command"] = command->Name;
+    line["error"] = {{"text", error.Text}, {"os_code", nullptr}};
+    WriteJsonLine(out, line);
 }
 
 }  // namespace
 
 int RunFwimage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const TCommand* command = args.empty() ? nullptr : CommandNamed(args[0]);
     TCommandEnd end{kExitUsage};
-    // Exit code 2 also tells a download that was not confirmed: no usage text then.
-    bool wrongUsage = false;
-    if (AsksForHelp(args)) {
-        out << kHelpHead << kUsageText << kHelpBody;
+    if (Given(args, {"--help", "-h"})) {
+        out << (command ? CommandHelp(command->Name) : WholeHelp());
         end = {kExitDone};
     } else if (args.size() == 1 && args[0] == "--version") {
         out << "fwimage " FWL_VERSION_TEXT "\n";
         end = {kExitDone};
-    } else if (args.empty()) {
-        wrongUsage = true;
     } else {
         try {
-            end = Dispatch(args, out, err);
-        } catch (const TUsageError&) {
-            wrongUsage = true;
+            if (!command) throw NoCommand(args);
+            end = command->Run(Parse(args, *command), out, err);
+        } catch (const TUsageError& error) {
+            TellUsageError(error, command, Given(args, {"--json"}), out, err);
+            end = {kExitUsage};
         }
-    }
-    if (wrongUsage) {
-        end = {kExitUsage};
-        err << kUsageText << "Try 'fwimage --help' for more.\n";
     }
     // Output that did not arrive (a full disk, a closed pipe) is a failure too,
     // unless the code is final: a download's must not turn into "no library call".

@@ -1,7 +1,11 @@
-// fwimage's usage lines and its help.
+// fwimage's help: the whole of it, or one command's part.
 #pragma once
 
-extern const char* const kUsageText;
-// The help is this, the usage lines and kHelpBody.
-extern const char* const kHelpHead;
-extern const char* const kHelpBody;
+#include <string>
+#include <string_view>
+
+// fwimage --help.
+std::string WholeHelp();
+// fwimage COMMAND --help: its usage lines and its part of the commands, the
+// notes on arguments, and the exit codes it can give.
+std::string CommandHelp(std::string_view command);

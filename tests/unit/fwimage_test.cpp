@@ -64,64 +64,92 @@ TEST(FailureDisplayText, FullStopAfterACharacterAboveTheDot) {
 }
 
 TEST(Fwimage, UsageAndHelp) {
-    const std::string usageStart = "usage: fwimage info FILE...\n";
     struct Case {
         std::vector<std::string> args;
         int code;
-        const char* out = nullptr;  // the whole output, where it is not the help
+        // Wrong usage: its line; help: a line of it; else the whole output.
+        std::string says;
+        std::string notSaid = "\nCommands\n";  // help: what it leaves out, if anything
     };
+    const std::vector<std::string> commands = {"info", "check", "convert", "lock", "download"};
+    const std::string sha63(63, 'a');
     const Case cases[] = {
-        {{}, 2},
-        {{"frobnicate"}, 2},
-        {{"info"}, 2},
-        {{"info", "-x", "a.bin"}, 2},
-        {{"convert", "a.hex"}, 2},
-        {{"convert", "a.hex", "b.bin", "c.bin"}, 2},
-        {{"lock"}, 2},
-        {{"lock", "a.bin", "b.bin"}, 2},
-        {{"lock", "--key"}, 2},
-        {{"lock", "--key", "00", "--key", "11", "a.bin"}, 2},
-        {{"lock", "--kee", "00", "a.bin"}, 2},
-        {{"convert", "--key", "00", "a.hex", "b.bin"}, 2},
-        {{"info", "--yes", "a.bin"}, 2},
-        {{"info", "--digest", "--json"}, 2},
-        {{"check"}, 2},
-        {{"check", "--map", "a.hex"}, 2},
-        {{"download"}, 2},
-        {{"download", "--log"}, 2},
-        {{"download", "--map", "a.bin"}, 2},
-        {{"download", "--timeout", "0", "a.bin"}, 2},
-        {{"download", "--timeout=1.5", "a.bin"}, 2},
-        {{"download", "--timeout", "99999999", "a.bin"}, 2},
-        {{"download", "--expect-sha256", std::string(65, 'A'), "a.bin"}, 2},
-        {{"download", "--expect-sha256=" + std::string(63, 'f') + "g", "a.bin"}, 2},
-        {{"download", "--expect-sum", "12345", "a.bin"}, 2},
-        {{"download", "--expect-sum=", "a.bin"}, 2},
-        {{"download", "--repeat", "--json"}, 2},
-        {{"info", "--repeat", "a.bin"}, 2},
-        {{"--help"}, 0},
-        {{"-h"}, 0},
-        {{"info", "--help"}, 0},
-        {{"lock", "a.bin", "--help"}, 0},
+        {{}, 2, "fwimage: no command given (info, check, convert, lock or download)"},
+        {{"frobnicate"}, 2, "fwimage: \"frobnicate\" is not a command (info, check, convert, lock or download)"},
+        {{"--json", "info"}, 2, "fwimage: the command (info, check, convert, lock or download) comes before \"--json\""},
+        {{"info"}, 2, "fwimage info: FILE is missing (fwimage info FILE...)"},
+        {{"info", "-x", "a.bin"}, 2, "-x: fwimage info has no such option"},
+        {{"info", "-5", "--", "-6"}, 2, "-5: fwimage info has no such option"},
+        // A name that begins with "/" is no option, on Windows too.
+        {{"convert", "/a.hex"}, 2, "fwimage convert: OUT.bin is missing (fwimage convert IN.hex OUT.bin)"},
+        {{"convert", "a.hex", "b.bin", "c.bin"}, 2,
+         "fwimage convert: \"c.bin\" is one argument too many (fwimage convert IN.hex OUT.bin)"},
+        {{"lock"}, 2, "fwimage lock: FILE is missing (fwimage lock FILE)"},
+        {{"lock", "a.bin", "b.bin"}, 2, "fwimage lock: \"b.bin\" is one argument too many (fwimage lock FILE)"},
+        {{"lock", "--key"}, 2, "--key: its TEXT is missing"},
+        {{"lock", "--key", "00", "--key=11", "a.bin"}, 2, "--key: given more than once (\"00\", then \"11\")"},
+        {{"lock", "--kee", "00", "a.bin"}, 2, "--kee: fwimage lock has no such option"},
+        {{"convert", "--key", "00", "a.hex", "b.bin"}, 2, "--key: fwimage convert has no such option"},
+        {{"info", "--yes", "a.bin"}, 2, "--yes: fwimage info has no such option"},
+        {{"info", "--json=true", "a.bin"}, 2, "--json: takes no value, but is given \"--json=true\""},
+        {{"info", "--digest", "--json"}, 2, "fwimage info: FILE is missing (fwimage info FILE...)"},
+        {{"check", "--map", "a.hex"}, 2, "--map: fwimage check has no such option"},
+        {{"download", "--json", "--bogus=1", "a.bin"}, 2, "--bogus: fwimage download has no such option"},
+        {{"download", "--log"}, 2, "--log: its FILE is missing"},
+        {{"download", "--timeout", "abc", "a.bin"}, 2,
+         "--timeout: \"abc\" is not a whole number of seconds from 1 to 2000000"},
+        {{"download", "--json", "--timeout", "0", "a.bin"}, 2,
+         "--timeout: \"0\" is not a whole number of seconds from 1 to 2000000"},
+        {{"download", "--timeout=1.5", "a.bin"}, 2,
+         "--timeout: \"1.5\" is not a whole number of seconds from 1 to 2000000"},
+        {{"download", "--timeout", "2000001", "a.bin"}, 2,
+         "--timeout: \"2000001\" is not a whole number of seconds from 1 to 2000000"},
+        {{"download", "--expect-sha256", sha63, "a.bin"}, 2,
+         "--expect-sha256: \"" + sha63 + "\" is not 64 hexadecimal digits (it has 63 characters)"},
+        {{"download", "--expect-sha256=" + sha63 + "g", "a.bin"}, 2,
+         "--expect-sha256: \"" + sha63 + "g\" is not 64 hexadecimal digits"},
+        {{"download", "--expect-sum", "0xADE3", "a.bin"}, 2,
+         "--expect-sum: \"0xADE3\" is not 1 to 4 hexadecimal digits, as the window shows a sum"},
+        {{"download", "--expect-sum=", "a.bin"}, 2,
+         "--expect-sum: \"\" is not 1 to 4 hexadecimal digits, as the window shows a sum"},
+        {{"download", "--repeat", "--json"}, 2, "fwimage download: IMAGE is missing (fwimage download IMAGE)"},
+        {{"info", "--repeat", "a.bin"}, 2, "--repeat: fwimage info has no such option"},
+        {{"--version", "a.bin"}, 2, "--version: \"a.bin\" may not follow it"},
+        {{"info", "--version"}, 2, "--version: fwimage info has no such option"},
+        {{"--help"}, 0, "\nCommands\n", ""},
+        {{"-h", "frobnicate"}, 0, "\nCommands\n", ""},
+        {{"info", "--help"}, 0, "usage: fwimage info FILE...\n       fwimage info [--map]"},
+        {{"check", "--json", "-h"}, 0, "  7    check: every file loads", "  3    download:"},
+        {{"lock", "a.bin", "--help"}, 0, "usage: fwimage lock [--key TEXT] FILE\n\n  lock [--key TEXT] FILE\n"},
+        {{"download", "--help"}, 0, "\n  9    download: ended", "  7    check:"},
         {{"--version"}, 0, "fwimage " FWL_VERSION_TEXT "\n"},
-        {{"--version", "a.bin"}, 2},
-        {{"info", "--version"}, 2},
-        {{"--version", "--help"}, 0},
+        {{"--version", "--help"}, 0, "\nCommands\n", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Joined(c.args));
         const TRun r = RunTool(c.args);
         EXPECT_EQ(c.code, r.code);
         if (c.code == 2) {
-            EXPECT_EQ("", r.out);
-            EXPECT_EQ(usageStart, r.err.substr(0, usageStart.size()));
-        } else if (c.out != nullptr) {
+            const bool known = !c.args.empty() && std::ranges::count(commands, c.args[0]);
+            EXPECT_EQ(c.says + "\nTry 'fwimage " + (known ? c.args[0] + " " : "") + "--help' for more.\n", r.err);
+            if (!std::ranges::count(c.args, "--json")) {
+                EXPECT_EQ("", r.out);
+                continue;
+            }
+            nlohmann::ordered_json line{{"format", 1}};
+            if (known) line["command"] = c.args[0];
+            line["error"] = {{"text", c.says}, {"os_code", nullptr}};
+            EXPECT_EQ(line, nlohmann::ordered_json::parse(r.out));
+            EXPECT_EQ(1, std::count(r.out.begin(), r.out.end(), '\n'));
+        } else if (c.args[0] == "--version" && c.args.size() == 1) {
             EXPECT_EQ("", r.err);
-            EXPECT_EQ(c.out, r.out);
+            EXPECT_EQ(c.says, r.out);
         } else {
             EXPECT_EQ("", r.err);
-            EXPECT_NE(std::string::npos, r.out.find("Exit status")) << r.out;
-            EXPECT_NE(std::string::npos, r.out.find("fwimage lock [--key TEXT] FILE")) << r.out;
+            EXPECT_NE(std::string::npos, r.out.find(c.says)) << r.out;
+            if (!c.notSaid.empty()) {
+                EXPECT_EQ(std::string::npos, r.out.find(c.notSaid)) << r.out;
+            }
         }
     }
 }
