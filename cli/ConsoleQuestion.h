@@ -4,10 +4,15 @@
 #include <string_view>
 
 // " Загрузить программу ? " as the window asks it, then the choice.
-inline constexpr std::string_view kConsoleQuestionSuffix = " [y/N] ";
+// д (or y) for yes; No, the capital, is what Enter alone answers.
+inline constexpr std::string_view kConsoleQuestionSuffix = " [д/Н] ";
 
-// "y", "yes", "д", "да" in any letter case, blanks around allowed.
+// An answer whose first letter is д or y, in either case, blanks before it
+// allowed; anything else is no.
 bool IsYesAnswer(std::string_view utf8);
+
+// A line of Ctrl+Z alone: the console's end of input, typed.
+bool IsEndOfInput(std::string_view line);
 
 // Windows: whether standard input is a console to ask on, and whether
 // standard output is one to redraw a progress line on.
@@ -23,5 +28,5 @@ enum class TAnswer { Yes, No, Cut };
 TAnswer AskOnConsole(std::string_view question);
 
 // Windows: shows the lines and the prompt on the console itself and waits
-// for a line; false when the read was cut instead.
+// for a line; false when the read was cut instead or the line ends the input.
 bool PromptOnConsole(std::string_view linesAndPrompt);

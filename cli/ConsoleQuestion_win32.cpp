@@ -90,5 +90,6 @@ TAnswer AskOnConsole(std::string_view question) {
 }
 
 bool PromptOnConsole(std::string_view linesAndPrompt) {
-    return Prompt(linesAndPrompt).has_value();
+    const std::optional<std::string> line = Prompt(linesAndPrompt);
+    return line && !IsEndOfInput(*line);
 }

@@ -30,9 +30,9 @@ constexpr unsigned kTickMs = 10;
 constexpr int kAbandoningPresses = 3;
 
 constexpr std::string_view kHeldLine =
-    "Ctrl+C: the download finishes first, so that the instrument is not left half written; fwimage ends "
-    "after it. A third Ctrl+C ends it without waiting for the library, which may leave the instrument in "
-    "its loader mode";
+    "Ctrl+C: загрузка сначала закончится, чтобы прошивка не осталась в приборе записанной наполовину; "
+    "fwimage завершится после неё. Третье нажатие Ctrl+C завершит fwimage, не дожидаясь библиотеки DFU.dll; "
+    "прибор тогда может остаться в режиме загрузки";
 // Before each line the library itself writes.
 constexpr std::string_view kLibraryPrefix = "DFU.dll: ";
 
@@ -68,6 +68,8 @@ public:
     TConsoleControl control;
     TEndingSink sink;
     TStationTally tally;
+    // A record could not be written: a station stops, whatever the unit's code.
+    bool recordLost = false;
 };
 
 // The first unit's steps before the library: the checks and the question.
@@ -102,7 +104,7 @@ struct TUnitJob {
     std::unique_ptr<TImageSection> image;
     std::unique_ptr<TLibraryHost> host;
     std::optional<TClock::time_point> confirmed;
-    // The reading shown last, kept from one unit to the next as the session keeps it.
+    // The reading shown last; each unit starts from 0, as the first.
     uint32_t percent = 0;
 };
 
@@ -177,6 +179,7 @@ TEnding Unit(TUnitJob& job) {
     if (!stop && !control.EnterLibrary()) stop = TEnding::Interrupted;
     if (!stop) {
         job.progress.reset();
+        job.percent = 0;
         if (!job.request.Quiet && job.end.sink.Json)
             job.progress.emplace(*job.end.sink.Json, TProgressForm::Json);
         else if (!job.request.Quiet)
@@ -225,8 +228,7 @@ int Station(TUnitJob& job) {
         const TEnding ending = Unit(job);
         const TEndingRow& row = EndingRow(ending);
         // A record that could not be written ends the loop too.
-        if (!row.StationGoesOn || job.end.tally.LastFailedCode == kExitRecordLost || control.Presses() > 0)
-            break;
+        if (!row.StationGoesOn || job.end.recordLost || control.Presses() > 0) break;
         control.NextUnit();
         std::string lines = StationCountersLine(job.end.tally) + "\n";
         if (row.LibraryLost) lines = UnitNeedsAttentionLine(job.end.sink.Unit) + "\n" + lines;
@@ -268,7 +270,7 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
     if (log) {
         end.sink.Record = [&](std::string_view outcome, int code) {
             const auto seconds = job.confirmed ? WholeSeconds(TClock::now() - *job.confirmed) : 0;
-            return log->Append(DownloadRecordText(
+            std::optional<std::string> failure = log->Append(DownloadRecordText(
                 {.UtcTime = UtcTimeText(std::chrono::system_clock::now()),
                  .FullPath = fullPath,
                  .Size = info.Size,
@@ -279,6 +281,8 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
                  .Seconds = seconds,
                  .Tool = kFwimageTool,
                  .Unit = end.sink.Unit > 0 ? std::optional(end.sink.Unit) : std::nullopt}));
+            end.recordLost = end.recordLost || failure;
+            return failure;
         };
     }
     if (!request.Quiet && end.sink.Json)

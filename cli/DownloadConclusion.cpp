@@ -32,7 +32,9 @@ std::string EndingLine(TEnding ending, std::initializer_list<std::string_view> d
 int ConcludeDownload(TEnding ending, std::initializer_list<std::string_view> details,
                      const TEndingSink& sink) noexcept {
     const TEndingRow& row = EndingRow(ending);
-    const TEndingRow& lost = EndingRow(TEnding::RecordLost);
+    // Only a delivered unit's lost record gives the record's code: a failure
+    // keeps its own, so that the record's code always means flashed.
+    const int lostCode = row.ExitCode == kExitDone ? EndingRow(TEnding::RecordLost).ExitCode : row.ExitCode;
     try {
         const std::string line = EndingLine(ending, details);
         Tell(row.ToError ? sink.Err : sink.Out, line, sink);
@@ -40,7 +42,7 @@ int ConcludeDownload(TEnding ending, std::initializer_list<std::string_view> det
         if (!row.LogName.empty() && sink.Record) {
             if (const std::optional<std::string> failure = sink.Record(row.LogName, row.ExitCode)) {
                 Tell(sink.Err, EndingLine(TEnding::RecordLost, {*failure}), sink);
-                code = lost.ExitCode;
+                code = lostCode;
             }
         }
         if (sink.Json) TellEnded(*sink.Json, row.LogName, line, code, sink.Unit);
@@ -48,7 +50,7 @@ int ConcludeDownload(TEnding ending, std::initializer_list<std::string_view> det
     } catch (...) {
         // Out of memory while telling: whether the record was written is unknown.
     }
-    return lost.ExitCode;
+    return lostCode;
 }
 
 void TStationTally::Add(int unitCode) noexcept {
@@ -61,7 +63,8 @@ void TStationTally::Add(int unitCode) noexcept {
 }
 
 std::string StationCountersLine(const TStationTally& tally) {
-    return "Units done: " + std::to_string(tally.Done) + ", units failed: " + std::to_string(tally.Failed);
+    return "Приборов загружено: " + std::to_string(tally.Done) +
+           ", с ошибкой: " + std::to_string(tally.Failed);
 }
 
 std::string UnitNeedsAttentionLine(unsigned unit) {
@@ -73,10 +76,10 @@ std::string UnitNeedsAttentionLine(unsigned unit) {
 int ConcludeStation(const TStationTally& tally, const TEndingSink& sink) noexcept {
     const int code = tally.Failed == 0 ? kExitDone : tally.LastFailedCode;
     try {
-        const unsigned units = tally.Done + tally.Failed;
+        // Numbers after their nouns: no plural forms to agree.
         Tell(sink.Out,
-             "Summary: " + std::to_string(units) + (units == 1 ? " unit, " : " units, ") +
-                 std::to_string(tally.Done) + " done, " + std::to_string(tally.Failed) + " failed",
+             "Итого: приборов " + std::to_string(tally.Done + tally.Failed) + ", загружено " +
+                 std::to_string(tally.Done) + ", с ошибкой " + std::to_string(tally.Failed),
              sink);
         if (sink.Json) TellSummary(*sink.Json, tally.Done, tally.Failed, code);
     } catch (...) {

@@ -33,7 +33,8 @@ struct TEndingSink {
 };
 
 // Tells the ending, records it and returns the command's exit code: the
-// ending's, or RecordLost's when its record could not be written.
+// ending's, or RecordLost's when the record of a done unit could not be
+// written.
 int ConcludeDownload(TEnding ending, std::initializer_list<std::string_view> details,
                      const TEndingSink& sink) noexcept;
 
@@ -45,12 +46,12 @@ struct TStationTally {
     void Add(int unitCode) noexcept;
 };
 
-// "Units done: 2, units failed: 1", between units.
+// "Приборов загружено: 2, с ошибкой: 1", between units.
 std::string StationCountersLine(const TStationTally& tally);
 // After a unit whose library was lost, with the counters.
 std::string UnitNeedsAttentionLine(unsigned unit);
 inline constexpr std::string_view kStationPrompt =
-    "Connect the next instrument and press Enter, or Ctrl+C to finish: ";
+    "Подключите следующий прибор и нажмите Enter; Ctrl+C — закончить: ";
 
 // Tells the loop's summary and returns the command's exit code: 0 when
 // every unit ended done, else the last failed unit's.

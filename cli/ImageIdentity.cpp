@@ -30,13 +30,13 @@ std::optional<uint16_t> SumOption(std::string_view text) {
 std::string ImageMismatch(const TImageExpectation& expected, const TImageInfo& info,
                           std::string_view sha256) {
     std::string differs;
-    const auto add = [&](std::string_view what, const std::string& want, std::string_view has) {
+    const auto add = [&](std::string_view expectedWhat, const std::string& want, std::string_view has) {
         if (!differs.empty()) differs += "; ";
-        differs.append("expected ").append(what).append(" ").append(want);
-        differs.append(", the image has ").append(has);
+        differs.append(expectedWhat).append(" ").append(want);
+        differs.append(", у прошивки ").append(has);
     };
-    if (expected.Sha256 && *expected.Sha256 != sha256) add("SHA-256", *expected.Sha256, sha256);
+    if (expected.Sha256 && *expected.Sha256 != sha256) add("ожидался SHA-256", *expected.Sha256, sha256);
     if (expected.Sum && *expected.Sum != info.Sum)
-        add("sum", rt::IntToHex(*expected.Sum, 4), rt::IntToHex(info.Sum, 4));
+        add("ожидалась сумма", rt::IntToHex(*expected.Sum, 4), rt::IntToHex(info.Sum, 4));
     return differs;
 }

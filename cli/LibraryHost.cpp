@@ -18,10 +18,16 @@ void THostState::Take(std::string& bytes) {
         at += length;
         switch (report.Kind) {
         case THostReport::Entered:
-            if (report.Call != THostCall::ProcessCount) Step = report.Call;
+            // The reports come in the order they were made, and the host
+            // reports a reading before taking it.
+            if (report.Call == THostCall::ProcessCount)
+                ReadingFresh = IspReturned;
+            else
+                Step = report.Call;
             break;
         case THostReport::Returned:
-            if (report.Call == THostCall::ProcessCount) Readings.push_back(report.Value);
+            if (report.Call == THostCall::ProcessCount && ReadingFresh) Readings.push_back(report.Value);
+            if (report.Call == THostCall::ResetToISP) IspReturned = true;
             break;
         case THostReport::Loaded:
             Loaded = true;
@@ -48,6 +54,7 @@ void THostState::NextUnit() {
     Step = THostCall::ResetToISP;
     Outcome.reset();
     Readings.clear();
+    IspReturned = ReadingFresh = false;
 }
 
 std::string_view CallName(THostCall call) {
@@ -78,11 +85,11 @@ std::optional<THostEnding> HostEnding(const THostState& state) {
     }
     std::string how;
     if (state.ThreadExit)
-        how = "thread exit code " + ExceptionCodeText(*state.ThreadExit);
+        how = "код выхода потока " + ExceptionCodeText(*state.ThreadExit);
     else if (state.CrashCode)
-        how = "exception " + ExceptionCodeText(*state.CrashCode);
+        how = "исключение " + ExceptionCodeText(*state.CrashCode);
     else if (state.ExitCode)
-        how = "exit code " + ExceptionCodeText(*state.ExitCode);
+        how = "код выхода " + ExceptionCodeText(*state.ExitCode);
     else
         return std::nullopt;
     const TEnding ending = state.Step == THostCall::Download    ? TEnding::TransferCrashed

@@ -50,8 +50,12 @@ struct THostState {
     std::optional<uint32_t> ThreadExit;
     std::optional<TDownloadOutcome> Outcome;
     std::optional<uint32_t> ExitCode;  // the host has ended
-    // Readings not taken yet.
+    // Readings not taken yet: only those begun after the unit's
+    // DFU_Reset_To_ISP returned, since until then the library still holds
+    // the previous unit's last percentage.
     std::vector<uint32_t> Readings;
+    bool IspReturned = false;
+    bool ReadingFresh = false;
 
     // Applies the whole reports at the front of bytes and removes them.
     void Take(std::string& bytes);

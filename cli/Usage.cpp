@@ -113,8 +113,8 @@ const THelpPart kParts[] = {
      "                 is refused before the question (exit 8)\n"
      "      --repeat   a station loop: the image is opened once, then one\n"
      "                 instrument after another; after each ending the units\n"
-     "                 done and failed and \"Connect the next instrument and press\n"
-     "                 Enter, or Ctrl+C to finish\" on the console. Only the first\n"
+     "                 done and failed and a prompt for the next one (Enter;\n"
+     "                 Ctrl+C or Ctrl+Z to finish) on the console. Only the first\n"
      "                 unit is asked about. Each unit's record has its number;\n"
      "                 a summary line ends the loop. Exit 0 when every unit\n"
      "                 ended done, else the last failed unit's code. Ctrl+C\n"
@@ -175,8 +175,9 @@ const TExitPart kExits[] = {
      "  5    download: the instrument did not return to its application, or\n"
      "       DFU_Reset_To_AP crashed\n"},
     {"download",
-     "  6    download: the record could not be written to the log, whatever\n"
-     "       the outcome (told on the error output)\n"},
+     "  6    download: the image was delivered, but its record could not be\n"
+     "       written to the log (told on the error output); a failed one keeps\n"
+     "       its own code\n"},
     {"check", "  7    check: every file loads, but some have warnings\n"},
     {"download",
      "  8    download: not the image --expect-sha256 or --expect-sum names; no\n"

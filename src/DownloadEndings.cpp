@@ -2,7 +2,8 @@
 
 namespace {
 
-constexpr std::string_view kCrashLine = "{} crashed with {}; the instrument may be left in its loader mode";
+constexpr std::string_view kCrashLine =
+    "Библиотека DFU.dll аварийно завершилась в {} ({}); прибор может остаться в режиме загрузки";
 
 // In the order of TEnding; the check below the table keeps it so.
 constexpr std::array<TEndingRow, kEndingCount> kEndings = {{
@@ -20,40 +21,40 @@ constexpr std::array<TEndingRow, kEndingCount> kEndings = {{
     {TEnding::TransferCrashed, kCrashLine, true, "transfer-crashed", kExitTransferFailed, nullptr, true,
      true},
     {TEnding::ReturnCrashed, kCrashLine, true, "return-crashed", kExitReturnFailed, nullptr, true, true},
-    {TEnding::Declined, "Not confirmed: nothing was sent to the instrument", true, "declined", kExitUsage,
-     nullptr, false, false},
+    {TEnding::Declined, "Загрузка не подтверждена: в прибор ничего не отправлено", true, "declined",
+     kExitUsage, nullptr, false, false},
     {TEnding::NotAsked,
-     "Not downloading: there is no console to ask on (standard input is not a terminal); add --yes to "
-     "download without asking",
+     "Загрузка не начата: подтверждение спросить негде (стандартный ввод — не консоль); чтобы загружать "
+     "без вопроса, добавьте --yes",
      true, "not-asked", kExitUsage, nullptr, false, false},
     {TEnding::NotOpened, "{}", true, "", kExitFailed, nullptr, false, false},
     {TEnding::LogRefused, "{}", true, "", kExitUsage, nullptr, false, false},
-    {TEnding::Empty, "Not downloading: the image is empty", true, "empty", kExitFailed, nullptr, false,
-     false},
+    {TEnding::Empty, "Загрузка не начата: прошивка пуста", true, "empty", kExitFailed, nullptr, false, false},
     {TEnding::NoLibrary, "{}", true, "no-library", kExitFailed, nullptr, false, false},
     {TEnding::NoHost, "Не удалось запустить процесс для библиотеки DFU.dll: {}", true, "failed", kExitFailed,
      nullptr, false, false},
-    {TEnding::Interrupted, "Interrupted: nothing was sent to the instrument", true, "interrupted",
-     kExitInterrupted, nullptr, false, false},
-    {TEnding::Closed, "The console was closed while the library works; the instrument's state is unknown",
+    {TEnding::Interrupted, "Прервано: в прибор ничего не отправлено", true, "interrupted", kExitInterrupted,
+     nullptr, false, false},
+    {TEnding::Closed, "Консоль закрыта во время работы библиотеки DFU.dll; состояние прибора неизвестно",
      true, "closed", kExitInterrupted, nullptr, false, true},
     {TEnding::LoadTimedOut,
      "Время ожидания истекло: библиотека DFU.dll не загрузилась за {} с; в прибор ничего не отправлено", true,
      "timed-out", kExitLibraryLeft, nullptr, false, false},
     {TEnding::TimedOut,
-     "Timed out: the library did not finish within {} s; fwimage ends without waiting for it, and the "
-     "instrument may be left in its loader mode",
+     "Время ожидания истекло: библиотека DFU.dll не закончила работу за {} с; fwimage завершается, не "
+     "дожидаясь её, и прибор может остаться в режиме загрузки",
      true, "timed-out", kExitLibraryLeft, nullptr, true, true},
     {TEnding::Abandoned,
-     "Abandoned: fwimage ends without waiting for the library; the instrument may be left in its loader mode",
+     "Загрузка прекращена: fwimage завершается, не дожидаясь библиотеки DFU.dll; прибор может остаться в "
+     "режиме загрузки",
      true, "abandoned", kExitLibraryLeft, nullptr, false, true},
-    {TEnding::WrongImage, "Wrong image: {}; nothing was sent to the instrument", true, "wrong-image",
+    {TEnding::WrongImage, "Не та прошивка: {}; в прибор ничего не отправлено", true, "wrong-image",
      kExitWrongImage, nullptr, false, false},
     {TEnding::NoStation,
-     "Not repeating: --repeat needs a console to prompt on between instruments (standard input is not a "
-     "terminal)",
+     "Повтор невозможен: для --repeat нужна консоль, чтобы ждать следующий прибор (стандартный ввод — не "
+     "консоль)",
      true, "", kExitUsage, nullptr, false, false},
-    {TEnding::RecordLost, "{} The record of this download is lost.", true, "", kExitRecordLost, nullptr,
+    {TEnding::RecordLost, "{} Запись об этой загрузке в журнал потеряна.", true, "", kExitRecordLost, nullptr,
      false, false},
 }};
 

@@ -40,7 +40,7 @@ std::vector<std::string> OwnLines(const std::string& text) {
 }
 
 std::string CodeMasked(std::string line) {
-    const std::string exit = "with exit code ";
+    const std::string exit = "(код выхода ";
     if (const size_t at = line.find(exit); at != std::string::npos && line.size() >= at + exit.size() + 8)
         line.replace(at + exit.size(), 8, "########");
     return line;

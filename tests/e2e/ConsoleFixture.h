@@ -21,12 +21,14 @@ inline constexpr DWORD kMs = 10000;
 
 inline const std::string kDoneLine = "Загрузка завершена  ";
 inline const std::string kHeldLine =
-    "Ctrl+C: the download finishes first, so that the instrument is not left half written; fwimage ends "
-    "after it. A third Ctrl+C ends it without waiting for the library, which may leave the instrument in "
-    "its loader mode";
-inline const std::string kLoaderModeLeft = "; the instrument may be left in its loader mode";
-inline const std::string kQuestion = " Загрузить программу ?  [y/N] ";
-inline const std::string kInterruptedLine = "Interrupted: nothing was sent to the instrument";
+    "Ctrl+C: загрузка сначала закончится, чтобы прошивка не осталась в приборе записанной наполовину; "
+    "fwimage завершится после неё. Третье нажатие Ctrl+C завершит fwimage, не дожидаясь библиотеки DFU.dll; "
+    "прибор тогда может остаться в режиме загрузки";
+inline const std::string kLoaderModeLeft = "; прибор может остаться в режиме загрузки";
+// Before the call and how it ended, e.g. "DFU_Download (исключение C0000005)".
+inline const std::string kCrashedIn = "Библиотека DFU.dll аварийно завершилась в ";
+inline const std::string kQuestion = " Загрузить программу ?  [д/Н] ";
+inline const std::string kInterruptedLine = "Прервано: в прибор ничего не отправлено";
 
 std::string Sum16Hex(const std::string& bytes);
 

@@ -126,8 +126,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          2,
          "not-asked",
          true,
-         "Not downloading: there is no console to ask on (standard input is not a terminal); add --yes to "
-         "download without asking",
+         "Загрузка не начата: подтверждение спросить негде (стандартный ввод — не консоль); чтобы загружать "
+         "без вопроса, добавьте --yes",
          {}},
         {"not the expected image, before the question",
          Library::Simulated,
@@ -137,10 +137,10 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          8,
          "wrong-image",
          true,
-         "Wrong image: expected SHA-256 " + std::string(64, '0') +
-             ", the image has "
+         "Не та прошивка: ожидался SHA-256 " + std::string(64, '0') +
+             ", у прошивки "
              "37e2d43dec1e23b081a54917eb09cdfb0490962b855d2d2084dea3e7374f9a08"
-             "; nothing was sent to the instrument",
+             "; в прибор ничего не отправлено",
          {}},
         {"the expected image, its SHA-256 and sum in capitals",
          Library::Simulated,
@@ -172,7 +172,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          1,
          "empty",
          true,
-         "Not downloading: the image is empty",
+         "Загрузка не начата: прошивка пуста",
          {}},
         {"done, the standard output lost",
          Library::Simulated,
@@ -241,7 +241,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          4,
          "transfer-crashed",
          true,
-         "DFU_Download crashed with exception C0000005" + kLoaderModeLeft,
+         kCrashedIn + "DFU_Download (исключение C0000005)" + kLoaderModeLeft,
          {"ISP=1"}},
         {"DFU_Reset_To_ISP raises an exception",
          Library::Raising,
@@ -251,7 +251,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          3,
          "loader-crashed",
          true,
-         "DFU_Reset_To_ISP crashed with exception E0F00D01" + kLoaderModeLeft,
+         kCrashedIn + "DFU_Reset_To_ISP (исключение E0F00D01)" + kLoaderModeLeft,
          {}},
         {"DFU_Reset_To_AP writes through a null pointer",
          Library::NullWrite,
@@ -261,7 +261,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          5,
          "return-crashed",
          true,
-         "DFU_Reset_To_AP crashed with exception C0000005" + kLoaderModeLeft,
+         kCrashedIn + "DFU_Reset_To_AP (исключение C0000005)" + kLoaderModeLeft,
          {"ISP=1", "Download=1"}},
         {"DFU_Download never returns, --timeout 1",
          Library::Hanging,
@@ -271,31 +271,32 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          9,
          "timed-out",
          true,
-         "Timed out: the library did not finish within 1 s; fwimage ends without waiting for it, and the "
-         "instrument may be left in its loader mode",
+         "Время ожидания истекло: библиотека DFU.dll не закончила работу за 1 с; fwimage завершается, не "
+         "дожидаясь её, и прибор может остаться в режиме загрузки",
          {"ISP=1"}},
         Hostile(
             "DFU_Get_ProcessCount never returns, --timeout 2", Library::Hanging, L"reading", L"2", 9,
             "timed-out",
-            "Timed out: the library did not finish within 2 s; fwimage ends without waiting for it, and the "
-            "instrument may be left in its loader mode",
+            "Время ожидания истекло: библиотека DFU.dll не закончила работу за 2 с; fwimage завершается, не "
+            "дожидаясь её, и прибор может остаться в режиме загрузки",
             {"ISP=1", "Download=1"}),
         Hostile("DFU_Get_ProcessCount writes through a null pointer", Library::NullWrite, L"reading", L"", 4,
-                "transfer-crashed", "DFU_Get_ProcessCount crashed with exception C0000005" + kLoaderModeLeft,
-                {"ISP=1"}),
+                "transfer-crashed",
+                kCrashedIn + "DFU_Get_ProcessCount (исключение C0000005)" + kLoaderModeLeft, {"ISP=1"}),
         Hostile("a crash on a thread of the library's own", Library::OwnThreadCrashing, L"download", L"", 4,
-                "transfer-crashed", "DFU_Download crashed with exception C0000005" + kLoaderModeLeft,
+                "transfer-crashed", kCrashedIn + "DFU_Download (исключение C0000005)" + kLoaderModeLeft,
                 {"ISP=1"}),
         Hostile("the library's own top-level filter, then a crash", Library::OwnFilter, L"download", L"", 4,
-                "transfer-crashed", "DFU_Download crashed with exit code ########" + kLoaderModeLeft,
+                "transfer-crashed", kCrashedIn + "DFU_Download (код выхода ########)" + kLoaderModeLeft,
                 {"ISP=1"}),
         Hostile("a fail-fast in DFU_Reset_To_AP", Library::FailingFast, L"ap", L"", 5, "return-crashed",
-                "DFU_Reset_To_AP crashed with exit code ########" + kLoaderModeLeft, {"ISP=1", "Download=1"}),
+                kCrashedIn + "DFU_Reset_To_AP (код выхода ########)" + kLoaderModeLeft,
+                {"ISP=1", "Download=1"}),
         Hostile("ExitThread inside DFU_Download, --timeout 2", Library::EndingItsThread, L"download", L"2", 4,
-                "transfer-crashed", "DFU_Download crashed with thread exit code 00000003" + kLoaderModeLeft,
-                {"ISP=1"}),
+                "transfer-crashed",
+                kCrashedIn + "DFU_Download (код выхода потока 00000003)" + kLoaderModeLeft, {"ISP=1"}),
         Hostile("ExitProcess(0) inside DFU_Download", Library::EndingTheProcess, L"download", L"", 4,
-                "transfer-crashed", "DFU_Download crashed with exit code 00000000" + kLoaderModeLeft,
+                "transfer-crashed", kCrashedIn + "DFU_Download (код выхода 00000000)" + kLoaderModeLeft,
                 {"ISP=1"}),
         Hostile(
             "DllMain never returns, --timeout 2", Library::DllMainHanging, L"none", L"2", 9, "timed-out",
@@ -399,8 +400,9 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
 }
 
 // Written into a file, the progress is one line per change between searching
-// and loading and one per 10 %, and the finished state once delivered. A new
-// log gets a byte-order mark, a header row and CR LF.
+// and loading and one per 10 % from the first reading after DFU_Reset_To_ISP
+// has returned, and the finished state once delivered. A new log gets a
+// byte-order mark, a header row and CR LF.
 TEST_F(Console, ProgressLinesInAFile) {
     SimControl sim(L"console-" + std::to_wstring(GetCurrentProcessId()));
     sim.SetAutoRelease(SimFn::Ap, 1);
@@ -415,7 +417,7 @@ TEST_F(Console, ProgressLinesInAFile) {
     sim.WaitPolls(2, kMs);
     sim.Release(SimFn::Isp, 1);
     sim.WaitEntered(SimFn::Download, kMs);
-    for (uint32_t reading : {5u, 9u, 12u, 19u, 255u, 91u}) {
+    for (uint32_t reading : {255u, 5u, 9u, 12u, 19u, 255u, 91u}) {
         sim.SetReading(reading);
         sim.WaitPolls(2, kMs);
     }

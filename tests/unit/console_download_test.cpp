@@ -31,7 +31,8 @@ using testsupport::TempDir;
 using testsupport::WriteFile;
 
 // Each ending: its stream, its record, its exit code; the detail in its
-// line; a record that cannot be written makes any ending "record lost".
+// line; a record that cannot be written makes a done unit "record lost"
+// and leaves a failed one its code.
 TEST(ConsoleDownload, Endings) {
     struct Row {
         TEnding ending;
@@ -65,11 +66,12 @@ TEST(ConsoleDownload, Endings) {
         {TEnding::NoStation, true, "", 2},
         {TEnding::WrongImage, true, "wrong-image 8", 8},
         {TEnding::Done, false, "done 0", 6, true, true},
-        {TEnding::TransferCrashed, true, "transfer-crashed 4", 6, true, true},
-        {TEnding::Abandoned, true, "abandoned 9", 6, false, true},
+        {TEnding::TransferFailed, true, "transfer-failed 4", 4, true, true},
+        {TEnding::TransferCrashed, true, "transfer-crashed 4", 4, true, true},
+        {TEnding::Abandoned, true, "abandoned 9", 9, false, true},
         {TEnding::NotOpened, true, "", 1, false, true},
     };
-    const std::string lost = "Disk full. The record of this download is lost.\n";
+    const std::string lost = "Disk full. Запись об этой загрузке в журнал потеряна.\n";
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(EndingRow(row.ending).LogName) + (row.recordFails ? ", record fails" : ""));
         std::ostringstream out, err, json;
@@ -108,7 +110,8 @@ TEST(ConsoleDownload, Endings) {
 }
 
 // What fwimage makes of its library's process from the reports it read
-// and how it ended: the ending, and the call and the code its line names.
+// and how it ended: the ending, and the call and the code its line names;
+// the readings it tells, none begun before DFU_Reset_To_ISP returned.
 TEST(ConsoleDownload, LibraryProcessEndings) {
     using R = THostReport;
     const auto report = [](R::TKind kind, THostCall call = THostCall::Load, uint32_t value = 0) {
@@ -125,31 +128,41 @@ TEST(ConsoleDownload, LibraryProcessEndings) {
         std::string reports;
         std::optional<uint32_t> exitCode;
         std::string ending;  // the line, or "" while the process is sound
+        std::vector<uint32_t> readings = {};
     };
     const Row rows[] = {
         {"loading", report(R::Entered), {}, ""},
         {"died loading", report(R::Entered), 0xC0000005, "(код C0000005)"},
         {"not loaded", report(R::LoadFailed, THostCall::Load, uint32_t(text.size())) + text, 1, text},
         {"loaded, nothing asked yet", loaded, {}, ""},
-        {"ended before DFU_Reset_To_ISP", loaded, 0, "DFU_Reset_To_ISP crashed with exit code 00000000"},
+        {"ended before DFU_Reset_To_ISP", loaded, 0, "в DFU_Reset_To_ISP (код выхода 00000000)"},
         {"crash in DFU_Download", inDownload + report(R::Crashed, THostCall::Load, 0xC0000409), 5,
-         "DFU_Download crashed with exception C0000409"},
-        {"ended in DFU_Download", inDownload, 0, "DFU_Download crashed with exit code 00000000"},
+         "в DFU_Download (исключение C0000409)"},
+        {"ended in DFU_Download", inDownload, 0, "в DFU_Download (код выхода 00000000)"},
         {"crash polling for DFU_Download",
          inDownload + polling + report(R::Crashed, THostCall::ProcessCount, 0xC0000005),
          {},
-         "DFU_Get_ProcessCount crashed with exception C0000005"},
+         "в DFU_Get_ProcessCount (исключение C0000005)"},
         {"crash on another thread while polled",
          inDownload + polling + report(R::Crashed, THostCall::Load, 5), 5,
-         "DFU_Download crashed with exception 00000005"},
-        {"ended while polled", inDownload + polling, 0, "DFU_Download crashed with exit code 00000000"},
+         "в DFU_Download (исключение 00000005)"},
+        {"ended while polled", inDownload + polling, 0, "в DFU_Download (код выхода 00000000)"},
         {"thread ended while polled",
          inDownload + polling + report(R::ThreadEnded, THostCall::Download, 3),
          {},
-         "DFU_Download crashed with thread exit code 00000003"},
+         "в DFU_Download (код выхода потока 00000003)"},
         {"returned to its application, ended", inDownload + report(R::Entered, THostCall::ResetToAP), 9,
-         "DFU_Reset_To_AP crashed with exit code 00000009"},
+         "в DFU_Reset_To_AP (код выхода 00000009)"},
         {"finished, then ended", inDownload + report(R::Finished, THostCall::Load, 4), 0, ""},
+        {"the last unit's 100 before and during DFU_Reset_To_ISP",
+         loaded + polling + report(R::Returned, THostCall::ProcessCount, 100) +
+             report(R::Entered, THostCall::ResetToISP) + polling +
+             report(R::Returned, THostCall::ResetToISP, 1) +
+             report(R::Returned, THostCall::ProcessCount, 100) + polling +
+             report(R::Returned, THostCall::ProcessCount, 255),
+         {},
+         "",
+         {255}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -168,6 +181,7 @@ TEST(ConsoleDownload, LibraryProcessEndings) {
         const std::string line = ending ? EndingLine(ending->Ending, {ending->First, ending->Second}) : "";
         EXPECT_EQ(row.ending.empty(), line.empty()) << line;
         EXPECT_NE(std::string::npos, line.find(row.ending)) << line;
+        EXPECT_EQ(row.readings, state.Readings);
     }
 }
 
@@ -177,7 +191,7 @@ TEST(ConsoleDownload, StationSummary) {
     for (int unit : {5, 0, 3, 0}) tally.Add(unit);
     std::ostringstream out, err;
     EXPECT_EQ(3, ConcludeStation(tally, {out, err, nullptr}));
-    EXPECT_EQ("Summary: 4 units, 2 done, 2 failed\n", out.str());
+    EXPECT_EQ("Итого: приборов 4, загружено 2, с ошибкой 2\n", out.str());
 }
 
 // A new log starts with a byte-order mark, a header row and CR LF; an
@@ -422,8 +436,10 @@ TEST(ConsoleDownload, Progress) {
 }
 
 TEST(ConsoleDownload, YesAnswers) {
-    for (const char* yes : {"y", "Y", "yes", "YeS", " yes \r\n", "д", "Д", "да", "ДА", "Да", "дА\n"})
+    for (const char* yes : {"y", "Y", " YeS\r\n", "д", "Д", "ДА\n", "дак", "\tyup"})
         EXPECT_TRUE(IsYesAnswer(yes)) << yes;
-    for (const char* no : {"", "\r\n", "n", "no", "нет", "y es", "yess", "ye", "дад", "a", "д\xD0"})
+    for (const char* no : {"", "\r\n", "n", "нет", "Н", "ay", "е", "\xD0"})
         EXPECT_FALSE(IsYesAnswer(no)) << no;
+    EXPECT_TRUE(IsEndOfInput("\x1a\r\n"));
+    EXPECT_FALSE(IsEndOfInput("\x1ay\r\n"));
 }
