@@ -493,11 +493,9 @@ TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
         const std::vector<std::string> lines = Split(Out(), '\n');
         ASSERT_EQ(2u, lines.size()) << Out();
         EXPECT_EQ("образ.bin", nlohmann::json::parse(lines[0]).value("name", "")) << Out();
-        // The failure in the one error shape, with the system's own code.
+        // The failure in the one error shape, info's and download's alike, with the system's own code.
         const nlohmann::json failed = nlohmann::json::parse(lines[1]);
-        EXPECT_EQ(Narrow(missing), failed.value("path", "")) << Out();
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, failed["error"].value("os_code", 0)) << Out();
-        EXPECT_TRUE(failed["error"].value("text", "").starts_with("Cannot open file \"" + Narrow(missing)));
         Program download(Fwimage(),
                          {.args = {L"download", L"--json", missing}, .outFile = temp_.Path(L"out.txt")});
         EXPECT_EQ(1u, download.ExitCode(kMs));
