@@ -2,11 +2,13 @@
 
 #include <type_traits>
 
+#include "JsonOutput.h"
+
 nlohmann::ordered_json CheckJson(const std::string& fileName, const TCheckResult& result) {
     nlohmann::ordered_json findings = nlohmann::ordered_json::array();
     for (const TFinding& finding : result.Findings) {
         nlohmann::ordered_json item = {
-            {"file", fileName},
+            {"path", fileName},
             {"line", finding.Line > 0 ? nlohmann::ordered_json(finding.Line) : nlohmann::ordered_json()},
             {"severity", SeverityName(finding.Severity)},
             {"kind", finding.Kind},
@@ -23,5 +25,8 @@ nlohmann::ordered_json CheckJson(const std::string& fileName, const TCheckResult
         }
         findings.push_back(std::move(item));
     }
-    return {{"file", fileName}, {"exit_code", result.ExitCode()}, {"findings", std::move(findings)}};
+    nlohmann::ordered_json json = {
+        {"path", fileName}, {"exit_code", result.ExitCode()}, {"findings", std::move(findings)}};
+    if (result.Unreadable) json["error"] = JsonError(result.Findings.front().Text, result.OsCode);
+    return json;
 }

@@ -262,10 +262,12 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
         OpenCommandImage(request.Image, info);
         if (log || request.Expected.Sha256 || request.Json) sha256 = ImageSha256(info);
     } catch (const ELogRefused& refused) {
+        if (request.Json) TellError(out, request.Image, std::current_exception());
         return end.Unit(TEnding::LogRefused, {refused.Message()});
     } catch (...) {
         // Ctrl+C cancels a read in progress: the interruption, not its failure.
         if (end.control.Interrupted()) return end.Unit(TEnding::Interrupted);
+        if (request.Json) TellError(out, request.Image, std::current_exception());
         return end.Unit(TEnding::NotOpened, {FailureText(std::current_exception())});
     }
     TUnitJob job{request, info, sha256, end, std::nullopt, nullptr, nullptr, std::nullopt};
@@ -289,7 +291,7 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
         };
     }
     if (!request.Quiet && end.sink.Json)
-        TellImage(out, rt::ExtractFileName(fullPath), fullPath, info, sha256);
+        TellImage(out, request.Image, fullPath, info, sha256);
     else if (!request.Quiet)
         for (const std::string& line : SummaryLines(request.Image, info)) out << line << '\n';
     if (request.Repeat) return Station(job);

@@ -2,6 +2,7 @@
 
 #include "JsonOutput.h"
 #include "runtime/Convert.h"
+#include "runtime/FileName.h"
 
 namespace {
 
@@ -15,15 +16,17 @@ void Tell(std::ostream& json, const TEvent& event) {
 
 }  // namespace
 
-void TellImage(std::ostream& json, std::string_view name, std::string_view fullPath, const TImageInfo& info,
+void TellImage(std::ostream& json, std::string_view path, std::string_view fullPath, const TImageInfo& info,
                std::string_view sha256) {
-    TEvent event = {{"event", "image"},
-                    {"name", name},
-                    {"path", fullPath},
-                    {"size", info.Size},
-                    {"sum", rt::IntToHex(info.Sum, 4)}};
+    TEvent event = {{"event", "image"},      {"path", path},
+                    {"full_path", fullPath}, {"name", rt::ExtractFileName(fullPath)},
+                    {"size", info.Size},     {"sum", rt::IntToHex(info.Sum, 4)}};
     if (!sha256.empty()) event["sha256"] = sha256;
     Tell(json, event);
+}
+
+void TellError(std::ostream& json, std::string_view path, std::exception_ptr failure) {
+    Tell(json, {{"event", "error"}, {"path", path}, {"error", JsonError(failure)}});
 }
 
 void TellSearching(std::ostream& json) {

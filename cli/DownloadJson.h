@@ -3,16 +3,22 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <ostream>
 #include <string>
 #include <string_view>
 
 #include "FirmwareImage.h"
 
-// {"event":"image"}: the name, full path, size, sum (as the summary shows
-// it) and the SHA-256 of the bytes the instrument receives, when known.
-void TellImage(std::ostream& json, std::string_view name, std::string_view fullPath, const TImageInfo& info,
+// {"event":"image"}: the path as given, its full path and name, size, sum
+// (as the summary shows it) and the SHA-256 of the bytes the instrument
+// receives, when known.
+void TellImage(std::ostream& json, std::string_view path, std::string_view fullPath, const TImageInfo& info,
                std::string_view sha256);
+// {"event":"error"}: what stopped the download before its first unit (the
+// image or the log not opened), the path as given beside it. Its "ended"
+// event follows.
+void TellError(std::ostream& json, std::string_view path, std::exception_ptr failure);
 // {"event":"searching"} and {"event":"loading","percent":N}.
 void TellSearching(std::ostream& json);
 void TellLoading(std::ostream& json, uint16_t percent);

@@ -387,9 +387,9 @@ void TellUsageError(const TUsageError& error, const TCommand* command, bool json
     const std::string name = command ? " " + std::string(command->Name) : "";
     err << error.Text << "\nTry 'fwimage" << name << " --help' for more.\n";
     if (!json) return;
-    nlohmann::ordered_json line{{"format", 1}};
+    nlohmann::ordered_json line = nlohmann::ordered_json::object();
     if (command) line["command"] = command->Name;
-    line["error"] = {{"text", error.Text}, {"os_code", nullptr}};
+    line["error"] = JsonError(error.Text);
     WriteJsonLine(out, line);
 }
 

@@ -44,15 +44,20 @@ nlohmann::ordered_json MapJson(const TDataRuns& found, uint64_t imageSize) {
                         {"size", run.End - run.First}});
         data += run.End - run.First;
     }
+    // Without data the image starts nowhere: the converter's top address is
+    // not the file's.
+    const nlohmann::ordered_json first = found.Runs.empty()
+                                             ? nlohmann::ordered_json()
+                                             : nlohmann::ordered_json(rt::IntToHex(found.FirstAddress, 8));
     nlohmann::ordered_json json = {{"runs", std::move(runs)},
-                                   {"first_address", rt::IntToHex(found.FirstAddress, 8)},
+                                   {"first_address", first},
                                    {"gap_fill", imageSize > data ? imageSize - data : 0}};
     if (const std::optional<TFarRun> far = FarRun(found.Runs, imageSize)) json["warning"] = far->Text;
     return json;
 }
 
 nlohmann::ordered_json InfoJson(const std::string& fileName, const TImageInfo& info) {
-    return {{"file", fileName},
+    return {{"path", fileName},
             {"name", rt::ExtractFileName(fileName)},
             {"size", info.Size},
             {"sum", rt::IntToHex(info.Sum, 4)},
@@ -85,7 +90,7 @@ void Info(const std::string& fileName, const TInfoRequest& request, std::ostream
         InfoOf(fileName, request, out);
     } catch (...) {
         if (request.Json)
-            WriteJsonLine(out, {{"file", fileName}, {"error", FailureText(std::current_exception())}});
+            WriteJsonLine(out, {{"path", fileName}, {"error", JsonError(std::current_exception())}});
         throw;
     }
 }

@@ -38,11 +38,11 @@ const THelpPart kParts[] = {
      "      that convert makes.\n"
      "\n"
      "      --json prints one JSON object per FILE on one line instead (UTF-8\n"
-     "      whatever the console's code page): file (as given), name, size (bytes),\n"
+     "      whatever the console's code page): format, path (as given), name, size,\n"
      "      sum (as the window shows it), sha256, and with --map also map: runs\n"
      "      (first, last, size), first_address, gap_fill and warning when there\n"
      "      is one; addresses in 8 hexadecimal digits. A FILE that fails gives\n"
-     "      file and error (the text also on the error output).\n"},
+     "      path and error: text (also on the error output) and os_code.\n"},
     {"check", "fwimage check [--json] FILE...\n",
      "  check [--json] FILE...\n"
      "      Reads each FILE as the loader's Open command does, without building\n"
@@ -61,7 +61,7 @@ const THelpPart kParts[] = {
      "      the end-of-file record.\n"
      "      .bin and .lock files get the open's own checks; an empty one is an\n"
      "      error.\n"
-     "      --json  one JSON line per FILE: file, exit_code, findings (file,\n"
+     "      --json  one JSON line per FILE: path, exit_code, findings (path,\n"
      "              line, severity, kind, text and the details of each kind)\n"},
     {"convert", "fwimage convert IN.hex OUT.bin\n",
      "  convert IN.hex OUT.bin\n"

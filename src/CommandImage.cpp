@@ -19,6 +19,16 @@ std::string FailureText(std::exception_ptr failure) {
     return rt::FailureDisplayText(rt::FailureMessage(failure));
 }
 
+std::optional<uint32_t> FailureOsCode(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const rt::Exception& e) {
+        return e.OsCode();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 bool ImageHoldsNoData(const std::string& fileName, const TImageInfo& info) {
     if (info.Size == 0) return true;
     if (info.Size != 1 || info.Data[0] != 0xFF || OpenKindOf(fileName) != TImageKind::Hex) return false;

@@ -2,7 +2,9 @@
 // window's Open does, and a failure's text as the window would show it.
 #pragma once
 
+#include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "FirmwareImage.h"
@@ -32,3 +34,5 @@ bool ImageHoldsNoData(const std::string& fileName, const TImageInfo& info);
 
 // A caught failure's text as the window would show it.
 std::string FailureText(std::exception_ptr failure);
+// The system's code for a caught failure, when the system gave one.
+std::optional<uint32_t> FailureOsCode(std::exception_ptr failure);

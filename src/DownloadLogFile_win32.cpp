@@ -113,7 +113,7 @@ TDownloadLogFile::TDownloadLogFile(const std::string& fileName, size_t roomNeede
     // still says that it is not to be written.
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        throw ELogWriteError(WriteFailure(fileName, ERROR_ACCESS_DENIED));
+        throw ELogWriteError(WriteFailure(fileName, ERROR_ACCESS_DENIED), ERROR_ACCESS_DENIED);
     // Not append-only: Windows keeps that promise for local files only, so
     // the move to the end under the lock places every record, the same way
     // on every drive.
@@ -125,7 +125,7 @@ TDownloadLogFile::TDownloadLogFile(const std::string& fileName, size_t roomNeede
         return handle == INVALID_HANDLE_VALUE ? GetLastError() : DWORD{0};
     });
     if (handle == INVALID_HANDLE_VALUE)
-        throw rt::EFCreateError(rt::ExpandFileName(fileName), rt::SysErrorMessage(code));
+        throw rt::EFCreateError(rt::ExpandFileName(fileName), rt::SysErrorMessage(code), code);
     handle_ = handle;
     try {
         Prove(roomNeeded);
@@ -141,7 +141,7 @@ void TDownloadLogFile::Prove(size_t roomNeeded) {
         // Judged and opened under the lock: two stations starting one new
         // log give it one header.
         const TEndLock lock(handle);
-        if (lock.Code() != 0) throw ELogWriteError(WriteFailure(name_, lock.Code()));
+        if (lock.Code() != 0) throw ELogWriteError(WriteFailure(name_, lock.Code()), lock.Code());
         LARGE_INTEGER size{};
         GetFileSizeEx(handle, &size);
         const auto length = static_cast<uint64_t>(size.QuadPart);
@@ -150,7 +150,7 @@ void TDownloadLogFile::Prove(size_t roomNeeded) {
         const std::string last = length > 0 ? ReadAt(handle, length - 1, 1) : "";
         form_ = LogFormOf(length, head, last.empty() ? '\n' : last[0]);
         if (const DWORD code = WriteAtEnd(LogOpeningText(form_)))
-            throw ELogWriteError(WriteFailure(name_, code));
+            throw ELogWriteError(WriteFailure(name_, code), code);
         form_.NewFile = form_.LineOpen = false;
     }
 
@@ -160,7 +160,7 @@ void TDownloadLogFile::Prove(size_t roomNeeded) {
     const std::wstring folder = rt::Utf8ToUtf16(full.substr(0, full.find_last_of("\\/") + 1));
     ULARGE_INTEGER available{};
     if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) && available.QuadPart < roomNeeded)
-        throw ELogWriteError(WriteFailure(name_, ERROR_DISK_FULL));
+        throw ELogWriteError(WriteFailure(name_, ERROR_DISK_FULL), ERROR_DISK_FULL);
 }
 
 uint32_t TDownloadLogFile::WriteAtEnd(std::string_view text) {

@@ -244,12 +244,16 @@ TCheckResult CheckImageFile(const std::string& fileName) {
         if (OpenKindOf(fileName) == TImageKind::Hex) return THexCheck(fileName).Run();
         TImageInfo info;
         OpenCommandImage(fileName, info);
-        if (info.Size == 0) throw ECommandError(kEmptyImageText);
-        return {};
+        if (info.Size > 0) return {};
+        TCheckResult empty;
+        empty.Refused = true;
+        empty.Findings.push_back(checktext::Refused(0, kEmptyImageText));
+        return empty;
     } catch (...) {
         TCheckResult refused;
-        refused.Refused = true;
+        refused.Refused = refused.Unreadable = true;
         refused.Findings.push_back(checktext::Refused(0, FailureText(std::current_exception())));
+        refused.OsCode = FailureOsCode(std::current_exception());
         return refused;
     }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -29,6 +30,10 @@ struct TCheckResult {
     // says why.
     bool Refused = false;
     std::vector<TFinding> Findings;
+    // The file could not be read as an image at all (its refusal's text
+    // stands as the one finding): the system's code, when it gave one.
+    bool Unreadable = false;
+    std::optional<uint32_t> OsCode;
     int ExitCode() const;
 };
 

@@ -2,11 +2,13 @@
 
 namespace rt {
 
-EFOpenError::EFOpenError(const std::string& fileName, const std::string& osText)
-    : Exception("Cannot open file \"" + fileName + "\". " + osText) {}
+EFOpenError::EFOpenError(const std::string& fileName, const std::string& osText,
+                         std::optional<uint32_t> osCode)
+    : Exception("Cannot open file \"" + fileName + "\". " + osText, osCode) {}
 
-EFCreateError::EFCreateError(const std::string& fileName, const std::string& osText)
-    : Exception("Cannot create file \"" + fileName + "\". " + osText) {}
+EFCreateError::EFCreateError(const std::string& fileName, const std::string& osText,
+                             std::optional<uint32_t> osCode)
+    : Exception("Cannot create file \"" + fileName + "\". " + osText, osCode) {}
 
 EFileChanged::EFileChanged(const std::string& fileName)
     : Exception("File \"" + fileName + "\" changed while it was read") {}
@@ -17,8 +19,8 @@ EConvertError EConvertError::InvalidInteger(const std::string& text) {
 
 EOSError::EOSError(uint32_t code, const std::string& osText)
     : Exception(code == 0 ? std::string("A call to an OS function failed")
-                          : "System Error.  Code: " + std::to_string(code) + ".\r\n" + osText),
-      code_(code) {}
+                          : "System Error.  Code: " + std::to_string(code) + ".\r\n" + osText,
+                code == 0 ? std::nullopt : std::optional(code)) {}
 
 EStreamError::EStreamError() : Exception("Out of memory while expanding memory stream") {}
 

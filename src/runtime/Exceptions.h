@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -12,24 +13,31 @@ namespace rt {
 // text before the failure display adds its full stop.
 class Exception : public std::exception {
 public:
-    explicit Exception(std::string message) : message_(std::move(message)) {}
+    explicit Exception(std::string message, std::optional<uint32_t> osCode = std::nullopt)
+        : message_(std::move(message)), osCode_(osCode) {}
     const std::string& Message() const noexcept { return message_; }
     const char* what() const noexcept override { return message_.c_str(); }
+    // The system's code for the failure (the Windows error code, errno
+    // natively), when the system gave one.
+    std::optional<uint32_t> OsCode() const noexcept { return osCode_; }
 
 private:
     std::string message_;
+    std::optional<uint32_t> osCode_;
 };
 
 // "Cannot open file "%s". %s"
 class EFOpenError : public Exception {
 public:
-    EFOpenError(const std::string& fileName, const std::string& osText);
+    EFOpenError(const std::string& fileName, const std::string& osText,
+                std::optional<uint32_t> osCode = std::nullopt);
 };
 
 // "Cannot create file "%s". %s"
 class EFCreateError : public Exception {
 public:
-    EFCreateError(const std::string& fileName, const std::string& osText);
+    EFCreateError(const std::string& fileName, const std::string& osText,
+                  std::optional<uint32_t> osCode = std::nullopt);
 };
 
 // "File "%s" changed while it was read": its size or time of change differs
@@ -50,10 +58,7 @@ public:
 class EOSError : public Exception {
 public:
     EOSError(uint32_t code, const std::string& osText);
-    uint32_t Code() const noexcept { return code_; }
-
-private:
-    uint32_t code_;
+    uint32_t Code() const noexcept { return OsCode().value_or(0); }
 };
 
 // "Out of memory while expanding memory stream"

@@ -29,14 +29,15 @@ TReadFile::TReadFile(const std::string& fileName) : impl_(std::make_unique<Impl>
     impl_->fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (impl_->fd < 0) {
         const uint32_t code = LastOSError();
-        throw EFOpenError(ExpandFileName(fileName), SysErrorMessage(code));
+        throw EFOpenError(ExpandFileName(fileName), SysErrorMessage(code), code);
     }
     struct stat st {};
     if (::fstat(impl_->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const std::string text = S_ISDIR(st.st_mode) ? SysErrorMessage(EISDIR) : kNotARegularFile;
+        const bool folder = S_ISDIR(st.st_mode);
         ::close(impl_->fd);
         impl_->fd = -1;
-        throw EFOpenError(ExpandFileName(fileName), text);
+        if (folder) throw EFOpenError(ExpandFileName(fileName), SysErrorMessage(EISDIR), EISDIR);
+        throw EFOpenError(ExpandFileName(fileName), kNotARegularFile);
     }
     ::fcntl(impl_->fd, F_SETFL, ::fcntl(impl_->fd, F_GETFL) & ~O_NONBLOCK);
     ::flock(impl_->fd, LOCK_SH | LOCK_NB);
@@ -68,7 +69,7 @@ int64_t TReadFile::Read(void* buffer, int64_t count) {
 namespace {
 
 [[noreturn]] void CannotCreate(const std::string& fileName, uint32_t code) {
-    throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code));
+    throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code), code);
 }
 
 // Where a chain of symbolic links ends (a link's relative target read from

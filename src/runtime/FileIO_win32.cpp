@@ -77,7 +77,7 @@ TReadFile::TReadFile(const std::string& fileName) : impl_(std::make_unique<Impl>
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (impl_->handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        throw EFOpenError(ExpandFileName(fileName), SysErrorMessage(code));
+        throw EFOpenError(ExpandFileName(fileName), SysErrorMessage(code), code);
     }
     // A console, a pipe or a device such as NUL has no size to trust.
     if (GetFileType(impl_->handle) != FILE_TYPE_DISK) {
@@ -116,7 +116,7 @@ int64_t TReadFile::Read(void* buffer, int64_t count) {
 namespace {
 
 [[noreturn]] void CannotCreate(const std::string& fileName, DWORD code) {
-    throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code));
+    throw EFCreateError(ExpandFileName(fileName), SysErrorMessage(code), code);
 }
 
 // Writes all bytes; 0 or the error code.

@@ -76,6 +76,7 @@ void ExpectEvents(const std::vector<nlohmann::json>& expected, const std::string
     std::vector<nlohmann::json> events;
     for (const std::string& line : Split(out, '\n')) {
         const nlohmann::json event = nlohmann::json::parse(line);
+        EXPECT_EQ(1, event.value("format", 0)) << line;
         if (event.at("event") != "searching" && event.at("event") != "loading") events.push_back(event);
     }
     ASSERT_EQ(expected.size(), events.size()) << out;

@@ -374,6 +374,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
                 EXPECT_EQ(row.line + "\n", out);
             else if (json)
                 ExpectEvents({{{"event", "image"},
+                               {"path", Narrow(image)},
+                               {"full_path", Narrow(image)},
                                {"name", "образ прошивки.hex"},
                                {"size", kHexImage.size()},
                                {"sha256", kHexTwoRecordsSha256}},
@@ -485,9 +487,23 @@ TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
         EXPECT_TRUE(Err().starts_with(hint + encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
         EXPECT_TRUE(Err().ends_with(encoded(L"." + end))) << Err();
         // JSON stays UTF-8 in any code page.
-        Program json(Fwimage(), {.args = {L"info", L"--json", image}, .outFile = temp_.Path(L"out.txt")});
-        EXPECT_EQ(0u, json.ExitCode(kMs));
-        EXPECT_EQ("образ.bin", nlohmann::json::parse(Out()).value("name", "")) << Out();
+        Program json(Fwimage(),
+                     {.args = {L"info", L"--json", image, missing}, .outFile = temp_.Path(L"out.txt")});
+        EXPECT_EQ(1u, json.ExitCode(kMs));
+        const std::vector<std::string> lines = Split(Out(), '\n');
+        ASSERT_EQ(2u, lines.size()) << Out();
+        EXPECT_EQ("образ.bin", nlohmann::json::parse(lines[0]).value("name", "")) << Out();
+        // The failure in the one error shape, info's and download's alike, with the system's own code.
+        const nlohmann::json failed = nlohmann::json::parse(lines[1]);
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, failed["error"].value("os_code", 0)) << Out();
+        Program download(Fwimage(),
+                         {.args = {L"download", L"--json", missing}, .outFile = temp_.Path(L"out.txt")});
+        EXPECT_EQ(1u, download.ExitCode(kMs));
+        ExpectEvents({{{"event", "error"},
+                       {"path", Narrow(missing)},
+                       {"error", {{"text", failed["error"]["text"]}, {"os_code", ERROR_FILE_NOT_FOUND}}}},
+                      {{"event", "ended"}, {"outcome", nullptr}, {"exit_code", 1}}},
+                     Out());
     }
 }
 

@@ -134,13 +134,17 @@ TEST(Fwimage, CheckReportsWhatWasPlanted) {
         EXPECT_EQ(c.code, code);
         ASSERT_EQ(1u, json.size());
         EXPECT_EQ(c.code, json[0]["exit_code"]);
+        EXPECT_EQ(1, json[0].value("format", 0));
+        EXPECT_EQ(file, json[0].value("path", ""));
+        // A refusal of what the file holds is a finding, not a failure to read it.
+        EXPECT_FALSE(json[0].contains("error"));
         const nlohmann::json& found = json[0]["findings"];
         ASSERT_EQ(c.findings.size(), found.size()) << found.dump();
         for (size_t i = 0; i < c.findings.size(); ++i) {
             const Planted& p = c.findings[i];
             EXPECT_EQ(p.kind, found[i]["kind"]);
             EXPECT_EQ(p.line, found[i]["line"].is_null() ? 0 : found[i]["line"].get<uint64_t>());
-            EXPECT_EQ(file, found[i]["file"]);
+            EXPECT_EQ(file, found[i]["path"]);
             for (const auto& [key, value] : p.fields.items()) {
                 EXPECT_EQ(value, found[i][key]) << key;
             }
@@ -176,8 +180,15 @@ TEST(Fwimage, CheckReportsWhatWasPlanted) {
     for (const auto& run : runs) {
         SCOPED_TRACE(run.files.front());
         int code = -1;
-        EXPECT_EQ(run.files.size(), CheckedJson(run.files, code).size());
+        const std::vector<nlohmann::json> json = CheckedJson(run.files, code);
+        EXPECT_EQ(run.files.size(), json.size());
         EXPECT_EQ(run.code, code);
+        // A file that cannot be read: the error beside its refusal.
+        const nlohmann::json& first = json.at(0);
+        const bool unreadable = run.files.front() == dir.Path("missing.bin");
+        EXPECT_EQ((unreadable ? nlohmann::json{{"text", first["findings"].at(0)["text"]}, {"os_code", 2}}
+                              : nlohmann::json()),
+                  first.value("error", nlohmann::json()));
     }
 }
 

@@ -99,7 +99,8 @@ TEST(ConsoleDownload, Endings) {
         EXPECT_EQ(row.record, record);
         EXPECT_EQ(row.nextUnit, EndingRow(row.ending).StationGoesOn);
         const std::string outcome = record.substr(0, record.find(' '));
-        EXPECT_EQ((nlohmann::json{{"event", "ended"},
+        EXPECT_EQ((nlohmann::json{{"format", 1},
+                                  {"event", "ended"},
                                   {"outcome", outcome.empty() ? nlohmann::json() : nlohmann::json(outcome)},
                                   {"exit_code", row.code},
                                   {"text", line.substr(0, line.size() - 1)},
@@ -426,6 +427,7 @@ TEST(ConsoleDownload, Progress) {
         std::istringstream lines(row.json ? out.str() : "");
         for (std::string line; std::getline(lines, line);) {
             const nlohmann::json event = nlohmann::json::parse(line);
+            EXPECT_EQ(1, event.at("format")) << line;
             events += event.at("event").get<std::string>() + " " +
                       event.value("percent", nlohmann::json()).dump() + "\n";
         }
