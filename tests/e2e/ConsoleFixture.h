@@ -91,6 +91,16 @@ public:
         for (int i = 0; i < 3; ++i) SetStdHandle(kWhich[i], saved_[i]);
     }
     static void CtrlC() { ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)); }
+    // Wine hands a console's Ctrl+C to a process as a signal, and two that
+    // come before the first is handled count once: after a press that was
+    // seen, one press at a time until the program ends. How many it took.
+    static int CtrlCUntilEnded(Program& program, int most = 6) {
+        for (int press = 1; press <= most; ++press) {
+            CtrlC();
+            if (program.WaitForExit(1000)) return press;
+        }
+        return most + 1;
+    }
 
     // Keys typed on the console; "\r" is Enter.
     static void Type(const std::wstring& keys) {

@@ -68,8 +68,7 @@ TEST_F(Console, CtrlCAtTheQuestionAndDuringTheTransfer) {
         OwnConsole::CtrlC();
         WaitUntil("the line that the download goes on",
                   [&] { return Err().find(kHeldLine) != std::string::npos; });
-        OwnConsole::CtrlC();
-        OwnConsole::CtrlC();
+        EXPECT_LE(2, OwnConsole::CtrlCUntilEnded(program));  // the second goes on waiting
         EXPECT_EQ(9u, program.ExitCode(kMs));
         EXPECT_EQ(kHeldLine + "\nЗагрузка прекращена: fwimage завершается, не дожидаясь библиотеки DFU.dll" +
                       kLoaderModeLeft + "\n",
@@ -235,7 +234,10 @@ TEST_F(Console, StationLoopWithAMisbehavingLibrary) {
         Program program(FwimageWith(L"hang"), Download({L"--repeat", L"--json"}, image, L"download"));
         OwnConsole::Type(L"y\r\r\r");
         WaitUntil("the library's first call", [&] { return LibraryCalls(simLog_).size() == 1; });
-        for (int press = 0; press < 3; ++press) OwnConsole::CtrlC();
+        OwnConsole::CtrlC();
+        WaitUntil("the line that the download goes on",
+                  [&] { return Err().find(kHeldLine) != std::string::npos; });
+        EXPECT_LE(2, OwnConsole::CtrlCUntilEnded(program));
         EXPECT_EQ(9u, program.ExitCode(kMs));
         ExpectEvents({imageEvent, ended(1, "abandoned", 9), summary(0, 1, 9)}, Out());
         EXPECT_EQ("abandoned 1,", outcomes());
