@@ -3,7 +3,8 @@
 # only in demo/), both programs carry VERSION in their version resource and
 # a manifest with asInvoker (no file virtualisation) and longPathAware, and
 # every program is signed: the package is made with a throwaway self-signed
-# certificate, made here, and each signature verified against it.
+# certificate, made here, and each signature verified against it; the guide
+# names what fwimage --help lists, and its examples on the demo run as printed.
 #   cmake -DCPACK=... -DCONFIG=.../CPackConfig.cmake -DWORK=dir -DVERSION=x.y.z
 #         -DWINDRES=... -P CheckPackage.cmake
 set(top firmware-loader-${VERSION}-win32)
@@ -147,5 +148,26 @@ if(unnamed)
   string(REPLACE ";" "\n  " unnamed "${unnamed}")
   message(FATAL_ERROR "README.txt does not name what fwimage --help lists:\n  ${unnamed}")
 endif()
+# The guide's examples on the demo run as printed, from the package's top
+# folder, through cmd as an operator types them: each must end with 0.
+string(REGEX MATCHALL "\n +demo\\\\fwimage\\.exe [^\n]*" examples "${guide}")
+list(LENGTH examples exampleCount)
+if(exampleCount LESS 4)
+  message(FATAL_ERROR "README.txt has ${exampleCount} examples on the demo; at least 4 were expected")
+endif()
+set(broken)
+foreach(example IN LISTS examples)
+  string(STRIP "${example}" example)
+  execute_process(COMMAND ${EMULATOR} cmd /c "${example}" WORKING_DIRECTORY ${unpacked}/${top}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
+  if(NOT rc EQUAL 0)
+    list(APPEND broken "${example}: exit ${rc}\n${out}${err}")
+  endif()
+endforeach()
+if(broken)
+  string(REPLACE ";" "\n  " broken "${broken}")
+  message(FATAL_ERROR "the guide's examples on the demo fail as printed:\n  ${broken}")
+endif()
+
 list(LENGTH codes codeCount)
-message(STATUS "${top}.zip: ${VERSION}, ${files}, signed: ${programs}; the guide names ${commands}, ${options} and ${codeCount} exit codes")
+message(STATUS "${top}.zip: ${VERSION}, ${files}, signed: ${programs}; the guide names ${commands}, ${options} and ${codeCount} exit codes; its ${exampleCount} examples on the demo run")
