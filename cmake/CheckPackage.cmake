@@ -148,17 +148,22 @@ if(unnamed)
   string(REPLACE ";" "\n  " unnamed "${unnamed}")
   message(FATAL_ERROR "README.txt does not name what fwimage --help lists:\n  ${unnamed}")
 endif()
-# The guide's examples on the demo run as printed, from the package's top
-# folder, through cmd as an operator types them: each must end with 0.
-string(REGEX MATCHALL "\n +demo\\\\fwimage\\.exe [^\n]*" examples "${guide}")
+# The guide's examples (its lines of fwimage commands under a command's
+# description) run as printed, in the guide's order, from the package's top
+# folder through cmd as an operator types them: each must end with 0. A batch
+# file's lines (with %1) are not run on their own.
+string(REGEX MATCHALL "\n        (demo\\\\)?fwimage(\\.exe)? [^\n]*" examples "${guide}")
+list(FILTER examples EXCLUDE REGEX "%")
 list(LENGTH examples exampleCount)
-if(exampleCount LESS 4)
-  message(FATAL_ERROR "README.txt has ${exampleCount} examples on the demo; at least 4 were expected")
+if(exampleCount LESS 12)
+  message(FATAL_ERROR "README.txt has ${exampleCount} examples to run; at least 12 were expected")
 endif()
 set(broken)
 foreach(example IN LISTS examples)
   string(STRIP "${example}" example)
-  execute_process(COMMAND ${EMULATOR} cmd /c "${example}" WORKING_DIRECTORY ${unpacked}/${top}
+  # As words, which Wine quotes again where they hold blanks, as cmd read them.
+  separate_arguments(words WINDOWS_COMMAND "${example}")
+  execute_process(COMMAND ${EMULATOR} cmd /c ${words} WORKING_DIRECTORY ${unpacked}/${top}
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
   if(NOT rc EQUAL 0)
     list(APPEND broken "${example}: exit ${rc}\n${out}${err}")
@@ -166,8 +171,8 @@ foreach(example IN LISTS examples)
 endforeach()
 if(broken)
   string(REPLACE ";" "\n  " broken "${broken}")
-  message(FATAL_ERROR "the guide's examples on the demo fail as printed:\n  ${broken}")
+  message(FATAL_ERROR "the guide's examples fail as printed:\n  ${broken}")
 endif()
 
 list(LENGTH codes codeCount)
-message(STATUS "${top}.zip: ${VERSION}, ${files}, signed: ${programs}; the guide names ${commands}, ${options} and ${codeCount} exit codes; its ${exampleCount} examples on the demo run")
+message(STATUS "${top}.zip: ${VERSION}, ${files}, signed: ${programs}; the guide names ${commands}, ${options} and ${codeCount} exit codes; its ${exampleCount} examples run")
