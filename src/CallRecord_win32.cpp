@@ -82,25 +82,6 @@ void SetFilter() {
     if (was != OnCrash) PreviousFilter = was;
 }
 
-// How the log ends its lines, from its first line and its last byte.
-TLogForm FormOf(HANDLE log) {
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(log, &size)) return {};
-    std::string head(4096, '\0');
-    DWORD read = 0;
-    OVERLAPPED at{};
-    if (!ReadFile(log, head.data(), static_cast<DWORD>(head.size()), &read, &at)) read = 0;
-    head.resize(read);
-    char last = '\n';
-    if (size.QuadPart > 0) {
-        OVERLAPPED lastAt{};
-        lastAt.Offset = static_cast<DWORD>(size.QuadPart - 1);
-        lastAt.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(size.QuadPart - 1) >> 32);
-        if (!ReadFile(log, &last, 1, &read, &lastAt) || read != 1) last = '\n';
-    }
-    return LogFormOf(static_cast<uint64_t>(size.QuadPart), head, last);
-}
-
 }  // namespace
 
 void InstallCallRecordFilter() {
@@ -118,7 +99,7 @@ void PrepareCallRecord(const std::string& logFile, const TImageInfo& sent, const
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (ready->Log == INVALID_HANDLE_VALUE) return;
-    const TLogForm form = FormOf(ready->Log);
+    const TLogForm form = OpenLogForm(ready->Log);
     TDownloadRecord record{.UtcTime = {},
                            .FullPath = sent.FullPath,
                            .Size = sent.Size,

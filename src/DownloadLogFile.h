@@ -42,6 +42,10 @@ std::string NotALogText(const std::string& logPath);
 // holds, and below what a 64-bit signed offset of a share's server takes.
 inline constexpr uint64_t kLogLockOffset = uint64_t{1} << 62;
 
+// How an open log (a HANDLE) ends its lines, from its first bytes and its
+// last; head, when given, receives those first bytes. Windows.
+TLogForm OpenLogForm(void* log, std::string* head = nullptr);
+
 class TDownloadLogFile {
 public:
     // Raises ELogRefused for LogPathRefusal's cases and a file that is not a

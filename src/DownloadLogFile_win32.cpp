@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "runtime/Display.h"
 #include "runtime/FileIO.h"
 #include "runtime/Utf16.h"
@@ -135,6 +137,18 @@ TDownloadLogFile::TDownloadLogFile(const std::string& fileName, size_t roomNeede
     }
 }
 
+TLogForm OpenLogForm(void* log, std::string* head) {
+    const HANDLE handle = static_cast<HANDLE>(log);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle, &size)) size.QuadPart = 0;
+    const auto length = static_cast<uint64_t>(size.QuadPart);
+    std::string first = length > 0 ? ReadAt(handle, 0, kLogHeadBytes) : "";
+    const std::string last = length > 0 ? ReadAt(handle, length - 1, 1) : "";
+    const TLogForm form = LogFormOf(length, first, last.empty() ? '\n' : last[0]);
+    if (head) *head = std::move(first);
+    return form;
+}
+
 void TDownloadLogFile::Prove(size_t roomNeeded) {
     const HANDLE handle = static_cast<HANDLE>(handle_);
     {
@@ -142,13 +156,9 @@ void TDownloadLogFile::Prove(size_t roomNeeded) {
         // log give it one header.
         const TEndLock lock(handle);
         if (lock.Code() != 0) throw ELogWriteError(WriteFailure(name_, lock.Code()), lock.Code());
-        LARGE_INTEGER size{};
-        GetFileSizeEx(handle, &size);
-        const auto length = static_cast<uint64_t>(size.QuadPart);
-        const std::string head = length > 0 ? ReadAt(handle, 0, kLogHeadBytes) : "";
+        std::string head;
+        form_ = OpenLogForm(handle, &head);
         if (!IsDownloadLog(head)) throw ELogRefused(NotALogText(name_));
-        const std::string last = length > 0 ? ReadAt(handle, length - 1, 1) : "";
-        form_ = LogFormOf(length, head, last.empty() ? '\n' : last[0]);
         if (const DWORD code = WriteAtEnd(LogOpeningText(form_)))
             throw ELogWriteError(WriteFailure(name_, code), code);
         form_.NewFile = form_.LineOpen = false;
