@@ -44,6 +44,7 @@ PLANTED = {
     "100000-digits-after.hex": (BASE + tail(A, "7" * 100000) + B + END, [(2, "warning", "after-checksum")]),
     "blank-after-checksum.hex": (BASE + tail(A, " ") + B + END, [(2, "note", "after-checksum")]),
     "nul.hex": (BASE + A + "\0" + B + END, [(3, "warning", "nul")]),
+    "nul-after-end.hex": (GOOD + "\0", [(5, "note", "nul")]),
     "short-record.hex": (BASE + A[:20] + "\n" + B + END, [(2, "error", "refused")]),
     "bad-digit.hex": (BASE + A[:12] + "G" + A[13:] + B + END, [(2, "error", "refused")]),
     "checksum.hex": (BASE + A[:-3] + "00\n" + B + END, [(2, "warning", "checksum")]),
