@@ -6,14 +6,14 @@
 #include <iterator>
 #include <optional>
 
-#include "CommandImage.h"
-#include "DownloadCommand.h"
-#include "ExitCodes.h"
-#include "FirmwareImage.h"
-#include "CheckJson.h"
-#include "HexCheck.h"
+#include "image/CommandImage.h"
+#include "download/DownloadCommand.h"
+#include "image/ExitCodes.h"
+#include "image/FirmwareImage.h"
+#include "image/CheckJson.h"
+#include "check/HexCheck.h"
 #include "HexFile2BinMemoryStream.h"
-#include "InfoCommand.h"
+#include "image/InfoCommand.h"
 #include "JsonOutput.h"
 #include "Usage.h"
 #include "Version.h"

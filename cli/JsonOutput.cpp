@@ -1,6 +1,6 @@
 #include "JsonOutput.h"
 
-#include "CommandImage.h"
+#include "image/CommandImage.h"
 
 std::locale::id TUtf8Bytes::id;
 

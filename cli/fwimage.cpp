@@ -1,7 +1,7 @@
 // fwimage: the loader's image steps from the command line.
 #include "Console.h"
 #include "FwimageMain.h"
-#include "LibraryHost.h"
+#include "host/LibraryHost.h"
 #include "TextForm.h"
 #include "runtime/CommandLine.h"
 

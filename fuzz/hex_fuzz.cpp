@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "HexFile2BinMemoryStream.h"
-#include "HexParse.h"
+#include "image/HexParse.h"
 #include "runtime/Convert.h"
 #include "runtime/Exceptions.h"
 

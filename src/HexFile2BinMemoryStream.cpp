@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "HexParse.h"
-#include "HexRecord.h"
-#include "HexText.h"
+#include "image/HexParse.h"
+#include "image/HexRecord.h"
+#include "image/HexText.h"
 #include "runtime/Convert.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"

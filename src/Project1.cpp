@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "CallRecord.h"
-#include "DeviceLibraryOrigin.h"
+#include "window/CallRecord.h"
+#include "window/DeviceLibraryOrigin.h"
 #include "HexFile2BinMemoryStream.h"
 #include "Unit1.h"
-#include "WindowDownload.h"
+#include "window/WindowDownload.h"
 #include "runtime/CommandLine.h"
 #include "widgets/Application.h"
 

@@ -5,12 +5,12 @@
 
 #include <chrono>
 
-#include "CallRecord.h"
-#include "DownloadLogFile.h"
-#include "MainLayout.h"
-#include "ShutdownGuard.h"
+#include "window/CallRecord.h"
+#include "download/DownloadLogFile.h"
+#include "window/MainLayout.h"
+#include "window/ShutdownGuard.h"
 #include "Version.h"
-#include "WindowDownload.h"
+#include "window/WindowDownload.h"
 #include "resource.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FileIO.h"

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "FirmwareImage.h"
+#include "image/FirmwareImage.h"
 #include "device/Device.h"
 #include "widgets/Action.h"
 #include "widgets/Controls.h"

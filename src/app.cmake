@@ -3,15 +3,15 @@
 # What stands between the window and the end of the session or a crash while
 # a library call runs; tested on its own under Wine.
 add_library(windowguard STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/ShutdownGuard.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CallRecord_win32.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/window/ShutdownGuard.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/CallRecord_win32.cpp)
 target_include_directories(windowguard PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_LIST_DIR}/device)
 target_link_libraries(windowguard PUBLIC downloadrecord)
 
 add_executable(loader WIN32
   ${CMAKE_CURRENT_LIST_DIR}/Project1.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Unit1.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/DeviceLibraryOrigin.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/DeviceLibraryOrigin.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../resources/loader.rc
 )
 set_target_properties(loader PROPERTIES

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "DFU.h"
-#include "LibraryFolders.h"
+#include "device/LibraryFolders.h"
 #include "runtime/FileIO.h"
 #include "runtime/Utf16.h"
 

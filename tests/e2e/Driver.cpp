@@ -1,6 +1,6 @@
 #include "Driver.h"
 
-#include "ControlIds.h"
+#include "window/ControlIds.h"
 
 #include <commctrl.h>
 

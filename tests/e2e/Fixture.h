@@ -4,7 +4,7 @@
 // fixture that starts the loader and opens files through its window.
 #pragma once
 
-#include "ControlIds.h"
+#include "window/ControlIds.h"
 #include "Driver.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // display, the outcome box, against the scripted instrument (each reading and
 // each result of the device library stepped by the test), and one large image
 // through the instrument's default behaviour.
-#include "ControlIds.h"
+#include "window/ControlIds.h"
 #include "Fixture.h"
 #include "SimControl.h"
 

@@ -1,7 +1,7 @@
 // The loader's window driven as an operator would: its first look, opening
 // images through the dialog, a drop and the command line, failures shown in
 // boxes, a missing device library, closing.
-#include "ControlIds.h"
+#include "window/ControlIds.h"
 #include "Drag.h"
 #include "Fixture.h"
 

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "CommandImage.h"
+#include "image/CommandImage.h"
 #include "FwimageRun.h"
 #include "TestSupport.h"
 

@@ -18,11 +18,11 @@
 #include "runtime/Utf16.h"
 #endif
 
-#include "ConsoleProgress.h"
-#include "ConsoleQuestion.h"
-#include "DownloadConclusion.h"
-#include "DownloadLog.h"
-#include "LibraryHost.h"
+#include "download/ConsoleProgress.h"
+#include "download/ConsoleQuestion.h"
+#include "download/DownloadConclusion.h"
+#include "download/DownloadLog.h"
+#include "host/LibraryHost.h"
 #include "TestSupport.h"
 #include "runtime/FileIO.h"
 

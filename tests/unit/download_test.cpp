@@ -1,7 +1,7 @@
-#include "WindowDownload.h"
+#include "window/WindowDownload.h"
 
-#include "DownloadRecord.h"
-#include "PreparedRecord.h"
+#include "download/DownloadRecord.h"
+#include "download/PreparedRecord.h"
 
 #include <algorithm>
 #include <chrono>

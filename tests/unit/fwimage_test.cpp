@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "FirmwareImage.h"
+#include "image/FirmwareImage.h"
 #include "FwimageRun.h"
 #include "TextForm.h"
 #include "TestSupport.h"

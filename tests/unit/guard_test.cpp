@@ -1,6 +1,6 @@
 // The window's shutdown guard on a window of the test's own (Windows only):
 // the reason Windows shows stands exactly while a library call runs.
-#include "ShutdownGuard.h"
+#include "window/ShutdownGuard.h"
 
 #include <gtest/gtest.h>
 

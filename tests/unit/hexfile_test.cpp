@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "HexFile2BinMemoryStream.h"
-#include "HexParse.h"
+#include "image/HexParse.h"
 #include "TestSupport.h"
 #include "runtime/Convert.h"
 #include "runtime/Exceptions.h"

@@ -1,6 +1,6 @@
 // Opening images by extension, the checksum and summary lines, the key text
 // and the lock steps.
-#include "FirmwareImage.h"
+#include "image/FirmwareImage.h"
 
 #include <atomic>
 #include <chrono>

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "MainLayout.h"
+#include "window/MainLayout.h"
 #include "widgets/WidgetsPortable.h"
 
 using namespace widgets;

@@ -29,7 +29,7 @@
 #include <unistd.h>
 #endif
 
-#include "LibraryFolders.h"
+#include "device/LibraryFolders.h"
 #include "TestSupport.h"
 #include "runtime/Convert.h"
 #include "runtime/Digest.h"

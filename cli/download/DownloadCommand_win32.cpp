@@ -1,0 +1,300 @@
+// fwimage download on Windows: the flow from the open image to its ending.
+// The library runs in a process of its own (LibraryHost.h), which this
+// thread watches together with Ctrl+C and --timeout; every ending is told,
+// recorded and given its exit code by the command's one TConclusion.
+#include "download/DownloadCommand.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "image/CommandImage.h"
+#include "download/ConsoleControl.h"
+#include "download/ConsoleProgress.h"
+#include "download/ConsoleQuestion.h"
+#include "download/DownloadConclusion.h"
+#include "download/DownloadJson.h"
+#include "download/DownloadLog.h"
+#include "host/LibraryHost.h"
+#include "runtime/FileIO.h"
+#include "runtime/FileName.h"
+
+namespace {
+
+constexpr DWORD kHandlerGraceMs = 500;
+// Between two looks at the library's process, the console and the clock.
+constexpr unsigned kTickMs = 10;
+constexpr int kAbandoningPresses = 3;
+
+constexpr std::string_view kHeldLine =
+    "Ctrl+C: загрузка сначала закончится, чтобы прошивка не осталась в приборе записанной наполовину; "
+    "fwimage завершится после неё. Третье нажатие Ctrl+C завершит fwimage, не дожидаясь библиотеки DFU.dll; "
+    "прибор тогда может остаться в режиме загрузки";
+// Before each line the library itself writes.
+constexpr std::string_view kLibraryPrefix = "DFU.dll: ";
+
+using TClock = std::chrono::steady_clock;
+
+// The command's endings: the one place that lowers the Ctrl+C control,
+// writes the record, tells the line and gives the exit code, for each unit
+// and for a station loop's summary.
+class TConclusion {
+    // With --json the standard output carries only the events.
+    std::ostream discarded_{nullptr};
+    int lastCode_ = kExitFailed;
+
+public:
+    TConclusion(const TDownloadRequest& request, std::ostream& out, std::ostream& err)
+        : control(EndingLine(TEnding::Interrupted, {})),
+          sink{request.Json ? discarded_ : out, err, nullptr, request.Json ? &out : nullptr} {}
+
+    // The unit's exit code.
+    int Unit(TEnding ending, std::initializer_list<std::string_view> details = {}) {
+        control.Conclude();
+        lastCode_ = ConcludeDownload(ending, details, sink);
+        tally.Add(lastCode_);
+        return lastCode_;
+    }
+    int LastCode() const { return lastCode_; }
+    // The loop's exit code.
+    int Station() {
+        control.Conclude();
+        return ConcludeStation(tally, sink);
+    }
+
+    TConsoleControl control;
+    TEndingSink sink;
+    TStationTally tally;
+    // A record could not be written: a station stops, whatever the unit's code.
+    bool recordLost = false;
+};
+
+// The first unit's steps before the library: the checks and the question.
+// The ending when they stop it.
+std::optional<TEnding> Confirm(const TDownloadRequest& request, const TImageInfo& info,
+                               std::string_view sha256, TConsoleControl& control, std::string& detail) {
+    if (control.Interrupted()) return TEnding::Interrupted;
+    detail = ImageMismatch(request.Expected, info, sha256);
+    if (!detail.empty()) return TEnding::WrongImage;
+    // The window sends an empty image as it is; a script that does has
+    // surely been given the wrong file.
+    if (!request.AllowEmpty && ImageHoldsNoData(request.Image, info)) return TEnding::Empty;
+    if (request.Yes) return std::nullopt;
+    if (!InputIsConsole()) return TEnding::NotAsked;
+    const TAnswer answer = AskOnConsole(kConfirmDownloadBox.Text);
+    // A read that Ctrl+C cut may return before the handler has run.
+    if (answer == TAnswer::Cut) WaitForSingleObject(control.WakeEvent(), kHandlerGraceMs);
+    if (control.Interrupted()) return TEnding::Interrupted;
+    if (answer != TAnswer::Yes) return TEnding::Declined;
+    return std::nullopt;
+}
+
+// What the units of one command share: the open image, the library's
+// process while it is sound, and when the current unit was confirmed, for
+// its record.
+struct TUnitJob {
+    const TDownloadRequest& request;
+    const TImageInfo& info;
+    std::string_view sha256;
+    TConclusion& end;
+    std::optional<TConsoleProgress> progress;
+    std::unique_ptr<TImageSection> image;
+    std::unique_ptr<TLibraryHost> host;
+    std::optional<TClock::time_point> confirmed;
+    // The reading shown last; each unit starts from 0, as the first.
+    uint32_t percent = 0;
+    // The last library loaded is the simulated one; kept for the record, which
+    // may come after its process has gone.
+    bool simulated = false;
+};
+
+// One look at the library's process: its readings shown, its lines
+// forwarded to the error output.
+void Look(TUnitJob& job) {
+    TLibraryHost& host = *job.host;
+    host.Wait(job.end.control.WakeEvent(), kTickMs);
+    const auto now = TClock::now().time_since_epoch();
+    if (job.progress) {
+        for (const uint32_t reading : host.State().Readings) {
+            if (reading == kSearchingReading) {
+                job.progress->Searching(now);
+            } else if (reading != job.percent) {
+                job.percent = reading;
+                job.progress->Loading(static_cast<uint16_t>(reading), now);
+            }
+        }
+        job.progress->Tick(now);
+    }
+    host.State().Readings.clear();
+    const std::vector<std::string> lines = host.TakeLines();
+    if (lines.empty()) return;
+    if (job.progress) job.progress->Break();
+    for (const std::string& line : lines) job.end.sink.Err << kLibraryPrefix << line << '\n';
+    job.end.sink.Err.flush();
+}
+
+// The library loaded in a process of its own: nothing is sent meanwhile, so
+// Ctrl+C ends the unit at once. The ending when it does not load.
+std::optional<TEnding> Load(TUnitJob& job, const std::function<bool()>& overdue, THostEnding& failed) {
+    try {
+        if (!job.image) job.image = std::make_unique<TImageSection>(job.info);
+        job.host = std::make_unique<TLibraryHost>(*job.image);
+    } catch (...) {
+        failed.First = FailureText(std::current_exception());
+        return TEnding::NoHost;
+    }
+    while (!job.host->State().Loaded) {
+        Look(job);
+        if (job.end.control.Interrupted()) return TEnding::Interrupted;
+        if (std::optional<THostEnding> ending = HostEnding(job.host->State())) {
+            failed = *ending;
+            return ending->Ending;
+        }
+        if (overdue()) return TEnding::LoadTimedOut;
+    }
+    job.simulated = job.host->State().Simulated;
+    return std::nullopt;
+}
+
+// One unit from its checks to its ending; returns its ending and leaves its
+// exit code to the conclusion. A unit whose library was lost takes its
+// process with it.
+TEnding Unit(TUnitJob& job) {
+    TConsoleControl& control = job.end.control;
+    const std::optional<unsigned> timeout = job.request.TimeoutSeconds;
+    const std::string seconds = timeout ? std::to_string(*timeout) : "";
+    std::optional<TEnding> stop;
+    THostEnding detail{};
+    if (!job.confirmed) {
+        stop = Confirm(job.request, job.info, job.sha256, control, detail.First);
+        if (stop) {
+            job.end.Unit(*stop, {detail.First});
+            return *stop;
+        }
+        job.confirmed = TClock::now();
+    }
+    // --timeout counts from the unit's first request to the library's process.
+    const TClock::time_point start = TClock::now();
+    const auto overdue = [&] { return timeout && TClock::now() - start >= std::chrono::seconds(*timeout); };
+    if (!job.host) stop = Load(job, overdue, detail);
+    if (!stop && !control.EnterLibrary()) stop = TEnding::Interrupted;
+    if (!stop) {
+        job.progress.reset();
+        job.percent = 0;
+        if (!job.request.Quiet && job.end.sink.Json)
+            job.progress.emplace(*job.end.sink.Json, TProgressForm::Json);
+        else if (!job.request.Quiet)
+            job.progress.emplace(job.end.sink.Out, OutputIsConsole());
+        job.host->Go();
+        bool heldTold = false;
+        while (!stop) {
+            Look(job);
+            const THostState& state = job.host->State();
+            if (state.Outcome) {
+                stop = EndingOf(*state.Outcome);
+            } else if (std::optional<THostEnding> ending = HostEnding(state)) {
+                detail = *ending;
+                stop = ending->Ending;
+            } else if (control.Presses() >= kAbandoningPresses) {
+                stop = TEnding::Abandoned;
+            } else if (control.TakeClosed()) {
+                stop = TEnding::Closed;
+            } else if (overdue()) {
+                stop = TEnding::TimedOut;
+            } else if (control.Presses() > 0 && !heldTold) {
+                heldTold = true;
+                if (job.progress) job.progress->Break();
+                job.end.sink.Err << kHeldLine << '\n';
+                job.end.sink.Err.flush();
+            }
+        }
+        if (job.progress) {
+            const THostCall step = job.host->State().Step;
+            job.progress->Finish(*stop == TEnding::Done || *stop == TEnding::ReturnFailed ||
+                                 (EndingRow(*stop).LibraryLost && step == THostCall::ResetToAP));
+        }
+    }
+    if (stop == TEnding::TimedOut || stop == TEnding::LoadTimedOut) detail.First = seconds;
+    // Ended before its ending is told: its last words come first, none after.
+    if (job.host && !job.host->State().Outcome) job.host.reset();
+    job.end.Unit(*stop, {detail.First, detail.Second});
+    return *stop;
+}
+
+// --repeat: units one after another until one ends the loop, Ctrl+C was
+// pressed during one, or the prompt between them is not answered.
+int Station(TUnitJob& job) {
+    TConsoleControl& control = job.end.control;
+    for (job.end.sink.Unit = 1;; ++job.end.sink.Unit) {
+        const TEnding ending = Unit(job);
+        const TEndingRow& row = EndingRow(ending);
+        // A record that could not be written ends the loop too.
+        if (!row.StationGoesOn || job.end.recordLost || control.Presses() > 0) break;
+        control.NextUnit();
+        std::string lines = StationCountersLine(job.end.tally) + "\n";
+        if (row.LibraryLost) lines = UnitNeedsAttentionLine(job.end.sink.Unit) + "\n" + lines;
+        // Cut by Ctrl+C, a closed console or the input's end: no next unit.
+        if (!PromptOnConsole(lines + std::string(kStationPrompt)) || control.Interrupted()) break;
+        job.confirmed = TClock::now();
+    }
+    return job.end.Station();
+}
+
+}  // namespace
+
+int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::ostream& err) {
+    TConclusion end(request, out, err);
+    if (request.Repeat && !InputIsConsole()) return end.Unit(TEnding::NoStation);
+    TImageInfo info;
+    std::string fullPath;
+    std::unique_ptr<TDownloadLogFile> log;
+    std::string sha256;
+    try {
+        fullPath = rt::ExpandFileName(request.Image);
+        // Before the image, which may take long to read: a log that cannot
+        // take the record stops the command first.
+        if (request.LogFile)
+            log = std::make_unique<TDownloadLogFile>(*request.LogFile, LongestDownloadLogRecord(fullPath),
+                                                     request.Image);
+        OpenCommandImage(request.Image, info);
+        if (log || request.Expected.Sha256 || request.Json) sha256 = ImageSha256(info);
+    } catch (const ELogRefused& refused) {
+        if (request.Json) TellError(out, request.Image, std::current_exception());
+        return end.Unit(TEnding::LogRefused, {refused.Message()});
+    } catch (...) {
+        // Ctrl+C cancels a read in progress: the interruption, not its failure.
+        if (end.control.Interrupted()) return end.Unit(TEnding::Interrupted);
+        if (request.Json) TellError(out, request.Image, std::current_exception());
+        return end.Unit(TEnding::NotOpened, {FailureText(std::current_exception())});
+    }
+    TUnitJob job{request, info, sha256, end, std::nullopt, nullptr, nullptr, std::nullopt};
+    if (log) {
+        end.sink.Record = [&](std::string_view outcome, int code) {
+            const auto seconds = job.confirmed ? WholeSeconds(TClock::now() - *job.confirmed) : 0;
+            const std::string tool = ToolColumn(kFwimageTool, job.simulated);
+            std::optional<std::string> failure = log->Append(DownloadRecordText(
+                {.UtcTime = UtcTimeText(std::chrono::system_clock::now()),
+                 .FullPath = fullPath,
+                 .Size = info.Size,
+                 .Sum = info.Sum,
+                 .Outcome = outcome,
+                 .ExitCode = code,
+                 .Sha256 = sha256,
+                 .Seconds = seconds,
+                 .Tool = tool,
+                 .Unit = end.sink.Unit > 0 ? std::optional(end.sink.Unit) : std::nullopt}));
+            end.recordLost = end.recordLost || failure;
+            return failure;
+        };
+    }
+    if (!request.Quiet && end.sink.Json)
+        TellImage(out, request.Image, fullPath, info, sha256);
+    else if (!request.Quiet)
+        for (const std::string& line : SummaryLines(request.Image, info)) out << line << '\n';
+    if (request.Repeat) return Station(job);
+    Unit(job);
+    return end.LastCode();
+}

@@ -1,0 +1,30 @@
+// fwimage download --json: JSON Lines on the standard output, one event a
+// line, so that a script reads the download as it goes. Portable.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "image/FirmwareImage.h"
+
+// {"event":"image"}: the path as given, its full path and name, size, sum
+// (as the summary shows it) and the SHA-256 of the bytes the instrument
+// receives, when known.
+void TellImage(std::ostream& json, std::string_view path, std::string_view fullPath, const TImageInfo& info,
+               std::string_view sha256);
+// {"event":"error"}: what stopped the download before its first unit (the
+// image or the log not opened), the path as given beside it. Its "ended"
+// event follows.
+void TellError(std::ostream& json, std::string_view path, std::exception_ptr failure);
+// {"event":"searching"} and {"event":"loading","percent":N}.
+void TellSearching(std::ostream& json);
+void TellLoading(std::ostream& json, uint16_t percent);
+// {"event":"ended"}: the outcome as the log names it (null when it leaves
+// no record), the ending's line and the exit code; the unit in a station loop.
+void TellEnded(std::ostream& json, std::string_view outcome, std::string_view line, int exitCode,
+               unsigned unit);
+// {"event":"summary"} of a station loop.
+void TellSummary(std::ostream& json, unsigned done, unsigned failed, int exitCode);

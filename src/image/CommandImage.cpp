@@ -1,0 +1,49 @@
+#include "image/CommandImage.h"
+
+#include "image/HexRecord.h"
+#include "image/HexText.h"
+#include "runtime/Display.h"
+#include "runtime/FileIO.h"
+
+std::string Quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
+
+void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs) {
+    if (!OpenImage(fileName, info, runs))
+        throw ECommandError("Cannot open file " + Quoted(fileName) +
+                            ": only .hex, .bin and .lock files are images");
+}
+
+std::string FailureText(std::exception_ptr failure) {
+    return rt::FailureDisplayText(rt::FailureMessage(failure));
+}
+
+std::optional<uint32_t> FailureOsCode(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const rt::Exception& e) {
+        return e.OsCode();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+bool ImageHoldsNoData(const std::string& fileName, const TImageInfo& info) {
+    if (info.Size == 0) return true;
+    if (info.Size != 1 || info.Data[0] != 0xFF || OpenKindOf(fileName) != TImageKind::Hex) return false;
+    try {
+        rt::TReadFile file(fileName);
+        hexrecord::TReader reader;
+        bool data = false;
+        hextext::ForEachLine(
+            [&](char* buffer, int64_t count) { return file.Read(buffer, count); }, hextext::kDefaultBlockSize,
+            [&](const char* s, std::size_t n, uint64_t line) {
+                hexrecord::TRecord record;
+                data = data || (reader.Read(s, n, line, record) && record.type == hexrecord::kData);
+            });
+        return !data;
+    } catch (const rt::Exception&) {
+        return false;
+    }
+}

@@ -1,0 +1,68 @@
+// The window's face of a download, without <windows.h>: the worker's
+// conversation with the operator around the session's transfer, and what the
+// status pane shows. Its boxes' texts are the endings table's.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "download/Download.h"
+#include "download/DownloadEndings.h"
+
+// Shown after the outcome's box when its record could not be written, and at
+// start when the log cannot be written: the failure's text, which names the
+// file, follows the first line.
+inline constexpr TBoxText kRecordLostBox{"Ошибка записи в журнал загрузок", "Предупреждение",
+                                         kBoxOk | kBoxIconWarning};
+std::string RecordLostText(std::string_view failure);
+
+// The window's command line: "--log FILE" (or "--log=FILE") anywhere, and
+// the image to open, the first other argument. A "--log" without its file
+// gives an empty name, whose log cannot be written: the box says so.
+struct TWindowArgs {
+    std::optional<std::string> LogFile;
+    std::optional<std::string> Image;
+};
+TWindowArgs WindowArgs(const std::vector<std::string>& args);
+
+// The status pane during a download: image list indices (its captions: DownloadEndings.h).
+inline constexpr int kSearchingIcon = 3;
+inline constexpr int kLoadingIcon = 0;
+inline constexpr int kNoIcon = -1;
+
+// What the window's worker needs of the system besides the device. Every call
+// may come from the worker's thread while the window's thread watches.
+struct TDownloadPlatform {
+    // An ownerless message box; returns the answer code (0 when it could not be shown).
+    virtual int ShowBox(std::string_view text, std::string_view caption, unsigned style) = 0;
+    // The application-wide cursor: hourglass (true) or default (false).
+    virtual void SetHourglass(bool on) = 0;
+    // At Yes, before the transfer: where the transfer puts the image it sends
+    // (there before its first library call), and the answer's moment.
+    virtual void Confirmed(const TImageInfo& /*sent*/, std::chrono::steady_clock::time_point /*yes*/) {}
+    // The record of a download's ending, when the window keeps a log: the
+    // image as sent (at No, as it stood), seconds from Yes to the ending. The
+    // failure's text when it could not be written; none when written.
+    virtual std::optional<std::string> Record(TDownloadOutcome /*outcome*/, const TImageInfo& /*image*/,
+                                              uint64_t /*seconds*/) {
+        return std::nullopt;
+    }
+    virtual ~TDownloadPlatform() = default;
+};
+
+// The window's download, the body of the worker thread; returns the thread's
+// exit code, 1. Asks for confirmation; on Yes turns the hourglass on, runs the
+// session's Transfer and shows its outcome's box; then the default cursor,
+// and the session's Finish last. Every ending, No included, is given to the
+// platform's Record before its box; the box of a record that could not be
+// written follows the outcome's.
+//
+// Nothing is thrown. An exception from the confirmation counts as No; from
+// the hourglass, as a refused loader mode (its box, no library call). An
+// exception from an outcome box or from taking the hourglass off is ignored.
+uint32_t RunDownloadWorker(TDownloadPlatform& platform, TDevice& device, const TImageInfo& windowInfo,
+                           TDownloadSession& session) noexcept;
