@@ -68,23 +68,25 @@ enum class TEnding {
 };
 inline constexpr size_t kEndingCount = static_cast<size_t>(TEnding::Count);
 
+// Rows name their fields; the defaults are those of most endings.
 struct TEndingRow {
     TEnding Ending;
     // Each "{}" stands for one of the case's details, in order: a failure's
     // text, a call's name, a code, a number of seconds.
     std::string_view Line;
-    bool ToError;
+    // Standard error, or standard output for the one good ending.
+    bool ToError = true;
     // Empty: the ending leaves no record.
     std::string_view LogName;
     int ExitCode;
     // The window's box; none where the window cannot end so.
-    const TBoxText* WindowBox;
+    const TBoxText* WindowBox = nullptr;
     // A station loop goes on to the next instrument: the ending is that
     // instrument's, not the library's or the operator's.
-    bool StationGoesOn;
+    bool StationGoesOn = false;
     // The library's process died or was ended: a next unit needs a fresh
     // one, and the instrument may be left in its loader mode.
-    bool LibraryLost;
+    bool LibraryLost = false;
 };
 
 const TEndingRow& EndingRow(TEnding ending) noexcept;
