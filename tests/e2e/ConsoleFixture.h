@@ -17,7 +17,8 @@
 
 namespace e2e {
 
-inline constexpr DWORD kMs = 10000;
+// A wait that can only end well; see kWaitMs.
+inline constexpr DWORD kMs = kWaitMs;
 
 inline const std::string kDoneLine = "Загрузка завершена  ";
 inline const std::string kHeldLine =

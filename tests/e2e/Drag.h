@@ -19,6 +19,6 @@ struct DropResult {
 // Presses the left button over a point of `target` that no other window
 // covers, drags `paths` there and lets go once the target has offered to
 // take them (or the time is up). Throws when every point of it is covered.
-DropResult DropFiles(HWND target, const std::vector<std::wstring>& paths, DWORD ms = 10000);
+DropResult DropFiles(HWND target, const std::vector<std::wstring>& paths, DWORD ms = 60000);
 
 }  // namespace e2e

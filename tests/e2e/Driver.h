@@ -18,8 +18,10 @@
 
 namespace e2e {
 
-// Default limit for one wait; the first window on a fresh display takes ~1 s.
-constexpr DWORD kWaitMs = 10000;
+// Limit for a wait that can only end well (a window, a line, a record): a
+// generous bound that costs nothing when things go fast, and leaves room for
+// a busy machine. The first window on a fresh display takes ~1 s.
+constexpr DWORD kWaitMs = 60000;
 
 std::string Narrow(const std::wstring& text);  // UTF-8
 std::wstring Widen(const std::string& utf8);
@@ -57,7 +59,7 @@ void WaitUntil(const std::string& what, const std::function<bool()>& cond, DWORD
 // Reading and pressing controls of another process
 
 // SendMessageTimeoutW; throws Timeout when the window does not answer.
-LRESULT Send(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0, DWORD ms = 5000);
+LRESULT Send(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0, DWORD ms = kWaitMs);
 
 std::wstring Text(HWND hwnd);
 void SetText(HWND hwnd, const std::wstring& text);

@@ -18,7 +18,7 @@ using namespace e2e;
 
 namespace {
 
-constexpr DWORD kMs = 10000;
+constexpr DWORD kMs = kWaitMs;
 
 const std::string kConfirmText = " Загрузить программу ? ";
 const std::string kConfirmCaption = " Подтверждение файла";

@@ -23,7 +23,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kLimit = 10s;
+// A wait that can only end well: generous, for a busy machine.
+constexpr auto kLimit = 60s;
 
 const std::string kConfirm = "Box( Загрузить программу ? | Подтверждение файла|0x34) busy=1";
 const std::string kHourglassOn = "Hourglass(on) busy=1";
