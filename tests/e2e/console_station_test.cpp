@@ -275,11 +275,11 @@ TEST_F(Console, EndOfTheSessionDuringTheTransferIsRecorded) {
     HWND window = nullptr;
     WaitUntil("the next unit's window", [&] { return (window = SessionWindow(program.Pid())) != nullptr; });
     DWORD_PTR answer = TRUE;
-    ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs,
+    ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs,
                                     &answer));
     EXPECT_EQ(FALSE, answer);
     ASSERT_TRUE(
-        SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
+        SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs, &answer));
     const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
     ASSERT_EQ(3u, records.size());
     const std::vector<std::string> last = Split(records[2], '\t');

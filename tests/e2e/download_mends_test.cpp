@@ -166,7 +166,7 @@ TEST_F(Download, EndOfTheSessionDuringTheTransferIsRecorded) {
     PressDialogButton(StartAndConfirmBox(), IDYES);
     sim_->WaitEntered(SimFn::Download, kMs);
     DWORD_PTR answer = 0;
-    ASSERT_TRUE(SendMessageTimeoutW(main_, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
+    ASSERT_TRUE(SendMessageTimeoutW(main_, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs, &answer));
     ExpectRecord(log, image, "closed", "130");
     sim_->SetAutoRelease(SimFn::Ap, 1);
     sim_->Release(SimFn::Download, 1);
