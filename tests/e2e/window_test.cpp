@@ -459,4 +459,40 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
     }
 }
 
+// The usage box comes before DFU.dll is bound (none is beside this loader)
+// and without the window: asked for, it ends with 0; an unknown option is
+// named and ends with 2; any other argument is a path, as ever.
+TEST(LoaderStart, UsageBeforeTheLibrary) {
+    const std::wstring kUsage = L"loader.exe --log ЖУРНАЛ [ОБРАЗ]";
+    struct Row {
+        std::vector<std::wstring> args;
+        std::wstring text;  // the box's text starts with it
+        const char* icon;
+        DWORD exitCode;
+    };
+    const Row rows[] = {
+        {{L"--help"}, L"Запуск программы:", "information", 0},
+        {{L"-h"}, L"Запуск программы:", "information", 0},
+        {{L"fw.hex", L"/?"}, L"Запуск программы:", "information", 0},
+        {{L"-?"}, L"Запуск программы:", "information", 0},
+        {{L"--bogus", L"--help"}, L"Неизвестный параметр: --bogus\n\nЗапуск программы:", "error", 2},
+        {{L"--log", L"--help"}, L"Не найдена библиотека прибора DFU.dll", "error", 1},
+        {{L"-x"}, L"Не найдена библиотека прибора DFU.dll", "error", 1},
+    };
+    TempFolder temp;
+    const std::wstring exe = temp.Write(L"loader.exe", ReadBytes(LoaderPath()));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(Narrow(row.args[0]));
+        Program program(exe, {.args = row.args});
+        const MessageBoxInfo box = ReadMessageBox(program.WaitForMessageBox(kStartMs));
+        EXPECT_EQ(Narrow(row.text), Narrow(box.text.substr(0, row.text.size()))) << Narrow(box.text);
+        EXPECT_EQ(row.exitCode == 1, box.text.find(kUsage) == std::wstring::npos) << Narrow(box.text);
+        EXPECT_EQ(Narrow(kTitle), Narrow(box.caption));
+        EXPECT_STREQ(row.icon, IconName(box.icon));
+        EXPECT_EQ(nullptr, FindWindowW(L"TForm1", nullptr)) << "no window with the usage";
+        PressDialogButton(box.hwnd, IDOK);
+        EXPECT_EQ(row.exitCode, program.ExitCode());
+    }
+}
+
 }  // namespace
