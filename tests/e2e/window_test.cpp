@@ -495,4 +495,15 @@ TEST(LoaderStart, UsageBeforeTheLibrary) {
     }
 }
 
+// Run by the MSI's cycle (msi-cycle.sh) with FWL_E2E_BIN the installed
+// folder, the demo's DFU.dll copied beside its loader: the demo image opens.
+TEST(LoaderStart, DISABLED_InstalledDemo) {
+    Program program(LoaderPath(), {.args = {BinPath(L"demo\\example.hex")}});
+    const HWND list = FindControl(program.WaitForWindow(kTitle, kStartMs), IDC_FILELIST);
+    WaitUntil("the demo image's name", [&] { return !ListLines(list).empty(); });
+    EXPECT_EQ("Имя: example.hex", Narrow(ListLines(list)[0]));
+    program.PostClose();
+    EXPECT_EQ(0u, program.ExitCode());
+}
+
 }  // namespace
