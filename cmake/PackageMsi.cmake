@@ -69,6 +69,16 @@ foreach(statement IN LISTS statements)
   endif()
 endforeach()
 
+# The summary (the file's properties in Explorer) in Russian too, its package
+# code the one wixl gave.
+execute_process(COMMAND msiinfo suminfo "${OUT}" OUTPUT_VARIABLE summary)
+string(REGEX MATCH "Revision number \\(UUID\\): ({[0-9A-F-]+})" found "${summary}")
+execute_process(COMMAND "${FWL_msibuild}" "${OUT}" -s "Загрузчик для тестера" "Разработчики загрузчика для тестера"
+                        "Intel;1049" "${CMAKE_MATCH_1}" RESULT_VARIABLE rc OUTPUT_VARIABLE log ERROR_VARIABLE log)
+if(NOT rc EQUAL 0 OR NOT CMAKE_MATCH_1)
+  message(FATAL_ERROR "msibuild could not set the summary (${summary}):\n${log}")
+endif()
+
 get_filename_component(root "${OUT}" DIRECTORY)
 get_filename_component(name "${OUT}" NAME)
 set(FWL_SIGN_ROOT "${root}")
