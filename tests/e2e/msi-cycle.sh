@@ -64,6 +64,6 @@ check "upgrade" "$(msiexec /i "$(win "$newerMsi")" ADDLOCAL=ALL) $(files)$(entri
 check "an older package refused" "$(msiexec /i "$(win "$msi")") $(entries refused)" "67 \"DisplayVersion\"=\"$newer\" "
 check "uninstall the upgraded: its DFU.dll left" "$(msiexec /x "$(win "$newerMsi")") $(files)$(menu)$(values gone
     LC_ALL=C comm -3 "$work/before.values" "$work/gone.values")" "0 ./DFU.dll "
-[ $fail -ne 0 ] || rm -rf "$work/prefix"
+fwl_stop; [ $fail -ne 0 ] || rm -rf "$work/prefix"
 echo "msi cycle: $([ $fail -eq 0 ] && echo passed || echo FAILED)"
 exit $fail
