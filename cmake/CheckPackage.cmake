@@ -1,6 +1,8 @@
 # Makes the release package with CPack into WORK and checks it: its name
 # carries VERSION, it holds exactly the expected files (the simulated DFU.dll
-# only in demo/), both programs carry VERSION in their version resource and
+# only in demo/), the MSI beside it holds the same files byte for byte under
+# "Program Files/Firmware Loader", carries VERSION and its Russian texts and
+# is signed, both programs carry VERSION in their version resource and
 # a manifest with asInvoker (no file virtualisation) and longPathAware, and
 # every program is signed: the package is made with a throwaway self-signed
 # certificate, made here, and each signature verified against it; the guide
@@ -27,7 +29,7 @@ execute_process(COMMAND openssl req -x509 -newkey rsa:2048 -days 2 -subj "/CN=Th
                 OUTPUT_QUIET ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=FWL_SIGN_TIMESTAMP_URL FWL_SIGN_CERT=${WORK}/sign.crt
                         FWL_SIGN_KEY=${WORK}/sign.key FWL_SIGN_PASS=${pass}
-                        ${CPACK} -G ZIP --config ${CONFIG} -B ${WORK}
+                        ${CPACK} --config ${CONFIG} -B ${WORK}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE log ERROR_VARIABLE log)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cpack failed:\n${log}")
@@ -97,6 +99,20 @@ foreach(program IN LISTS programs)
     message(FATAL_ERROR "${program} is not signed by the package's certificate:\n${log}")
   endif()
 endforeach()
+
+# The MSI: signed, the zip's files byte for byte, its version, and the line
+# refusing an older package over a newer (which Wine's installer does not log).
+set(msi ${WORK}/${top}.msi)
+execute_process(COMMAND osslsigncode verify -CAfile ${WORK}/sign.crt -in ${msi} OUTPUT_VARIABLE log ERROR_VARIABLE log)
+execute_process(COMMAND msiextract -C ${WORK}/msi ${msi} OUTPUT_QUIET)
+execute_process(COMMAND diff -r "${WORK}/msi/Program Files/Firmware Loader" ${unpacked}/${top}
+                RESULT_VARIABLE differ OUTPUT_VARIABLE difference ERROR_VARIABLE difference)
+execute_process(COMMAND msiinfo export ${msi} Property OUTPUT_VARIABLE rows)
+execute_process(COMMAND msiinfo export ${msi} LaunchCondition OUTPUT_VARIABLE condition)
+if(NOT log MATCHES "Signature verification: ok" OR NOT differ EQUAL 0 OR NOT rows MATCHES "ProductVersion\t${VERSION}[\r\n]"
+   OR NOT condition MATCHES "\tУже установлена более новая версия программы «Загрузчик для тестера»\\.")
+  message(FATAL_ERROR "${top}.msi: unsigned, not the zip's files or not ${VERSION}:\n${log}\n${difference}\n${rows}${condition}")
+endif()
 
 # The simulated library says what it is: "ИМИТАЦИЯ" at the start of its
 # description, and the mark the programs put in their records, as the
@@ -175,4 +191,4 @@ if(broken)
 endif()
 
 list(LENGTH codes codeCount)
-message(STATUS "${top}.zip: ${VERSION}, ${files}, signed: ${programs}; the guide names ${commands}, ${options} and ${codeCount} exit codes; its ${exampleCount} examples run")
+message(STATUS "${top}.zip and .msi: ${VERSION}, ${files}, signed: ${programs}; the guide names ${commands}, ${options} and ${codeCount} exit codes; its ${exampleCount} examples run")

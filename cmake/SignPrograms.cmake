@@ -1,5 +1,6 @@
 # Signs the installed programs, run as the last install step (so also when
-# CPack stages the package): FWL_SIGNED names them under the install prefix.
+# CPack stages the package): FWL_SIGNED names them under the install prefix,
+# or under FWL_SIGN_ROOT where it is set (the MSI, PackageMsi.cmake).
 # The environment gives the certificate:
 #   FWL_SIGN_CERT           the certificate (chain), PEM or DER
 #   FWL_SIGN_KEY            its private key, PEM or DER
@@ -35,6 +36,9 @@ if(NOT "$ENV{FWL_SIGN_TIMESTAMP_URL}" STREQUAL "")
 endif()
 
 set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+if(FWL_SIGN_ROOT)
+  set(root "${FWL_SIGN_ROOT}")
+endif()
 foreach(program IN LISTS FWL_SIGNED)
   set(file "${root}/${program}")
   execute_process(COMMAND "${OSSLSIGNCODE}" sign ${options} -in "${file}" -out "${file}.signed"

@@ -80,20 +80,65 @@ std::string RecordLostText(std::string_view failure) {
     return std::string(kRecordLostBox.Text).append("\n").append(failure);
 }
 
-TWindowArgs WindowArgs(const std::vector<std::string>& args) {
+TWindowArgs WindowArgs(const std::vector<std::string>& args, const TEnvLookup& env) {
     constexpr std::string_view kLog = "--log", kLogIs = "--log=";
     TWindowArgs found;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == kLog) {
-            found.LogFile = i + 1 < args.size() ? args[++i] : std::string();
+            found.LogFile = ExpandEnvNames(i + 1 < args.size() ? args[++i] : std::string(), env);
         } else if (arg.compare(0, kLogIs.size(), kLogIs) == 0) {
-            found.LogFile = arg.substr(kLogIs.size());
+            found.LogFile = ExpandEnvNames(std::string_view(arg).substr(kLogIs.size()), env);
+        } else if (arg == "--help" || arg == "-h" || arg == "/?" || arg == "-?") {
+            found.Help = true;
+        } else if (arg.compare(0, 2, "--") == 0) {
+            if (!found.Unknown) found.Unknown = arg;
         } else if (!found.Image) {
             found.Image = arg;
         }
     }
     return found;
+}
+
+std::string ExpandEnvNames(std::string_view text, const TEnvLookup& env) {
+    std::string expanded;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t open = text.find('%', at);
+        const size_t close = open == text.npos ? text.npos : text.find('%', open + 1);
+        if (close == text.npos) break;
+        expanded.append(text, at, open - at);
+        const std::optional<std::string> value =
+            close > open + 1 ? env(std::string(text.substr(open + 1, close - open - 1))) : std::nullopt;
+        if (value) {
+            expanded += *value;
+            at = close + 1;
+        } else {
+            // "%%" or an unknown name: the first % as it stands; the second
+            // may open a name.
+            expanded += '%';
+            at = open + 1;
+        }
+    }
+    expanded.append(text.substr(at));
+    return expanded;
+}
+
+std::string WindowUsageText(const TWindowArgs& args) {
+    std::string text;
+    if (args.Unknown) text = "Неизвестный параметр: " + *args.Unknown + "\n\n";
+    return text +
+           "Запуск программы:\n"
+           "    loader.exe\n"
+           "    loader.exe ОБРАЗ\n"
+           "    loader.exe --log ЖУРНАЛ [ОБРАЗ]\n"
+           "\n"
+           "ОБРАЗ — файл .hex, .bin или .lock, который открывается, как только появится окно.\n"
+           "--log ЖУРНАЛ — журнал, в который записывается каждая загрузка (как у fwimage download --log); "
+           "%ИМЯ% в пути заменяется значением переменной среды ИМЯ, например "
+           "--log \"%USERPROFILE%\\Documents\\Журнал загрузок.tsv\".\n"
+           "\n"
+           "Команды для работы с файлами образов из командной строки: fwimage.exe --help.";
 }
 
 uint32_t RunDownloadWorker(TDownloadPlatform& platform, TDevice& device, const TImageInfo& windowInfo,

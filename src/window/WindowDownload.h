@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,12 +23,29 @@ std::string RecordLostText(std::string_view failure);
 
 // The window's command line: "--log FILE" (or "--log=FILE") anywhere, and
 // the image to open, the first other argument. A "--log" without its file
-// gives an empty name, whose log cannot be written: the box says so.
+// gives an empty name, whose log cannot be written: the box says so. In the
+// log's name %NAME% stands for the environment variable NAME (a per-machine
+// shortcut names the user's documents as %USERPROFILE%\Documents); an
+// unknown name stays as written. "--help", "-h", "/?" and "-?" ask for the
+// usage; any other argument that starts with "--" is an unknown option.
 struct TWindowArgs {
     std::optional<std::string> LogFile;
     std::optional<std::string> Image;
+    bool Help = false;
+    std::optional<std::string> Unknown;  // the first unknown option
 };
-TWindowArgs WindowArgs(const std::vector<std::string>& args);
+// The value of an environment variable, none when it is not set.
+using TEnvLookup = std::function<std::optional<std::string>(const std::string& name)>;
+TWindowArgs WindowArgs(const std::vector<std::string>& args, const TEnvLookup& env);
+
+// text with every %NAME% whose variable is set replaced by its value.
+std::string ExpandEnvNames(std::string_view text, const TEnvLookup& env);
+
+// The usage box: the forms of the window's command line, after a line naming
+// the unknown option when there is one. Exit codes: 0 after the usage asked
+// for, 2 after an unknown option.
+std::string WindowUsageText(const TWindowArgs& args);
+inline constexpr int kUsageExitCode = 2;
 
 // The status pane during a download: image list indices (its captions: DownloadEndings.h).
 inline constexpr int kSearchingIcon = 3;

@@ -459,4 +459,34 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
     }
 }
 
+// The usage before DFU.dll is bound (none is beside this loader), no window: 0;
+// an unknown option named: 2; --log's value and "-x" are no options (1).
+TEST(LoaderStart, UsageBeforeTheLibrary) {
+    const std::tuple<std::vector<std::wstring>, std::wstring, const char*, DWORD> rows[] = {
+        {{L"fw.hex", L"/?"}, L"Запуск программы:", "information", 0},
+        {{L"--bogus", L"--help"}, L"Неизвестный параметр: --bogus\n\nЗапуск программы:", "error", 2},
+        {{L"--log", L"--help", L"-x"}, L"Не найдена библиотека прибора DFU.dll", "error", 1},
+    };
+    TempFolder temp;
+    const std::wstring exe = temp.Write(L"loader.exe", ReadBytes(LoaderPath()));
+    for (const auto& [args, text, icon, exitCode] : rows) {
+        Program program(exe, {.args = args});
+        const MessageBoxInfo box = ReadMessageBox(program.WaitForMessageBox(kStartMs));
+        EXPECT_EQ(Narrow(text), Narrow(box.text.substr(0, text.size()))) << Narrow(box.text);
+        EXPECT_EQ(Narrow(kTitle), Narrow(box.caption));
+        EXPECT_STREQ(icon, IconName(box.icon));
+        EXPECT_EQ(nullptr, FindWindowW(L"TForm1", nullptr)) << "no window with the usage";
+        PressDialogButton(box.hwnd, IDOK);
+        EXPECT_EQ(exitCode, program.ExitCode());
+    }
+}
+
+// For the MSI's cycle: the installed loader on the demo's DFU.dll opens its image.
+TEST(LoaderStart, DISABLED_InstalledDemo) {
+    Program program(LoaderPath(), {.args = {BinPath(L"demo\\example.hex")}});
+    const HWND list = FindControl(program.WaitForWindow(kTitle, kStartMs), IDC_FILELIST);
+    WaitUntil("the demo image's name", [&] { return ListLines(list) == std::vector<std::wstring>{L"Имя: example.hex",
+                                                   L"Размер: A000", L"Контрольная сумма: ADE3"}; });
+}
+
 }  // namespace

@@ -134,18 +134,36 @@ TEST(DownloadRecord, PreparedRecordFinishesAsTheRecord) {
     }
 }
 
-// "--log FILE" anywhere; the first other argument is the image.
+// "--log FILE" anywhere (%NAME% expanded), the usage, the first unknown option, the image.
 TEST(WindowArgs, LogAndImage) {
     using O = std::optional<std::string>;
-    const std::tuple<std::vector<std::string>, O, O> rows[] = {
-        {{"a.hex", "b.hex"}, {}, "a.hex"},
-        {{"--log", "l.tsv", "a.hex"}, "l.tsv", "a.hex"},
-        {{"a.hex", "--log=l.tsv"}, "l.tsv", "a.hex"},
-        {{"--log"}, "", {}},
+    const auto env = [](const std::string& name) {
+        return name == "USERPROFILE" ? O("C:\\Users\\оператор") : name == "EMPTY" ? O("") : std::nullopt;
     };
-    for (const auto& [args, log, image] : rows) {
-        EXPECT_EQ(log, WindowArgs(args).LogFile);
-        EXPECT_EQ(image, WindowArgs(args).Image);
+    const std::tuple<std::vector<std::string>, O, O, bool, O> rows[] = {
+        {{"a.hex", "b.hex"}, {}, "a.hex", false, {}},
+        {{"--log", "l.tsv", "a.hex"}, "l.tsv", "a.hex", false, {}},
+        {{"a.hex", "--log=l.tsv"}, "l.tsv", "a.hex", false, {}},
+        {{"--log"}, "", {}, false, {}},
+        {{"--log", "%USERPROFILE%\\Documents\\ж.tsv"}, "C:\\Users\\оператор\\Documents\\ж.tsv", {}, false, {}},
+        {{"--log=%NOSUCH%\\%USERPROFILE%.tsv"}, "%NOSUCH%\\C:\\Users\\оператор.tsv", {}, false, {}},
+        {{"--log", "100%%USERPROFILE%"}, "100%C:\\Users\\оператор", {}, false, {}},
+        {{"--log", "%EMPTY%x%y"}, "x%y", {}, false, {}},
+        {{"--log", "%%a%USERPROFILE"}, "%%a%USERPROFILE", {}, false, {}},
+        {{"%USERPROFILE%.hex"}, {}, "%USERPROFILE%.hex", false, {}},
+        {{"--help"}, {}, {}, true, {}},
+        {{"-h", "a.hex"}, {}, "a.hex", true, {}},
+        {{"-?"}, {}, {}, true, {}},
+        {{"-x", "--bogus", "--help", "--other"}, {}, "-x", true, "--bogus"},
+        {{"--"}, {}, {}, false, "--"},
+    };
+    for (const auto& [args, log, image, help, unknown] : rows) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const TWindowArgs found = WindowArgs(args, env);
+        EXPECT_EQ(log, found.LogFile);
+        EXPECT_EQ(image, found.Image);
+        EXPECT_EQ(help, found.Help);
+        EXPECT_EQ(unknown, found.Unknown);
     }
 }
 
