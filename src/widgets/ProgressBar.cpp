@@ -13,7 +13,9 @@
 #include <string>
 
 #include "widgets/Application.h"
+#include "widgets/ControlStyle.h"
 #include "widgets/Controls.h"
+#include "widgets/Form.h"
 #include "widgets/Paint.h"
 #include "widgets/WidgetsPortable.h"
 
@@ -147,6 +149,21 @@ void RegisterProgressBarClass(HINSTANCE instance) {
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = kClassName;
     RegisterClassExW(&wc);
+}
+
+void TProgressBar::Create(TForm& parent, int id, const TBounds& bounds, const TOptions& options) {
+    RegisterProgressBarClass(TApplication::Instance());
+    CreateHandle(L"TProgressBar", 0, kChildStyle | VisibleStyle(options.Visible), parent.Handle(), id,
+                 ToRect(parent.Scale(bounds)), L"");
+    SetFont(parent.Font());
+}
+
+uint16_t TProgressBar::GetPosition() const {
+    return static_cast<uint16_t>(SendMessageW(Handle(), PBM_GETPOS, 0, 0));
+}
+
+void TProgressBar::SetPosition(uint16_t percent) {
+    SendMessageW(Handle(), PBM_SETPOS, percent, 0);
 }
 
 }  // namespace widgets
