@@ -95,10 +95,6 @@ struct TCommandEnd {
     bool Final = false;
 };
 
-TCommandEnd Ended(bool allDone) {
-    return {allDone ? kExitDone : kExitFailed};
-}
-
 // A whole number of seconds from 1 to about 24 days (the system's waits count
 // milliseconds in 32 bits).
 std::optional<unsigned> Seconds(const std::optional<std::string>& text) {
@@ -126,9 +122,9 @@ TCommandEnd RunInfo(const TArgs& args, std::ostream& out, std::ostream& err) {
     const TInfoRequest request{args.Map, args.Digest, args.Json};
     bool allDone = true;
     const bool several = args.Operands.size() > 1 && !args.Json;
-    for (const std::string& fileName : args.Operands)
-        allDone = Report([&] { Info(fileName, request, out); }, err, several ? &fileName : nullptr) && allDone;
-    return Ended(allDone);
+    for (const std::string& file : args.Operands)
+        allDone &= Report([&] { Info(file, request, out); }, err, several ? &file : nullptr);
+    return {allDone ? kExitDone : kExitFailed};
 }
 
 TCommandEnd RunCheck(const TArgs& args, std::ostream& out, std::ostream&) {
@@ -136,7 +132,7 @@ TCommandEnd RunCheck(const TArgs& args, std::ostream& out, std::ostream&) {
 }
 
 TCommandEnd RunConvert(const TArgs& args, std::ostream&, std::ostream& err) {
-    return Ended(Report([&] { Convert(args.Operands[0], args.Operands[1]); }, err));
+    return {Report([&] { Convert(args.Operands[0], args.Operands[1]); }, err) ? kExitDone : kExitFailed};
 }
 
 TCommandEnd RunLock(const TArgs& args, std::ostream& out, std::ostream& err) {
@@ -155,7 +151,7 @@ TCommandEnd RunLock(const TArgs& args, std::ostream& out, std::ostream& err) {
         },
         err);
     // Wrong usage, though no usage text would help.
-    return keyChangesNothing ? TCommandEnd{kExitUsage} : Ended(done);
+    return {keyChangesNothing ? kExitUsage : done ? kExitDone : kExitFailed};
 }
 
 TCommandEnd RunDownload(const TArgs& args, std::ostream& out, std::ostream& err) {
@@ -207,22 +203,16 @@ const TOption* OptionNamed(std::string_view name, const TCommand& command) {
     return nullptr;
 }
 
-// The usage's names of command's operands.
-std::vector<std::string_view> OperandNames(const TCommand& command) {
+// As many operands as command takes, else which is missing or the first one
+// too many. lastTaken: the option that took the last value given as an
+// argument of its own, which may be the operand meant ("--timeout a.hex").
+void CheckOperandCount(const TArgs& args, const TCommand& command, const TOption* lastTaken) {
     std::vector<std::string_view> names;
     for (std::string_view rest = command.Operands; !rest.empty();) {
         const size_t end = std::min(rest.find(' '), rest.size());
         names.push_back(rest.substr(0, end));
         rest.remove_prefix(std::min(end + 1, rest.size()));
     }
-    return names;
-}
-
-// As many operands as command takes, else which is missing or the first one
-// too many. lastTaken: the option that took the last value given as an
-// argument of its own, which may be the operand meant ("--timeout a.hex").
-void CheckOperandCount(const TArgs& args, const TCommand& command, const TOption* lastTaken) {
-    std::vector<std::string_view> names = OperandNames(command);
     const bool orMore = names.back().ends_with("...");
     if (orMore) names.back().remove_suffix(3);
     const std::vector<std::string>& operands = args.Operands;
@@ -267,7 +257,8 @@ TArgs Parse(const std::vector<std::string>& args, const TCommand& command) {
                               "input or output (a file named \"-\": ./-)"};
         const std::string name = arg.substr(0, arg.find('='));
         const TOption* option = OptionNamed(name, command);
-        if (!option) throw TUsageError{name + ": fwimage " + std::string(command.Name) + " has no such option"};
+        if (!option)
+            throw TUsageError{name + ": fwimage " + std::string(command.Name) + " has no such option"};
         const bool valueHere = name.size() < arg.size();
         if (option->Flag) {
             if (valueHere) throw TUsageError{name + ": takes no value, but is given " + Quoted(arg)};

@@ -17,7 +17,8 @@ std::optional<std::string> KeyTextFault(std::string_view keyText) {
         }
         // The whole character, not its first byte.
         size_t length = 1;
-        while (i + length < keyText.size() && (static_cast<unsigned char>(keyText[i + length]) & 0xC0) == 0x80)
+        while (i + length < keyText.size() &&
+               (static_cast<unsigned char>(keyText[i + length]) & 0xC0) == 0x80)
             ++length;
         return "\"" + std::string(keyText.substr(i, length)) + "\" is not a hexadecimal digit";
     }

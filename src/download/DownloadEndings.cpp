@@ -96,8 +96,9 @@ constexpr std::array<TEndingRow, kEndingCount> kEndings = {{
      .ExitCode = kExitLibraryLeft,
      .StationGoesOn = true,
      .LibraryLost = true,
-     .StationLine = "Время ожидания истекло: библиотека DFU.dll не закончила работу за {} с; fwimage больше не "
-                    "ждёт её и переходит к следующему прибору, а этот может остаться в режиме загрузки"},
+     .StationLine =
+         "Время ожидания истекло: библиотека DFU.dll не закончила работу за {} с; fwimage больше не "
+         "ждёт её и переходит к следующему прибору, а этот может остаться в режиме загрузки"},
     {.Ending = TEnding::Abandoned,
      .Line = "Загрузка прекращена: fwimage завершается, не дожидаясь библиотеки DFU.dll; прибор может "
              "остаться в режиме загрузки",

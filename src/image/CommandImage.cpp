@@ -13,7 +13,8 @@ std::string Quoted(const std::string& path) {
 
 void RefuseDevice(const std::string& fileName) {
     if (const std::string device = ReservedDeviceName(fileName); !device.empty())
-        throw ECommandError("Cannot open file " + Quoted(fileName) + ": " + device + " is a device, not a file");
+        throw ECommandError("Cannot open file " + Quoted(fileName) + ": " + device +
+                            " is a device, not a file");
 }
 
 void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs) {

@@ -327,7 +327,8 @@ TEST(ConsoleDownload, LogFile) {
                 file ? file->Append("torn") : AppendToDownloadLog(log, "torn");
             LogWriteFault = nullptr;
             ASSERT_TRUE(failure);
-            EXPECT_EQ(rollbackFails, failure->ends_with("; the log may now end in a partial line.")) << *failure;
+            EXPECT_EQ(rollbackFails, failure->ends_with("; the log may now end in a partial line."))
+                << *failure;
             file.reset();
             EXPECT_EQ(rollbackFails ? before + "torn\r" : before, read(log));
             WriteFile(log, before);
