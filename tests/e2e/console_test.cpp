@@ -533,7 +533,8 @@ TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
         EXPECT_EQ(1u, program.ExitCode(kMs));
         EXPECT_EQ(encoded(L"Имя: образ.bin" + end + L"Размер: 0003" + end + L"Контрольная сумма: 0006" + end),
                   Out());
-        EXPECT_TRUE(Err().starts_with(hint + encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
+        EXPECT_TRUE(Err().starts_with(hint + encoded(missing + L": Cannot open file \"" + missing + L"\". ")))
+            << Err();
         EXPECT_TRUE(Err().ends_with(encoded(L"." + end))) << Err();
         // JSON stays UTF-8 in any code page.
         Program json(Fwimage(),
