@@ -1,19 +1,18 @@
 #include "FwimageMain.h"
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <exception>
 #include <iterator>
 #include <optional>
 
-#include "image/CommandImage.h"
 #include "download/DownloadCommand.h"
+#include "image/CheckCommand.h"
+#include "image/CommandImage.h"
+#include "image/ConvertCommand.h"
 #include "image/ExitCodes.h"
 #include "image/FirmwareImage.h"
-#include "image/CheckJson.h"
-#include "check/HexCheck.h"
-#include "HexFile2BinMemoryStream.h"
 #include "image/InfoCommand.h"
+#include "image/LockCommand.h"
 #include "JsonOutput.h"
 #include "Usage.h"
 #include "Version.h"
@@ -74,65 +73,16 @@ constexpr TOption kOptions[] = {
     Flag("--allow-empty", kDownload, &TArgs::AllowEmpty),
 };
 
-void Convert(const std::string& hexName, const std::string& binName) {
-    if (OpenKindOf(hexName) != TImageKind::Hex)
-        throw ECommandError("Cannot convert file " + Quoted(hexName) +
-                            ": an Intel HEX file must have the .hex extension");
-    // Writing the image over its own source would lose the source.
-    if (rt::SameFile(hexName, binName))
-        throw ECommandError("Cannot convert file " + Quoted(hexName) + ": the output " + Quoted(binName) +
-                            " is that same file");
-    HexFileToStream(hexName)->SaveToFile(binName);
-}
-
-// A key whose steps cancel out: the .lock would equal the image.
-class EKeyChangesNothing : public ECommandError {
-public:
-    using ECommandError::ECommandError;
-};
-
-void Lock(const std::string& fileName, const std::string& keyText, std::ostream& out) {
-    const std::optional<ScrambleKey> key = KeyFromText(keyText);
-    if (!key)
-        throw ECommandError("The key " + Quoted(keyText) +
-                            " has fewer than 16 characters besides blanks; it needs 8 hexadecimal pairs");
-    if (ScrambleByte(*key, 0) == 0)
-        throw EKeyChangesNothing("The key " + Quoted(keyText) +
-                                 " changes nothing: its steps amount to an XOR with 00, which leaves every "
-                                 "byte as it is; choose another key");
-    // The name is opened as given: its full path may be too long to open.
-    const std::optional<std::string> lockPath = LockImage(fileName, *key);
-    if (!lockPath)
-        throw ECommandError("Cannot lock file " + Quoted(fileName) +
-                            ": only .hex and .bin files can be locked");
-    // The window's dialog gives a full path, and its message names the .lock
-    // file by it.
-    out << LockDoneText(rt::ExpandFileName(*lockPath)) << '\n';
-}
-
-// Every finding of every file; the worst file's code: a refused one over one
-// with findings.
-int CheckFiles(const std::vector<std::string>& fileNames, bool json, std::ostream& out) {
-    int code = kExitDone;
-    for (const std::string& fileName : fileNames) {
-        const TCheckResult result = CheckImageFile(fileName);
-        if (json) {
-            WriteJsonLine(out, CheckJson(fileName, result));
-        } else {
-            for (const TFinding& finding : result.Findings) out << FindingLine(fileName, finding) << '\n';
-        }
-        if (code != kExitFailed && result.ExitCode() != kExitDone) code = result.ExitCode();
-    }
-    return code;
-}
-
-// Runs one step and reports its failure as the window would show it.
+// Runs one step and reports its failure as the window would show it, after
+// "FILE: " when named (text lines of a command given several files, as
+// check's are).
 template <typename Step>
-bool Report(Step step, std::ostream& err) {
+bool Report(Step step, std::ostream& err, const std::string* named = nullptr) {
     try {
         step();
         return true;
     } catch (...) {
+        if (named) err << *named << ": ";
         err << FailureText(std::current_exception()) << '\n';
         return false;
     }
@@ -144,10 +94,6 @@ struct TCommandEnd {
     int Code;
     bool Final = false;
 };
-
-TCommandEnd Ended(bool allDone) {
-    return {allDone ? kExitDone : kExitFailed};
-}
 
 // A whole number of seconds from 1 to about 24 days (the system's waits count
 // milliseconds in 32 bits).
@@ -175,9 +121,10 @@ std::optional<T> Checked(const std::optional<std::string>& text, std::optional<T
 TCommandEnd RunInfo(const TArgs& args, std::ostream& out, std::ostream& err) {
     const TInfoRequest request{args.Map, args.Digest, args.Json};
     bool allDone = true;
-    for (const std::string& fileName : args.Operands)
-        allDone = Report([&] { Info(fileName, request, out); }, err) && allDone;
-    return Ended(allDone);
+    const bool several = args.Operands.size() > 1 && !args.Json;
+    for (const std::string& file : args.Operands)
+        allDone &= Report([&] { Info(file, request, out); }, err, several ? &file : nullptr);
+    return {allDone ? kExitDone : kExitFailed};
 }
 
 TCommandEnd RunCheck(const TArgs& args, std::ostream& out, std::ostream&) {
@@ -185,11 +132,13 @@ TCommandEnd RunCheck(const TArgs& args, std::ostream& out, std::ostream&) {
 }
 
 TCommandEnd RunConvert(const TArgs& args, std::ostream&, std::ostream& err) {
-    return Ended(Report([&] { Convert(args.Operands[0], args.Operands[1]); }, err));
+    return {Report([&] { Convert(args.Operands[0], args.Operands[1]); }, err) ? kExitDone : kExitFailed};
 }
 
 TCommandEnd RunLock(const TArgs& args, std::ostream& out, std::ostream& err) {
     const std::string keyText = args.Key.value_or(std::string(kDefaultKeyText));
+    if (const std::optional<std::string> fault = KeyTextFault(keyText))
+        throw TUsageError{"--key: " + Quoted(keyText) + " is not 8 hexadecimal pairs (" + *fault + ")"};
     bool keyChangesNothing = false;
     const bool done = Report(
         [&] {
@@ -202,7 +151,7 @@ TCommandEnd RunLock(const TArgs& args, std::ostream& out, std::ostream& err) {
         },
         err);
     // Wrong usage, though no usage text would help.
-    return keyChangesNothing ? TCommandEnd{kExitUsage} : Ended(done);
+    return {keyChangesNothing ? kExitUsage : done ? kExitDone : kExitFailed};
 }
 
 TCommandEnd RunDownload(const TArgs& args, std::ostream& out, std::ostream& err) {
@@ -247,54 +196,17 @@ const TCommand* CommandNamed(std::string_view name) {
     return nullptr;
 }
 
-// arg as an option of command: "--name" or "--name=VALUE".
-const TOption* OptionOf(std::string_view arg, const TCommand& command) {
+// The option of command named name, exactly: never by a prefix.
+const TOption* OptionNamed(std::string_view name, const TCommand& command) {
     for (const TOption& option : kOptions)
-        if ((option.Commands & command.Bit) && arg.starts_with(option.Name) &&
-            (arg.size() == option.Name.size() || arg[option.Name.size()] == '='))
-            return &option;
+        if ((option.Commands & command.Bit) && option.Name == name) return &option;
     return nullptr;
 }
 
-TUsageError NoSuchOption(std::string_view arg, const TCommand& command) {
-    return {std::string(arg.substr(0, arg.find('='))) + ": fwimage " + std::string(command.Name) +
-            " has no such option"};
-}
-
-// The arguments after the command as the parser is to read them, in its
-// reversed order. The parser reads "--log=" as "--log" with its value in the
-// next argument: here that value is empty, as written. A flag with a value
-// and an option without one are refused here. optionsEnd: the number of them
-// before the "--" that ends the options, when there is one.
-std::vector<std::string> ForParser(const std::vector<std::string>& args, const TCommand& command,
-                                   std::optional<size_t>& optionsEnd) {
-    std::vector<std::string> words;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const TOption* option = optionsEnd ? nullptr : OptionOf(arg, command);
-        if (!optionsEnd && arg == "--") optionsEnd = words.size();
-        words.push_back(arg);
-        if (!option) continue;
-        const size_t nameEnd = option->Name.size();
-        if (option->Flag && arg.size() > nameEnd)
-            throw TUsageError{std::string(option->Name) + ": takes no value, but is given " + Quoted(arg)};
-        if (option->Value && arg.size() == nameEnd) {
-            if (i + 1 == args.size())
-                throw TUsageError{std::string(option->Name) + ": its " + std::string(option->ValueName) +
-                                  " is missing"};
-            words.push_back(args[++i]);
-        } else if (option->Value && arg.size() == nameEnd + 1) {
-            words.back().pop_back();
-            words.emplace_back();
-        }
-    }
-    std::reverse(words.begin(), words.end());
-    return words;
-}
-
 // As many operands as command takes, else which is missing or the first one
-// too many.
-void CheckOperandCount(const std::vector<std::string>& operands, const TCommand& command) {
+// too many. lastTaken: the option that took the last value given as an
+// argument of its own, which may be the operand meant ("--timeout a.hex").
+void CheckOperandCount(const TArgs& args, const TCommand& command, const TOption* lastTaken) {
     std::vector<std::string_view> names;
     for (std::string_view rest = command.Operands; !rest.empty();) {
         const size_t end = std::min(rest.find(' '), rest.size());
@@ -303,56 +215,68 @@ void CheckOperandCount(const std::vector<std::string>& operands, const TCommand&
     }
     const bool orMore = names.back().ends_with("...");
     if (orMore) names.back().remove_suffix(3);
+    const std::vector<std::string>& operands = args.Operands;
     std::string wrong;
-    if (operands.size() < names.size())
+    if (operands.size() < names.size()) {
+        const std::string& value = lastTaken ? *(args.*lastTaken->Value) : std::string();
+        if (lastTaken && OpenKindOf(value) != TImageKind::Ignored)
+            throw TUsageError{std::string(lastTaken->Name) + ": " + Quoted(value) + " is taken as its " +
+                              std::string(lastTaken->ValueName) + ", which leaves " +
+                              std::string(names[operands.size()]) + " missing"};
         wrong = std::string(names[operands.size()]) + " is missing";
-    else if (operands.size() > names.size() && !orMore)
+    } else if (operands.size() > names.size() && !orMore) {
         wrong = Quoted(operands[names.size()]) + " is one argument too many";
-    else
+    } else {
         return;
+    }
     const std::string name(command.Name);
     throw TUsageError{"fwimage " + name + ": " + wrong + " (fwimage " + name + " " +
                       std::string(command.Operands) + ")"};
 }
 
+// The arguments after the command, read over the option table: a flag,
+// "--name VALUE" or "--name=VALUE", each at most once; after "--" only
+// operands.
 TArgs Parse(const std::vector<std::string>& args, const TCommand& command) {
-    std::optional<size_t> optionsEnd;
-    std::vector<std::string> words = ForParser(args, command, optionsEnd);
-    const size_t afterEnd = optionsEnd ? words.size() - *optionsEnd - 1 : 0;
     TArgs parsed;
-    std::vector<std::string> values[std::size(kOptions)];
-    CLI::App parser;
-    parser.set_help_flag();
-    parser.allow_extras();
-    // "/name" is a file name.
-    parser.allow_windows_style_options(false);
-    parser.add_option("operands", parsed.Operands);
-    for (size_t i = 0; i < std::size(kOptions); ++i) {
-        const TOption& option = kOptions[i];
-        if (!(option.Commands & command.Bit)) continue;
-        if (option.Flag)
-            parser.add_flag(std::string(option.Name), parsed.*option.Flag);
-        else
-            parser.add_option(std::string(option.Name), values[i])->allow_extra_args(false)->take_all();
+    const TOption* lastTaken = nullptr;
+    bool optionsEnded = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || !arg.starts_with('-')) {
+            parsed.Operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "-")
+            throw TUsageError{"fwimage " + std::string(command.Name) +
+                              ": \"-\" names no file: fwimage reads and writes files, not the standard "
+                              "input or output (a file named \"-\": ./-)"};
+        const std::string name = arg.substr(0, arg.find('='));
+        const TOption* option = OptionNamed(name, command);
+        if (!option)
+            throw TUsageError{name + ": fwimage " + std::string(command.Name) + " has no such option"};
+        const bool valueHere = name.size() < arg.size();
+        if (option->Flag) {
+            if (valueHere) throw TUsageError{name + ": takes no value, but is given " + Quoted(arg)};
+            if (parsed.*option->Flag) throw TUsageError{name + ": given more than once"};
+            parsed.*option->Flag = true;
+            continue;
+        }
+        if (!valueHere && i + 1 == args.size())
+            throw TUsageError{name + ": its " + std::string(option->ValueName) + " is missing"};
+        const std::string value = valueHere ? arg.substr(name.size() + 1) : args[++i];
+        std::optional<std::string>& given = parsed.*option->Value;
+        if (given)
+            throw TUsageError{name + ": given more than once (" + Quoted(*given) + ", then " + Quoted(value) +
+                              ")"};
+        given = value;
+        lastTaken = valueHere ? nullptr : option;
     }
-    try {
-        parser.parse(words);
-    } catch (const CLI::ParseError& error) {
-        throw TUsageError{error.what()};
-    }
-    for (const std::string& extra : parser.remaining())
-        if (extra != "--") throw NoSuchOption(extra, command);
-    // The parser takes "-5" for an operand; before "--" it is an option.
-    for (size_t i = 0; i + afterEnd < parsed.Operands.size(); ++i)
-        if (parsed.Operands[i].size() > 1 && parsed.Operands[i][0] == '-')
-            throw NoSuchOption(parsed.Operands[i], command);
-    for (size_t i = 0; i < std::size(kOptions); ++i) {
-        if (values[i].size() > 1)
-            throw TUsageError{std::string(kOptions[i].Name) + ": given more than once (" +
-                              Quoted(values[i][0]) + ", then " + Quoted(values[i][1]) + ")"};
-        if (values[i].size() == 1) parsed.*kOptions[i].Value = values[i][0];
-    }
-    CheckOperandCount(parsed.Operands, command);
+    CheckOperandCount(parsed, command, lastTaken);
     return parsed;
 }
 

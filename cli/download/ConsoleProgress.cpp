@@ -58,8 +58,9 @@ void TConsoleProgress::Searching(TClock now) {
     Show(TMode::Searching, percent_, now, false);
 }
 
-void TConsoleProgress::Loading(uint16_t percent, TClock now) {
-    Show(TMode::Loading, percent, now, false);
+void TConsoleProgress::Loading(uint32_t percent, TClock now) {
+    if (percent > 100) return;
+    Show(TMode::Loading, static_cast<uint16_t>(percent), now, false);
 }
 
 void TConsoleProgress::Tick(TClock now) {

@@ -21,9 +21,10 @@ public:
     TConsoleProgress(std::ostream& out, bool console)
         : TConsoleProgress(out, console ? TProgressForm::Console : TProgressForm::File) {}
 
-    // A reading: the library searches, or loads at percent.
+    // A reading: the library searches, or loads at percent. A percent above
+    // 100 is no percentage: it is not shown and counts toward no step.
     void Searching(TClock now);
-    void Loading(uint16_t percent, TClock now);
+    void Loading(uint32_t percent, TClock now);
     // Between readings: a line held back by the redraw interval is drawn once due.
     void Tick(TClock now);
     // Before another line is written in between: leaves the cursor on a fresh line.

@@ -123,7 +123,7 @@ void Look(TUnitJob& job) {
                 job.progress->Searching(now);
             } else if (reading != job.percent) {
                 job.percent = reading;
-                job.progress->Loading(static_cast<uint16_t>(reading), now);
+                job.progress->Loading(reading, now);
             }
         }
         job.progress->Tick(now);
@@ -252,22 +252,27 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
     std::string fullPath;
     std::unique_ptr<TDownloadLogFile> log;
     std::string sha256;
+    // The log while a failure would be about it.
+    const std::string* failedLog = nullptr;
     try {
         fullPath = rt::ExpandFileName(request.Image);
         // Before the image, which may take long to read: a log that cannot
         // take the record stops the command first.
-        if (request.LogFile)
+        if (request.LogFile) {
+            failedLog = &*request.LogFile;
             log = std::make_unique<TDownloadLogFile>(*request.LogFile, LongestDownloadLogRecord(fullPath),
                                                      request.Image);
+            failedLog = nullptr;
+        }
         OpenCommandImage(request.Image, info);
         if (log || request.Expected.Sha256 || request.Json) sha256 = ImageSha256(info);
     } catch (const ELogRefused& refused) {
-        if (request.Json) TellError(out, request.Image, std::current_exception());
+        if (request.Json) TellError(out, request.Image, std::current_exception(), failedLog);
         return end.Unit(TEnding::LogRefused, {refused.Message()});
     } catch (...) {
         // Ctrl+C cancels a read in progress: the interruption, not its failure.
         if (end.control.Interrupted()) return end.Unit(TEnding::Interrupted);
-        if (request.Json) TellError(out, request.Image, std::current_exception());
+        if (request.Json) TellError(out, request.Image, std::current_exception(), failedLog);
         return end.Unit(TEnding::NotOpened, {FailureText(std::current_exception())});
     }
     TUnitJob job{request, info, sha256, end, std::nullopt, nullptr, nullptr, std::nullopt};

@@ -17,8 +17,9 @@ std::string ExceptionCodeText(uint32_t code) {
     return rt::IntToHex(code, 8);
 }
 
-std::string EndingLine(TEnding ending, std::initializer_list<std::string_view> details) {
-    std::string line(EndingRow(ending).Line);
+std::string EndingLine(TEnding ending, std::initializer_list<std::string_view> details, bool station) {
+    const TEndingRow& row = EndingRow(ending);
+    std::string line(station && !row.StationLine.empty() ? row.StationLine : row.Line);
     size_t from = 0;
     for (std::string_view detail : details) {
         const size_t at = line.find("{}", from);
@@ -36,7 +37,7 @@ int ConcludeDownload(TEnding ending, std::initializer_list<std::string_view> det
     // keeps its own, so that the record's code always means flashed.
     const int lostCode = row.ExitCode == kExitDone ? EndingRow(TEnding::RecordLost).ExitCode : row.ExitCode;
     try {
-        const std::string line = EndingLine(ending, details);
+        const std::string line = EndingLine(ending, details, sink.Unit > 0);
         Tell(row.ToError ? sink.Err : sink.Out, line, sink);
         int code = row.ExitCode;
         if (!row.LogName.empty() && sink.Record) {

@@ -17,8 +17,9 @@
 // hexadecimal digits.
 std::string ExceptionCodeText(uint32_t code);
 
-// The ending's line: each "{}" of its row replaced by the next detail.
-std::string EndingLine(TEnding ending, std::initializer_list<std::string_view> details);
+// The ending's line, in a station loop its station line where it has one:
+// each "{}" of its row replaced by the next detail.
+std::string EndingLine(TEnding ending, std::initializer_list<std::string_view> details, bool station = false);
 
 // Where endings are told and recorded. Record appends the log's record and
 // gives the failure's text when it could not; null when there is no log.

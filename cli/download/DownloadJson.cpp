@@ -2,6 +2,7 @@
 
 #include "JsonOutput.h"
 #include "runtime/Convert.h"
+#include "runtime/FileIO.h"
 #include "runtime/FileName.h"
 
 namespace {
@@ -25,8 +26,11 @@ void TellImage(std::ostream& json, std::string_view path, std::string_view fullP
     Tell(json, event);
 }
 
-void TellError(std::ostream& json, std::string_view path, std::exception_ptr failure) {
-    Tell(json, {{"event", "error"}, {"path", path}, {"error", JsonError(failure)}});
+void TellError(std::ostream& json, std::string_view path, std::exception_ptr failure,
+               const std::string* logPath) {
+    TEvent event = {{"event", "error"}, {"path", path}, {"error", JsonError(failure)}};
+    if (logPath) event["log"] = {{"path", *logPath}, {"full_path", rt::ExpandFileName(*logPath)}};
+    Tell(json, event);
 }
 
 void TellSearching(std::ostream& json) {

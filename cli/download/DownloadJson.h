@@ -16,9 +16,11 @@
 void TellImage(std::ostream& json, std::string_view path, std::string_view fullPath, const TImageInfo& info,
                std::string_view sha256);
 // {"event":"error"}: what stopped the download before its first unit (the
-// image or the log not opened), the path as given beside it. Its "ended"
-// event follows.
-void TellError(std::ostream& json, std::string_view path, std::exception_ptr failure);
+// image or the log not opened), the image's path as given beside it; a
+// failure of the log (logPath given) names the log too, as given and in
+// full. Its "ended" event follows.
+void TellError(std::ostream& json, std::string_view path, std::exception_ptr failure,
+               const std::string* logPath = nullptr);
 // {"event":"searching"} and {"event":"loading","percent":N}.
 void TellSearching(std::ostream& json);
 void TellLoading(std::ostream& json, uint16_t percent);

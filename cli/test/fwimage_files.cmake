@@ -180,7 +180,7 @@ if(WINDOWS)
   expect_equal("${rc}" 1 "info of 1 and 2 GiB images: exit code")
   expect_start("${out}" "Имя: gib.hex\nРазмер: 40000000\nКонтрольная сумма: FE35\nИмя: one.hex\nРазмер: 0001\nКонтрольная сумма: 0011\n"
                "info of 1 and 2 GiB images: output")
-  expect_start("${err}" "Out of memory.\n" "info of 1 and 2 GiB images: error output")
+  expect_start("${err}" "${z}${WORK}/two-gib.hex: Out of memory.\n" "info of 1 and 2 GiB images: error output")
 endif()
 
 file(REMOVE_RECURSE ${WORK})

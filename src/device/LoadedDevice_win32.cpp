@@ -93,14 +93,14 @@ bool FileExists(const std::wstring& path) {
 std::string LoadFailureText(DWORD code) {
     switch (code) {
     case ERROR_BAD_EXE_FORMAT:
-        return "it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file); it needs the 32-bit "
-               "DFU.dll of the instrument";
+        return "это не 32-разрядная библиотека Windows (64-разрядная DFU.dll или повреждённый файл); нужна "
+               "32-разрядная DFU.dll прибора";
     case ERROR_MOD_NOT_FOUND:
-        return "a library that DFU.dll needs is missing; put the files that come with the instrument's DFU.dll "
-               "beside it";
+        return "нет библиотеки, которая нужна DFU.dll; положите рядом с ней файлы, которые поставляются с DFU.dll "
+               "прибора";
     case ERROR_PROC_NOT_FOUND:
-        return "a library that DFU.dll uses lacks a function it needs (a version that does not match); put the "
-               "files that come with the instrument's DFU.dll beside it";
+        return "в библиотеке, которую использует DFU.dll, нет нужной ей функции (версии не совпадают); положите "
+               "рядом с ней файлы, которые поставляются с DFU.dll прибора";
     default:
         return rt::SysErrorMessage(code, "DFU.dll");
     }
@@ -194,11 +194,11 @@ std::unique_ptr<TDevice> LoadDevice(bool& simulated) {
     simulated = binding.Simulated;
     if (binding.Device) return std::move(binding.Device);
     if (binding.Path.empty())
-        throw EDeviceLoadError("Cannot load the device library: DFU.dll is neither in " + Quoted(programFolder) +
-                               " nor in " + Quoted(systemFolder));
+        throw EDeviceLoadError("Не найдена библиотека прибора DFU.dll: её нет ни в папке " +
+                               Quoted(programFolder) + ", ни в " + Quoted(systemFolder));
     if (binding.MissingName != nullptr)
-        throw EDeviceLoadError("The device library " + Quoted(binding.Path) + " has no entry point " +
+        throw EDeviceLoadError("В библиотеке прибора " + Quoted(binding.Path) + " нет функции " +
                                binding.MissingName);
-    throw EDeviceLoadError("Cannot load the device library " + Quoted(binding.Path) + ": " +
+    throw EDeviceLoadError("Не удалось загрузить библиотеку прибора " + Quoted(binding.Path) + ": " +
                            LoadFailureText(binding.Code));
 }

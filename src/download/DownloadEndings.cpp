@@ -33,7 +33,8 @@ constexpr std::array<TEndingRow, kEndingCount> kEndings = {{
      .WindowBox = &kLeaveLoaderFailedBox,
      .StationGoesOn = true},
     {.Ending = TEnding::LoadCrashed,
-     .Line = "Библиотека DFU.dll аварийно завершилась при загрузке (код {}); в прибор ничего не отправлено",
+     .Line = "Библиотека DFU.dll аварийно завершилась во время подключения (код {}); в прибор ничего не "
+             "отправлено",
      .LogName = "load-crashed",
      .ExitCode = kExitFailed},
     {.Ending = TEnding::LoaderCrashed,
@@ -94,7 +95,10 @@ constexpr std::array<TEndingRow, kEndingCount> kEndings = {{
      .LogName = "timed-out",
      .ExitCode = kExitLibraryLeft,
      .StationGoesOn = true,
-     .LibraryLost = true},
+     .LibraryLost = true,
+     .StationLine =
+         "Время ожидания истекло: библиотека DFU.dll не закончила работу за {} с; fwimage больше не "
+         "ждёт её и переходит к следующему прибору, а этот может остаться в режиме загрузки"},
     {.Ending = TEnding::Abandoned,
      .Line = "Загрузка прекращена: fwimage завершается, не дожидаясь библиотеки DFU.dll; прибор может "
              "остаться в режиме загрузки",

@@ -87,6 +87,9 @@ struct TEndingRow {
     // The library's process died or was ended: a next unit needs a fresh
     // one, and the instrument may be left in its loader mode.
     bool LibraryLost = false;
+    // In a station loop, the line instead of Line where Line would tell
+    // what only a single download does; empty: Line.
+    std::string_view StationLine = {};
 };
 
 const TEndingRow& EndingRow(TEnding ending) noexcept;

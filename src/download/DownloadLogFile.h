@@ -64,13 +64,27 @@ public:
 
 private:
     void Prove(size_t roomNeeded);
-    // 0 when text was written at the end; else the system's code.
-    uint32_t WriteAtEnd(std::string_view text);
+    // 0 when text was written at the end; else the system's code, and the
+    // end is set back to where it was, so that no part of text stays: only
+    // under the writers' lock (locked), since another writer's record may
+    // follow otherwise. partial: text may have left a part after all.
+    uint32_t WriteAtEnd(std::string_view text, bool locked, bool& partial);
+    // The failure's text for code, saying when a part may have stayed.
+    std::string WriteFailureText(uint32_t code, bool partial) const;
 
     std::string name_;
     void* handle_;
     TLogForm form_;
 };
+
+// A write that fails part of the way, for tests: the first CutAfter bytes
+// reach the file, then the volume is full; RollbackFails: setting the end
+// back fails as well. Windows; none in the product.
+struct TLogWriteFault {
+    size_t CutAfter = 0;
+    bool RollbackFails = false;
+};
+extern const TLogWriteFault* LogWriteFault;
 
 // Opens the log, appends record (none: only proves the log) and closes it
 // again, so that a program open for days neither keeps others from the file

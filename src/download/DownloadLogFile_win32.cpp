@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "runtime/Display.h"
@@ -48,6 +49,11 @@ std::string WriteFailure(const std::string& fileName, DWORD code) {
 // 0 when written; else the system's code (a short write counts as a full volume).
 DWORD WriteAll(HANDLE handle, std::string_view text) {
     DWORD written = 0;
+    if (LogWriteFault) {
+        WriteFile(handle, text.data(), static_cast<DWORD>(std::min(LogWriteFault->CutAfter, text.size())),
+                  &written, nullptr);
+        return ERROR_DISK_FULL;
+    }
     SetLastError(ERROR_SUCCESS);
     if (WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
         written == text.size() && FlushFileBuffers(handle))
@@ -90,6 +96,7 @@ public:
     TEndLock(const TEndLock&) = delete;
     TEndLock& operator=(const TEndLock&) = delete;
     DWORD Code() const { return code_; }
+    bool Locked() const { return locked_; }
 
 private:
     static OVERLAPPED Range() {
@@ -104,6 +111,8 @@ private:
 };
 
 }  // namespace
+
+const TLogWriteFault* LogWriteFault = nullptr;
 
 TDownloadLogFile::TDownloadLogFile(const std::string& fileName, size_t roomNeeded,
                                    const std::string& imagePath)
@@ -159,8 +168,9 @@ void TDownloadLogFile::Prove(size_t roomNeeded) {
         std::string head;
         form_ = OpenLogForm(handle, &head);
         if (!IsDownloadLog(head)) throw ELogRefused(NotALogText(name_));
-        if (const DWORD code = WriteAtEnd(LogOpeningText(form_)))
-            throw ELogWriteError(WriteFailure(name_, code), code);
+        bool partial = false;
+        if (const DWORD code = WriteAtEnd(LogOpeningText(form_), lock.Locked(), partial))
+            throw ELogWriteError(WriteFailureText(code, partial), code);
         form_.NewFile = form_.LineOpen = false;
     }
 
@@ -173,12 +183,26 @@ void TDownloadLogFile::Prove(size_t roomNeeded) {
         throw ELogWriteError(WriteFailure(name_, ERROR_DISK_FULL), ERROR_DISK_FULL);
 }
 
-uint32_t TDownloadLogFile::WriteAtEnd(std::string_view text) {
+uint32_t TDownloadLogFile::WriteAtEnd(std::string_view text, bool locked, bool& partial) {
+    partial = false;
     if (text.empty()) return 0;
     const HANDLE handle = static_cast<HANDLE>(handle_);
-    if (!SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END)) return GetLastError();
-    // A viewer's own lock over the end.
-    return WhileHeld([&] { return WriteAll(handle, text); });
+    LARGE_INTEGER end{};
+    if (!SetFilePointerEx(handle, LARGE_INTEGER{}, &end, FILE_END)) return GetLastError();
+    // A viewer's own lock over the end; each try starts where the end was.
+    const DWORD code = WhileHeld([&] {
+        return SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) ? WriteAll(handle, text) : GetLastError();
+    });
+    if (code == 0) return 0;
+    // A lost record leaves no torn line for the next one to follow.
+    partial = !locked || (LogWriteFault && LogWriteFault->RollbackFails) ||
+              !SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) || !SetEndOfFile(handle) ||
+              !FlushFileBuffers(handle);
+    return code;
+}
+
+std::string TDownloadLogFile::WriteFailureText(uint32_t code, bool partial) const {
+    return WriteFailure(name_, code) + (partial ? "; the log may now end in a partial line" : "");
 }
 
 TDownloadLogFile::~TDownloadLogFile() {
@@ -189,9 +213,10 @@ std::optional<std::string> TDownloadLogFile::Append(std::string_view record) noe
     try {
         const TEndLock lock(static_cast<HANDLE>(handle_));
         DWORD code = lock.Code();
-        if (code == 0) code = WriteAtEnd(LogRecordText(form_, record));
+        bool partial = false;
+        if (code == 0) code = WriteAtEnd(LogRecordText(form_, record), lock.Locked(), partial);
         if (code == 0) return std::nullopt;
-        return rt::FailureDisplayText(WriteFailure(name_, code));
+        return rt::FailureDisplayText(WriteFailureText(code, partial));
     } catch (...) {
         return std::string("Cannot write the log file: out of memory.");
     }

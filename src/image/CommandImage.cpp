@@ -1,5 +1,7 @@
 #include "image/CommandImage.h"
 
+#include "download/DownloadLogFile.h"
+
 #include "image/HexRecord.h"
 #include "image/HexText.h"
 #include "runtime/Display.h"
@@ -9,7 +11,14 @@ std::string Quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
 
+void RefuseDevice(const std::string& fileName) {
+    if (const std::string device = ReservedDeviceName(fileName); !device.empty())
+        throw ECommandError("Cannot open file " + Quoted(fileName) + ": " + device +
+                            " is a device, not a file");
+}
+
 void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs) {
+    RefuseDevice(fileName);
     if (!OpenImage(fileName, info, runs))
         throw ECommandError("Cannot open file " + Quoted(fileName) +
                             ": only .hex, .bin and .lock files are images");

@@ -22,8 +22,12 @@ std::string Quoted(const std::string& path);
 // that does has surely been given the wrong file.
 inline constexpr const char* kEmptyImageText = "The image is empty; fwimage download refuses it";
 
+// Refuses fileName when it names a device (CON, NUL, COM1, ...), in the
+// words of --log's refusal: the system would name it by its device path.
+void RefuseDevice(const std::string& fileName);
+
 // Opens fileName into CurrentImage as the window's Open does; an extension
-// the window would ignore is a failure here.
+// the window would ignore, or a device's name, is a failure here.
 void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs = nullptr);
 
 // An image that holds nothing of the file: empty, or the one 0xFF byte the

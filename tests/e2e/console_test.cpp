@@ -34,10 +34,10 @@ enum class Library {
 };
 // The error's words for a library that does not load.
 const std::map<Library, std::string> kLibraryError = {
-    {Library::Missing, "DFU.dll is neither in"},
-    {Library::WithoutEntryPoints, "has no entry point DFU_Reset_To_ISP"},
-    {Library::Damaged, "\": it is not a 32-bit Windows library (a 64-bit DFU.dll, or a damaged file)"},
-    {Library::NeedsMissing, "\": a library that DFU.dll needs is missing"}};
+    {Library::Missing, "Не найдена библиотека прибора DFU.dll: её нет ни в папке \""},
+    {Library::WithoutEntryPoints, "\" нет функции DFU_Reset_To_ISP"},
+    {Library::Damaged, "\": это не 32-разрядная библиотека Windows (64-разрядная DFU.dll или повреждённый файл)"},
+    {Library::NeedsMissing, "\": нет библиотеки, которая нужна DFU.dll"}};
 // Where the log is: a file with a record, the same file read-only, a full
 // device, the image itself.
 enum class Log { Writable, ReadOnly, Full, Image };
@@ -238,7 +238,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         {.name = "a read-only log",
          .library = Library::Simulated,
          .fail = L"none",
-         .options = {L"--yes"},
+         .options = {L"--yes", L"--json"},
          .image = "bin",
          .code = 1,
          .outcome = "",
@@ -250,7 +250,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         {.name = "a log on a full volume",
          .library = Library::Simulated,
          .fail = L"none",
-         .options = {L"--yes"},
+         .options = {L"--yes", L"--json"},
          .image = "bin",
          .code = 1,
          .outcome = "",
@@ -408,8 +408,17 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
             if (row.library == Library::Printing) {
                 EXPECT_NE(std::string::npos, err.find("\nDFU.dll: hostile: in download\n")) << err;
             }
-            if (row.log != Log::Writable)
+            if (row.log != Log::Writable && json) {
+                // The error names the log beside the image.
+                const std::string logArg = Narrow(launch.args[launch.args.size() - 2]);
+                ExpectEvents({{{"event", "error"},
+                               {"path", Narrow(image)},
+                               {"log", {{"path", logArg}, {"full_path", logArg}}}},
+                              {{"event", "ended"}, {"exit_code", row.code}}},
+                             out);
+            } else if (row.log != Log::Writable) {
                 EXPECT_EQ("", out);
+            }
             else if (std::find(row.options.begin(), row.options.end(), L"--quiet") != row.options.end())
                 EXPECT_EQ(row.line + "\n", out);
             else if (json)
@@ -524,7 +533,8 @@ TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
         EXPECT_EQ(1u, program.ExitCode(kMs));
         EXPECT_EQ(encoded(L"Имя: образ.bin" + end + L"Размер: 0003" + end + L"Контрольная сумма: 0006" + end),
                   Out());
-        EXPECT_TRUE(Err().starts_with(hint + encoded(L"Cannot open file \"" + missing + L"\". "))) << Err();
+        EXPECT_TRUE(Err().starts_with(hint + encoded(missing + L": Cannot open file \"" + missing + L"\". ")))
+            << Err();
         EXPECT_TRUE(Err().ends_with(encoded(L"." + end))) << Err();
         // JSON stays UTF-8 in any code page.
         Program json(Fwimage(),
@@ -537,10 +547,11 @@ TEST_F(Console, RedirectedOutputInTheConsoleCodePage) {
         const nlohmann::json failed = nlohmann::json::parse(lines[1]);
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, failed["error"].value("os_code", 0)) << Out();
         Program download(Fwimage(),
-                         {.args = {L"download", L"--json", missing}, .outFile = temp_.Path(L"out.txt")});
+                         {.args = {L"download", L"--json", L"--log", temp_.Path(L"j.tsv"), missing}, .outFile = temp_.Path(L"out.txt")});
         EXPECT_EQ(1u, download.ExitCode(kMs));
         ExpectEvents({{{"event", "error"},
                        {"path", Narrow(missing)},
+                       {"log", nullptr},
                        {"error", {{"text", failed["error"]["text"]}, {"os_code", ERROR_FILE_NOT_FOUND}}}},
                       {{"event", "ended"}, {"outcome", nullptr}, {"exit_code", 1}}},
                      Out());

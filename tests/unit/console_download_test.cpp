@@ -98,6 +98,10 @@ TEST(ConsoleDownload, Endings) {
         EXPECT_EQ(line.find("{}"), line.npos) << line;
         EXPECT_EQ(row.record, record);
         EXPECT_EQ(row.nextUnit, EndingRow(row.ending).StationGoesOn);
+        // Told in a station loop (unit 7): a loop that goes on never reads as ending.
+        if (row.nextUnit) {
+            EXPECT_EQ(line.npos, line.find("завершается")) << line;
+        }
         const std::string outcome = record.substr(0, record.find(' '));
         EXPECT_EQ((nlohmann::json{{"format", 1},
                                   {"event", "ended"},
@@ -308,6 +312,28 @@ TEST(ConsoleDownload, LogFile) {
     EXPECT_EQ(std::nullopt, held.get());
     EXPECT_EQ(opened + "second\r\nfirst\r\nheld\r\n", read(log));
 
+    // A record the volume takes only part of leaves no part behind, as fwimage
+    // (its file open) and the window (the file opened per record) write it;
+    // where the end cannot be set back, the failure says so.
+    const std::string before = read(log);
+    for (const bool window : {false, true})
+        for (const bool rollbackFails : {false, true}) {
+            SCOPED_TRACE(std::string(window ? "window" : "fwimage") + (rollbackFails ? ", stuck" : ""));
+            std::optional<TDownloadLogFile> file;
+            if (!window) file.emplace(log, 0);
+            const TLogWriteFault fault{5, rollbackFails};
+            LogWriteFault = &fault;
+            const std::optional<std::string> failure =
+                file ? file->Append("torn") : AppendToDownloadLog(log, "torn");
+            LogWriteFault = nullptr;
+            ASSERT_TRUE(failure);
+            EXPECT_EQ(rollbackFails, failure->ends_with("; the log may now end in a partial line."))
+                << *failure;
+            file.reset();
+            EXPECT_EQ(rollbackFails ? before + "torn\r" : before, read(log));
+            WriteFile(log, before);
+        }
+
     // A new log: one header among them too. Two writers keep the file open,
     // two open it for each record, as the window does.
     const std::string shared = dir.Path("shared.tsv");
@@ -378,11 +404,11 @@ TEST(ConsoleDownload, Progress) {
          false,
          std::string("\r") + loading("##..................", 10) + std::string("\r") +
              loading("######..............", 30) + "\n"},
-        {"above 100 the bar is full",
+        {"above 100 no percentage: the last one stays",
          true,
-         {{150, 0}},
+         {{40, 0}, {150, 60}, {65531, 120}},
          false,
-         std::string("\r") + loading("####################", 150) + "\n"},
+         std::string("\r") + loading("########............", 40) + "\n"},
         {"delivered: 100 % at the end",
          true,
          {{90, 0}, {99, 10}},
@@ -407,6 +433,12 @@ TEST(ConsoleDownload, Progress) {
          true,
          "searching null\nloading 5\nloading 12\nsearching null\nloading 91\nloading 100\n",
          true},
+        {"as JSON Lines: above 100 counts toward no step",
+         false,
+         {{12, 0}, {1000, 1}, {15, 2}, {65535, 3}},
+         false,
+         "loading 12\n",
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -419,7 +451,7 @@ TEST(ConsoleDownload, Progress) {
             if (reading == 255)
                 progress.Searching(now);
             else
-                progress.Loading(static_cast<uint16_t>(reading), now);
+                progress.Loading(reading, now);
             progress.Tick(now);
         }
         progress.Finish(row.delivered);
