@@ -409,7 +409,7 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
     struct Row {
         const char* name;
         Holds beside, started;
-        std::wstring onPath;  // put before PATH ("*": the start folder, "*\\": with a separator)
+        std::wstring onPath;  // put before PATH ("*": the start folder, "*\\": with a separator, "^": in capitals)
         const std::wstring* refusal;  // what the box says; nullptr: the window opens
     };
     const Row rows[] = {{"nowhere", Holds::Nothing, Holds::Nothing, L"", &kNowhere},
@@ -419,6 +419,9 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
                         {"the start folder on PATH", Holds::Nothing, Holds::Sim, L"*", nullptr},
                         {"the start folder on PATH, ending in a separator", Holds::Nothing, Holds::Sim, L"*\\",
                          nullptr},
+                        {"the start folder on PATH in capitals", Holds::Nothing, Holds::Sim, L"^", nullptr},
+                        {"the start folder on PATH by way of ..", Holds::Nothing, Holds::Sim,
+                         L"*\\..\\запуск", nullptr},
                         {"a library and its dependency in the start folder", Holds::Nothing, Holds::Both, L"",
                          &kPassed},
                         {"its dependency in the start folder", Holds::Needs, Holds::Dependency, L"",
@@ -432,7 +435,12 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
         const std::wstring marker = temp.Path(L"ran.txt");
         Launch launch{.env = {{L"FWL_HOSTILE_MARKER", marker}}, .workDir = temp.Path(L"запуск")};
         if (!row.onPath.empty()) {
-            const std::wstring entry = row.onPath[0] == L'*' ? launch.workDir + row.onPath.substr(1) : row.onPath;
+            std::wstring entry = row.onPath[0] == L'*' ? launch.workDir + row.onPath.substr(1) : row.onPath;
+            if (entry == L"^") {
+                entry = launch.workDir;
+                for (wchar_t& c : entry)
+                    if (c < 128) c = static_cast<wchar_t>(towupper(c));
+            }
             launch.env.push_back({L"PATH", entry + L";" + _wgetenv(L"PATH")});
         }
         Program program(exe, launch);
