@@ -8,8 +8,6 @@ using namespace e2e;
 
 namespace {
 
-const std::string kBin16 = Pattern(16, 1);
-
 // ---------------------------------------------------------------------------
 // Mends: the image stays as sent, one worker at a time, closing waits
 
