@@ -23,7 +23,7 @@ struct THostReport {
         LoadFailed,   // DFU.dll did not load; Text says why
         Crashed,      // the host's filter caught exception Value (Call: ProcessCount when on
                       // the thread that polls, else None); the host ends
-        ThreadEnded,  // Call's thread ended without a result, with exit code Value
+        ThreadEnded,  // the transfer's thread ended without a result, with exit code Value
         Finished,     // the unit's outcome: Value is a TDownloadOutcome
         KindCount
     };

@@ -97,9 +97,8 @@ public:
         if (WaitForSingleObject(thread_, kPollPauseMs) != WAIT_OBJECT_0 || !session_.Running()) return true;
         DWORD code = 0;
         GetExitCodeThread(thread_, &code);
-        // A call the thread never left keeps its step.
-        const TLibraryCall step = session_.Step();
-        Report(THostReport::ThreadEnded, step == TLibraryCall::None ? TLibraryCall::ResetToISP : step, code);
+        // fwimage knows the step from the call entered last.
+        Report(THostReport::ThreadEnded, TLibraryCall::None, code);
         return false;
     }
 

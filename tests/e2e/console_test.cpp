@@ -62,7 +62,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
     const std::string bin = std::string("\x10\x20\x30\xF0", 4) + std::string(70000, '\x5A');
     // Over one 4 MiB piece of the image's way to the library's process, no piece like another.
     std::string big(5 << 20, '\0');
-    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(((i * 2654435761u) >> 24) ^ (i >> 16));
     // A row of a hostile library: --yes, a .bin, --timeout when given; the
     // ending's line on the error output unless done.
     const auto Hostile = [](const char* name, Library library, const wchar_t* step, const wchar_t* timeout,

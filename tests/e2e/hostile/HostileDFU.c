@@ -17,7 +17,8 @@
    writes through a null pointer. The calls that
    return are written to FWL_DFU_LOG as the simulated library writes them,
    the bytes DFU_Download received to FWL_DFU_BYTES, and each attach and
-   detach of the process to FWL_DLLMAIN_MARK. */
+   detach of the process to FWL_DLLMAIN_MARK. DFU_Download writes into the
+   image's buffer (its first byte, unchanged). */
 #include <windows.h>
 
 #include <stdint.h>
@@ -161,6 +162,8 @@ __declspec(dllexport) uint32_t
     __stdcall DFU_Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) {
     (void)zero, (void)sum;
     InterlockedExchange(&downloading, 1);
+    /* As a library may: its buffer is the caller's memory. */
+    if (count > 0) ((volatile uint8_t*)data)[0] = data[0];
     MisbehaveIn("download");
     if (Chosen("reading")) Sleep(300);
     InterlockedExchange(&downloading, 0);
