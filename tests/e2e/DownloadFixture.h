@@ -223,7 +223,7 @@ protected:
 
     LRESULT EndSessionAnswer(LPARAM how = ENDSESSION_LOGOFF) const {
         DWORD_PTR answer = 0;
-        EXPECT_TRUE(SendMessageTimeoutW(main_, WM_QUERYENDSESSION, 0, how, SMTO_ABORTIFHUNG, kMs, &answer));
+        EXPECT_TRUE(SendMessageTimeoutW(main_, WM_QUERYENDSESSION, 0, how, SMTO_NORMAL, kMs, &answer));
         return static_cast<LRESULT>(answer);
     }
 

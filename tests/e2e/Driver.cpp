@@ -99,7 +99,9 @@ void WaitUntil(const std::string& what, const std::function<bool()>& cond, DWORD
 
 LRESULT Send(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, DWORD ms) {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG | SMTO_BLOCK, ms, &result))
+    // Not SMTO_ABORTIFHUNG: a busy machine leaves a window without an answer
+    // for seconds, which the system calls hung; the answer still comes.
+    if (!SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_BLOCK, ms, &result))
         throw Timeout("window " + Hex(hwnd) + " (" + Narrow(ClassName(hwnd)) + ") did not answer message " +
                       Hex(reinterpret_cast<void*>(static_cast<ULONG_PTR>(msg))) + " within " +
                       std::to_string(ms) + " ms (error " + std::to_string(GetLastError()) + ")\n" +

@@ -299,18 +299,18 @@ TEST_F(Console, EndOfTheSessionDuringTheTransferIsRecorded) {
     const HWND window = SessionWindow(program.Pid());
     DWORD_PTR answer = FALSE;
     WaitUntil("the session let go at the unit's ending", [&] {
-        return SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs,
+        return SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs,
                                    &answer) &&
                answer == TRUE;
     });
     OwnConsole::Type(L"\r");
     sim.WaitEntered(SimFn::Download, kMs);
     answer = TRUE;
-    ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs,
+    ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs,
                                     &answer));
     EXPECT_EQ(FALSE, answer);
     ASSERT_TRUE(
-        SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
+        SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs, &answer));
     const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
     ASSERT_EQ(3u, records.size());
     const std::vector<std::string> last = Split(records[2], '\t');

@@ -168,9 +168,9 @@ TEST_F(Download, EndOfTheSessionDuringTheTransferIsRecorded) {
     sim_->WaitEntered(SimFn::Download, kMs);
     const std::string before = ReadBytes(log);
     DWORD_PTR answer = 0;
-    ASSERT_TRUE(SendMessageTimeoutW(main_, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
+    ASSERT_TRUE(SendMessageTimeoutW(main_, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs, &answer));
     EXPECT_EQ(before, ReadBytes(log)) << "a record of an end called off";
-    ASSERT_TRUE(SendMessageTimeoutW(main_, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, kMs, &answer));
+    ASSERT_TRUE(SendMessageTimeoutW(main_, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs, &answer));
     ExpectRecord(log, image, "closed", "130");
     sim_->SetAutoRelease(SimFn::Ap, 1);
     sim_->Release(SimFn::Download, 1);
