@@ -48,8 +48,10 @@ struct TControlState {
     HANDLE sessionStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
 
+// Never destroyed: the hidden window's thread may still be making its
+// window as the process ends.
 TControlState& State() {
-    static TControlState state;
+    static TControlState& state = *new TControlState;
     return state;
 }
 
@@ -205,7 +207,13 @@ TConsoleControl::~TConsoleControl() {
     SetEvent(s.finished);
     if (s.sessionThread != nullptr) {
         SetEvent(s.sessionStop);
-        WaitForSingleObject(s.sessionThread, kTeardownMs);
+        bool made = false;
+        {
+            std::lock_guard<std::mutex> guard(s.lock);
+            made = s.sessionWindow != nullptr;
+        }
+        // Its teardown only: a window still being made is left to the process's end.
+        if (made) WaitForSingleObject(s.sessionThread, kTeardownMs);
         CloseHandle(s.sessionThread);
         s.sessionThread = nullptr;
     }

@@ -23,9 +23,6 @@ constexpr DWORD kLastWordsMs = 2000;
 // How long a host told to end, or terminated, is waited for. A process with
 // a request pending in a driver ends only when that request does.
 constexpr DWORD kEndMs = 2000;
-// After fwimage ended the host: its pipes' last bytes, or a process the
-// library started that holds them.
-constexpr DWORD kReadersMs = 500;
 
 [[noreturn]] void ThrowLastError(const char* what) {
     const DWORD code = GetLastError();
@@ -245,15 +242,10 @@ TLibraryHost::~TLibraryHost() {
         ended_ = WaitForSingleObject(process_.Get(), kEndMs) == WAIT_OBJECT_0;
     }
     End();
-    // A process the library started may hold the pipes still; a host that
-    // has not ended holds them for sure.
-    const DWORD until = GetTickCount() + (ended_ ? kReadersMs : 0);
-    for (const auto& reader : {reports_, output_}) {
-        if (!reader) continue;
-        const LONG left = static_cast<LONG>(until - GetTickCount());
-        if (WaitForSingleObject(reader->thread.Get(), left > 0 ? left : 0) != WAIT_OBJECT_0)
-            CancelSynchronousIo(reader->thread.Get());
-    }
+    // Nothing read from here on is told. A process the library started, or
+    // the host's console, may hold the pipes still: the readers are let go.
+    for (const auto& reader : {reports_, output_})
+        if (reader) CancelSynchronousIo(reader->thread.Get());
 }
 
 void TLibraryHost::Drain() {

@@ -354,9 +354,9 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         }(),
         [&] {
             Row row = Hostile(
-                "DFU_Download never returns, --timeout 1, the process not ending when terminated",
-                Library::Hanging, L"download", L"1", 9, "timed-out",
-                "Время ожидания истекло: библиотека DFU.dll не закончила работу за 1 с; fwimage завершается, не "
+                "DFU_Download never returns, --timeout 5, the process not ending when terminated",
+                Library::Hanging, L"download", L"5", 9, "timed-out",
+                "Время ожидания истекло: библиотека DFU.dll не закончила работу за 5 с; fwimage завершается, не "
                 "дожидаясь её, и прибор может остаться в режиме загрузки; процесс библиотеки может ещё работать",
                 {"ISP=1"});
             row.env = {{L"FWL_HOST_UNKILLABLE", L"1"}};

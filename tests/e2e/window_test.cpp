@@ -433,8 +433,9 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
         Put(temp, L"запуск", row.started);
         const std::wstring marker = temp.Path(L"ran.txt");
         Launch launch{.env = {{L"FWL_HOSTILE_MARKER", marker}}, .workDir = temp.Path(L"запуск")};
+        std::wstring entry;
         if (!row.onPath.empty()) {
-            std::wstring entry = row.onPath[0] == L'*' ? launch.workDir + row.onPath.substr(1) : row.onPath;
+            entry = row.onPath[0] == L'*' ? launch.workDir + row.onPath.substr(1) : row.onPath;
             if (entry == L"^") {
                 entry = launch.workDir;
                 for (wchar_t& c : entry)
@@ -448,8 +449,10 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
             EXPECT_NE(std::wstring::npos, box.text.find(*row.refusal)) << Narrow(box.text);
             // The library named: the start folder's, passed by, or the one beside that did not load.
             const bool besideFails = row.refusal == &kNotLoaded && row.started != Holds::Needs;
-            const std::wstring named =
-                besideFails ? temp.Path(L"программа\\DFU.dll") : temp.Path(L"запуск\\DFU.dll");
+            // Named as PATH names its folder.
+            const std::wstring named = besideFails               ? temp.Path(L"программа\\DFU.dll")
+                                       : row.started == Holds::Needs ? entry + L"\\DFU.dll"
+                                                                     : temp.Path(L"запуск\\DFU.dll");
             // Named on PATH, however written: the start folder's library is not one passed by.
             if (row.refusal != &kPassed) {
                 EXPECT_EQ(std::wstring::npos, box.text.find(kPassed)) << Narrow(box.text);
