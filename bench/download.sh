@@ -3,7 +3,8 @@
 # simulated DFU.dll beside each (no search time, no rate limit), in one Wine
 # prefix whose wineserver is kept running, alternating the builds run by run;
 # prints each build's median, the ratio B / A and the difference (a build
-# that starts the library's process of its own pays one process start more).
+# that starts the library's process of its own pays one process start more),
+# and, as the yardstick for that difference, B's median `fwimage --version`.
 #
 #   bench/download.sh BIN_A BIN_B [IMAGE]
 #
@@ -102,3 +103,10 @@ fmt() { printf '%s\n' "$@" | awk '{ printf "%s%.3f", (NR > 1 ? " " : ""), $1 / 1
 printf 'A %s\n  runs s: %s\n  median: %s s\n' "$bin_a" "$(fmt "${times_a[@]}")" "$med_a"
 printf 'B %s\n  runs s: %s\n  median: %s s\n' "$bin_b" "$(fmt "${times_b[@]}")" "$med_b"
 awk -v a="$med_a" -v b="$med_b" 'BEGIN { printf "ratio B / A: %.3f, difference B - A: %.0f ms\n", b / a, (b - a) * 1000 }'
+times_v=()
+for ((i = 0; i < RUNS; i++)); do
+  start=$(date +%s%N)
+  fwl_locale wine "$bin_b/fwimage.exe" --version </dev/null >"$tmp/out.txt" 2>"$tmp/err.txt"
+  times_v+=($(($(date +%s%N) - start)))
+done
+printf 'one start, B fwimage --version: median %s s\n' "$(median "${times_v[@]}")"

@@ -4,6 +4,9 @@
 # build/screenshot.png. With no $DISPLAY it runs on a virtual screen and ends
 # the program after the picture; otherwise the program runs until closed.
 #   FWL_WINEPREFIX  prefix to use (default: build/run-wineprefix)
+#   FWL_LOCALE      Wine's locale instead of ru_RU.UTF-8 (C.UTF-8: an English
+#                   system, ANSI code page 1252); give it a prefix of its own
+#   FWL_SHOT        where the picture goes (default: build/screenshot.png)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -17,6 +20,9 @@ bin=$root/build/windows/bin
 [ -f "$bin/loader.exe" ] && [ -f "$bin/DFU.dll" ] || { echo "run.sh: build/windows/bin lacks loader.exe or DFU.dll" >&2; exit 1; }
 
 . "$here/wine-env.sh"
+if [ -n "${FWL_LOCALE:-}" ]; then
+  fwl_locale_env=(LANG="$FWL_LOCALE" LC_ALL="$FWL_LOCALE")
+fi
 fwl_wine "${FWL_WINEPREFIX:-$root/build/run-wineprefix}"
 
 wine_pid=""
@@ -44,7 +50,7 @@ window_listed() {
     [ "$(import -window root -format '%[pixel:p{512,384}]' info: 2>/dev/null)" = "srgb(255,255,255)" ]
   fi
 }
-shot=$root/build/screenshot.png
+shot=${FWL_SHOT:-$root/build/screenshot.png}
 tmp=$(mktemp -d)
 deadline=$((SECONDS + 60))
 until window_listed; do

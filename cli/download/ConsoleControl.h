@@ -1,6 +1,6 @@
 // What stops a download from outside its flow: Ctrl+C, Ctrl+Break, the
 // console closing and, during the library steps, the session's end (a hidden
-// window of their own). Their handlers only record what came and wake the
+// window, made as the library's process starts). Their handlers only record what came and wake the
 // main thread, which ends the command. Windows.
 #pragma once
 
@@ -19,6 +19,10 @@ public:
 
     // Set whenever a handler has recorded something (a HANDLE).
     void* WakeEvent() const;
+
+    // The hidden window's thread starts, once a command: its window is made
+    // while the library loads, and only its teardown is waited for.
+    void WatchSession();
 
     // Before the library: Ctrl+C, Ctrl+Break or a close has come.
     bool Interrupted() const;

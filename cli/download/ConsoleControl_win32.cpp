@@ -13,13 +13,18 @@ namespace {
 // How long Ctrl+C before the library waits for the main thread to conclude
 // before the handler ends the command itself.
 constexpr DWORD kStuckMs = 2000;
-// How long the session's end waits for the record. Windows itself ends a
-// process that takes longer than a few seconds.
-constexpr DWORD kRecordMs = 20000;
+// How long the session's end waits for the record: about what Windows
+// gives a process before it ends it anyway.
+constexpr DWORD kRecordMs = 5000;
+// The hidden window's own teardown at the command's end.
+constexpr DWORD kTeardownMs = 1000;
+// To the hidden window: give Windows the reason (wParam 1) or take it back.
+constexpr UINT kHoldSession = WM_APP + 1;
 
 // Once user32 is loaded, log-off and shutdown no longer reach the console's
-// handler: a hidden window of the library steps' own receives them, and
-// its reason is what the shutdown screen shows.
+// handler: a hidden window receives them, from the start of the library's
+// process to the command's end, and while the library steps run it holds
+// the session with a reason, which the shutdown screen shows.
 constexpr wchar_t kSessionClass[] = L"fwimage download";
 constexpr wchar_t kReason[] = L"Идёт загрузка программы в прибор. Дождитесь окончания.";
 
@@ -37,13 +42,16 @@ struct TControlState {
     HANDLE concluded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE mainThread = nullptr;
-    // The hidden window's thread while the library steps run, and what ends it.
+    // The hidden window's thread, its window once made, and what ends it.
     HANDLE sessionThread = nullptr;
+    HWND sessionWindow = nullptr;
     HANDLE sessionStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
 
+// Never destroyed: the hidden window's thread may still be making its
+// window as the process ends.
 TControlState& State() {
-    static TControlState state;
+    static TControlState& state = *new TControlState;
     return state;
 }
 
@@ -56,9 +64,17 @@ bool IsClose(DWORD type) {
 void EndIfStuck(TControlState& s) {
     if (WaitForSingleObject(s.concluded, kStuckMs) == WAIT_OBJECT_0) return;
     const std::string line = s.stuckLine + "\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
-              nullptr);
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written = 0, mode = 0;
+    // A console takes UTF-16 whatever its code page; a file or pipe the UTF-8.
+    if (GetConsoleMode(err, &mode)) {
+        std::wstring wide(line.size(), L'\0');
+        wide.resize(static_cast<size_t>(MultiByteToWideChar(
+            CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide.data(), static_cast<int>(wide.size()))));
+        WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    } else {
+        WriteFile(err, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    }
     TerminateProcess(GetCurrentProcess(), kExitInterrupted);
 }
 
@@ -104,12 +120,28 @@ void SessionEnds() {
 }
 
 LRESULT CALLBACK SessionProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_QUERYENDSESSION) return FALSE;
+    if (msg == WM_QUERYENDSESSION) {
+        TControlState& s = State();
+        std::lock_guard<std::mutex> guard(s.lock);
+        return s.phase == TPhase::InLibrary ? FALSE : TRUE;
+    }
     if (msg == WM_ENDSESSION) {
         if (wParam) SessionEnds();
         return 0;
     }
+    if (msg == kHoldSession) {
+        if (wParam)
+            ShutdownBlockReasonCreate(window, kReason);
+        else
+            ShutdownBlockReasonDestroy(window);
+        return 0;
+    }
     return DefWindowProcW(window, msg, wParam, lParam);
+}
+
+// The reason follows the phase; under the state's lock.
+void HoldSession(TControlState& s) {
+    if (s.sessionWindow != nullptr) PostMessageW(s.sessionWindow, kHoldSession, s.phase == TPhase::InLibrary, 0);
 }
 
 DWORD WINAPI SessionThread(void*) {
@@ -118,29 +150,29 @@ DWORD WINAPI SessionThread(void*) {
     windowClass.lpfnWndProc = SessionProc;
     windowClass.hInstance = instance;
     windowClass.lpszClassName = kSessionClass;
-    RegisterClassW(&windowClass);  // fails harmlessly from the second unit on
+    RegisterClassW(&windowClass);
     const HWND window = CreateWindowExW(0, kSessionClass, L"fwimage", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
                                         nullptr, instance, nullptr);
-    if (window) ShutdownBlockReasonCreate(window, kReason);
-    const HANDLE stop = State().sessionStop;
+    TControlState& s = State();
+    if (window) {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.sessionWindow = window;
+        HoldSession(s);
+    }
+    const HANDLE stop = s.sessionStop;
     while (MsgWaitForMultipleObjects(1, &stop, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     }
     if (window) {
+        {
+            std::lock_guard<std::mutex> guard(s.lock);
+            s.sessionWindow = nullptr;
+        }
         ShutdownBlockReasonDestroy(window);
         DestroyWindow(window);
     }
     return 0;
-}
-
-// The last unit's window is gone, or going.
-void JoinSessionWindow(TControlState& s) {
-    if (s.sessionThread == nullptr) return;
-    SetEvent(s.sessionStop);
-    WaitForSingleObject(s.sessionThread, kRecordMs);
-    CloseHandle(s.sessionThread);
-    s.sessionThread = nullptr;
 }
 
 }  // namespace
@@ -173,8 +205,26 @@ TConsoleControl::~TConsoleControl() {
     TControlState& s = State();
     Conclude();
     SetEvent(s.finished);
-    JoinSessionWindow(s);
+    if (s.sessionThread != nullptr) {
+        SetEvent(s.sessionStop);
+        bool made = false;
+        {
+            std::lock_guard<std::mutex> guard(s.lock);
+            made = s.sessionWindow != nullptr;
+        }
+        // Its teardown only: a window still being made is left to the process's end.
+        if (made) WaitForSingleObject(s.sessionThread, kTeardownMs);
+        CloseHandle(s.sessionThread);
+        s.sessionThread = nullptr;
+    }
     SetConsoleCtrlHandler(OnControl, FALSE);
+}
+
+void TConsoleControl::WatchSession() {
+    TControlState& s = State();
+    if (s.sessionThread != nullptr) return;
+    ResetEvent(s.sessionStop);
+    s.sessionThread = CreateThread(nullptr, 0, SessionThread, nullptr, 0, nullptr);
 }
 
 void* TConsoleControl::WakeEvent() const {
@@ -193,10 +243,9 @@ bool TConsoleControl::EnterLibrary() {
         std::lock_guard<std::mutex> guard(s.lock);
         if (s.interrupted) return false;
         s.phase = TPhase::InLibrary;
+        HoldSession(s);
     }
-    JoinSessionWindow(s);
-    ResetEvent(s.sessionStop);
-    s.sessionThread = CreateThread(nullptr, 0, SessionThread, nullptr, 0, nullptr);
+    WatchSession();
     return true;
 }
 
@@ -205,8 +254,7 @@ void TConsoleControl::Conclude() {
     std::lock_guard<std::mutex> guard(s.lock);
     s.phase = TPhase::Concluded;
     SetEvent(s.concluded);
-    // Not waited for: its end of the session may be waiting for this ending's record.
-    SetEvent(s.sessionStop);
+    HoldSession(s);
 }
 
 int TConsoleControl::Presses() const {

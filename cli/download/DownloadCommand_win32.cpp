@@ -18,7 +18,7 @@
 #include "download/DownloadConclusion.h"
 #include "download/DownloadJson.h"
 #include "download/DownloadLog.h"
-#include "host/LibraryHost.h"
+#include "host/LibraryHostClient.h"
 #include "runtime/FileIO.h"
 #include "runtime/FileName.h"
 
@@ -27,7 +27,6 @@ namespace {
 constexpr DWORD kHandlerGraceMs = 500;
 // Between two looks at the library's process, the console and the clock.
 constexpr unsigned kTickMs = 10;
-constexpr int kAbandoningPresses = 3;
 
 constexpr std::string_view kHeldLine =
     "Ctrl+C: загрузка сначала закончится, чтобы прошивка не осталась в приборе записанной наполовину; "
@@ -51,10 +50,10 @@ public:
         : control(EndingLine(TEnding::Interrupted, {})),
           sink{request.Json ? discarded_ : out, err, nullptr, request.Json ? &out : nullptr} {}
 
-    // The unit's exit code.
-    int Unit(TEnding ending, std::initializer_list<std::string_view> details = {}) {
+    // The unit's exit code. tail: after the line.
+    int Unit(TEnding ending, std::initializer_list<std::string_view> details = {}, std::string_view tail = {}) {
         control.Conclude();
-        lastCode_ = ConcludeDownload(ending, details, sink);
+        lastCode_ = ConcludeDownload(ending, details, sink, tail);
         tally.Add(lastCode_);
         return lastCode_;
     }
@@ -142,6 +141,7 @@ std::optional<TEnding> Load(TUnitJob& job, const std::function<bool()>& overdue,
     try {
         if (!job.image) job.image = std::make_unique<TImageSection>(job.info);
         job.host = std::make_unique<TLibraryHost>(*job.image);
+        job.end.control.WatchSession();
     } catch (...) {
         failed.First = FailureText(std::current_exception());
         return TEnding::NoHost;
@@ -192,19 +192,12 @@ TEnding Unit(TUnitJob& job) {
         bool heldTold = false;
         while (!stop) {
             Look(job);
-            const THostState& state = job.host->State();
-            if (state.Outcome) {
-                stop = EndingOf(*state.Outcome);
-            } else if (std::optional<THostEnding> ending = HostEnding(state)) {
-                detail = *ending;
-                stop = ending->Ending;
-            } else if (control.Presses() >= kAbandoningPresses) {
-                stop = TEnding::Abandoned;
-            } else if (control.TakeClosed()) {
-                stop = TEnding::Closed;
-            } else if (overdue()) {
-                stop = TEnding::TimedOut;
-            } else if (control.Presses() > 0 && !heldTold) {
+            // A close after the outcome is the next unit's, as before.
+            const bool finished = job.host->State().Outcome.has_value();
+            const TUnitSignals signals{
+                .Closed = !finished && control.TakeClosed(), .Presses = control.Presses(), .Overdue = overdue()};
+            stop = UnitStop(job.host->State(), signals, detail);
+            if (!stop && signals.Presses > 0 && !heldTold) {
                 heldTold = true;
                 if (job.progress) job.progress->Break();
                 job.end.sink.Err << kHeldLine << '\n';
@@ -212,15 +205,20 @@ TEnding Unit(TUnitJob& job) {
             }
         }
         if (job.progress) {
-            const THostCall step = job.host->State().Step;
+            const TLibraryCall step = job.host->State().Step;
             job.progress->Finish(*stop == TEnding::Done || *stop == TEnding::ReturnFailed ||
-                                 (EndingRow(*stop).LibraryLost && step == THostCall::ResetToAP));
+                                 (EndingRow(*stop).LibraryLost && step == TLibraryCall::ResetToAP));
         }
     }
     if (stop == TEnding::TimedOut || stop == TEnding::LoadTimedOut) detail.First = seconds;
     // Ended before its ending is told: its last words come first, none after.
-    if (job.host && !job.host->State().Outcome) job.host.reset();
-    job.end.Unit(*stop, {detail.First, detail.Second});
+    // A host that does not end within its bound is left to the job.
+    bool mayRun = false;
+    if (job.host && !job.host->State().Outcome) {
+        mayRun = !job.host->End();
+        job.host.reset();
+    }
+    job.end.Unit(*stop, {detail.First, detail.Second}, mayRun ? kLibraryMayRunTail : std::string_view());
     return *stop;
 }
 

@@ -31,13 +31,13 @@ std::string EndingLine(TEnding ending, std::initializer_list<std::string_view> d
 }
 
 int ConcludeDownload(TEnding ending, std::initializer_list<std::string_view> details,
-                     const TEndingSink& sink) noexcept {
+                     const TEndingSink& sink, std::string_view tail) noexcept {
     const TEndingRow& row = EndingRow(ending);
     // Only a delivered unit's lost record gives the record's code: a failure
     // keeps its own, so that the record's code always means flashed.
     const int lostCode = row.ExitCode == kExitDone ? EndingRow(TEnding::RecordLost).ExitCode : row.ExitCode;
     try {
-        const std::string line = EndingLine(ending, details, sink.Unit > 0);
+        const std::string line = EndingLine(ending, details, sink.Unit > 0) + std::string(tail);
         Tell(row.ToError ? sink.Err : sink.Out, line, sink);
         int code = row.ExitCode;
         if (!row.LogName.empty() && sink.Record) {

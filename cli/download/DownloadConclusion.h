@@ -35,9 +35,9 @@ struct TEndingSink {
 
 // Tells the ending, records it and returns the command's exit code: the
 // ending's, or RecordLost's when the record of a done unit could not be
-// written.
+// written. tail follows the line, in its JSON text too; the record stays.
 int ConcludeDownload(TEnding ending, std::initializer_list<std::string_view> details,
-                     const TEndingSink& sink) noexcept;
+                     const TEndingSink& sink, std::string_view tail = {}) noexcept;
 
 // A station loop's units by how they ended.
 struct TStationTally {

@@ -1,5 +1,7 @@
 #include "device/LibraryFolders.h"
 
+#include <algorithm>
+
 namespace {
 
 bool IsSeparator(wchar_t c) {
@@ -30,7 +32,12 @@ std::vector<std::wstring> AbsolutePathFolders(std::wstring_view path) {
         std::wstring_view entry = path.substr(start, end - start);
         if (entry.size() >= 2 && entry.front() == L'"' && entry.back() == L'"')
             entry = entry.substr(1, entry.size() - 2);
-        if (IsAbsolute(entry)) folders.emplace_back(WithoutTrailingSeparators(entry));
+        if (IsAbsolute(entry)) {
+            // The search for a library's dependencies in its own folder needs backslashes.
+            std::wstring folder(WithoutTrailingSeparators(entry));
+            std::replace(folder.begin(), folder.end(), L'/', L'\\');
+            folders.push_back(std::move(folder));
+        }
         start = end + 1;
     }
     return folders;

@@ -8,7 +8,7 @@
 
 // PATH's entries that are absolute folders ("C:\tools", "\\server\share"),
 // in PATH's order, each without its quotes and trailing separators (a
-// drive's root keeps its one). A relative entry (".", "bin", "C:bin",
+// drive's root keeps its one) and with backslashes only. A relative entry (".", "bin", "C:bin",
 // "\bin") names a different folder from each current one and is left out.
 std::vector<std::wstring> AbsolutePathFolders(std::wstring_view path);
 

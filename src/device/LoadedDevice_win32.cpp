@@ -7,6 +7,7 @@
 #include "DFU.h"
 #include "device/LibraryFolders.h"
 #include "runtime/FileIO.h"
+#include "runtime/GrowingCall.h"
 #include "runtime/Utf16.h"
 
 namespace {
@@ -28,6 +29,15 @@ bool SearchFlagsTaken() {
     return taken;
 }
 
+// The libraries DFU.dll loads itself once loaded come from the narrowed
+// search, which without this lacks its folder (one on PATH, say).
+void AddLibraryFolder(const std::wstring& folder) {
+    using TAddDllDirectory = void*(WINAPI*)(PCWSTR);
+    static const auto add = reinterpret_cast<TAddDllDirectory>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "AddDllDirectory")));
+    if (add != nullptr && SearchFlagsTaken()) add(folder.c_str());
+}
+
 // By its full path, the library's own dependencies come from its folder
 // first, then from the narrowed search.
 DWORD LoadFlags() {
@@ -40,19 +50,6 @@ std::string Quoted(const std::wstring& path) {
     quoted += rt::Utf16ToUtf8(path);
     quoted += '"';
     return quoted;
-}
-
-// A call that fills a buffer and returns the length it needs when the buffer
-// is too small, as the path calls of Windows do; empty when it fails.
-template <class Call>
-std::wstring GrowingCall(Call call) {
-    std::wstring text(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = call(text.data(), static_cast<DWORD>(text.size()));
-        if (n == 0) return {};
-        if (n < text.size()) return text.substr(0, n);
-        text.resize(n > text.size() ? n : text.size() * 2);
-    }
 }
 
 // Read from the file the module was loaded from: its name and folder say
@@ -157,6 +154,7 @@ TDeviceBinding BindDevice(const std::vector<std::wstring>& folders) {
         const std::wstring path = InFolder(folder, kLibraryName);
         if (!FileExists(path)) continue;
         binding.Path = path;
+        AddLibraryFolder(folder);
         const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LoadFlags());
         if (module == nullptr) {
             binding.Code = GetLastError();

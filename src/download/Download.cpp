@@ -43,10 +43,10 @@ bool TDownloadSession::Start(const std::function<void()>& startThread) {
 }
 
 template <class F>
-uint32_t TDownloadSession::Call(TDownloadStep step, F&& call) noexcept {
+uint32_t TDownloadSession::Call(TLibraryCall step, F&& call) noexcept {
     step_.store(step);
     const uint32_t result = OrOnThrow(call, 0u);
-    step_.store(TDownloadStep::None);
+    step_.store(TLibraryCall::None);
     return result;
 }
 
@@ -62,17 +62,17 @@ TDownloadOutcome TDownloadSession::Transfer(TDevice& device, const TImageInfo& w
         return TDownloadOutcome::LoaderRefused;
     }
 
-    if (Call(TDownloadStep::ResetToISP, [&] { return device.ResetToISP(kIspArg1, kIspArg2); }) == 0)
+    if (Call(TLibraryCall::ResetToISP, [&] { return device.ResetToISP(kIspArg1, kIspArg2); }) == 0)
         return TDownloadOutcome::LoaderRefused;
 
-    const uint32_t sent = Call(TDownloadStep::Download, [&] {
+    const uint32_t sent = Call(TLibraryCall::Download, [&] {
         return device.Download(image.Data, 0, static_cast<uint32_t>(image.Size),
                                static_cast<uint32_t>(image.Sum));
     });
     busy_.store(false);
     if (sent == 0) return TDownloadOutcome::TransferFailed;
 
-    if (Call(TDownloadStep::ResetToAP, [&] { return device.ResetToAP(); }) == 0)
+    if (Call(TLibraryCall::ResetToAP, [&] { return device.ResetToAP(); }) == 0)
         return TDownloadOutcome::ReturnFailed;
     return TDownloadOutcome::Done;
 }

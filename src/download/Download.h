@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -42,8 +43,11 @@ R OrOnThrow(F&& f, R failed) noexcept {
     }
 }
 
-// The library call the transfer is inside, if any.
-enum class TDownloadStep { None, ResetToISP, Download, ResetToAP };
+// The device library's calls, and DFU.dll's loading before them: what a
+// transfer is inside, what the library's process reports, what a crash is
+// put down to. Their names and endings: LibraryCalls.h.
+enum class TLibraryCall : uint32_t { None, Load, ResetToISP, Download, ResetToAP, ProcessCount };
+inline constexpr size_t kLibraryCallCount = 6;
 
 // What the watcher tells its host, on the watching thread.
 struct TDownloadEvents {
@@ -141,17 +145,17 @@ public:
     std::atomic<bool>& Busy() noexcept { return busy_; }
     // The library call the transfer is inside, from any thread: a host can
     // put a crash or a hang down to its step.
-    TDownloadStep Step() const noexcept { return step_.load(); }
+    TLibraryCall Step() const noexcept { return step_.load(); }
     // The percentage told last, kept from one download to the next; 0 at first.
     uint16_t Percent() const noexcept { return percent_; }
 
 private:
     template <class F>
-    uint32_t Call(TDownloadStep step, F&& call) noexcept;
+    uint32_t Call(TLibraryCall step, F&& call) noexcept;
 
     TWorkerGate gate_;
     std::atomic<bool> busy_{false};
-    std::atomic<TDownloadStep> step_{TDownloadStep::None};
+    std::atomic<TLibraryCall> step_{TLibraryCall::None};
     // Written before the gate ends, read after it has: the gate's lock orders them.
     TDownloadOutcome outcome_ = TDownloadOutcome::Declined;
     // Only the watching thread touches it.

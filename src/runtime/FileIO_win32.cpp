@@ -203,9 +203,10 @@ bool DeleteOnClose(HANDLE h, bool remove) {
 }
 
 // The temporary files being written, for the console handler: Ctrl+C,
-// Ctrl+Break, a closed console, log-off and shutdown remove them before the
-// process ends, also where no mark does, and a rename that comes after is
-// refused.
+// Ctrl+Break and a closed console remove them before the process ends, also
+// where no mark does, and a rename that comes after is refused. Log-off and
+// shutdown reach that handler only in a program that has not loaded user32,
+// so they are not counted on here.
 class TPendingTemporary {
 public:
     explicit TPendingTemporary(const std::wstring& name) : name_(name) {

@@ -46,7 +46,7 @@ TForm::TForm(const wchar_t* className, std::wstring_view caption, int clientWidt
     // "MS Sans Serif", 8 points: 11 pixels high at 96 DPI.
     formFont_ = CreateFontW(-MulDiv(kFontPoints, TApplication::Dpi(), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
                             FALSE, FormFontCharset(GetACP()), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, FormFontFace(GetACP()));
     SetFont(formFont_);
 }
 

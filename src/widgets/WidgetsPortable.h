@@ -48,6 +48,13 @@ constexpr uint8_t FormFontCharset(unsigned ansiCodePage) {
     return ansiCodePage == 1251 ? kDefaultCharset : kCyrillicCharset;
 }
 
+// The face asked for: on a Russian system the bitmap face the window was
+// made with; elsewhere that face is installed in its Western set only, so
+// the face that has the Cyrillic set at every size.
+constexpr const wchar_t* FormFontFace(unsigned ansiCodePage) {
+    return ansiCodePage == 1251 ? L"MS Sans Serif" : L"Microsoft Sans Serif";
+}
+
 // ---------------------------------------------------------------------------
 // Placement.
 

@@ -30,7 +30,7 @@ void ReleaseCallRecord() noexcept;
 // writes the record. Not after a record has been written for this download.
 class TCallRecordArm {
 public:
-    explicit TCallRecordArm(TDownloadStep step) noexcept;
+    explicit TCallRecordArm(TLibraryCall step) noexcept;
     ~TCallRecordArm();
     TCallRecordArm(const TCallRecordArm&) = delete;
     TCallRecordArm& operator=(const TCallRecordArm&) = delete;

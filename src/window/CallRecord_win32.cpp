@@ -9,6 +9,7 @@
 
 #include "download/DownloadEndings.h"
 #include "download/DownloadLogFile.h"
+#include "download/LibraryCalls.h"
 #include "download/PreparedRecord.h"
 #include "runtime/Utf16.h"
 
@@ -16,8 +17,8 @@ namespace {
 
 struct TReadyRecords {
     HANDLE Log = INVALID_HANDLE_VALUE;
-    // By step: DFU_Reset_To_ISP, DFU_Download, DFU_Reset_To_AP.
-    std::array<TPreparedRecord, 3> Crashed;
+    // By call, for each whose death has an ending of its own.
+    std::array<TPreparedRecord, kLibraryCallCount> Crashed;
     TPreparedRecord Closed;
     uint64_t MsAtReady = 0;  // from Yes to the moment they were made
     ULONGLONG TickAtReady = 0;
@@ -27,15 +28,16 @@ struct TReadyRecords {
     }
 };
 
-// By step, as Crashed; their names and codes are the endings table's.
-constexpr std::array<TEnding, 3> kCrashed = {TEnding::LoaderCrashed, TEnding::TransferCrashed,
-                                             TEnding::ReturnCrashed};
+// How long a crash's record waits for another writer's lock on the log (a
+// share held by another station): a crashed process cannot wait long.
+constexpr int kLockTries = 50;
+constexpr DWORD kLockPauseMs = 20;
 
 // Made and let go by the download's thread, only while no call is armed;
 // read by a writer that has taken the armed step.
 TReadyRecords* Ready = nullptr;
-// The step of the call that runs (TDownloadStep), 0 when none: the one
-// writer that exchanges it for 0 writes.
+// The step of the call that runs (TLibraryCall), None when none: the one
+// writer that exchanges it for None writes.
 std::atomic<int> Armed{0};
 std::atomic<bool> Written{false};
 // Writers inside Write: the records are not let go under them.
@@ -45,10 +47,10 @@ LPTOP_LEVEL_EXCEPTION_FILTER PreviousFilter = nullptr;
 // Only system calls and the prepared buffers from here: no heap, no locks.
 void Write(bool crash) noexcept {
     ++Writers;
-    const int step = Armed.exchange(0);
-    if (step > 0 && step <= static_cast<int>(kCrashed.size()) && Ready != nullptr) {
+    const auto step = static_cast<TLibraryCall>(Armed.exchange(0));
+    if (LibraryCallRow(step).Crashed && Ready != nullptr) {
         Written = true;
-        TPreparedRecord& record = crash ? Ready->Crashed[step - 1] : Ready->Closed;
+        TPreparedRecord& record = crash ? Ready->Crashed[static_cast<size_t>(step)] : Ready->Closed;
         SYSTEMTIME now;
         GetSystemTime(&now);
         const uint64_t ms = Ready->MsAtReady + (GetTickCount64() - Ready->TickAtReady);
@@ -59,7 +61,11 @@ void Write(bool crash) noexcept {
         OVERLAPPED at{};
         at.Offset = static_cast<DWORD>(kLogLockOffset);
         at.OffsetHigh = static_cast<DWORD>(kLogLockOffset >> 32);
-        const bool locked = LockFileEx(Ready->Log, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != FALSE;
+        bool locked = false;
+        for (int i = 0; i < kLockTries && !locked; ++i) {
+            locked = LockFileEx(Ready->Log, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != FALSE;
+            if (!locked) Sleep(kLockPauseMs);
+        }
         LARGE_INTEGER end{};
         SetFilePointerEx(Ready->Log, end, nullptr, FILE_END);
         DWORD written = 0;
@@ -110,10 +116,12 @@ void PrepareCallRecord(const std::string& logFile, const TImageInfo& sent, const
                            .Seconds = 0,
                            .Tool = tool,
                            .Unit = {}};
-    for (size_t i = 0; i < kCrashed.size(); ++i) {
-        record.Outcome = EndingRow(kCrashed[i]).LogName;
-        record.ExitCode = EndingRow(kCrashed[i]).ExitCode;
-        ready->Crashed[i] = TPreparedRecord(record, form);
+    for (size_t call = 0; call < kLibraryCallCount; ++call) {
+        const std::optional<TEnding> crashed = LibraryCallRow(static_cast<TLibraryCall>(call)).Crashed;
+        if (!crashed) continue;
+        record.Outcome = EndingRow(*crashed).LogName;
+        record.ExitCode = EndingRow(*crashed).ExitCode;
+        ready->Crashed[call] = TPreparedRecord(record, form);
     }
     record.Outcome = EndingRow(TEnding::Closed).LogName;
     record.ExitCode = EndingRow(TEnding::Closed).ExitCode;
@@ -132,7 +140,7 @@ void ReleaseCallRecord() noexcept {
     Ready = nullptr;
 }
 
-TCallRecordArm::TCallRecordArm(TDownloadStep step) noexcept {
+TCallRecordArm::TCallRecordArm(TLibraryCall step) noexcept {
     if (Ready == nullptr || Written.load()) return;
     SetFilter();
     Armed = static_cast<int>(step);

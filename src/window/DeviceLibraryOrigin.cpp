@@ -3,22 +3,10 @@
 #include <windows.h>
 
 #include "runtime/FileIO.h"
+#include "runtime/GrowingCall.h"
 #include "runtime/Utf16.h"
 
 namespace {
-
-// A call that fills a buffer and returns the length it needs when the buffer
-// is too small, as the path calls of Windows do.
-template <class Call>
-std::wstring GrowingCall(Call call) {
-    std::wstring text(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = call(text.data(), static_cast<DWORD>(text.size()));
-        if (n == 0) return {};
-        if (n < text.size()) return text.substr(0, n);
-        text.resize(n > text.size() ? n : text.size() * 2);
-    }
-}
 
 // One spelling per folder: full, long names, no separator at the end.
 std::wstring Normalized(const std::wstring& folder) {

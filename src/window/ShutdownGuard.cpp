@@ -60,7 +60,7 @@ bool ShutdownReasonGiven() {
     return ReasonGiven.load();
 }
 
-TLibraryCallMark::TLibraryCallMark(TDownloadStep step) : arm_(step) {
+TLibraryCallMark::TLibraryCallMark(TLibraryCall step) : arm_(step) {
     if (RunningCalls++ == 0) CallsChanged();
 }
 
@@ -69,16 +69,16 @@ TLibraryCallMark::~TLibraryCallMark() {
 }
 
 uint32_t TGuardedDevice::ResetToISP(uint32_t arg1, uint32_t arg2) {
-    TLibraryCallMark mark(TDownloadStep::ResetToISP);
+    TLibraryCallMark mark(TLibraryCall::ResetToISP);
     return device_.ResetToISP(arg1, arg2);
 }
 
 uint32_t TGuardedDevice::Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) {
-    TLibraryCallMark mark(TDownloadStep::Download);
+    TLibraryCallMark mark(TLibraryCall::Download);
     return device_.Download(data, zero, count, sum);
 }
 
 uint32_t TGuardedDevice::ResetToAP() {
-    TLibraryCallMark mark(TDownloadStep::ResetToAP);
+    TLibraryCallMark mark(TLibraryCall::ResetToAP);
     return device_.ResetToAP();
 }

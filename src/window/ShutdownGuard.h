@@ -28,7 +28,7 @@ bool ShutdownReasonGiven();
 // record. Any thread.
 class TLibraryCallMark {
 public:
-    explicit TLibraryCallMark(TDownloadStep step);
+    explicit TLibraryCallMark(TLibraryCall step);
     ~TLibraryCallMark();
     TLibraryCallMark(const TLibraryCallMark&) = delete;
     TLibraryCallMark& operator=(const TLibraryCallMark&) = delete;

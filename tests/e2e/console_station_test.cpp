@@ -2,6 +2,7 @@
 // the transfer and while the library loads; the station loop, also with a
 // library that misbehaves on one unit.
 #include "ConsoleFixture.h"
+#include "download/DownloadLogFile.h"
 #include "SimControl.h"
 
 #include <algorithm>
@@ -245,9 +246,35 @@ TEST_F(Console, StationLoopWithAMisbehavingLibrary) {
         EXPECT_EQ("abandoned 1,", outcomes());
         WaitUntil("no process left", [&] { return RunningProcesses(L"fwimage.exe") == 0; });
     }
+    {
+        SCOPED_TRACE("the first unit's record lost: no next unit");
+        OwnConsole console;
+        SetUp();
+        SimControl sim(L"console-l-" + std::to_wstring(GetCurrentProcessId()));
+        Program program(Fwimage(), Scripted(sim, {L"--repeat", L"--json"}, image));
+        OwnConsole::Type(L"y\r\r\r");
+        sim.WaitEntered(SimFn::Download, kMs);
+        // Another station holds the log's end for longer than a writer waits.
+        const HANDLE held = CreateFileW(log_.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(kLogLockOffset);
+        at.OffsetHigh = static_cast<DWORD>(kLogLockOffset >> 32);
+        ASSERT_TRUE(LockFileEx(held, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at));
+        sim.Release(SimFn::Download, 1);
+        EXPECT_EQ(6u, program.ExitCode(kMs));
+        UnlockFileEx(held, 0, 1, 0, &at);
+        CloseHandle(held);
+        ExpectEvents({imageEvent, ended(1, "done", 6), summary(0, 1, 6)}, Out());
+        const std::vector<std::string> rows = OwnConsole::Rows();
+        EXPECT_FALSE(std::any_of(rows.begin(), rows.end(), [](const std::string& row) {
+            return row.starts_with("Подключите следующий прибор");
+        }));
+    }
 }
 
-// fwimage's hidden window of the library steps, if it has one now.
+// fwimage's hidden window, if it has one now.
 HWND SessionWindow(DWORD pid) {
     for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"fwimage download", nullptr));) {
         DWORD owner = 0;
@@ -258,8 +285,8 @@ HWND SessionWindow(DWORD pid) {
 }
 
 // A hidden window holds off the session's end while the library works, and
-// goes at the unit's ending; when the session ends all the same, the
-// record is written before the window lets it go.
+// lets it go between units; when the session ends all the same, the record
+// is written before the window lets it go.
 TEST_F(Console, EndOfTheSessionDuringTheTransferIsRecorded) {
     const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
     OwnConsole console;
@@ -269,12 +296,16 @@ TEST_F(Console, EndOfTheSessionDuringTheTransferIsRecorded) {
     sim.WaitEntered(SimFn::Download, kMs);
     WaitUntil("the window during the transfer", [&] { return SessionWindow(program.Pid()) != nullptr; });
     sim.Release(SimFn::Download, 1);
-    WaitUntil("the window gone at the unit's ending", [&] { return !SessionWindow(program.Pid()); });
+    const HWND window = SessionWindow(program.Pid());
+    DWORD_PTR answer = FALSE;
+    WaitUntil("the session let go at the unit's ending", [&] {
+        return SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs,
+                                   &answer) &&
+               answer == TRUE;
+    });
     OwnConsole::Type(L"\r");
     sim.WaitEntered(SimFn::Download, kMs);
-    HWND window = nullptr;
-    WaitUntil("the next unit's window", [&] { return (window = SessionWindow(program.Pid())) != nullptr; });
-    DWORD_PTR answer = TRUE;
+    answer = TRUE;
     ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs,
                                     &answer));
     EXPECT_EQ(FALSE, answer);

@@ -56,8 +56,13 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         std::vector<std::string> calls;
         bool outputLost = false;  // the standard output is a full device
         Log log = Log::Writable;
+        Env env = {};
+        std::string dllMain = {};  // what the library's DllMain saw, when given
     };
     const std::string bin = std::string("\x10\x20\x30\xF0", 4) + std::string(70000, '\x5A');
+    // Over one 4 MiB piece of the image's way to the library's process, no piece like another.
+    std::string big(5 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(((i * 2654435761u) >> 24) ^ (i >> 16));
     // A row of a hostile library: --yes, a .bin, --timeout when given; the
     // ending's line on the error output unless done.
     const auto Hostile = [](const char* name, Library library, const wchar_t* step, const wchar_t* timeout,
@@ -341,8 +346,39 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
             "DllMain never returns, --timeout 2", Library::DllMainHanging, L"none", L"2", 9, "timed-out",
             "Время ожидания истекло: библиотека DFU.dll не загрузилась за 2 с; в прибор ничего не отправлено",
             {}),
-        Hostile("DFU_Download returns after 1.5 s, --timeout 3", Library::Slow, L"download", L"3", 0, "done",
-                kDoneLine, {"ISP=1", "Download=1", "AP=1"}),
+        [&] {
+            Row row = Hostile("DFU_Download returns after 1.5 s, --timeout 3", Library::Slow, L"download", L"3", 0,
+                              "done", kDoneLine, {"ISP=1", "Download=1", "AP=1"});
+            row.dllMain = "attach\ndetach\n";
+            return row;
+        }(),
+        [&] {
+            Row row = Hostile(
+                "DFU_Download never returns, --timeout 5, the process not ending when terminated",
+                Library::Hanging, L"download", L"5", 9, "timed-out",
+                "Время ожидания истекло: библиотека DFU.dll не закончила работу за 5 с; fwimage завершается, не "
+                "дожидаясь её, и прибор может остаться в режиме загрузки; процесс библиотеки может ещё работать",
+                {"ISP=1"});
+            row.env = {{L"FWL_HOST_UNKILLABLE", L"1"}};
+            row.dllMain = "attach\n";
+            return row;
+        }(),
+        Hostile("ExitThread inside DFU_Reset_To_AP, --timeout 2", Library::EndingItsThread, L"ap", L"2", 5,
+                "return-crashed", kCrashedIn + "DFU_Reset_To_AP (код выхода потока 00000003)" + kLoaderModeLeft,
+                {"ISP=1", "Download=1"}),
+        Hostile("64 KiB printed in DFU_Download, then a crash", Library::Printing, L"download", L"", 4,
+                "transfer-crashed", kCrashedIn + "DFU_Download (исключение C0000005)" + kLoaderModeLeft,
+                {"ISP=1"}),
+        {.name = "done, 5 MiB",
+         .library = Library::Simulated,
+         .fail = L"none",
+         .options = {L"--yes", L"--quiet"},
+         .image = "big",
+         .code = 0,
+         .outcome = "done",
+         .onError = false,
+         .line = kDoneLine,
+         .calls = {"ISP=1", "Download=1", "AP=1"}},
         {.name = "a library that prints, JSON Lines",
          .library = Library::Printing,
          .fail = L"none",
@@ -352,8 +388,8 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
          .outcome = "done",
          .onError = false,
          .line = kDoneLine,
-         .calls = {"ISP=1", "Download=1", "AP=1"}},
-
+         .calls = {"ISP=1", "Download=1", "AP=1"},
+         .dllMain = "attach\ndetach\n"},
     };
     InputFromNul input;
     for (const Row& row : rows) {
@@ -362,7 +398,7 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         DeleteFileW(simLog_.c_str());
         DeleteFileW(received_.c_str());
         const bool hex = row.image == "hex";
-        const std::string bytes = hex ? kHexImage : row.image == "bin" ? bin : "";
+        const std::string bytes = hex ? kHexImage : row.image == "bin" ? bin : row.image == "big" ? big : "";
         const std::wstring image =
             temp_.Write(hex ? L"образ прошивки.hex" : L"образ прошивки.bin", hex ? kHexTwoRecords : bytes);
 
@@ -382,6 +418,10 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         }
         if (row.log == Log::ReadOnly) SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_READONLY);
         Launch launch = Download(row.options, image, row.fail);
+        const std::wstring mark = temp_.Path(L"dllmain.txt");
+        DeleteFileW(mark.c_str());
+        launch.env.push_back({L"FWL_DLLMAIN_MARK", mark});
+        launch.env.insert(launch.env.end(), row.env.begin(), row.env.end());
         if (row.outputLost) launch.outFile = L"Z:\\dev\\full";
         if (row.log == Log::Full) launch.args[launch.args.size() - 2] = L"Z:\\dev\\full";
         if (row.log == Log::Image) launch.args[launch.args.size() - 2] = image;
@@ -445,6 +485,9 @@ TEST_F(Console, OutcomesExitCodesLinesAndLibraryCalls) {
         else
             EXPECT_EQ(kEarlierRecord, ReadBytes(log_));
         EXPECT_TRUE(ReadBytes(image) == (hex ? kHexTwoRecords : bytes)) << "the image changed";
+        if (!row.dllMain.empty()) {
+            EXPECT_EQ(row.dllMain, ReadBytes(mark));
+        }
     }
 }
 

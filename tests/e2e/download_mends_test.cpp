@@ -157,7 +157,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, CloseDuring,
 
 // The session ends all the same during the transfer ("Shut down anyway", a
 // forced end): the record is written before the window lets it go, and only
-// that one, should the process live on.
+// that one, should the process live on. An end that was called off writes
+// nothing and leaves the record armed.
 TEST_F(Download, EndOfTheSessionDuringTheTransferIsRecorded) {
     const std::wstring log = temp_.Path(L"журнал.tsv");
     Start({L"--log", log});
@@ -165,7 +166,10 @@ TEST_F(Download, EndOfTheSessionDuringTheTransferIsRecorded) {
     sim_->SetAutoRelease(SimFn::Isp, 1);
     PressDialogButton(StartAndConfirmBox(), IDYES);
     sim_->WaitEntered(SimFn::Download, kMs);
+    const std::string before = ReadBytes(log);
     DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(main_, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs, &answer));
+    EXPECT_EQ(before, ReadBytes(log)) << "a record of an end called off";
     ASSERT_TRUE(SendMessageTimeoutW(main_, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, kMs, &answer));
     ExpectRecord(log, image, "closed", "130");
     sim_->SetAutoRelease(SimFn::Ap, 1);

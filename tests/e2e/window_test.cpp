@@ -409,7 +409,7 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
     struct Row {
         const char* name;
         Holds beside, started;
-        std::wstring onPath;  // put before PATH ("*": the start folder, "*\\": with a separator)
+        std::wstring onPath;  // put before PATH ("*": the start folder, "*\\": with a separator, "^": in capitals)
         const std::wstring* refusal;  // what the box says; nullptr: the window opens
     };
     const Row rows[] = {{"nowhere", Holds::Nothing, Holds::Nothing, L"", &kNowhere},
@@ -419,6 +419,8 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
                         {"the start folder on PATH", Holds::Nothing, Holds::Sim, L"*", nullptr},
                         {"the start folder on PATH, ending in a separator", Holds::Nothing, Holds::Sim, L"*\\",
                          nullptr},
+                        {"the start folder on PATH in capitals, its library not loading", Holds::Nothing,
+                         Holds::Needs, L"^", &kNotLoaded},
                         {"a library and its dependency in the start folder", Holds::Nothing, Holds::Both, L"",
                          &kPassed},
                         {"its dependency in the start folder", Holds::Needs, Holds::Dependency, L"",
@@ -431,8 +433,14 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
         Put(temp, L"запуск", row.started);
         const std::wstring marker = temp.Path(L"ran.txt");
         Launch launch{.env = {{L"FWL_HOSTILE_MARKER", marker}}, .workDir = temp.Path(L"запуск")};
+        std::wstring entry;
         if (!row.onPath.empty()) {
-            const std::wstring entry = row.onPath[0] == L'*' ? launch.workDir + row.onPath.substr(1) : row.onPath;
+            entry = row.onPath[0] == L'*' ? launch.workDir + row.onPath.substr(1) : row.onPath;
+            if (entry == L"^") {
+                entry = launch.workDir;
+                for (wchar_t& c : entry)
+                    if (c < 128) c = static_cast<wchar_t>(towupper(c));
+            }
             launch.env.push_back({L"PATH", entry + L";" + _wgetenv(L"PATH")});
         }
         Program program(exe, launch);
@@ -440,8 +448,15 @@ TEST(LoaderStart, DeviceLibraryOfTheStartFolder) {
             const MessageBoxInfo box = ReadMessageBox(program.WaitForMessageBox(kStartMs));
             EXPECT_NE(std::wstring::npos, box.text.find(*row.refusal)) << Narrow(box.text);
             // The library named: the start folder's, passed by, or the one beside that did not load.
-            const std::wstring named = row.refusal == &kNotLoaded ? temp.Path(L"программа\\DFU.dll")
-                                                                  : temp.Path(L"запуск\\DFU.dll");
+            const bool besideFails = row.refusal == &kNotLoaded && row.started != Holds::Needs;
+            // Named as PATH names its folder.
+            const std::wstring named = besideFails               ? temp.Path(L"программа\\DFU.dll")
+                                       : row.started == Holds::Needs ? entry + L"\\DFU.dll"
+                                                                     : temp.Path(L"запуск\\DFU.dll");
+            // Named on PATH, however written: the start folder's library is not one passed by.
+            if (row.refusal != &kPassed) {
+                EXPECT_EQ(std::wstring::npos, box.text.find(kPassed)) << Narrow(box.text);
+            }
             if (row.refusal != &kNowhere) {
                 EXPECT_NE(std::wstring::npos, box.text.find(L"\n" + named + L"\n")) << Narrow(box.text);
             }

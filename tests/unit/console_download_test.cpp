@@ -113,57 +113,63 @@ TEST(ConsoleDownload, Endings) {
     }
 }
 
-// What fwimage makes of its library's process from the reports it read
-// and how it ended: the ending, and the call and the code its line names;
-// the readings it tells, none begun before DFU_Reset_To_ISP returned.
+// What fwimage makes of its library's process from the reports it read,
+// how it ended and what else the watch saw: the ending, and the call and
+// the code its line names; the readings it tells, none begun before
+// DFU_Reset_To_ISP returned.
 TEST(ConsoleDownload, LibraryProcessEndings) {
     using R = THostReport;
-    const auto report = [](R::TKind kind, THostCall call = THostCall::Load, uint32_t value = 0) {
-        const R r{kind, call, value};
-        return std::string(reinterpret_cast<const char*>(&r), sizeof r);
+    using C = TLibraryCall;
+    const auto report = [](R::TKind kind, C call = C::None, uint32_t value = 0, std::string text = {}) {
+        return EncodeReport({.Kind = kind, .Call = call, .Value = value, .Text = std::move(text)});
     };
     const std::string loaded = report(R::Loaded), text = "Cannot load \"DFU.dll\"",
-                      inDownload = loaded + report(R::Entered, THostCall::ResetToISP) +
-                                   report(R::Returned, THostCall::ResetToISP, 1) +
-                                   report(R::Entered, THostCall::Download);
-    const std::string polling = report(R::Entered, THostCall::ProcessCount);
+                      inDownload = loaded + report(R::Entered, C::ResetToISP) +
+                                   report(R::Returned, C::ResetToISP, 1) + report(R::Entered, C::Download);
+    const std::string polling = report(R::Entered, C::ProcessCount);
+    const std::string closed(EndingRow(TEnding::Closed).Line);
     struct Row {
         const char* name;
         std::string reports;
         std::optional<uint32_t> exitCode;
-        std::string ending;  // the line, or "" while the process is sound
+        std::string ending;  // the line, or "" while the unit goes on
         std::vector<uint32_t> readings = {};
+        TUnitSignals signals = {};
+        std::optional<int> code = {};  // the unit's exit code, where the line does not tell it
     };
     const Row rows[] = {
-        {"loading", report(R::Entered), {}, ""},
-        {"died loading", report(R::Entered), 0xC0000005, "(код C0000005)"},
-        {"not loaded", report(R::LoadFailed, THostCall::Load, uint32_t(text.size())) + text, 1, text},
+        {"loading", report(R::Entered, C::Load), {}, ""},
+        {"died loading", report(R::Entered, C::Load), 0xC0000005, "(код C0000005)"},
+        {"not loaded", report(R::LoadFailed, C::None, 0, text), 1, text},
         {"loaded, nothing asked yet", loaded, {}, ""},
         {"ended before DFU_Reset_To_ISP", loaded, 0, "в DFU_Reset_To_ISP (код выхода 00000000)"},
-        {"crash in DFU_Download", inDownload + report(R::Crashed, THostCall::Load, 0xC0000409), 5,
+        {"crash in DFU_Download", inDownload + report(R::Crashed, C::None, 0xC0000409), 5,
          "в DFU_Download (исключение C0000409)"},
         {"ended in DFU_Download", inDownload, 0, "в DFU_Download (код выхода 00000000)"},
-        {"crash polling for DFU_Download",
-         inDownload + polling + report(R::Crashed, THostCall::ProcessCount, 0xC0000005),
+        {"crash polling for DFU_Download", inDownload + polling + report(R::Crashed, C::ProcessCount, 0xC0000005),
          {},
          "в DFU_Get_ProcessCount (исключение C0000005)"},
-        {"crash on another thread while polled",
-         inDownload + polling + report(R::Crashed, THostCall::Load, 5), 5,
+        {"crash on another thread while polled", inDownload + polling + report(R::Crashed, C::None, 5), 5,
          "в DFU_Download (исключение 00000005)"},
         {"ended while polled", inDownload + polling, 0, "в DFU_Download (код выхода 00000000)"},
-        {"thread ended while polled",
-         inDownload + polling + report(R::ThreadEnded, THostCall::Download, 3),
+        {"thread ended while polled", inDownload + polling + report(R::ThreadEnded, C::Download, 3),
          {},
          "в DFU_Download (код выхода потока 00000003)"},
-        {"returned to its application, ended", inDownload + report(R::Entered, THostCall::ResetToAP), 9,
+        {"thread ended in DFU_Reset_To_AP", inDownload + report(R::Returned, C::Download, 1) +
+             report(R::Entered, C::ResetToAP) + report(R::ThreadEnded, C::ResetToAP, 3),
+         {},
+         "в DFU_Reset_To_AP (код выхода потока 00000003)", {}, {}, 5},
+        {"returned to its application, ended", inDownload + report(R::Entered, C::ResetToAP), 9,
          "в DFU_Reset_To_AP (код выхода 00000009)"},
-        {"finished, then ended", inDownload + report(R::Finished, THostCall::Load, 4), 0, ""},
+        {"finished, then ended", inDownload + report(R::Finished, C::None, 4), 0, "Загрузка завершена"},
+        {"ended in DFU_Download as the console closed", inDownload, 0xC000013A, closed, {}, {.Closed = true}, 130},
+        {"the console closed, the process sound", inDownload, {}, closed, {}, {.Closed = true}, 130},
+        {"the third Ctrl+C", inDownload, {}, "Загрузка прекращена", {}, {.Presses = 3}},
+        {"two Ctrl+C", inDownload, {}, "", {}, {.Presses = 2}},
         {"the last unit's 100 before and during DFU_Reset_To_ISP",
-         loaded + polling + report(R::Returned, THostCall::ProcessCount, 100) +
-             report(R::Entered, THostCall::ResetToISP) + polling +
-             report(R::Returned, THostCall::ResetToISP, 1) +
-             report(R::Returned, THostCall::ProcessCount, 100) + polling +
-             report(R::Returned, THostCall::ProcessCount, 255),
+         loaded + polling + report(R::Returned, C::ProcessCount, 100) + report(R::Entered, C::ResetToISP) +
+             polling + report(R::Returned, C::ResetToISP, 1) + report(R::Returned, C::ProcessCount, 100) +
+             polling + report(R::Returned, C::ProcessCount, 255),
          {},
          "",
          {255}},
@@ -181,12 +187,40 @@ TEST(ConsoleDownload, LibraryProcessEndings) {
             EXPECT_EQ("", rest);
         }
         state.ExitCode = row.exitCode;
-        const std::optional<THostEnding> ending = HostEnding(state);
-        const std::string line = ending ? EndingLine(ending->Ending, {ending->First, ending->Second}) : "";
+        THostEnding detail{};
+        const std::optional<TEnding> stop = UnitStop(state, row.signals, detail);
+        const std::string line = stop ? EndingLine(*stop, {detail.First, detail.Second}) : "";
         EXPECT_EQ(row.ending.empty(), line.empty()) << line;
         EXPECT_NE(std::string::npos, line.find(row.ending)) << line;
+        if (row.code) {
+            EXPECT_EQ(*row.code, EndingRow(*stop).ExitCode);
+        }
         EXPECT_EQ(row.readings, state.Readings);
     }
+}
+
+// The host's command line, as fwimage writes it and the host reads it back;
+// anything else is refused.
+TEST(ConsoleDownload, LibraryHostArguments) {
+    const THostLaunch launch{.Commands = 0xFFFFFFFF, .Reports = 4, .Section = 1234, .Size = 5 << 20, .Sum = 65535};
+    std::vector<std::string> words;
+    for (std::istringstream args(HostArguments(launch)); args;) {
+        std::string word;
+        if (args >> word) words.push_back(word);
+    }
+    const std::optional<THostLaunch> read = ParseHostArguments({words.begin(), words.end()});
+    ASSERT_TRUE(read);
+    EXPECT_EQ(std::tie(launch.Commands, launch.Reports, launch.Section, launch.Size, launch.Sum),
+              std::tie(read->Commands, read->Reports, read->Section, read->Size, read->Sum));
+    const std::vector<std::vector<std::string_view>> refused = {
+        {"--library-host", "1", "2", "3", "4"},
+        {"--library-host", "1", "2", "3", "4", "5", "6"},
+        {"--library-hosts", "1", "2", "3", "4", "5"},
+        {"--library-host", "1", "2", "x3", "4", "5"},
+        {"--library-host", "1", "2", "3", "-4", "5"},
+        {"--library-host", "1", "2", "3", "4", "65536"},
+    };
+    for (const auto& args : refused) EXPECT_FALSE(ParseHostArguments(args)) << args[3] << " " << args[5];
 }
 
 // A station loop's summary and exit code: the last failed unit's.

@@ -266,11 +266,11 @@ TEST(DownloadSession, StartThatFailsEndsTheGate) {
 TEST(DownloadSession, StepInsideTheLibrary) {
     TDownloadSession session;
     TFakePlatform platform(session.Busy());
-    std::vector<TDownloadStep> steps;
+    std::vector<TLibraryCall> steps;
     platform.onCall = [&] { steps.push_back(session.Step()); };
     platform.throwAt = "ResetToAP()";
     RunWorker(platform, session, FiveByteImage());
-    using S = TDownloadStep;
+    using S = TLibraryCall;
     EXPECT_EQ((std::vector<S>{S::None, S::None, S::ResetToISP, S::Download, S::ResetToAP, S::None, S::None}),
               steps);
     EXPECT_EQ(S::None, session.Step());

@@ -22,7 +22,7 @@ TEST(ShutdownGuard, ReasonOnlyWhileACallRuns) {
     const auto pump = [] {
         for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);
     };
-    for (const TDownloadStep step : {TDownloadStep::ResetToISP, TDownloadStep::Download}) {
+    for (const TLibraryCall step : {TLibraryCall::ResetToISP, TLibraryCall::Download}) {
         {
             TLibraryCallMark mark(step);
             pump();

@@ -5,6 +5,8 @@
 
 #include <array>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -29,12 +31,17 @@ TEST(Layout, ScaleToDpiRoundsHalfAwayFromZero) {
         EXPECT_EQ(r.expected, ScaleToDpi(r.pixels, r.dpi)) << r.pixels << " at " << r.dpi;
 }
 
-// The default set on a Russian system, as the window was made for; the
-// Cyrillic set on every other.
-TEST(Layout, FormFontCharsetByAnsiCodePage) {
-    const std::pair<unsigned, uint8_t> rows[] = {
-        {1251, kDefaultCharset}, {1252, kCyrillicCharset}, {65001, kCyrillicCharset}};
-    for (const auto& [codePage, charset] : rows) EXPECT_EQ(charset, FormFontCharset(codePage)) << codePage;
+// The bitmap face in the default set on a Russian system, as the window was
+// made for; on every other a face that has the Cyrillic set.
+TEST(Layout, FormFontByAnsiCodePage) {
+    const std::tuple<unsigned, uint8_t, std::wstring_view> rows[] = {
+        {1251, kDefaultCharset, L"MS Sans Serif"},
+        {1252, kCyrillicCharset, L"Microsoft Sans Serif"},
+        {65001, kCyrillicCharset, L"Microsoft Sans Serif"}};
+    for (const auto& [codePage, charset, face] : rows) {
+        EXPECT_EQ(charset, FormFontCharset(codePage)) << codePage;
+        EXPECT_EQ(face, FormFontFace(codePage)) << codePage;
+    }
 }
 
 TEST(Layout, EveryPlaceIsExactAt96DpiAndGrowsWithDpi) {

@@ -167,7 +167,8 @@ TEST(FileName, TemporaryName) {
 TEST(FileName, AbsolutePathFolders) {
     const std::pair<std::wstring, std::vector<std::wstring>> cases[] = {
         {L"C:\\tools\\;C:\\bin", {L"C:\\tools", L"C:\\bin"}},
-        {L"\"C:\\a b\\\\\";D:/x/", {L"C:\\a b", L"D:/x"}},
+        {L"\"C:\\a b\\\\\";D:/x/", {L"C:\\a b", L"D:\\x"}},
+        {L"C:/tools/sub/;//server/share", {L"C:\\tools\\sub", L"\\\\server\\share"}},
         {L"C:\\;\\\\server\\share\\", {L"C:\\", L"\\\\server\\share"}},
         {L".;bin;C:bin;\\bin;;\"\"", {}},
     };

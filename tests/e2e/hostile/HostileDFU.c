@@ -13,9 +13,12 @@
    set moves the misbehaviour to a thread of the library's own, as
    HOSTILE_THREAD does with a null write; FWL_HOSTILE_UNIT, when set, the
    unit (counted by the DFU_Reset_To_ISP calls in the log) whose call
-   misbehaves. The calls that
+   misbehaves; HOSTILE_PRINT, in the chosen call, prints 64 KiB and then
+   writes through a null pointer. The calls that
    return are written to FWL_DFU_LOG as the simulated library writes them,
-   and the bytes DFU_Download received to FWL_DFU_BYTES. */
+   the bytes DFU_Download received to FWL_DFU_BYTES, and each attach and
+   detach of the process to FWL_DLLMAIN_MARK. DFU_Download writes into the
+   image's buffer (its first byte, unchanged). */
 #include <windows.h>
 
 #include <stdint.h>
@@ -94,6 +97,11 @@ static DWORD WINAPI Misbehave(LPVOID unused) {
     ExitProcess(0);
 #elif defined(HOSTILE_SLOW)
     Sleep(1500);
+#elif defined(HOSTILE_PRINT)
+    for (int line = 0; line < 1024; ++line)
+        printf("hostile: %59d\n", line);
+    fflush(stdout);
+    *nowhere = 1;
 #elif defined(HOSTILE_RAISE)
     RaiseException(HOSTILE_EXCEPTION, EXCEPTION_NONCONTINUABLE, 0, NULL);
 #endif
@@ -119,8 +127,21 @@ static void MisbehaveIn(const char* step) {
     Misbehave(NULL);
 }
 
+static void Mark(const char* what) {
+    wchar_t path[MAX_PATH];
+    if (!GetEnvironmentVariableW(L"FWL_DLLMAIN_MARK", path, MAX_PATH)) return;
+    HANDLE file =
+        CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written;
+    WriteFile(file, what, (DWORD)strlen(what), &written, NULL);
+    CloseHandle(file);
+}
+
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     (void)instance, (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH) Mark("attach\n");
+    if (reason == DLL_PROCESS_DETACH) Mark("detach\n");
 #if defined(HOSTILE_DLLMAIN)
     if (reason == DLL_PROCESS_ATTACH)
         for (;;) Sleep(INFINITE);
@@ -141,6 +162,8 @@ __declspec(dllexport) uint32_t
     __stdcall DFU_Download(const uint8_t* data, uint32_t zero, uint32_t count, uint32_t sum) {
     (void)zero, (void)sum;
     InterlockedExchange(&downloading, 1);
+    /* As a library may: its buffer is the caller's memory. */
+    if (count > 0) ((volatile uint8_t*)data)[0] = data[0];
     MisbehaveIn("download");
     if (Chosen("reading")) Sleep(300);
     InterlockedExchange(&downloading, 0);
