@@ -67,9 +67,14 @@ void Write(bool crash) noexcept {
             if (!locked) Sleep(kLockPauseMs);
         }
         LARGE_INTEGER end{};
-        SetFilePointerEx(Ready->Log, end, nullptr, FILE_END);
+        SetFilePointerEx(Ready->Log, end, &end, FILE_END);
         DWORD written = 0;
-        WriteFile(Ready->Log, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        if (!WriteFile(Ready->Log, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            written != bytes.size()) {
+            // A record not written whole leaves no part of a line behind.
+            SetFilePointerEx(Ready->Log, end, nullptr, FILE_BEGIN);
+            SetEndOfFile(Ready->Log);
+        }
         FlushFileBuffers(Ready->Log);
         if (locked) UnlockFileEx(Ready->Log, 0, 1, 0, &at);
     }
