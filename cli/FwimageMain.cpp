@@ -100,6 +100,7 @@ void Lock(const std::string& fileName, const std::string& keyText, std::ostream&
         throw EKeyChangesNothing("The key " + Quoted(keyText) +
                                  " changes nothing: its steps amount to an XOR with 00, which leaves every "
                                  "byte as it is; choose another key");
+    if (LockKindOf(fileName) == TImageKind::Raw) RefuseOversizedImage(fileName);
     // The name is opened as given: its full path may be too long to open.
     const std::optional<std::string> lockPath = LockImage(fileName, *key);
     if (!lockPath)
@@ -115,11 +116,15 @@ void Lock(const std::string& fileName, const std::string& keyText, std::ostream&
 int CheckFiles(const std::vector<std::string>& fileNames, bool json, std::ostream& out) {
     int code = kExitDone;
     for (const std::string& fileName : fileNames) {
-        const TCheckResult result = CheckImageFile(fileName);
+        // Text is told as found; a file's JSON line comes when the file is done.
+        const TCheckResult result = CheckImageFile(
+            fileName, json ? TFindingSink() : [&](const TFinding& finding) {
+                out << FindingLine(fileName, finding) << '\n';
+            });
         if (json) {
             WriteJsonLine(out, CheckJson(fileName, result));
         } else {
-            for (const TFinding& finding : result.Findings) out << FindingLine(fileName, finding) << '\n';
+            for (const std::string& line : OmittedLines(fileName, result)) out << line << '\n';
         }
         if (code != kExitFailed && result.ExitCode() != kExitDone) code = result.ExitCode();
     }

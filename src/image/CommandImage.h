@@ -22,8 +22,13 @@ std::string Quoted(const std::string& path);
 // that does has surely been given the wrong file.
 inline constexpr const char* kEmptyImageText = "The image is empty; fwimage download refuses it";
 
+// A .bin or .lock file longer than the longest image an in-memory stream
+// holds (the 32-bit build cannot map more) is "Out of memory" for every
+// command in both builds, decided from its size before anything is read.
+void RefuseOversizedImage(const std::string& fileName);
+
 // Opens fileName into CurrentImage as the window's Open does; an extension
-// the window would ignore is a failure here.
+// the window would ignore is a failure here, and so is an oversized image.
 void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs = nullptr);
 
 // An image that holds nothing of the file: empty, or the one 0xFF byte the

@@ -67,16 +67,17 @@ TEST(Fwimage, CheckReportsWhatWasPlanted) {
          7},
         {"no-end", base + a + b, {{3, "no-end"}}, 7},
         // What follows the end-of-file record and changes nothing does not count.
+        // Findings come as found: those of the whole file's reading last.
         {"after-end",
          base + a + end + "\n" + HexRecord(0, 4, {0, 1}) + b + end + "after\n",
-         {{6,
+         {{8, "not-record", {{"severity", "note"}}},
+          {6,
            "after-end",
            {{"end_line", 3},
             {"records", 1},
             {"last_line", 6},
             {"text",
-             "data after the end-of-file record of line 3 still counts: 1 data record from here to line 6"}}},
-          {8, "not-record", {{"severity", "note"}}}},
+             "data after the end-of-file record of line 3 still counts: 1 data record from here to line 6"}}}},
          7},
         // A block written twice is one finding.
         {"same-again",
