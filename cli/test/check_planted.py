@@ -162,6 +162,7 @@ def differential(fwimage, work, count, seed):
     """Generated files: check passes none whose image in the loader differs
     from intelhex's, and has a warning or an error at each line intelhex refuses."""
     rng = random.Random(seed)
+    os.makedirs(work, exist_ok=True)
     paths = []
     for i in range(count):
         path = os.path.join(work, "gen%04d.hex" % i)
