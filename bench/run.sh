@@ -34,7 +34,7 @@ WINE_RUNS=${WINE_RUNS:-$RUNS}
 PY=/usr/bin/python3
 
 if [ $# -gt 1 ] || [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-  sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 
