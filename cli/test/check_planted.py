@@ -106,36 +106,26 @@ def generated(rng):
     segment and linear bases, 64 KiB crossings, address records of another
     byte count, start records, data after the end record, several end
     records, rewrites, lowercase, CR, LF or CR LF."""
-    lines = []
-    end = 0
-    for _ in range(rng.randrange(2, 12)):
-        r = rng.random()
-        if r < 0.40:
-            address = rng.choice([rng.randrange(0x10000 - 32), 0xFFF0 + rng.randrange(16), end & 0xFFFF,
-                                  (end - rng.randrange(1, 16)) & 0xFFFF])
-            data = rng.randbytes(rng.randrange(1, 33))
-            lines.append(rec(address, 0, data))
-            end = address + len(data)
-        elif r < 0.52:
-            lines.append(rec(rng.choice([rng.randrange(0x10000), end & 0xFFFF]), 0, []))
-        elif r < 0.60:
-            lines.append(rec(0, 4, [0, rng.choice([0, 1, 0x10])]))
-        elif r < 0.66:
-            lines.append(rec(0, 2, rng.choice([[0, 0], [0x10, 0], [0xF0, 0], [0x0F, 0xFF]])))
-        elif r < 0.70:
-            kind = rng.choice([2, 4])
-            lines.append(rec(0, kind, rng.randbytes(rng.choice([0, 1, 3, 4]))))
-        elif r < 0.74:
-            lines.append(rec(0, rng.choice([3, 5]), rng.randbytes(4)))
-        elif r < 0.82:
-            lines.append(END)
-        elif r < 0.86:
-            lines.append("\n")
-        elif r < 0.88:
-            good = rec(rng.randrange(0x10000 - 32), 0, rng.randbytes(rng.randrange(1, 17)))
-            lines.append(good[:-3] + "%02X\n" % (int(good[-3:-1], 16) ^ 0x5A))
-        else:
-            lines.append(rec(rng.randrange(0x10000 - 32), 0, rng.randbytes(rng.randrange(1, 17))))
+    def data(address=None, count=None):
+        address = rng.choice([rng.randrange(0x10000 - 32), 0xFFF0 + rng.randrange(16), end[0] & 0xFFFF,
+                              (end[0] - rng.randrange(1, 16)) & 0xFFFF]) if address is None else address
+        end[0] = address + (count or rng.randrange(1, 33))
+        return rec(address, 0, rng.randbytes(end[0] - address))
+
+    def bad_sum():
+        good = data(rng.randrange(0x10000 - 32), rng.randrange(1, 17))
+        return good[:-3] + "%02X\n" % (int(good[-3:-1], 16) ^ 0x5A)
+
+    end = [0]
+    makers = [data] * 8 + [
+        lambda: rec(rng.choice([rng.randrange(0x10000), end[0] & 0xFFFF]), 0, []),
+        lambda: rec(rng.choice([rng.randrange(0x10000), end[0] & 0xFFFF]), 0, []),
+        lambda: rec(0, 4, [0, rng.choice([0, 1, 0x10])]),
+        lambda: rec(0, 2, rng.choice([[0, 0], [0x10, 0], [0xF0, 0], [0x0F, 0xFF]])),
+        lambda: rec(0, rng.choice([2, 4]), rng.randbytes(rng.choice([0, 1, 3, 4]))),
+        lambda: rec(0, rng.choice([3, 5]), rng.randbytes(4)),
+        lambda: END, lambda: END, lambda: "\n", bad_sum]
+    lines = [rng.choice(makers)() for _ in range(rng.randrange(2, 12))]
     if rng.random() < 0.8:
         lines.append(END)
     text = "".join(lines)
@@ -145,17 +135,13 @@ def generated(rng):
 
 
 def intelhex_image(path):
-    """The image intelhex reads, gaps FF, from its lowest address; None when
-    it refuses the file, with the line it names."""
+    """The image intelhex reads, gaps FF; None and the line it names when it refuses the file."""
     try:
-        ih = IntelHex()
-        ih.loadhex(path)
+        ih = IntelHex(path)
     except Exception as e:
         return None, getattr(e, "line", None)
     ih.padding = 0xFF
-    if not ih.addresses():
-        return b"", None
-    return bytes(ih.tobinarray(start=ih.minaddr(), end=ih.maxaddr())), None
+    return bytes(ih.tobinarray(start=ih.minaddr(), end=ih.maxaddr())) if ih.addresses() else b"", None
 
 
 def differential(fwimage, work, count, seed):

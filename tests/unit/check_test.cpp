@@ -235,7 +235,7 @@ TEST(Fwimage, CheckCountsWhatItDoesNotTell) {
         EXPECT_EQ(kShownPerKind, told);
         const TRun r = RunTool({"check", file});
         EXPECT_EQ(c.code, r.code);
-        EXPECT_TRUE(r.out.ends_with(file + ": " + c.lastLine + "\n")) << r.out.substr(r.out.size() - 200);
+        EXPECT_TRUE(r.out.ends_with(file + ": " + c.lastLine + "\n"));
     }
 }
 
