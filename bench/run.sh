@@ -9,7 +9,8 @@
 # are rewritten (80 000 records at one address, a 16 MiB image written 100
 # times), and on the shapes that once ran check's time and memory up
 # (distinct and staggered overlaps, random records within 64 KiB, millions
-# of wrong checksums), with check's peak memory, in both builds.
+# of wrong checksums), with check's peak memory, in both builds; and check
+# against intelhex on DIFF_FILES generated files (default 4000).
 #
 #   bench/run.sh [BUILD_DIR]
 #
@@ -34,7 +35,7 @@ WINE_RUNS=${WINE_RUNS:-$RUNS}
 PY=/usr/bin/python3
 
 if [ $# -gt 1 ] || [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-  sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 
@@ -286,6 +287,12 @@ for spec in "${shapes[@]}"; do
   fi
   [ "${KEEP:-0}" = 1 ] || rm -f "$tmp/$name.hex" "$tmp/$name.expected"
 done
+
+# The gate against intelhex on more generated files than the test command
+# runs: check passes none whose image in the loader differs from intelhex's.
+"$PY" "$repo/cli/test/check_planted.py" "$fw" "$tmp/differential" --files "${DIFF_FILES:-4000}" --seed 1 ||
+  { echo "fwimage check passed a file the loader reads differently" >&2; status=1; }
+[ "${KEEP:-0}" = 1 ] || rm -rf "$tmp/differential"
 
 # What starting a Windows program costs under Wine even with the wineserver
 # kept, measured on fwimage.exe --version; shown beside the ratios, which
