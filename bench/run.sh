@@ -7,7 +7,10 @@
 # info --digest against info plus sha256sum on it, and fwimage check against
 # fwimage info on the 64 MiB dense HEX file, and on files whose records
 # are rewritten (80 000 records at one address, a 16 MiB image written 100
-# times), with check's peak memory.
+# times), and on the shapes that once ran check's time and memory up
+# (distinct and staggered overlaps, random records within 64 KiB, millions
+# of wrong checksums), with check's peak memory, in both builds; and check
+# against intelhex on DIFF_FILES generated files (default 4000).
 #
 #   bench/run.sh [BUILD_DIR]
 #
@@ -32,7 +35,7 @@ WINE_RUNS=${WINE_RUNS:-$RUNS}
 PY=/usr/bin/python3
 
 if [ $# -gt 1 ] || [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-  sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 
@@ -255,6 +258,42 @@ if ((WINE_RUNS > 0)); then
 fi
 [ "${KEEP:-0}" = 1 ] || rm -f "$hex100"
 
+# fwimage check against fwimage info on the shapes that once ran check's time
+# and memory up: 800 000 distinct overlapping pairs, 1.6 million records each
+# overlapping the last, 1.6 million records at random addresses within 64 KiB
+# and 6 million wrong checksums. check must stay within 1.5 times info and
+# its peak within the image's size plus 64 MiB, in both builds.
+shapes=("pairs 800000" "staggered 1600000" "random64k 1600000" "badsums 6000000")
+declare -A shape_ratio shape_peak shape_limit exe_shape_ratio exe_shape_peak
+for spec in "${shapes[@]}"; do
+  read -r name count <<<"$spec"
+  "$PY" "$repo/bench/genhex.py" "$name" "$tmp/$name.hex" "$tmp/$name.expected" "$count"
+  shape_limit[$name]=$(awk -v b="$(stat -c %s "$tmp/$name.expected")" 'BEGIN { printf "%.1f", b / 1048576 + 64 }')
+  measure "$RUNS" "$tmp/none" "$fw" info "$tmp/$name.hex"
+  shinfo=$MEDIAN
+  measure "$RUNS" "$tmp/none" "$fw" check "$tmp/$name.hex"
+  shape_ratio[$name]=$(awk -v c="$MEDIAN" -v i="$shinfo" 'BEGIN { printf "%.2f", c / i }')
+  shape_peak[$name]=$(mib "$PEAK")
+  printf 'fwimage info / check, %s: median %s s / %s s over %s runs, check peak RSS %s MiB\n' \
+    "$name" "$shinfo" "$MEDIAN" "$RUNS" "${shape_peak[$name]}"
+  if ((WINE_RUNS > 0)); then
+    measure "$WINE_RUNS" "$tmp/none" env "${fwl_locale_env[@]}" wine "$fwexe" info "Z:$tmp/$name.hex"
+    shinfo=$MEDIAN
+    measure "$WINE_RUNS" "$tmp/none" env "${fwl_locale_env[@]}" wine "$fwexe" check "Z:$tmp/$name.hex"
+    exe_shape_ratio[$name]=$(awk -v c="$MEDIAN" -v i="$shinfo" 'BEGIN { printf "%.2f", c / i }')
+    exe_shape_peak[$name]=$(mib "$PEAK")
+    printf 'fwimage.exe info / check under Wine, %s: median %s s / %s s over %s runs, check peak RSS %s MiB (Wine included)\n' \
+      "$name" "$shinfo" "$MEDIAN" "$WINE_RUNS" "${exe_shape_peak[$name]}"
+  fi
+  [ "${KEEP:-0}" = 1 ] || rm -f "$tmp/$name.hex" "$tmp/$name.expected"
+done
+
+# The gate against intelhex on more generated files than the test command
+# runs: check passes none whose image in the loader differs from intelhex's.
+"$PY" "$repo/cli/test/check_planted.py" "$fw" "$tmp/differential" --files "${DIFF_FILES:-4000}" --seed 1 ||
+  { echo "fwimage check passed a file the loader reads differently" >&2; status=1; }
+[ "${KEEP:-0}" = 1 ] || rm -rf "$tmp/differential"
+
 # What starting a Windows program costs under Wine even with the wineserver
 # kept, measured on fwimage.exe --version; shown beside the ratios, which
 # include it.
@@ -296,6 +335,20 @@ printf 'target %-13s check peak RSS  = %5s MiB (< 64)    %s\n' dense16M-x100 "${
 ((WINE_RUNS > 0)) &&
   printf 'target %-13s check peak RSS  = %5s MiB (< 64)    %s   (fwimage.exe under Wine, Wine included)\n' \
     dense16M-x100 "$exe_rw_peak" "$(verdict "$exe_rw_peak < 64")"
+for spec in "${shapes[@]}"; do
+  read -r name _ <<<"$spec"
+  printf 'target %-13s check / info    = %5sx  (<= 1.5)    %s\n' "$name" "${shape_ratio[$name]}" \
+    "$(verdict "${shape_ratio[$name]} <= 1.5")"
+  printf 'target %-13s check peak RSS  = %5s MiB (<= %s)  %s\n' "$name" "${shape_peak[$name]}" \
+    "${shape_limit[$name]}" "$(verdict "${shape_peak[$name]} <= ${shape_limit[$name]}")"
+  if ((WINE_RUNS > 0)); then
+    printf 'target %-13s check / info    = %5sx  (<= 1.5)    %s   (fwimage.exe under Wine)\n' "$name" \
+      "${exe_shape_ratio[$name]}" "$(verdict "${exe_shape_ratio[$name]} <= 1.5")"
+    printf 'target %-13s check peak RSS  = %5s MiB (<= %s)  %s   (fwimage.exe under Wine, Wine included)\n' \
+      "$name" "${exe_shape_peak[$name]}" "${shape_limit[$name]}" \
+      "$(verdict "${exe_shape_peak[$name]} <= ${shape_limit[$name]}")"
+  fi
+done
 r=$(awk -v f="${fwtime[dense64M-r16]}" -v c="${reftime[dense64M-r16]}" 'BEGIN { printf "%.2f", f / c }')
 printf 'target %-13s fwimage / refconv = %5sx  (<= 1.2)    %s\n' dense64M-r16 "$r" "$(verdict "$r <= 1.2")"
 if ((WINE_RUNS > 0)); then

@@ -217,22 +217,6 @@ THexExtent ExtentOf(Text&& text) {
 
 }  // namespace
 
-namespace hexrecord {
-
-void BadField(std::string_view field, std::string_view suffix) {
-    throw rt::EConvertError::InvalidInteger("$" + rt::AnsiToUtf8(field) + std::string(suffix));
-}
-
-void Truncated(uint64_t lineNumber) {
-    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) + " is truncated");
-}
-
-void PastTop(uint64_t lineNumber) {
-    throw rt::EConvertError("Record at line " + std::to_string(lineNumber) + " runs past address FFFFFFFF");
-}
-
-}  // namespace hexrecord
-
 THexExtent HexFileExtent(const std::string& fileName) {
     return ExtentOf(FileText(fileName));
 }

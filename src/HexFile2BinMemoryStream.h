@@ -30,6 +30,10 @@ struct THexRun {
 class THexRuns {
 public:
     void Add(uint32_t first, uint64_t end) {
+        if (!anyRecord_ || first < imageFirst_) imageFirst_ = first;
+        anyRecord_ = true;
+        // A record without bytes widens the image but holds no data.
+        if (end == first) return;
         // Records mostly follow one another: extend the last run.
         if (!runs_.empty() && first == runs_.back().End) {
             if (end > runs_.back().End) runs_.back().End = end;
@@ -39,14 +43,20 @@ public:
             Append(first, end);
         }
     }
-    // Sorted and joined.
+    // Sorted and joined; runs of no byte left out.
     const std::vector<THexRun>& Runs();
+    // Whether any data record came, and the lowest address of one (where the
+    // image starts, also when that record holds no byte).
+    bool AnyRecord() const { return anyRecord_; }
+    uint32_t ImageFirst() const { return imageFirst_; }
 
 private:
     void Append(uint32_t first, uint64_t end);
     void Join();
     std::vector<THexRun> runs_;
     std::size_t joinedCount_ = 0;
+    uint32_t imageFirst_ = 0xFFFFFFFF;
+    bool anyRecord_ = false;
 };
 
 // The in-memory stream holds at most 2 GiB - 1 bytes; a 32-bit process

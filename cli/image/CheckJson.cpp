@@ -3,6 +3,7 @@
 #include <type_traits>
 
 #include "JsonOutput.h"
+#include "check/HexCheckText.h"
 
 nlohmann::ordered_json CheckJson(const std::string& fileName, const TCheckResult& result) {
     nlohmann::ordered_json findings = nlohmann::ordered_json::array();
@@ -27,6 +28,19 @@ nlohmann::ordered_json CheckJson(const std::string& fileName, const TCheckResult
     }
     nlohmann::ordered_json json = {
         {"path", fileName}, {"exit_code", result.ExitCode()}, {"findings", std::move(findings)}};
-    if (result.Unreadable) json["error"] = JsonError(result.Findings.front().Text, result.OsCode);
+    if (!result.Omitted.empty()) {
+        nlohmann::ordered_json omitted = nlohmann::ordered_json::object();
+        for (const auto& [kind, rest] : result.Omitted) omitted[kind] = rest.Count;
+        json["omitted"] = std::move(omitted);
+        json["last_omitted_line"] = result.LastOmittedLine();
+    }
+    if (result.Unreadable) json["error"] = JsonError(result.Findings.back().Text, result.OsCode);
     return json;
+}
+
+std::vector<std::string> OmittedLines(const std::string& fileName, const TCheckResult& result) {
+    std::vector<std::string> lines;
+    for (const auto& [kind, rest] : result.Omitted)
+        lines.push_back(FindingLine(fileName, checktext::Omitted(kind, rest)));
+    return lines;
 }

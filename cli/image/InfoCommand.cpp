@@ -20,6 +20,7 @@ namespace {
 struct TDataRuns {
     std::vector<THexRun> Runs;
     uint32_t FirstAddress = 0;
+    bool AnyRecord = false;
 };
 
 TDataRuns DataRunsOf(const std::string& fileName, const TImageInfo& info, THexRuns& runs) {
@@ -27,9 +28,11 @@ TDataRuns DataRunsOf(const std::string& fileName, const TImageInfo& info, THexRu
     if (OpenKindOf(fileName) == TImageKind::Hex) {
         found.Runs = runs.Runs();
         // No data record: the converter's empty image sits at the top address.
-        found.FirstAddress = found.Runs.empty() ? 0xFFFFFFFF : found.Runs.front().First;
+        found.FirstAddress = runs.ImageFirst();
+        found.AnyRecord = runs.AnyRecord();
     } else if (info.Size > 0) {
         found.Runs.push_back({0, static_cast<uint64_t>(info.Size)});
+        found.AnyRecord = true;
     }
     return found;
 }
@@ -46,7 +49,7 @@ nlohmann::ordered_json MapJson(const TDataRuns& found, uint64_t imageSize) {
     }
     // Without data the image starts nowhere: the converter's top address is
     // not the file's.
-    const nlohmann::ordered_json first = found.Runs.empty()
+    const nlohmann::ordered_json first = !found.AnyRecord
                                              ? nlohmann::ordered_json()
                                              : nlohmann::ordered_json(rt::IntToHex(found.FirstAddress, 8));
     nlohmann::ordered_json json = {{"runs", std::move(runs)},

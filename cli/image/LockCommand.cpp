@@ -37,6 +37,7 @@ void Lock(const std::string& fileName, const std::string& keyText, std::ostream&
                                  " changes nothing: its steps amount to an XOR with 00, which leaves every "
                                  "byte as it is; choose another key");
     RefuseDevice(fileName);
+    if (LockKindOf(fileName) == TImageKind::Raw) RefuseOversizedImage(fileName);
     // The name is opened as given: its full path may be too long to open.
     const std::optional<std::string> lockPath = LockImage(fileName, *key);
     if (!lockPath)

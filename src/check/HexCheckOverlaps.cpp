@@ -47,9 +47,47 @@ uint64_t TWrittenSpans::FirstLineAt(uint64_t address) const {
     return it == spans_.begin() ? 0 : std::prev(it)->second.Line;
 }
 
-TOverlaps::TOverlaps() {
-    rewrites_.emplace(0, 0);
+uint16_t* TRewriteCounts::Page(uint64_t address) const {
+    const uint64_t page = address >> kPageBits;
+    if (page != lastPage_) {
+        const auto it = pages_.find(page);
+        if (it == pages_.end()) return nullptr;
+        lastPage_ = page;
+        last_ = it->second.get();
+    }
+    return last_;
 }
+
+void TRewriteCounts::Add(uint64_t lo, uint64_t hi, uint64_t times) {
+    for (uint64_t a = lo; a < hi; ++a) {
+        uint16_t* page = Page(a);
+        if (page == nullptr) {
+            auto& made = pages_[a >> kPageBits];
+            made = std::make_unique<uint16_t[]>(std::size_t{1} << kPageBits);
+            lastPage_ = a >> kPageBits;
+            page = last_ = made.get();
+        }
+        uint16_t& count = page[a & ((uint64_t{1} << kPageBits) - 1)];
+        const uint64_t sum = count + times;
+        if (sum > 0xFFFF) {
+            over_[a] += sum - 0xFFFF;
+            count = 0xFFFF;
+        } else {
+            count = static_cast<uint16_t>(sum);
+        }
+    }
+}
+
+uint64_t TRewriteCounts::At(uint64_t address) const {
+    const uint16_t* page = Page(address);
+    if (page == nullptr) return 0;
+    const uint64_t count = page[address & ((uint64_t{1} << kPageBits) - 1)];
+    if (count < 0xFFFF) return count;
+    const auto it = over_.find(address);
+    return it == over_.end() ? count : count + it->second;
+}
+
+TOverlaps::TOverlaps() = default;
 
 void TOverlaps::Rewritten(uint64_t lo, uint64_t hi, uint64_t line, const uint8_t* bytes) {
     // A block written again comes as rewrites that continue each other; a
@@ -69,7 +107,7 @@ void TOverlaps::Rewritten(uint64_t lo, uint64_t hi, uint64_t line, const uint8_t
 
 void TOverlaps::Flush() {
     if (pending_.Line == 0) return;
-    AddRewrites(pending_.Lo, pending_.Hi, pending_.Times);
+    rewrites_.Add(pending_.Lo, pending_.Hi, pending_.Times);
     TOverlapRun run{pending_.Lo, pending_.Hi, pending_.Line, pending_.LastLine};
     run.Later = pending_.Later;
     pending_ = {};
@@ -96,26 +134,6 @@ void TOverlaps::Flush() {
     last_ = runs_.emplace_hint(it, run.First, run);
 }
 
-std::map<uint64_t, uint64_t>::iterator TOverlaps::Split(uint64_t at) {
-    auto it = std::prev(rewrites_.upper_bound(at));
-    if (it->first == at) return it;
-    return rewrites_.emplace_hint(std::next(it), at, it->second);
-}
-
-// Neighbouring steps of one count are one step.
-void TOverlaps::Join(uint64_t at) {
-    const auto it = rewrites_.find(at);
-    if (it != rewrites_.end() && it != rewrites_.begin() && std::prev(it)->second == it->second)
-        rewrites_.erase(it);
-}
-
-void TOverlaps::AddRewrites(uint64_t lo, uint64_t hi, uint64_t times) {
-    Split(hi);
-    for (auto it = Split(lo); it != rewrites_.end() && it->first < hi; ++it) it->second += times;
-    Join(lo);
-    Join(hi);
-}
-
 void TOverlaps::EarlierLine(const char* s, std::size_t n, uint64_t line) {
     Flush();
     hexrecord::TRecord record;
@@ -132,19 +150,23 @@ void TOverlaps::EarlierLine(const char* s, std::size_t n, uint64_t line) {
 }
 
 void TOverlaps::FirstWritten(uint64_t lo, uint64_t hi, uint64_t line, const char* pairs) {
-    auto step = std::prev(rewrites_.upper_bound(lo));
-    for (; step != rewrites_.end() && step->first < hi; ++step) {
-        if (step->second == 0) continue;
-        const uint64_t a = std::max(lo, step->first);
-        const auto next = std::next(step);
-        const uint64_t b = next == rewrites_.end() ? hi : std::min(hi, next->first);
-        TOverlapRun& run = std::prev(runs_.upper_bound(a))->second;
-        uint8_t bytes[255];
-        hextext::DecodePairs(pairs + 2 * (a - lo), static_cast<std::size_t>(b - a), bytes);
+    uint8_t bytes[255];
+    hextext::DecodePairs(pairs, static_cast<std::size_t>(hi - lo), bytes);
+    TOverlapRun* run = nullptr;
+    for (uint64_t a = lo; a < hi; ++a) {
+        const uint64_t times = rewrites_.At(a);
+        if (times == 0) {
+            run = nullptr;
+            continue;
+        }
+        // Rewritten addresses in a row lie in one region: touching ones are joined.
+        if (run == nullptr) {
+            run = &std::prev(runs_.upper_bound(a))->second;
+            if (run->EarlierFirstLine == 0) run->EarlierFirstLine = line;
+            run->EarlierLastLine = line;
+        }
         // Each rewrite of a byte is compared with the byte first written there.
-        run.Earlier += step->second * HashBytes(a, bytes, static_cast<std::size_t>(b - a));
-        if (run.EarlierFirstLine == 0) run.EarlierFirstLine = line;
-        run.EarlierLastLine = line;
+        run->Earlier += times * HashBytes(a, bytes + (a - lo), 1);
     }
 }
 

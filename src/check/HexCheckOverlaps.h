@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <iterator>
 #include <map>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "image/HexRecord.h"
@@ -70,6 +72,23 @@ struct TOverlapRun {
     bool Different() const { return Later != Earlier; }
 };
 
+// How often each address was rewritten, in pages of 16-bit counts made where
+// rewrites fall (counts past 0xFFFF kept aside): a rewrite costs a pass over
+// its bytes, not a search.
+class TRewriteCounts {
+public:
+    void Add(uint64_t lo, uint64_t hi, uint64_t times);
+    uint64_t At(uint64_t address) const;
+
+private:
+    static constexpr unsigned kPageBits = 16;
+    uint16_t* Page(uint64_t address) const;
+    std::unordered_map<uint64_t, std::unique_ptr<uint16_t[]>> pages_;
+    mutable uint64_t lastPage_ = UINT64_MAX;
+    mutable uint16_t* last_ = nullptr;
+    std::unordered_map<uint64_t, uint64_t> over_;
+};
+
 class TOverlaps {
 public:
     TOverlaps();
@@ -95,15 +114,11 @@ private:
         uint64_t Times = 1;  // each address of [Lo, Hi) rewritten so often
     };
     void Flush();
-    void AddRewrites(uint64_t lo, uint64_t hi, uint64_t times);
     void FirstWritten(uint64_t lo, uint64_t hi, uint64_t line, const char* pairs);
-    std::map<uint64_t, uint64_t>::iterator Split(uint64_t at);
-    void Join(uint64_t at);
 
     std::map<uint64_t, TOverlapRun> runs_;  // by first address; disjoint, not touching
     std::map<uint64_t, TOverlapRun>::iterator last_ = runs_.end();
-    // How often each address was rewritten: the count on [key, next key).
-    std::map<uint64_t, uint64_t> rewrites_;
+    TRewriteCounts rewrites_;
     TPending pending_;
     uint64_t lastLine_ = 0;
     hexrecord::TReader reader_;

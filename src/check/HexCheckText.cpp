@@ -62,15 +62,14 @@ TFinding UnknownType(uint64_t line, uint32_t type) {
             {{"type", uint64_t{type}}}};
 }
 
-TFinding AfterChecksum(uint64_t line, std::size_t count, bool cut, bool blanks) {
+TFinding AfterChecksum(uint64_t line, uint64_t count, bool blanks) {
     const std::string what = blanks ? (count == 1 ? "a blank" : std::to_string(count) + " blanks")
-                                    : (cut ? "at least " : "") + std::to_string(count) +
-                                          (count == 1 && !cut ? " character" : " characters");
+                                    : std::to_string(count) + (count == 1 ? " character" : " characters");
     return {line,
             blanks ? TSeverity::Note : TSeverity::Warning,
             "after-checksum",
             what + " after the record's checksum; the loader ignores " + (count == 1 ? "it" : "them"),
-            {{"characters", uint64_t{count}}}};
+            {{"characters", count}}};
 }
 
 TFinding NulEnds(uint64_t line, bool afterEnd) {
@@ -146,22 +145,55 @@ TFinding NoData() {
             "no data record: the loader makes an image of one byte, FF, and fwimage download refuses it"};
 }
 
+TFinding ZeroLength(const TZeroRun& run, bool anyBytes, uint32_t dataFirst, uint64_t dataEnd) {
+    const bool one = run.First == run.Last;
+    const std::string at = run.Low == run.High ? " at " + Address(run.Low)
+                                               : " at " + Address(run.Low) + " to " + Address(run.High);
+    std::string what = (one ? "a data record of no byte" : "data records of no byte") + at;
+    if (!one) what += ", up to line " + std::to_string(run.Last) + ",";
+    const uint64_t before = anyBytes && run.Low < dataFirst ? dataFirst - run.Low : 0;
+    const uint64_t after = anyBytes && run.High > dataEnd ? run.High - dataEnd : 0;
+    TFinding finding{run.First, TSeverity::Warning, "zero-length", "",
+                     {{"first", Address(run.Low)}, {"last", Address(run.High)}, {"last_line", run.Last},
+                      {"ff_before", before}, {"ff_after", after}}};
+    if (!anyBytes) {
+        finding.Text = what + (one ? " widens" : " widen") +
+                       " the loader's image, though no record gives a byte: every byte it sends is FF";
+    } else if (before > 0 || after > 0) {
+        std::string moved;
+        if (before > 0)
+            moved = std::to_string(before) + " bytes of FF before the data at " + Address(dataFirst) +
+                    ", every address shifted";
+        if (after > 0)
+            moved += (moved.empty() ? "" : ", and ") + std::to_string(after) + " bytes of FF after the data's end";
+        finding.Text = what + (one ? " widens" : " widen") + " the loader's image: it sends " + moved;
+    } else {
+        finding.Severity = TSeverity::Note;
+        finding.Kind = "zero-length-inside";
+        finding.Text = what + " within the data; the loader's image is the same without " + (one ? "it" : "them");
+    }
+    return finding;
+}
+
+TFinding AddressCount(uint64_t line, uint32_t type, uint32_t count, uint32_t base) {
+    return {line,
+            TSeverity::Warning,
+            "address-count",
+            std::string(type == 0x02 ? "extended segment" : "extended linear") + " address record (type " +
+                Hex2(type) + ") of byte count " + Hex2(count) +
+                ", not 02: the loader reads four digits after the type anyway and takes base " + Address(base) +
+                "; the data after it move",
+            {{"type", uint64_t{type}}, {"count", uint64_t{count}}, {"base", Address(base)}}};
+}
+
+TFinding Omitted(const std::string& kind, const TOmitted& omitted) {
+    return {0,
+            omitted.Severity,
+            kind,
+            std::to_string(omitted.Count) + " more " + kind + " findings not shown, the last at line " +
+                std::to_string(omitted.LastLine),
+            {{"count", omitted.Count}, {"last_line", omitted.LastLine}}};
+}
+
 }  // namespace checktext
 
-const char* SeverityName(TSeverity severity) {
-    switch (severity) {
-    case TSeverity::Error:
-        return "error";
-    case TSeverity::Warning:
-        return "warning";
-    case TSeverity::Note:
-        break;
-    }
-    return "note";
-}
-
-std::string FindingLine(const std::string& fileName, const TFinding& finding) {
-    std::string line = fileName;
-    if (finding.Line > 0) line.append(":").append(std::to_string(finding.Line));
-    return line + ": " + SeverityName(finding.Severity) + ": " + finding.Text;
-}

@@ -19,9 +19,8 @@ enum class TSkipped { BlankBeforeMark, NoMark, Text };
 TFinding Refused(uint64_t line, std::string text);
 TFinding Skipped(TSkipped kind, bool afterEnd, uint64_t first, uint64_t last);
 TFinding UnknownType(uint64_t line, uint32_t type);
-// count characters after the checksum (at least that many when cut: the line
-// was read only that far); blanks: they are only blanks.
-TFinding AfterChecksum(uint64_t line, std::size_t count, bool cut, bool blanks);
+// count characters after the checksum; blanks: they are only blanks.
+TFinding AfterChecksum(uint64_t line, uint64_t count, bool blanks);
 TFinding NulEnds(uint64_t line, bool afterEnd);
 TFinding StartAddress(uint64_t line, uint32_t type, const uint8_t* address);
 TFinding ChecksumUnchecked(uint64_t line, std::string why);
@@ -31,5 +30,19 @@ TFinding NoEnd(uint64_t line);
 TFinding AfterEnd(uint64_t endLine, uint64_t records, uint64_t first, uint64_t last);
 TFinding FarRegion(uint64_t line, const TFarRun& far, uint64_t imageSize);
 TFinding NoData();
+
+// Consecutive lines of data records of byte count 00, at addresses Low to High.
+struct TZeroRun {
+    uint64_t First, Last;
+    uint32_t Low, High;
+};
+// Such a run beside the bytes the data records give, [dataFirst, dataEnd)
+// (none when anyBytes is false): a warning where it widens the image.
+TFinding ZeroLength(const TZeroRun& run, bool anyBytes, uint32_t dataFirst, uint64_t dataEnd);
+// An address record (type 02 or 04) whose byte count is not 02; base: what
+// the window makes of it.
+TFinding AddressCount(uint64_t line, uint32_t type, uint32_t count, uint32_t base);
+// The findings of kind past those told.
+TFinding Omitted(const std::string& kind, const TOmitted& omitted);
 
 }  // namespace checktext

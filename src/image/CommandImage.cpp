@@ -17,8 +17,14 @@ void RefuseDevice(const std::string& fileName) {
                             " is a device, not a file");
 }
 
+void RefuseOversizedImage(const std::string& fileName) {
+    if (OpenKindOf(fileName) != TImageKind::Raw) return;
+    if (static_cast<uint64_t>(rt::TReadFile(fileName).Stamp().size) > kLargestHexImage) throw rt::EOutOfMemory();
+}
+
 void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs) {
     RefuseDevice(fileName);
+    RefuseOversizedImage(fileName);
     if (!OpenImage(fileName, info, runs))
         throw ECommandError("Cannot open file " + Quoted(fileName) +
                             ": only .hex, .bin and .lock files are images");

@@ -26,8 +26,14 @@ inline constexpr const char* kEmptyImageText = "The image is empty; fwimage down
 // words of --log's refusal: the system would name it by its device path.
 void RefuseDevice(const std::string& fileName);
 
+// A .bin or .lock file longer than the longest image an in-memory stream
+// holds (the 32-bit build cannot map more) is "Out of memory" for every
+// command in both builds, decided from its size before anything is read.
+void RefuseOversizedImage(const std::string& fileName);
+
 // Opens fileName into CurrentImage as the window's Open does; an extension
-// the window would ignore, or a device's name, is a failure here.
+// the window would ignore, a device's name or an oversized image is a
+// failure here.
 void OpenCommandImage(const std::string& fileName, TImageInfo& info, THexRuns* runs = nullptr);
 
 // An image that holds nothing of the file: empty, or the one 0xFF byte the

@@ -9,12 +9,15 @@
 #include <string_view>
 
 #include "runtime/Convert.h"
+#include "runtime/Exceptions.h"
 
 namespace hexrecord {
 
-// Raise the window's failures: a field with a character that is not a
+// The window's failures: a field with a character that is not a
 // hexadecimal digit, named as converted ("$", its characters, the suffix);
 // a record shorter than what its type reads; data past the top address.
+// Defined in HexRecord.cpp.
+rt::EConvertError BadFieldError(std::string_view field, std::string_view suffix);
 [[noreturn]] void BadField(std::string_view field, std::string_view suffix);
 [[noreturn]] void Truncated(uint64_t lineNumber);
 [[noreturn]] void PastTop(uint64_t lineNumber);
@@ -32,7 +35,13 @@ inline uint32_t HexField(const char* p, std::string_view suffix = {}) {
     return value;
 }
 
+// Record types.
 inline constexpr uint32_t kData = 0x00;
+inline constexpr uint32_t kEndOfFile = 0x01;
+inline constexpr uint32_t kSegmentBase = 0x02;   // extended segment address
+inline constexpr uint32_t kStartSegment = 0x03;  // start segment address
+inline constexpr uint32_t kLinearBase = 0x04;    // extended linear address
+inline constexpr uint32_t kStartLinear = 0x05;   // start linear address
 
 struct TRecord {
     uint32_t type;
@@ -65,11 +74,11 @@ public:
             record.data = s + 9;
             break;
         }
-        case 0x02:  // extended segment address
+        case kSegmentBase:
             if (n < 13) Truncated(lineNumber);
             base_ = HexField<4>(s + 9, "0") << 4;
             break;
-        case 0x04:  // extended linear address
+        case kLinearBase:
             if (n < 13) Truncated(lineNumber);
             base_ = HexField<4>(s + 9, "0000") << 16;
             break;
@@ -78,6 +87,9 @@ public:
         }
         return true;
     }
+
+    // The base the data records after the last address record get.
+    uint32_t Base() const { return base_; }
 
 private:
     uint32_t base_ = 0;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include "runtime/Convert.h"
 
@@ -138,9 +139,17 @@ inline const char* FindBreak(const char* p, const char* end) {
     return end;
 }
 
+// What a line held beyond the characters handed over: a line carried across
+// read blocks is handed over only kLongestCarried characters far.
+struct TLineRest {
+    uint64_t Dropped = 0;
+    bool Blanks = true;  // every dropped character is a blank or a tab
+};
+
 // Splits the text that read() yields into lines at CR, LF and CR LF, up to
 // the first NUL, and hands each to line(text, length, lineNumber), numbered
-// from 1. read(buffer, count) returns the bytes it placed, 0 at the end.
+// from 1; a line(text, length, lineNumber, rest) also learns what was
+// dropped of a long line (TLineRest). read(buffer, count) returns the bytes it placed, 0 at the end.
 // True when a NUL ended the text (after the line it ended).
 template <class Read, class Line>
 bool ForEachLine(Read&& read, std::size_t blockSize, Line&& line) {
@@ -151,11 +160,22 @@ bool ForEachLine(Read&& read, std::size_t blockSize, Line&& line) {
     bool carrying = false;  // a line began in an earlier block
     bool skipLF = false;    // the last block ended with CR
     uint64_t lineNumber = 0;
+    TLineRest rest;
 
     auto keep = [&](const char* from, const char* to) {
         const std::size_t n = std::min<std::size_t>(to - from, carry.size() - carried);
         std::memcpy(carry.data() + carried, from, n);
         carried += n;
+        if (from + n < to) {
+            rest.Dropped += static_cast<uint64_t>(to - from - n);
+            if (rest.Blanks) rest.Blanks = std::all_of(from + n, to, [](char c) { return c == ' ' || c == '\t'; });
+        }
+    };
+    auto emit = [&](const char* s, std::size_t n) {
+        if constexpr (std::is_invocable_v<Line&, const char*, std::size_t, uint64_t, const TLineRest&>)
+            line(s, n, ++lineNumber, rest);
+        else
+            line(s, n, ++lineNumber);
     };
 
     for (;;) {
@@ -176,11 +196,12 @@ bool ForEachLine(Read&& read, std::size_t blockSize, Line&& line) {
             }
             if (carrying) {
                 keep(p, brk);
-                line(carry.data(), carried, ++lineNumber);
+                emit(carry.data(), carried);
                 carrying = false;
                 carried = 0;
+                rest = {};
             } else {
-                line(p, static_cast<std::size_t>(brk - p), ++lineNumber);
+                emit(p, static_cast<std::size_t>(brk - p));
             }
             const char c = *brk;
             p = brk + 1;
@@ -194,7 +215,7 @@ bool ForEachLine(Read&& read, std::size_t blockSize, Line&& line) {
             }
         }
     }
-    if (carrying) line(carry.data(), carried, ++lineNumber);
+    if (carrying) emit(carry.data(), carried);
     return false;
 }
 

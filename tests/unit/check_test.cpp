@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "check/HexCheck.h"
 #include "image/CommandImage.h"
 #include "FwimageRun.h"
 #include "TestSupport.h"
@@ -67,16 +68,17 @@ TEST(Fwimage, CheckReportsWhatWasPlanted) {
          7},
         {"no-end", base + a + b, {{3, "no-end"}}, 7},
         // What follows the end-of-file record and changes nothing does not count.
+        // Findings come as found: those of the whole file's reading last.
         {"after-end",
          base + a + end + "\n" + HexRecord(0, 4, {0, 1}) + b + end + "after\n",
-         {{6,
+         {{8, "not-record", {{"severity", "note"}}},
+          {6,
            "after-end",
            {{"end_line", 3},
             {"records", 1},
             {"last_line", 6},
             {"text",
-             "data after the end-of-file record of line 3 still counts: 1 data record from here to line 6"}}},
-          {8, "not-record", {{"severity", "note"}}}},
+             "data after the end-of-file record of line 3 still counts: 1 data record from here to line 6"}}}},
          7},
         // A block written twice is one finding.
         {"same-again",
@@ -124,6 +126,8 @@ TEST(Fwimage, CheckReportsWhatWasPlanted) {
         {"refused-data", base + badData + aChanged, {{2, "refused"}}, 1},
         {"refused-short", base + ":0400000001\n" + end, {{2, "refused"}}, 1},
         {"refused-size", ZeroRunsHex({{0, 1}, {0x80000000, 1}}), {{0, "refused"}}, 1},
+        {"refused-size-by-one", ZeroRunsHex({{0, 1}, {0x7FFFFFFF, 1}}), {{0, "refused"}}, 1},
+        {"largest-size", ZeroRunsHex({{0, 1}, {0x7FFFFFFE, 1}}), {{2, "far-region"}}, 7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -189,6 +193,49 @@ TEST(Fwimage, CheckReportsWhatWasPlanted) {
         EXPECT_EQ((unreadable ? nlohmann::json{{"text", first["findings"].at(0)["text"]}, {"os_code", 2}}
                               : nlohmann::json()),
                   first.value("error", nlohmann::json()));
+    }
+}
+
+// Past 1,000 findings of a kind the rest are counted: in the exit code, in
+// one closing line of the text and in the JSON's omitted.
+TEST(Fwimage, CheckCountsWhatItDoesNotTell) {
+    TempDir dir;
+    const std::string end = ":00000001FF\n";
+    std::string blanks, moreBlanks, sums;
+    for (uint32_t i = 0; i < 1000; ++i) blanks += HexRecord(i, 0, {1}).insert(13, " ");
+    for (uint32_t i = 1000; i < 2000; ++i) moreBlanks += HexRecord(i, 0, {1}).insert(13, " ");
+    for (uint32_t i = 0; i < 1500; ++i) sums += HexRecord(i, 0, {1}).replace(11, 2, "GG");
+    const struct {
+        std::string name, text;
+        int code;
+        nlohmann::json omitted;
+        uint64_t lastOmitted;
+        std::string lastLine;
+    } cases[] = {
+        // The one warning is the 1,001st of its kind.
+        {"warning-omitted", blanks + HexRecord(1000, 0, {1}).insert(13, "X") + end, 7, {{"after-checksum", 1}},
+         1001, "warning: 1 more after-checksum findings not shown, the last at line 1001"},
+        {"notes-only", blanks + moreBlanks + end, 0, {{"after-checksum", 1000}}, 2000,
+         "note: 1000 more after-checksum findings not shown, the last at line 2000"},
+        {"sums", sums, 7, {{"checksum", 500}}, 1500,
+         "warning: 500 more checksum findings not shown, the last at line 1500"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = dir.Path(c.name + ".hex");
+        WriteFile(file, c.text);
+        int code = -1;
+        const std::vector<nlohmann::json> json = CheckedJson({file}, code);
+        EXPECT_EQ(c.code, code);
+        ASSERT_EQ(1u, json.size());
+        EXPECT_EQ(c.omitted, json[0]["omitted"]);
+        EXPECT_EQ(c.lastOmitted, json[0]["last_omitted_line"]);
+        size_t told = 0;
+        for (const nlohmann::json& f : json[0]["findings"]) told += f["kind"] == c.omitted.begin().key();
+        EXPECT_EQ(kShownPerKind, told);
+        const TRun r = RunTool({"check", file});
+        EXPECT_EQ(c.code, r.code);
+        EXPECT_TRUE(r.out.ends_with(file + ": " + c.lastLine + "\n"));
     }
 }
 

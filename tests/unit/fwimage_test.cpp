@@ -214,6 +214,8 @@ TEST(Fwimage, CommandsAndTheirFailures) {
     const std::string hexLink = dir.Path("link.bin");
     const std::string selfLocked = dir.Path("self.bin");  // its .lock is itself
     const std::string sameSize = dir.Path("same-size.bin");
+    const std::string zeroHex = dir.Path("zero.hex");  // a record of no byte below the data
+    const std::string hugeBin = dir.Path("huge.bin");   // longer than an in-memory stream holds
     WriteFile(bin, std::vector<uint8_t>{0x01, 0x02, 0xFF});
     WriteFile(bin2, std::vector<uint8_t>(258, 0xFF));
     WriteFile(hex, std::string(":020004000102F7\n:00000001FF\n"));
@@ -231,6 +233,9 @@ TEST(Fwimage, CommandsAndTheirFailures) {
         tieHex,
         std::string(":0400000000000000FC\n:020000040020DA\n:080000000000000000000000F8\n:00000001FF\n"));
     WriteFile(text, std::string("text"));
+    WriteFile(zeroHex, std::string(":00F0000010\n:02F10000AABBA8\n:00000001FF\n"));
+    WriteFile(hugeBin, std::string());
+    std::filesystem::resize_file(testsupport::FromUtf8(hugeBin), 0x80000000);
     WriteFile(lockFile, std::string("lock"));
     std::filesystem::create_hard_link(testsupport::FromUtf8(hex), testsupport::FromUtf8(hexLink));
     WriteFile(selfLocked, std::string("self"));
@@ -301,6 +306,15 @@ TEST(Fwimage, CommandsAndTheirFailures) {
          "Warning: 99.9 % of the image is gap fill; run 00000000-00000003 lies farthest from the others "
          "(2097148 bytes from the nearest)\n",
          ""},
+        {{"info", "--map", zeroHex},
+         0,
+         "Имя: zero.hex\nРазмер: 0102\nКонтрольная сумма: 0065\n"
+         "Data runs: 1\n  0000F100-0000F101  2 bytes\nFirst address: 0000F000\nGap fill: 256 bytes, 99.2 %\n",
+         ""},
+        // Decided from the file's size: nothing is read.
+        {{"info", hugeBin}, 1, "", "Out of memory.\n"},
+        {{"lock", hugeBin}, 1, "", "Out of memory.\n"},
+        {{"check", hugeBin}, 1, hugeBin + ": error: Out of memory.\n", ""},
         {{"info", "--map", emptyHex},
          0,
          "Имя: empty.hex\nРазмер: 0001\nКонтрольная сумма: 00FF\n"
