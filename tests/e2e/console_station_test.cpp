@@ -334,6 +334,7 @@ TEST_F(Console, OneDownloadPerComputer) {
         sim.ClearAutoRelease(step);
         sim.SetAutoRelease(SimFn::Download, 1);
         launch.args.at(3) = temp_.Path(L"first.tsv");  // its --log
+        launch.outFile = temp_.Path(L"first-out.txt");
         launch.errFile = temp_.Path(L"first-err.txt");
         Program first(Fwimage(), launch);
         sim.WaitEntered(step, kMs);
