@@ -119,9 +119,9 @@ struct TUnitJob {
     // The computer's one-download lock, held by this thread from before the
     // unit's first library step until its last has returned or its process
     // has been ended.
-    std::optional<TDownloadMutex> lock;
+    std::optional<TDownloadMutex> lock = {};
     // The log's done records by serial, read as the log grows.
-    TSerialHistory history;
+    TSerialHistory history = {};
 };
 
 // Tells on the error output.

@@ -48,6 +48,9 @@ inline std::string Pattern(size_t count, uint32_t seed) {
     return bytes;
 }
 
+// A small image that the download tests of both files send.
+inline const std::string kBin16 = Pattern(16, 1);
+
 // What the progress display shows.
 struct Display {
     bool paneVisible;

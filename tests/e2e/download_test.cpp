@@ -128,7 +128,6 @@ TEST_P(Outcome, CallsBoxesDisplayAndCursor) {
     CloseAndExpectExitZero();
 }
 
-const std::string kBin16 = Pattern(16, 1);
 const std::string kLock300 = Pattern(300, 2);
 
 INSTANTIATE_TEST_SUITE_P(
