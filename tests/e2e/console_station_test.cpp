@@ -322,6 +322,7 @@ TEST_F(Console, SerialsStationsAndOperators) {
 // library; a lock whose holder died is taken over with a line.
 TEST_F(Console, OneDownloadPerComputer) {
     const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
+    OwnConsole console;
     InputFromNul nul;
     const auto second = [&] {
         DeleteFileW(simLog_.c_str());
@@ -334,6 +335,7 @@ TEST_F(Console, OneDownloadPerComputer) {
         sim.ClearAutoRelease(step);
         sim.SetAutoRelease(SimFn::Download, 1);
         launch.args.at(3) = temp_.Path(L"first.tsv");  // its --log
+        launch.env.push_back({L"FWL_DFU_LOG", temp_.Path(L"first-dfu.log")});
         launch.outFile = temp_.Path(L"first-out.txt");
         launch.errFile = temp_.Path(L"first-err.txt");
         Program first(Fwimage(), launch);
