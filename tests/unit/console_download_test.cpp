@@ -106,9 +106,7 @@ TEST(ConsoleDownload, Endings) {
                                   {"outcome", outcome.empty() ? nlohmann::json() : nlohmann::json(outcome)},
                                   {"exit_code", row.code},
                                   {"text", line.substr(0, line.size() - 1)},
-                                  {"unit", 7},
-                                  {"serial", "SN-0001"},
-                                  {"station", "СТЕНД-1"},
+                                  {"unit", 7}, {"serial", "SN-0001"}, {"station", "СТЕНД-1"},
                                   {"operator", "оператор"}}),
                   nlohmann::json::parse(json.str()));
     }
@@ -341,9 +339,8 @@ TEST(ConsoleDownload, LogFile) {
 }
 #endif
 
-// The columns of older logs keep their places; the unit's is empty outside a
-// station loop, the serial's when none was given. A name the system gives
-// never breaks the line.
+// The columns of older logs keep their places; the unit's and the serial's are empty when not
+// given; a name the system gives never breaks the line.
 TEST(ConsoleDownload, RecordColumns) {
     TDownloadRecord record{"T", "C:\\fw.hex", 0x12345, 0xAB, "done", 0, "5a", 7, "t", {}, "", "ST", "O\tP\n"};
     EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0\t5a\t7\tt\t\t\tST\tO P ", DownloadRecordText(record));
@@ -457,10 +454,9 @@ TEST(ConsoleDownload, YesAnswers) {
 TEST(ConsoleDownload, AskSerial) {
     const std::string p(kSerialPrompt), control = SerialRefusedLine(TSerialProblem::Control) + "\n",
                                          tooLong = SerialRefusedLine(TSerialProblem::TooLong) + "\n";
-    std::string ru64;
-    for (int i = 0; i < 64; ++i) ru64 += "Ж";
-    using O = std::optional<std::string>;
-    // Typed lines (none: the read is cut), the serial, the texts shown.
+    std::string ru64;  // 64 characters, 128 bytes
+    while (ru64.size() < 128) ru64 += "Ж";
+    using O = std::optional<std::string>;  // a typed line; none: the read is cut
     const std::tuple<std::vector<O>, O, std::vector<std::string>> rows[] = {
         {{"  SN 0001 \r\n"}, "SN 0001", {p}},
         {{"\r\n", "   \r\n", "A\r\n"}, "A", {p, p, p}},
@@ -472,10 +468,7 @@ TEST(ConsoleDownload, AskSerial) {
     };
     for (const auto& [typed, serial, shown] : rows) {
         std::vector<std::string> told;
-        const auto read = [&](std::string_view text) {
-            told.emplace_back(text);
-            return typed.at(told.size() - 1);
-        };
+        const auto read = [&](auto text) { return typed.at((told.emplace_back(text), told.size() - 1)); };
         EXPECT_EQ(serial, AskSerial(read, ""));
         EXPECT_EQ(shown, told);
     }
@@ -490,14 +483,13 @@ TEST(ConsoleDownload, SerialHistory) {
     };
     const std::string log = "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tdone\t0\r\n" +
                             record('1', "done", a, "SN-1") + record('2', "transfer-failed", a, "SN-2") +
-                            record('3', "done", b, "SN-3") + record('4', "done", a, "SN-1"),
+                            record('4', "done", a, "SN-1"),
                       torn = record('5', "done", a, "SN-2");
     TSerialHistory history;
     history.Take(log + torn.substr(0, torn.size() - 1));
     const auto told = [&](const char* serial, const std::string& sha) {
         const auto done = history.LastDone(serial, sha);
-        return done ? AlreadyDoneLine(serial, *done) : "";
-    };
+        return done ? AlreadyDoneLine(serial, *done) : ""; };
     EXPECT_EQ("Прибор SN-1 уже прошит этой прошивкой на станции СТЕНД-4, 2026-12-07T12:04:00Z", told("SN-1", a));
     EXPECT_EQ("", told("SN-1", b) + told("SN-2", a) + told("", a));
     history.Take(torn);
