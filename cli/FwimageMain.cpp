@@ -9,6 +9,7 @@
 #include "image/CheckCommand.h"
 #include "image/CommandImage.h"
 #include "image/ConvertCommand.h"
+#include "download/UnitSerial.h"
 #include "image/ExitCodes.h"
 #include "image/FirmwareImage.h"
 #include "image/InfoCommand.h"
@@ -30,9 +31,9 @@ struct TUsageError {
 // The command line as the commands read it.
 struct TArgs {
     std::vector<std::string> Operands;
-    std::optional<std::string> Key, Log, Timeout, ExpectSha256, ExpectSum;
+    std::optional<std::string> Key, Log, Timeout, ExpectSha256, ExpectSum, Serial;
     bool Map = false, Digest = false, Json = false, Yes = false, Quiet = false, Repeat = false,
-         AllowEmpty = false;
+         AllowEmpty = false, AskSerial = false;
 };
 
 // The commands an option belongs to, one bit each; kEvery: all of them.
@@ -71,6 +72,8 @@ constexpr TOption kOptions[] = {
     Valued("--expect-sum", "XXXX", kDownload, &TArgs::ExpectSum),
     Flag("--repeat", kDownload, &TArgs::Repeat),
     Flag("--allow-empty", kDownload, &TArgs::AllowEmpty),
+    Valued("--serial", "TEXT", kDownload, &TArgs::Serial),
+    Flag("--ask-serial", kDownload, &TArgs::AskSerial),
 };
 
 // Runs one step and reports its failure as the window would show it, after
@@ -170,7 +173,14 @@ TCommandEnd RunDownload(const TArgs& args, std::ostream& out, std::ostream& err)
                  "1 to 4 hexadecimal digits, as the window shows a sum")},
         args.Repeat,
         args.Json,
-        args.AllowEmpty};
+        args.AllowEmpty,
+        Checked(args.Serial, SerialOption, "--serial",
+                "a serial number: 1 to 64 characters, none of them a tab or another control character"),
+        args.AskSerial};
+    if (args.Serial && (args.Repeat || args.AskSerial))
+        throw TUsageError{std::string("--serial: names the one unit of a download; with ") +
+                          (args.Repeat ? "--repeat" : "--ask-serial") +
+                          " each unit's serial is asked on the console (--ask-serial)"};
     return {RunDownloadCommand(request, out, err), true};
 }
 

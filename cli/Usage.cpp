@@ -83,10 +83,11 @@ const THelpPart kParts[] = {
     {"download",
      "fwimage download [--yes] [--quiet] [--log FILE] [--timeout SECONDS]\n"
      "                 [--expect-sha256 HEX] [--expect-sum XXXX] [--repeat]\n"
-     "                 [--json] [--allow-empty] IMAGE\n",
+     "                 [--json] [--allow-empty] [--serial TEXT | --ask-serial]\n"
+     "                 IMAGE\n",
      "  download [--yes] [--quiet] [--log FILE] [--timeout SECONDS]\n"
      "           [--expect-sha256 HEX] [--expect-sum XXXX] [--repeat] [--json]\n"
-     "           [--allow-empty] IMAGE\n"
+     "           [--allow-empty] [--serial TEXT | --ask-serial] IMAGE\n"
      "      Loads IMAGE into the instrument as the loader's Start does (Windows\n"
      "      program only): prints the three summary lines, asks \" Загрузить\n"
      "      программу ? \" on the console itself, whatever the standard output is\n"
@@ -102,7 +103,8 @@ const THelpPart kParts[] = {
      "                 time, full path, size, sum, outcome, exit code, the\n"
      "                 image's SHA-256, whole seconds from the confirmation to\n"
      "                 the end, the tool and its version, the unit's number in\n"
-     "                 a station loop (else empty). A new FILE starts with a\n"
+     "                 a station loop (else empty), its serial (else empty), the\n"
+     "                 computer's name and the user's. A new FILE starts with a\n"
      "                 byte-order mark and a header row and has CR LF line ends;\n"
      "                 an existing one keeps its form. A FILE that could not\n"
      "                 take the record stops the command before the library is\n"
@@ -124,10 +126,22 @@ const THelpPart kParts[] = {
      "                 as standard input (else exit 2)\n"
      "      --json     JSON Lines on the standard output instead of its lines:\n"
      "                 the events image, searching, loading (at most once per\n"
-     "                 10 %), ended (outcome, exit code, unit) and summary\n"
+     "                 10 %), ended (outcome, exit code, unit, serial, station,\n"
+     "                 operator) and summary\n"
      "      --allow-empty  send an empty image, or the one byte FF of a .hex file\n"
      "                 without data records, as the window does; refused without\n"
      "                 it (exit 1)\n"
+     "      --serial TEXT  the unit's serial number, for its record: 1 to 64\n"
+     "                 characters, no tab or other control character\n"
+     "      --ask-serial  ask for each unit's serial on the console before it\n"
+     "                 starts, the first one's too (a scanner types it and\n"
+     "                 Enter); with --repeat it replaces the prompt for the next\n"
+     "                 unit. An empty line asks again, a refused one is told.\n"
+     "                 A serial the log holds done with this image is told, and\n"
+     "                 the unit goes ahead. Needs a console (else exit 2)\n"
+     "      One download per computer: while another program (the loader's\n"
+     "      window, another fwimage) loads an instrument here, the library is\n"
+     "      not called (exit 10).\n"
      "      Ctrl+C before the library is called ends at once (exit 130); while\n"
      "      the library works it is held and the download finishes first; the\n"
      "      third Ctrl+C ends without waiting for the library (exit 9).\n"
@@ -187,6 +201,9 @@ const TExitPart kExits[] = {
     {"download",
      "  9    download: ended without waiting for the library (--timeout, or the\n"
      "       third Ctrl+C); the instrument may be left in its loader mode\n"},
+    {"download",
+     "  10   download: another program was loading an instrument on this\n"
+     "       computer; no library call\n"},
     {"download",
      "  130  download: interrupted by Ctrl+C before the library was called; in\n"
      "       the log also a download whose console was closed while the library\n"

@@ -103,6 +103,14 @@ public:
     void Confirmed(const TImageInfo& sent, std::chrono::steady_clock::time_point yes) override {
         device_.Confirmed(sent, yes);
     }
+    // Taken and let go on the worker's thread, which owns it meanwhile.
+    TDownloadLock TakeDownloadLock() override {
+        lock_.emplace();
+        TDownloadLock taken = lock_->Lock();
+        if (!LockOwned(taken.Take)) lock_.reset();
+        return taken;
+    }
+    void ReleaseDownloadLock() override { lock_.reset(); }
     std::optional<std::string> Record(TDownloadOutcome outcome, const TImageInfo& image,
                                       uint64_t seconds) override {
         // The calls are over: a crash or the session's end can no longer be recorded for them.
@@ -125,6 +133,7 @@ public:
 
 private:
     TWorkerDevice& device_;
+    std::optional<TDownloadMutex> lock_;
 };
 
 // The bar and the pane follow the readings; the window's messages are

@@ -1,6 +1,8 @@
 // The download's question to the person at the console.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 // " Загрузить программу ? " as the window asks it, then the choice.
@@ -30,3 +32,7 @@ TAnswer AskOnConsole(std::string_view question);
 // Windows: shows the lines and the prompt on the console itself and waits
 // for a line; false when the read was cut instead or the line ends the input.
 bool PromptOnConsole(std::string_view linesAndPrompt);
+
+// Windows: the same, giving the line typed with its line end; none when the
+// read was cut.
+std::optional<std::string> LineOnConsole(std::string_view linesAndPrompt);

@@ -93,3 +93,7 @@ bool PromptOnConsole(std::string_view linesAndPrompt) {
     const std::optional<std::string> line = Prompt(linesAndPrompt);
     return line && !IsEndOfInput(*line);
 }
+
+std::optional<std::string> LineOnConsole(std::string_view linesAndPrompt) {
+    return Prompt(linesAndPrompt);
+}

@@ -23,6 +23,10 @@ struct TDownloadRequest {
     bool Json = false;
     // --allow-empty: an image without data is sent as the window sends it.
     bool AllowEmpty = false;
+    // --serial: the one unit's serial number, for its record.
+    std::optional<std::string> Serial;
+    // --ask-serial: each unit's serial asked on the console before it starts.
+    bool AskSerial = false;
 };
 
 // Returns the exit code (kExit... in ExitCodes.h).

@@ -18,6 +18,9 @@
 #include "download/DownloadConclusion.h"
 #include "download/DownloadJson.h"
 #include "download/DownloadLog.h"
+#include "download/DownloadMutex.h"
+#include "download/LogTail.h"
+#include "download/SerialPrompt.h"
 #include "host/LibraryHostClient.h"
 #include "runtime/FileIO.h"
 #include "runtime/FileName.h"
@@ -34,6 +37,10 @@ constexpr std::string_view kHeldLine =
     "прибор тогда может остаться в режиме загрузки";
 // Before each line the library itself writes.
 constexpr std::string_view kLibraryPrefix = "DFU.dll: ";
+constexpr std::string_view kLockTakenOverLine =
+    "Программа, загружавшая прибор на этом компьютере, завершилась, не закончив загрузку; прибор может "
+    "остаться в режиме загрузки. Загрузка продолжается";
+constexpr std::string_view kLockFailedLine = "Не удалось проверить, не загружает ли прибор другая программа: ";
 
 using TClock = std::chrono::steady_clock;
 
@@ -108,7 +115,52 @@ struct TUnitJob {
     // The last library loaded is the simulated one; kept for the record, which
     // may come after its process has gone.
     bool simulated = false;
+    // The computer's one-download lock, held by this thread from before the
+    // unit's first library step until its last has returned or its process
+    // has been ended.
+    std::optional<TDownloadMutex> lock = {};
+    // The log's done records by serial, read as the log grows.
+    TSerialHistory history = {};
 };
+
+// Tells on the error output.
+void TellErr(TUnitJob& job, std::string_view line) {
+    job.end.sink.Err << line << '\n';
+    job.end.sink.Err.flush();
+}
+
+// Busy when another download holds the lock (or it cannot be tried); a lock
+// whose holder died is taken over, with a line.
+std::optional<TEnding> TakeLock(TUnitJob& job) {
+    const TDownloadLock& lock = job.lock.emplace().Lock();
+    if (lock.Take == TDownloadLockTake::TakenOver) TellErr(job, kLockTakenOverLine);
+    if (LockOwned(lock.Take)) return std::nullopt;
+    if (lock.Take == TDownloadLockTake::Failed) TellErr(job, std::string(kLockFailedLine) + lock.Failure);
+    job.lock.reset();
+    return TEnding::Busy;
+}
+
+// The unit's serial asked on the console; the ending when none is given.
+std::optional<TEnding> AskFirstSerial(TUnitJob& job) {
+    const std::optional<std::string> serial = AskSerial(LineOnConsole, {});
+    // A read that Ctrl+C cut may return before the handler has run.
+    if (!serial) WaitForSingleObject(job.end.control.WakeEvent(), kHandlerGraceMs);
+    if (job.end.control.Interrupted()) return TEnding::Interrupted;
+    if (!serial) return TEnding::Declined;
+    job.end.sink.Trace.Serial = *serial;
+    return std::nullopt;
+}
+
+// A line when the log holds this serial done with this image already: the
+// unit goes ahead all the same. The log is read whole once, then only what
+// has been appended since.
+void TellEarlierDone(TUnitJob& job) {
+    const std::optional<std::string>& serial = job.end.sink.Trace.Serial;
+    if (!serial || !job.request.LogFile) return;
+    job.history.Take(ReadLogFrom(*job.request.LogFile, job.history.Taken()));
+    if (const std::optional<TSerialHistory::TDone> done = job.history.LastDone(*serial, job.sha256))
+        TellErr(job, AlreadyDoneLine(*serial, *done));
+}
 
 // One look at the library's process: its readings shown, its lines
 // forwarded to the error output.
@@ -170,6 +222,7 @@ TEnding Unit(TUnitJob& job) {
     THostEnding detail{};
     if (!job.confirmed) {
         stop = Confirm(job.request, job.info, job.sha256, control, detail.First);
+        if (!stop && job.request.AskSerial) stop = AskFirstSerial(job);
         if (stop) {
             job.end.Unit(*stop, {detail.First});
             return *stop;
@@ -179,7 +232,9 @@ TEnding Unit(TUnitJob& job) {
     // --timeout counts from the unit's first request to the library's process.
     const TClock::time_point start = TClock::now();
     const auto overdue = [&] { return timeout && TClock::now() - start >= std::chrono::seconds(*timeout); };
-    if (!job.host) stop = Load(job, overdue, detail);
+    TellEarlierDone(job);
+    stop = TakeLock(job);
+    if (!stop && !job.host) stop = Load(job, overdue, detail);
     if (!stop && !control.EnterLibrary()) stop = TEnding::Interrupted;
     if (!stop) {
         job.progress.reset();
@@ -218,6 +273,8 @@ TEnding Unit(TUnitJob& job) {
         mayRun = !job.host->End();
         job.host.reset();
     }
+    // Only once the library's process is idle, gone or left behind may another download begin.
+    job.lock.reset();
     job.end.Unit(*stop, {detail.First, detail.Second}, mayRun ? kLibraryMayRunTail : std::string_view());
     return *stop;
 }
@@ -235,7 +292,13 @@ int Station(TUnitJob& job) {
         std::string lines = StationCountersLine(job.end.tally) + "\n";
         if (row.LibraryLost) lines = UnitNeedsAttentionLine(job.end.sink.Unit) + "\n" + lines;
         // Cut by Ctrl+C, a closed console or the input's end: no next unit.
-        if (!PromptOnConsole(lines + std::string(kStationPrompt)) || control.Interrupted()) break;
+        if (job.request.AskSerial) {
+            std::optional<std::string> serial = AskSerial(LineOnConsole, lines);
+            if (!serial || control.Interrupted()) break;
+            job.end.sink.Trace.Serial = std::move(serial);
+        } else if (!PromptOnConsole(lines + std::string(kStationPrompt)) || control.Interrupted()) {
+            break;
+        }
         job.confirmed = TClock::now();
     }
     return job.end.Station();
@@ -245,7 +308,9 @@ int Station(TUnitJob& job) {
 
 int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::ostream& err) {
     TConclusion end(request, out, err);
-    if (request.Repeat && !InputIsConsole()) return end.Unit(TEnding::NoStation);
+    if ((request.Repeat || request.AskSerial) && !InputIsConsole())
+        return end.Unit(TEnding::NoStation, {request.Repeat ? "--repeat" : "--ask-serial"});
+    end.sink.Trace.Serial = request.Serial;
     TImageInfo info;
     std::string fullPath;
     std::unique_ptr<TDownloadLogFile> log;
@@ -288,7 +353,8 @@ int RunDownloadCommand(const TDownloadRequest& request, std::ostream& out, std::
                  .Sha256 = sha256,
                  .Seconds = seconds,
                  .Tool = tool,
-                 .Unit = end.sink.Unit > 0 ? std::optional(end.sink.Unit) : std::nullopt}));
+                 .Unit = end.sink.Unit > 0 ? std::optional(end.sink.Unit) : std::nullopt,
+                 .Serial = end.sink.Trace.Serial.value_or("")}));
             end.recordLost = end.recordLost || failure;
             return failure;
         };

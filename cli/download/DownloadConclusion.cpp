@@ -46,7 +46,7 @@ int ConcludeDownload(TEnding ending, std::initializer_list<std::string_view> det
                 code = lostCode;
             }
         }
-        if (sink.Json) TellEnded(*sink.Json, row.LogName, line, code, sink.Unit);
+        if (sink.Json) TellEnded(*sink.Json, row.LogName, line, code, sink.Unit, sink.Trace);
         return code;
     } catch (...) {
         // Out of memory while telling: whether the record was written is unknown.

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "download/DownloadEndings.h"
+#include "download/DownloadJson.h"
 
 // An exception code or an exit code as a crash's line shows it: eight
 // hexadecimal digits.
@@ -31,6 +32,8 @@ struct TEndingSink {
     std::function<std::optional<std::string>(std::string_view logName, int exitCode)> Record;
     std::ostream* Json = nullptr;
     unsigned Unit = 0;
+    // The unit's serial, station and operator, for its ended event.
+    TUnitTrace Trace = {};
 };
 
 // Tells the ending, records it and returns the command's exit code: the

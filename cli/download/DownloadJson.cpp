@@ -42,10 +42,14 @@ void TellLoading(std::ostream& json, uint16_t percent) {
 }
 
 void TellEnded(std::ostream& json, std::string_view outcome, std::string_view line, int exitCode,
-               unsigned unit) {
+               unsigned unit, const TUnitTrace& trace) {
     TEvent event = {{"event", "ended"}, {"outcome", nullptr}, {"exit_code", exitCode}, {"text", line}};
     if (!outcome.empty()) event["outcome"] = outcome;
     if (unit > 0) event["unit"] = unit;
+    event["serial"] = nullptr;
+    if (trace.Serial) event["serial"] = *trace.Serial;
+    event["station"] = trace.Station;
+    event["operator"] = trace.Operator;
     Tell(json, event);
 }
 

@@ -4,11 +4,21 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 
 #include "image/FirmwareImage.h"
+#include "runtime/Workstation.h"
+
+// Which unit, where and by whom: its serial (none when not given), the
+// computer's name and the signed-in user's, as its record names them.
+struct TUnitTrace {
+    std::optional<std::string> Serial;
+    std::string Station = rt::StationName();
+    std::string Operator = rt::OperatorName();
+};
 
 // {"event":"image"}: the path as given, its full path and name, size, sum
 // (as the summary shows it) and the SHA-256 of the bytes the instrument
@@ -25,8 +35,9 @@ void TellError(std::ostream& json, std::string_view path, std::exception_ptr fai
 void TellSearching(std::ostream& json);
 void TellLoading(std::ostream& json, uint16_t percent);
 // {"event":"ended"}: the outcome as the log names it (null when it leaves
-// no record), the ending's line and the exit code; the unit in a station loop.
+// no record), the ending's line and the exit code; the unit in a station loop;
+// the serial (null when none), the station and the operator.
 void TellEnded(std::ostream& json, std::string_view outcome, std::string_view line, int exitCode,
-               unsigned unit);
+               unsigned unit, const TUnitTrace& trace);
 // {"event":"summary"} of a station loop.
 void TellSummary(std::ostream& json, unsigned done, unsigned failed, int exitCode);

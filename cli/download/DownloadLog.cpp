@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "download/DownloadEndings.h"
+#include "download/UnitSerial.h"
 
 size_t LongestDownloadLogRecord(std::string_view fullPath) {
     const std::string tool = ToolColumn(kFwimageTool, true);
@@ -17,7 +18,8 @@ size_t LongestDownloadLogRecord(std::string_view fullPath) {
                            .Sha256 = std::string(64, '0'),
                            .Seconds = std::numeric_limits<uint64_t>::max(),
                            .Tool = tool,
-                           .Unit = std::numeric_limits<unsigned>::max()};
+                           .Unit = std::numeric_limits<unsigned>::max(),
+                           .Serial = std::string(kSerialMostBytes, 'x')};
     size_t longest = 0;
     for (size_t e = 0; e < kEndingCount; ++e) {
         const TEndingRow& row = EndingRow(static_cast<TEnding>(e));

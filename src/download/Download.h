@@ -30,6 +30,7 @@ enum class TDownloadOutcome {
     TransferFailed,  // DFU_Download gave 0
     ReturnFailed,    // DFU_Reset_To_AP gave 0
     Done,
+    Busy,  // another download held the computer's one-download lock: no library call
 };
 
 // f()'s result, or failed when f throws: a download's thread reports, it

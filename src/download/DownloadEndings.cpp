@@ -110,14 +110,19 @@ constexpr std::array<TEndingRow, kEndingCount> kEndings = {{
      .LogName = "wrong-image",
      .ExitCode = kExitWrongImage},
     {.Ending = TEnding::NoStation,
-     .Line = "Повтор невозможен: для --repeat нужна консоль, чтобы ждать следующий прибор (стандартный "
-             "ввод — не консоль)",
+     .Line = "Загрузка не начата: для {} нужна консоль, чтобы ждать следующий прибор (стандартный ввод — не "
+             "консоль)",
      .LogName = "",
      .ExitCode = kExitUsage},
     {.Ending = TEnding::RecordLost,
      .Line = "{} Запись об этой загрузке в журнал потеряна.",
      .LogName = "",
      .ExitCode = kExitRecordLost},
+    {.Ending = TEnding::Busy,
+     .Line = kBusyBox.Text,
+     .LogName = "busy",
+     .ExitCode = kExitBusy,
+     .WindowBox = &kBusyBox},
 }};
 
 // A row left out shifts the later ones, and the array's last places are
@@ -146,6 +151,8 @@ TEnding EndingOf(TDownloadOutcome outcome) noexcept {
         return TEnding::TransferFailed;
     case TDownloadOutcome::ReturnFailed:
         return TEnding::ReturnFailed;
+    case TDownloadOutcome::Busy:
+        return TEnding::Busy;
     case TDownloadOutcome::Done:
         break;
     }

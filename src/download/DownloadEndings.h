@@ -33,6 +33,11 @@ inline constexpr TBoxText kEnterLoaderFailedBox{"Ошибка перехода �
 inline constexpr TBoxText kDownloadFailedBox{"Ошибка загрузки ", "Предупреждение", kBoxOk | kBoxIconWarning};
 inline constexpr TBoxText kLeaveLoaderFailedBox{"Ошибка выхода из режима загрузки  ", "Предупреждение",
                                                 kBoxOk | kBoxIconWarning};
+// Another program holds the computer's one-download lock (DownloadMutex.h).
+inline constexpr TBoxText kBusyBox{
+    "Загрузка не начата: на этом компьютере другая программа уже загружает прибор; в прибор ничего не "
+    "отправлено",
+    "Предупреждение", kBoxOk | kBoxIconWarning};
 inline constexpr TBoxText kDownloadDoneBox{"Загрузка завершена  ", "Поздравление",
                                            kBoxOk | kBoxIconInformation};
 
@@ -62,8 +67,9 @@ enum class TEnding {
     TimedOut,      // --timeout passed while the library works
     Abandoned,     // the third Ctrl+C while the library works
     WrongImage,    // not the image --expect-sha256 or --expect-sum names
-    NoStation,     // --repeat without a console to prompt on
+    NoStation,     // --repeat or --ask-serial without a console to prompt on
     RecordLost,    // the record of any other ending could not be written
+    Busy,          // another program was loading an instrument on this computer
     Count
 };
 inline constexpr size_t kEndingCount = static_cast<size_t>(TEnding::Count);

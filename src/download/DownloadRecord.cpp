@@ -13,8 +13,17 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // spreadsheet takes a bare 1E05 for 100000; older logs' header comes second.
 constexpr std::string_view kHeaderStarts[] = {"UTC time\tFile\tSize (hex)\tSum (hex)\tOutcome\tExit code",
                                               "UTC time\tFile\tSize\tSum\tOutcome\tExit code"};
-constexpr std::string_view kHeaderRest = "\tSHA-256\tSeconds\tTool\tUnit";
+constexpr std::string_view kHeaderRest = "\tSHA-256\tSeconds\tTool\tUnit\tSerial\tStation\tOperator";
 constexpr size_t kRecordColumns = 6;  // of the oldest logs; later ones add to them
+
+// A name the system gave, as one column: a control character would end the
+// column or the line.
+std::string NameColumn(std::string_view name) {
+    std::string column(name);
+    for (char& c : column)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    return column;
+}
 
 std::string_view LineEnd(const TLogForm& form) {
     return form.Crlf ? "\r\n" : "\n";
@@ -73,6 +82,8 @@ std::string DownloadRecordText(const TDownloadRecord& r) {
     line.append(r.Sha256).append("\t").append(std::to_string(r.Seconds)).append("\t");
     line.append(r.Tool).append("\t");
     if (r.Unit) line += std::to_string(*r.Unit);
+    line.append("\t").append(r.Serial);
+    line.append("\t").append(NameColumn(r.Station)).append("\t").append(NameColumn(r.Operator));
     return line;
 }
 

@@ -15,6 +15,7 @@
 
 #include "download/Download.h"
 #include "image/ExitCodes.h"
+#include "runtime/Workstation.h"
 
 struct TDownloadRecord {
     std::string UtcTime;  // 2026-12-07T12:00:00Z
@@ -29,6 +30,10 @@ struct TDownloadRecord {
     uint64_t Seconds = 0;
     std::string_view Tool;         // the program and its version: "fwimage 1.2.3"
     std::optional<unsigned> Unit;  // the unit's number in a station loop
+    std::string Serial = {};       // the unit's serial number; empty when none was given
+    // Where and by whom: a record is made on the computer it is written from.
+    std::string Station = rt::StationName();
+    std::string Operator = rt::OperatorName();
 };
 
 // Without the line end.

@@ -36,11 +36,11 @@ TPreparedRecord::TPreparedRecord(const TDownloadRecord& record, const TLogForm& 
     TDownloadRecord blank = record;
     blank.UtcTime.clear();
     blank.Seconds = 0;
-    // Neither the tool nor the unit holds a tab: the seconds are the third
-    // field from the end.
+    // No column after the seconds holds a tab (a path may): the tool's is
+    // the fifth from the end, before the unit, serial, station and operator.
     const std::string text = DownloadRecordText(blank);
-    const size_t unit = text.rfind('\t');
-    const size_t tool = text.rfind('\t', unit - 1);
+    size_t tool = text.size();
+    for (int column = 0; column < 5; ++column) tool = text.rfind('\t', tool - 1);
     const size_t seconds = text.rfind('\t', tool - 1);
     head_ = LogOpeningText(form);
     body_ = text.substr(0, seconds + 1);

@@ -17,6 +17,8 @@ inline constexpr int kExitFindings = 7;
 inline constexpr int kExitWrongImage = 8;
 // fwimage ended while the library still worked: --timeout or Ctrl+C thrice.
 inline constexpr int kExitLibraryLeft = 9;
+// Another program was loading an instrument on this computer: no library call.
+inline constexpr int kExitBusy = 10;
 // Ended by the console: Ctrl+C before the library is called, or the console
 // closed while the library works (the record of the download says which).
 inline constexpr int kExitInterrupted = 130;

@@ -57,11 +57,27 @@ TDownloadOutcome Converse(TDownloadPlatform& platform, TDevice& device, const TI
             return true;
         },
         false);
-    const TDownloadOutcome outcome =
-        hourglass ? session.Transfer(device, windowInfo, &sent) : TDownloadOutcome::LoaderRefused;
+    TDownloadLock lock;
+    if (hourglass) lock = OrOnThrow([&] { return platform.TakeDownloadLock(); }, TDownloadLock{});
+    TDownloadOutcome outcome = TDownloadOutcome::LoaderRefused;
+    if (LockOwned(lock.Take)) {
+        outcome = session.Transfer(device, windowInfo, &sent);
+        OrOnThrow(
+            [&] {
+                platform.ReleaseDownloadLock();
+                return true;
+            },
+            false);
+    } else if (hourglass) {
+        outcome = TDownloadOutcome::Busy;
+        sent = OrOnThrow([&] { return SnapshotImageInfo(windowInfo); }, TImageInfo{});
+    }
     const std::optional<std::string> lost = Record(platform, outcome, sent, yes);
     const TBoxText* box = OutcomeBox(outcome);
-    OrOnThrow([&] { return platform.ShowBox(box->Text, box->Caption, box->Style); }, 0);
+    std::string busyText;
+    if (outcome == TDownloadOutcome::Busy) busyText = OrOnThrow([&] { return BusyBoxText(lock); }, std::string());
+    const std::string_view text = busyText.empty() ? box->Text : std::string_view(busyText);
+    OrOnThrow([&] { return platform.ShowBox(text, box->Caption, box->Style); }, 0);
     // Also after a failed attempt to put it on: the default cursor is harmless.
     OrOnThrow(
         [&] {
@@ -75,6 +91,12 @@ TDownloadOutcome Converse(TDownloadPlatform& platform, TDevice& device, const TI
 }
 
 }  // namespace
+
+std::string BusyBoxText(const TDownloadLock& lock) {
+    std::string text(kBusyBox.Text);
+    if (lock.Take == TDownloadLockTake::Failed && !lock.Failure.empty()) text.append("\n").append(lock.Failure);
+    return text;
+}
 
 std::string RecordLostText(std::string_view failure) {
     return std::string(kRecordLostBox.Text).append("\n").append(failure);

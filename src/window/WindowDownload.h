@@ -13,6 +13,7 @@
 
 #include "download/Download.h"
 #include "download/DownloadEndings.h"
+#include "download/DownloadMutex.h"
 
 // Shown after the outcome's box when its record could not be written, and at
 // start when the log cannot be written: the failure's text, which names the
@@ -69,18 +70,28 @@ struct TDownloadPlatform {
                                               uint64_t /*seconds*/) {
         return std::nullopt;
     }
+    // The computer's one-download lock (DownloadMutex.h), tried once after
+    // Yes and before the first library call; let go, when it was taken, as
+    // soon as the last call has returned, before any box.
+    virtual TDownloadLock TakeDownloadLock() = 0;
+    virtual void ReleaseDownloadLock() = 0;
     virtual ~TDownloadPlatform() = default;
 };
 
+// The box of a download that found the lock held; a failure to try it follows its text.
+std::string BusyBoxText(const TDownloadLock& lock);
+
 // The window's download, the body of the worker thread; returns the thread's
-// exit code, 1. Asks for confirmation; on Yes turns the hourglass on, runs the
-// session's Transfer and shows its outcome's box; then the default cursor,
+// exit code, 1. Asks for confirmation; on Yes turns the hourglass on, takes the
+// one-download lock (held elsewhere: no library call, the busy box), runs the
+// session's Transfer, lets the lock go and shows its outcome's box; then the default cursor,
 // and the session's Finish last. Every ending, No included, is given to the
 // platform's Record before its box; the box of a record that could not be
 // written follows the outcome's.
 //
 // Nothing is thrown. An exception from the confirmation counts as No; from
-// the hourglass, as a refused loader mode (its box, no library call). An
+// the hourglass, as a refused loader mode (its box, no library call); from
+// taking the lock, as a lock held; from letting it go, nothing. An
 // exception from an outcome box or from taking the hourglass off is ignored.
 uint32_t RunDownloadWorker(TDownloadPlatform& platform, TDevice& device, const TImageInfo& windowInfo,
                            TDownloadSession& session) noexcept;

@@ -187,7 +187,7 @@ protected:
         ASSERT_EQ(2u, lines.size());
         EXPECT_EQ(kEarlierRecord, lines[0] + "\n");
         const std::vector<std::string> fields = Split(lines[1] + "\t", '\t');
-        ASSERT_EQ(10u, fields.size()) << lines[1];
+        ASSERT_EQ(13u, fields.size()) << lines[1];
         EXPECT_EQ(20u, fields[0].size()) << fields[0];  // 2026-12-07T12:00:00Z
         EXPECT_EQ('Z', fields[0].back());
         EXPECT_EQ(Narrow(image), fields[1]);
@@ -200,6 +200,8 @@ protected:
         EXPECT_EQ(0u, fields[8].find("fwimage ")) << fields[8];
         EXPECT_EQ(simulated, fields[8].ends_with(" (имитация)")) << fields[8];
         EXPECT_EQ("", fields[9]) << "no unit outside a station loop";
+        EXPECT_EQ("", fields[10]);
+        EXPECT_EQ(StationAndOperator(), fields[11] + "\t" + fields[12]);
     }
 
     void SetUp() override {

@@ -48,7 +48,7 @@ inline std::string Pattern(size_t count, uint32_t seed) {
     return bytes;
 }
 
-// A small image whose every byte differs from its neighbours.
+// A small image that the download tests of both files send.
 inline const std::string kBin16 = Pattern(16, 1);
 
 // What the progress display shows.
@@ -216,8 +216,10 @@ protected:
         ASSERT_EQ(2u, lines.size());
         EXPECT_EQ("\xEF\xBB\xBF" + kLogHeader + "\r", lines[0]);
         const std::vector<std::string> r = Split(lines[1], '\t');
-        ASSERT_EQ((std::vector<std::string>{Narrow(image), outcome, code, kHexTwoRecordsSha256, "\r"}),
-                  (std::vector<std::string>{r.at(1), r.at(4), r.at(5), r.at(6), r.at(9)}));
+        ASSERT_EQ((std::vector<std::string>{Narrow(image), outcome, code, kHexTwoRecordsSha256, "", "",
+                                            StationAndOperator() + "\r"}),
+                  (std::vector<std::string>{r.at(1), r.at(4), r.at(5), r.at(6), r.at(9), r.at(10),
+                                            r.at(11) + "\t" + r.at(12)}));
         EXPECT_TRUE(r[8].starts_with("loader ") && r[8].ends_with(" (имитация)")) << r[8];
     }
 

@@ -69,7 +69,15 @@ std::vector<std::string> Split(const std::string& text, char separator);
 
 // The header row of a new download log, without its mark and line end.
 inline const std::string kLogHeader =
-    "UTC time\tFile\tSize (hex)\tSum (hex)\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit";
+    "UTC time\tFile\tSize (hex)\tSum (hex)\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit\tSerial\tStation\tOperator";
+
+// The Station and Operator columns of a record made here, a tab between them.
+inline std::string StationAndOperator() {
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1], user[257];
+    DWORD computerSize = MAX_COMPUTERNAME_LENGTH + 1, userSize = 257;
+    if (!GetComputerNameW(computer, &computerSize) || !GetUserNameW(user, &userSize)) return "?";
+    return Narrow(computer) + "\t" + Narrow(user);
+}
 
 // ---------------------------------------------------------------------------
 // Starting programs

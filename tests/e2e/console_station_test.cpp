@@ -152,7 +152,7 @@ TEST_F(Console, StationLoop) {
     ASSERT_EQ(4u, records.size());
     for (size_t unit : {1, 2, 3})
         EXPECT_EQ((unit == 2 ? "transfer-failed " : "done ") + std::to_string(unit),
-                  Split(records[unit], '\t').at(4) + " " + Split(records[unit], '\t').back());
+                  Split(records[unit], '\t').at(4) + " " + Split(records[unit], '\t').at(9));
     // From the end of a unit's last library call to the next unit's first.
     std::vector<long> gaps;
     long last = -1;
@@ -189,7 +189,7 @@ TEST_F(Console, StationLoopWithAMisbehavingLibrary) {
         std::string units;
         const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
         for (size_t unit = 1; unit < records.size(); ++unit)  // after the earlier record
-            units += Split(records[unit], '\t').at(4) + " " + Split(records[unit], '\t').back() + ",";
+            units += Split(records[unit], '\t').at(4) + " " + Split(records[unit], '\t').at(9) + ",";
         return units;
     };
     {
@@ -314,8 +314,84 @@ TEST_F(Console, EndOfTheSessionDuringTheTransferIsRecorded) {
     const std::vector<std::string> records = Split(ReadBytes(log_), '\n');
     ASSERT_EQ(3u, records.size());
     const std::vector<std::string> last = Split(records[2], '\t');
-    EXPECT_EQ("closed 130 2", last.at(4) + " " + last.at(5) + " " + last.back());
+    EXPECT_EQ("closed 130 2", last.at(4) + " " + last.at(5) + " " + last.at(9));
     EXPECT_EQ(130u, program.ExitCode(kMs));
+}
+
+// Takes the mutex and ends without letting it go: the system marks it abandoned.
+DWORD WINAPI TakeAndEnd(LPVOID mutex) {
+    return WaitForSingleObject(static_cast<HANDLE>(mutex), 0);
+}
+
+// --ask-serial: each scanned serial starts its unit (an empty line asks again) and goes into its
+// record and event with the station and operator; --serial of a unit done before is told.
+TEST_F(Console, SerialsStationsAndOperators) {
+    const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
+    const std::vector<std::string> here = Split(StationAndOperator() + "\t", '\t');
+    const auto ended = [&](const char* serial) {
+        return nlohmann::json{{"event", "ended"}, {"serial", serial}, {"station", here[0]}, {"operator", here[1]}};
+    };
+    OwnConsole console;
+    SimControl sim(L"console-n-" + std::to_wstring(GetCurrentProcessId()));
+    sim.SetAutoRelease(SimFn::Download, 1);
+    Program station(Fwimage(), Scripted(sim, {L"--repeat", L"--ask-serial", L"--yes", L"--json"}, image));
+    OwnConsole::Type(L"\r  SN-0001 \rSN-0002\r\x1a\r");
+    EXPECT_EQ(0u, station.ExitCode(kMs));
+    ExpectEvents({{{"event", "image"}}, ended("SN-0001"), ended("SN-0002"), {{"event", "summary"}}}, Out());
+    Program single(Fwimage(), Download({L"--yes", L"--json", L"--serial", L"SN-0002"}, image));
+    EXPECT_EQ(0u, single.ExitCode(kMs));
+    EXPECT_EQ(0u, Err().find("Прибор SN-0002 уже прошит этой прошивкой на станции " + here[0] + ", 20")) << Err();
+    ExpectEvents({{{"event", "image"}}, ended("SN-0002")}, Out());
+    std::string units;
+    for (const std::string& line : Split(ReadBytes(log_), '\n'))
+        if (line.ends_with("\t" + StationAndOperator()))
+            units += Split(line, '\t').at(9) + Split(line, '\t').at(10) + "|";
+    EXPECT_EQ("1SN-0001|2SN-0002|SN-0002|", units);
+}
+
+// A second fwimage while the first is inside a step, to its last, ends busy before loading the
+// library; a lock whose holder died is taken over with a line.
+TEST_F(Console, OneDownloadPerComputer) {
+    const std::wstring image = temp_.Write(L"fw.bin", "\x01\x02\x03");
+    OwnConsole console;
+    InputFromNul nul;
+    const auto second = [&] {
+        DeleteFileW(simLog_.c_str());
+        SetUp();
+        return Program(Fwimage(), Download({L"--yes"}, image)).ExitCode(kMs);
+    };
+    for (const SimFn step : {SimFn::Isp, SimFn::Ap}) {
+        SimControl sim(L"console-b-" + std::to_wstring(GetCurrentProcessId()));
+        Launch launch = Scripted(sim, {L"--yes"}, image);
+        sim.ClearAutoRelease(step);
+        sim.SetAutoRelease(SimFn::Download, 1);
+        launch.args.at(3) = temp_.Path(L"first.tsv");  // its --log
+        launch.env.push_back({L"FWL_DFU_LOG", temp_.Path(L"first-dfu.log")});
+        launch.outFile = temp_.Path(L"first-out.txt");
+        launch.errFile = temp_.Path(L"first-err.txt");
+        Program first(Fwimage(), launch);
+        sim.WaitEntered(step, kMs);
+        EXPECT_EQ(10u, second());
+        EXPECT_EQ("Загрузка не начата: на этом компьютере другая программа уже загружает прибор; в прибор ничего "
+                  "не отправлено\n",
+                  Err());
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(simLog_.c_str())) << "the library was loaded";
+        ExpectRecord(image, "\x01\x02\x03", "busy", 10, false);
+        sim.Release(step, 1);
+        EXPECT_EQ(0u, first.ExitCode(kMs));
+    }
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Global\\FirmwareLoader.Download");
+    const HANDLE holder = CreateThread(nullptr, 0, TakeAndEnd, mutex, 0, nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder, kMs));
+    EXPECT_EQ(0u, second());
+    EXPECT_EQ("Программа, загружавшая прибор на этом компьютере, завершилась, не закончив загрузку; прибор "
+              "может остаться в режиме загрузки. Загрузка продолжается\n",
+              Err());
+    ExpectRecord(image, "\x01\x02\x03", "done", 0, true);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0)) << "let go at the unit's end";
+    ReleaseMutex(mutex);
+    CloseHandle(holder);
+    CloseHandle(mutex);
 }
 
 }  // namespace

@@ -152,6 +152,51 @@ INSTANTIATE_TEST_SUITE_P(Cases, CloseDuring,
                                            CloseCase{"SwitchingBack", CloseWhen::SwitchingBack}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The window inside a step: fwimage ends busy without loading the library. fwimage inside one:
+// the window's Yes shows the busy box, records busy, calls nothing, and works once fwimage ends.
+TEST_F(Download, OneDownloadPerComputer) {
+    const std::wstring log = temp_.Path(L"журнал.tsv"), simLog = temp_.Path(L"dfu.log");
+    const auto last = [](const std::wstring& file) {
+        const std::vector<std::string> r = Split(Split(ReadBytes(file), '\n').back(), '\t');
+        return r.at(4) + " " + r.at(5);
+    };
+    Start({L"--log", log});
+    const std::wstring image = OpenImage(L"fw.hex", kHexTwoRecords);
+    Launch fwimage{.args = {L"download", L"--yes", L"--log", temp_.Path(L"fw.tsv"), image},
+                   .env = {{L"FWL_DFU_LOG", simLog}},
+                   .errFile = temp_.Path(L"err.txt")};
+    sim_->SetAutoRelease(SimFn::Isp, 1);
+    PressDialogButton(StartAndConfirmBox(), IDYES);
+    sim_->WaitEntered(SimFn::Download, kMs);
+    EXPECT_EQ(10u, Program(BinPath(L"fwimage.exe"), fwimage).ExitCode(kMs));
+    EXPECT_EQ(0u, ReadBytes(fwimage.errFile).find("Загрузка не начата: на этом компьютере"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(simLog.c_str())) << "the library was loaded";
+    EXPECT_EQ("busy 10", last(temp_.Path(L"fw.tsv")));
+    sim_->SetAutoRelease(SimFn::Ap, 1);
+    sim_->Release(SimFn::Download, 1);
+    PressDialogButton(OutcomeBox(kDoneText, kDoneCaption, BoxIcon::Information), IDOK);
+
+    SimControl other(L"dl-busy-" + std::to_wstring(GetCurrentProcessId()));
+    fwimage.env = {Program::Assignment(other.EnvAssignment())};
+    Program first(BinPath(L"fwimage.exe"), fwimage);
+    other.WaitEntered(SimFn::Isp, kMs);
+    PressDialogButton(StartAndConfirmBox(), IDYES);
+    PressDialogButton(OutcomeBox("Загрузка не начата: на этом компьютере другая программа уже загружает прибор; в "
+                                 "прибор ничего не отправлено",
+                                 kWarningCaption, BoxIcon::Warning),
+                      IDOK);
+    EXPECT_EQ("busy 10", last(log));
+    other.SetAutoRelease(SimFn::Download, 1);
+    other.SetAutoRelease(SimFn::Ap, 1);
+    other.Release(SimFn::Isp, 1);
+    EXPECT_EQ(0u, first.ExitCode(kMs));
+    sim_->SetAutoRelease(SimFn::Download, 1);
+    PressDialogButton(StartAndConfirmBox(), IDYES);
+    PressDialogButton(OutcomeBox(kDoneText, kDoneCaption, BoxIcon::Information), IDOK);
+    EXPECT_EQ(2u, sim_->Entered(SimFn::Isp)) << "no library call while busy";
+    CloseAndExpectExitZero();
+}
+
 // ---------------------------------------------------------------------------
 // Endings the worker does not see: the session's end, a crash in the library
 
@@ -212,10 +257,10 @@ TEST(LoaderCrash, RecordOfTheCallInProgress) {
         ASSERT_EQ(row.outcome ? 2u : 1u, lines.size()) << ReadBytes(log);
         if (!row.outcome) continue;
         const std::vector<std::string> r = Split(lines[1], '\t');
-        ASSERT_EQ(10u, r.size()) << lines[1];
+        ASSERT_EQ(13u, r.size()) << lines[1];
         EXPECT_EQ((std::vector<std::string>{Narrow(image), "0014", "0F0C", row.outcome, row.code,
-                                            kHexTwoRecordsSha256, "\r"}),
-                  (std::vector<std::string>{r[1], r[2], r[3], r[4], r[5], r[6], r[9]}));
+                                            kHexTwoRecordsSha256, "", "", StationAndOperator() + "\r"}),
+                  (std::vector<std::string>{r[1], r[2], r[3], r[4], r[5], r[6], r[9], r[10], r[11] + "\t" + r[12]}));
         EXPECT_TRUE(r[8].starts_with("loader ") && !r[8].ends_with(" (имитация)")) << "hostile: " << r[8];
     }
 }

@@ -52,6 +52,9 @@ public:
         return 1;
     }
     void SetHourglass(bool on) override { Record(on ? "Hourglass(on)" : "Hourglass(off)"); }
+    TDownloadLock lock{TDownloadLockTake::Taken, {}};
+    TDownloadLock TakeDownloadLock() override { return Record("Lock"), lock; }
+    void ReleaseDownloadLock() override { Record("Unlock"); }
     // With a log: what its Record reports (none: written).
     std::optional<std::optional<std::string>> recording;
     std::optional<std::string> Record(TDownloadOutcome outcome, const TImageInfo& image, uint64_t) override {

@@ -22,6 +22,7 @@
 #include "download/ConsoleQuestion.h"
 #include "download/DownloadConclusion.h"
 #include "download/DownloadLog.h"
+#include "download/SerialPrompt.h"
 #include "host/LibraryHost.h"
 #include "TestSupport.h"
 #include "runtime/FileIO.h"
@@ -65,6 +66,7 @@ TEST(ConsoleDownload, Endings) {
         {TEnding::Abandoned, true, "abandoned 9", 9},
         {TEnding::NoStation, true, "", 2},
         {TEnding::WrongImage, true, "wrong-image 8", 8},
+        {TEnding::Busy, true, "busy 10", 10},
         {TEnding::Done, false, "done 0", 6, true, true},
         {TEnding::TransferFailed, true, "transfer-failed 4", 4, true, true},
         {TEnding::TransferCrashed, true, "transfer-crashed 4", 4, true, true},
@@ -82,7 +84,7 @@ TEST(ConsoleDownload, Endings) {
                                    if (row.recordFails) return "Disk full.";
                                    return std::nullopt;
                                },
-                               &json, 7};
+                               &json, 7, {"SN-0001", "СТЕНД-1", "оператор"}};
         EXPECT_EQ(row.code, ConcludeDownload(row.ending, {"<detail>", "<more>"}, sink));
         std::string told[2] = {out.str(), err.str()};
         if (row.recordFails && !row.record.empty()) {
@@ -108,7 +110,8 @@ TEST(ConsoleDownload, Endings) {
                                   {"outcome", outcome.empty() ? nlohmann::json() : nlohmann::json(outcome)},
                                   {"exit_code", row.code},
                                   {"text", line.substr(0, line.size() - 1)},
-                                  {"unit", 7}}),
+                                  {"unit", 7}, {"serial", "SN-0001"}, {"station", "СТЕНД-1"},
+                                  {"operator", "оператор"}}),
                   nlohmann::json::parse(json.str()));
     }
 }
@@ -239,7 +242,8 @@ TEST(ConsoleDownload, StationSummary) {
 TEST(ConsoleDownload, LogForms) {
     const std::string
         bom = "\xEF\xBB\xBF",
-        header = "UTC time\tFile\tSize (hex)\tSum (hex)\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit",
+        header = "UTC time\tFile\tSize (hex)\tSum (hex)\tOutcome\tExit code\tSHA-256\tSeconds\tTool\tUnit\tSerial"
+                 "\tStation\tOperator",
         old = "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tdone\t0";  // six columns
     struct Row {
         const char* name;
@@ -395,12 +399,14 @@ TEST(ConsoleDownload, LogFile) {
 }
 #endif
 
-// The columns of older logs keep their places; the unit's is empty outside a station loop.
+// The columns of older logs keep their places; the unit's and the serial's are empty when not
+// given; a name the system gives never breaks the line.
 TEST(ConsoleDownload, RecordColumns) {
-    TDownloadRecord record{"T", "C:\\fw.hex", 0x12345, 0xAB, "done", 0, "5a", 7, "t", {}};
-    EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0\t5a\t7\tt\t", DownloadRecordText(record));
+    TDownloadRecord record{"T", "C:\\fw.hex", 0x12345, 0xAB, "done", 0, "5a", 7, "t", {}, "", "ST", "O\tP\n"};
+    EXPECT_EQ("T\tC:\\fw.hex\t12345\t00AB\tdone\t0\t5a\t7\tt\t\t\tST\tO P ", DownloadRecordText(record));
     record.Unit = 12;
-    EXPECT_EQ("12", DownloadRecordText(record).substr(DownloadRecordText(record).rfind('\t') + 1));
+    EXPECT_NE(std::string::npos, DownloadRecordText(record).find("\tt\t12\t\tST\t"));
+    record.Serial = std::string(kSerialMostBytes, 's');
     // The room proved before the library is called holds a record of a long path.
     record.FullPath = "C:\\" + std::string(1000, 'p');
     EXPECT_LE(DownloadRecordText(record).size() + 2, LongestDownloadLogRecord(record.FullPath));
@@ -508,4 +514,50 @@ TEST(ConsoleDownload, YesAnswers) {
         EXPECT_FALSE(IsYesAnswer(no)) << no;
     EXPECT_TRUE(IsEndOfInput("\x1a\r\n"));
     EXPECT_FALSE(IsEndOfInput("\x1ay\r\n"));
+}
+
+// --ask-serial: asked until a serial a record can keep is typed, a refusal told before the prompt.
+TEST(ConsoleDownload, AskSerial) {
+    const std::string p(kSerialPrompt), control = SerialRefusedLine(TSerialProblem::Control) + "\n",
+                                         tooLong = SerialRefusedLine(TSerialProblem::TooLong) + "\n";
+    std::string ru64;  // 64 characters, 128 bytes
+    while (ru64.size() < 128) ru64 += "Ж";
+    using O = std::optional<std::string>;  // a typed line; none: the read is cut
+    const std::tuple<std::vector<O>, O, std::vector<std::string>> rows[] = {
+        {{"  SN 0001 \r\n"}, "SN 0001", {p}},
+        {{"\r\n", "   \r\n", "A\r\n"}, "A", {p, p, p}},
+        {{"SN\t0001\r\n", "SN0001\t\r\n", "B\r\n"}, "B", {p, control + p, control + p}},
+        {{ru64 + "\r\n"}, ru64, {p}},
+        {{std::string(65, 'x') + "\r\n", "x\r\n"}, "x", {p, tooLong + p}},
+        {{"\r\n", "\x1a\r\n"}, {}, {p, p}},
+        {{{}}, {}, {p}},
+    };
+    for (const auto& [typed, serial, shown] : rows) {
+        std::vector<std::string> told;
+        const auto read = [&](auto text) { return typed.at((told.emplace_back(text), told.size() - 1)); };
+        EXPECT_EQ(serial, AskSerial(read, ""));
+        EXPECT_EQ(shown, told);
+    }
+}
+
+// Done records by serial and image, read as the log grows (a line without its end waits).
+TEST(ConsoleDownload, SerialHistory) {
+    const std::string a(64, 'a'), b(64, 'b');
+    const auto record = [](char minute, const char* outcome, const std::string& sha, const char* serial) {
+        return "2026-12-07T12:0" + std::string(1, minute) + ":00Z\tC:\\fw.hex\t0014\t0F0C\t" + outcome +
+               "\t0\t" + sha + "\t3\tfwimage 1.2.3\t1\t" + serial + "\tСТЕНД-" + minute + "\tоператор\r\n";
+    };
+    const std::string log = "2026-12-07T12:00:00Z\tC:\\fw.hex\t1770\t1E05\tdone\t0\r\n" +
+                            record('1', "done", a, "SN-1") + record('2', "transfer-failed", a, "SN-2") +
+                            record('4', "done", a, "SN-1"),
+                      torn = record('5', "done", a, "SN-2");
+    TSerialHistory history;
+    history.Take(log + torn.substr(0, torn.size() - 1));
+    const auto told = [&](const char* serial, const std::string& sha) {
+        const auto done = history.LastDone(serial, sha);
+        return done ? AlreadyDoneLine(serial, *done) : ""; };
+    EXPECT_EQ("Прибор SN-1 уже прошит этой прошивкой на станции СТЕНД-4, 2026-12-07T12:04:00Z", told("SN-1", a));
+    EXPECT_EQ("", told("SN-1", b) + told("SN-2", a) + told("", a));
+    history.Take(torn);
+    EXPECT_EQ("Прибор SN-2 уже прошит этой прошивкой на станции СТЕНД-5, 2026-12-07T12:05:00Z", told("SN-2", a));
 }

@@ -271,7 +271,8 @@ TEST(DownloadSession, StepInsideTheLibrary) {
     platform.throwAt = "ResetToAP()";
     RunWorker(platform, session, FiveByteImage());
     using S = TLibraryCall;
-    EXPECT_EQ((std::vector<S>{S::None, S::None, S::ResetToISP, S::Download, S::ResetToAP, S::None, S::None}),
+    EXPECT_EQ((std::vector<S>{S::None, S::None, S::None, S::ResetToISP, S::Download, S::ResetToAP, S::None,
+                              S::None, S::None}),
               steps);
     EXPECT_EQ(S::None, session.Step());
 }

@@ -18,6 +18,10 @@ namespace {
 
 const std::string kConfirm = "Box( Загрузить программу ? | Подтверждение файла|0x34) busy=1";
 const std::string kHourglassOn = "Hourglass(on) busy=1";
+const std::string kLock = "Lock busy=1", kUnlock = "Unlock busy=0", kUnlockBusy = "Unlock busy=1";
+const std::string kBusyText =
+    "Загрузка не начата: на этом компьютере другая программа уже загружает прибор; в прибор ничего не отправлено";
+const std::string kBusy = "Box(" + kBusyText + "|Предупреждение|0x30) busy=1";
 const std::string kIsp = "ResetToISP(3690,791) busy=1";
 const std::string kDownload = "Download(data,0,5,4660) busy=1";
 const std::string kAp = "ResetToAP() busy=0";
@@ -29,44 +33,36 @@ const std::string kDone = "Box(Загрузка завершена  |Поздр�
 
 using namespace fakes;
 
+std::vector<std::string> AfterYes(std::vector<std::string> then) {
+    then.insert(then.begin(), {kConfirm, kHourglassOn, kLock});
+    return then;
+}
+
 TEST(DownloadWorker, OutcomesCallsBoxesBusyAndHourglass) {
+    using enum TDownloadLockTake;
     struct Row {
         const char* name;
         int answer;
         uint32_t isp, download, ap;
         std::vector<std::string> log;
+        TDownloadLock lock = {Taken, {}};
     };
+    const auto success = AfterYes({kIsp, kDownload, kAp, kUnlock, kDone, kHourglassOff});
     const std::vector<Row> rows = {
         {"No", 7, 1, 1, 1, {kConfirm}},
         {"box not shown", 0, 1, 1, 1, {kConfirm}},
         {"Cancel", 2, 1, 1, 1, {kConfirm}},
         {"OK is not Yes", 1, 1, 1, 1, {kConfirm}},
-        {"loader mode refused", 6, 0, 1, 1, {kConfirm, kHourglassOn, kIsp, kIspFailed, kHourglassOffBusy}},
-        {"transfer failed",
-         6,
-         1,
-         0,
-         1,
-         {kConfirm, kHourglassOn, kIsp, kDownload, kDownloadFailed, kHourglassOff}},
-        {"return failed",
-         6,
-         1,
-         1,
-         0,
-         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kApFailed, kHourglassOff}},
-        {"success", 6, 1, 1, 1, {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
-        {"any nonzero succeeds",
-         6,
-         0xFFFFFFFF,
-         0x80000000,
-         2,
-         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
-        {"high bits only",
-         6,
-         0x10000,
-         0x100,
-         0x80000000,
-         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
+        {"loader mode refused", 6, 0, 1, 1, AfterYes({kIsp, kUnlockBusy, kIspFailed, kHourglassOffBusy})},
+        {"transfer failed", 6, 1, 0, 1, AfterYes({kIsp, kDownload, kUnlock, kDownloadFailed, kHourglassOff})},
+        {"return failed", 6, 1, 1, 0, AfterYes({kIsp, kDownload, kAp, kUnlock, kApFailed, kHourglassOff})},
+        {"success", 6, 1, 1, 1, success},
+        {"any nonzero succeeds", 6, 0xFFFFFFFF, 0x80000000, 2, success},
+        {"high bits only", 6, 0x10000, 0x100, 0x80000000, success},
+        {"lock held elsewhere", 6, 1, 1, 1, AfterYes({kBusy, kHourglassOffBusy}), {Held, {}}},
+        {"lock not tried", 6, 1, 1, 1,
+         AfterYes({"Box(" + kBusyText + "\nCM: x|Предупреждение|0x30) busy=1", kHourglassOffBusy}), {Failed, "CM: x"}},
+        {"lock abandoned by its holder", 6, 1, 1, 1, success, {TakenOver, {}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -76,6 +72,7 @@ TEST(DownloadWorker, OutcomesCallsBoxesBusyAndHourglass) {
         platform.isp = row.isp;
         platform.download = row.download;
         platform.ap = row.ap;
+        platform.lock = row.lock;
         platform.knownData = kFiveBytes;
         const TRun run = RunWorker(platform, session, FiveByteImage());
         EXPECT_EQ(1u, run.result);
@@ -93,8 +90,10 @@ TEST(DownloadWorker, RecordsEachEndingAndTellsALostRecord) {
         std::optional<std::string> failure;
         const char* throwAt;
         std::vector<std::string> log;
+        TDownloadLockTake lock = TDownloadLockTake::Taken;
     };
     const Row rows[] = {
+        {6, {}, "", AfterYes({"Record(busy,5) busy=1", kBusy, kHourglassOffBusy}), TDownloadLockTake::Held},
         {7,
          "Disk full.",
          "",
@@ -102,8 +101,8 @@ TEST(DownloadWorker, RecordsEachEndingAndTellsALostRecord) {
         {6,
          std::nullopt,
          "Record(done,5)",
-         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, "Record(done,5) busy=0", kDone, kHourglassOff,
-          lost + "Out of memory.|Предупреждение|0x30) busy=0"}},
+         AfterYes({kIsp, kDownload, kAp, kUnlock, "Record(done,5) busy=0", kDone, kHourglassOff,
+                lost + "Out of memory.|Предупреждение|0x30) busy=0"})},
     };
     for (const Row& row : rows) {
         TDownloadSession session;
@@ -112,6 +111,7 @@ TEST(DownloadWorker, RecordsEachEndingAndTellsALostRecord) {
         platform.knownData = kFiveBytes;
         platform.recording = row.failure;
         platform.throwAt = row.throwAt;
+        platform.lock.Take = row.lock;
         RunWorker(platform, session, FiveByteImage());
         EXPECT_EQ(row.log, platform.log);
     }
@@ -132,6 +132,15 @@ TEST(DownloadRecord, PreparedRecordFinishesAsTheRecord) {
         EXPECT_EQ(LogOpeningText(form) + LogRecordText(form, DownloadRecordText(record)),
                   prepared.Finish({2026, 12, 7, 3, 4, 5}, seconds));
     }
+}
+
+// Creating the one-download mutex, then a wait of no time: only a free or an abandoned one is ours.
+TEST(DownloadLock, Verdicts) {
+    using enum TDownloadLockTake;
+    const std::tuple<uint32_t, uint32_t, TDownloadLockTake> rows[] = {{0, 0x0, Taken}, {0, 0x80, TakenOver},
+        {0, 0x102, Held}, {0, 0xFFFFFFFF, Failed}, {5, 0, Held}, {6, 0, Failed}, {1450, 0, Failed}};
+    for (const auto& [created, waited, take] : rows)
+        EXPECT_EQ(take, DownloadLockVerdict(created, waited)) << created << " " << waited;
 }
 
 // "--log FILE" anywhere (%NAME% expanded), the usage, the first unknown option, the image.
@@ -191,8 +200,8 @@ TEST(DownloadWorker, SendsLow32BitsOfSizeAndSumZeroExtended) {
         info.Size = row.size;
         info.Sum = row.sum;
         RunWorker(platform, session, info);
-        ASSERT_EQ(7u, platform.log.size());
-        EXPECT_EQ(row.download, platform.log[3]);
+        ASSERT_EQ(9u, platform.log.size());
+        EXPECT_EQ(row.download, platform.log[4]);
     }
 }
 
@@ -209,30 +218,18 @@ TEST(DownloadWorker, ExceptionsCountAsFailedSteps) {
         {"Box( Загрузить программу ? | Подтверждение файла|0x34)", TThrow::BadAlloc, 1, {kConfirm}},
         {"Box( Загрузить программу ? | Подтверждение файла|0x34)", TThrow::Int, 1, {kConfirm}},
         {"Hourglass(on)", TThrow::BadAlloc, 1, {kConfirm, kHourglassOn, kIspFailed, kHourglassOffBusy}},
-        {"ResetToISP(3690,791)",
-         TThrow::Int,
-         1,
-         {kConfirm, kHourglassOn, kIsp, kIspFailed, kHourglassOffBusy}},
-        {"Download(data,0,5,4660)",
-         TThrow::BadAlloc,
-         1,
-         {kConfirm, kHourglassOn, kIsp, kDownload, kDownloadFailed, kHourglassOff}},
-        {"ResetToAP()",
-         TThrow::Int,
-         1,
-         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kApFailed, kHourglassOff}},
-        {"Box(Загрузка завершена  |Поздравление|0x40)",
-         TThrow::BadAlloc,
-         1,
-         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
-        {"Box(Ошибка перехода в режим загрузки  |Предупреждение|0x30)",
-         TThrow::Int,
-         0,
-         {kConfirm, kHourglassOn, kIsp, kIspFailed, kHourglassOffBusy}},
-        {"Hourglass(off)",
-         TThrow::BadAlloc,
-         1,
-         {kConfirm, kHourglassOn, kIsp, kDownload, kAp, kDone, kHourglassOff}},
+        {"Lock", TThrow::Int, 1, AfterYes({kBusy, kHourglassOffBusy})},
+        {"ResetToISP(3690,791)", TThrow::Int, 1,
+         AfterYes({kIsp, kUnlockBusy, kIspFailed, kHourglassOffBusy})},
+        {"Download(data,0,5,4660)", TThrow::BadAlloc, 1,
+         AfterYes({kIsp, kDownload, kUnlock, kDownloadFailed, kHourglassOff})},
+        {"ResetToAP()", TThrow::Int, 1, AfterYes({kIsp, kDownload, kAp, kUnlock, kApFailed, kHourglassOff})},
+        {"Box(Загрузка завершена  |Поздравление|0x40)", TThrow::BadAlloc, 1,
+         AfterYes({kIsp, kDownload, kAp, kUnlock, kDone, kHourglassOff})},
+        {"Box(Ошибка перехода в режим загрузки  |Предупреждение|0x30)", TThrow::Int, 0,
+         AfterYes({kIsp, kUnlockBusy, kIspFailed, kHourglassOffBusy})},
+        {"Hourglass(off)", TThrow::BadAlloc, 1,
+         AfterYes({kIsp, kDownload, kAp, kUnlock, kDone, kHourglassOff})},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.throwAt);

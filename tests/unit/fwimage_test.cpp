@@ -114,6 +114,12 @@ TEST(Fwimage, UsageAndHelp) {
          "--expect-sum: \"\" is not 1 to 4 hexadecimal digits, as the window shows a sum"},
         {{"download", "--repeat", "--json"}, 2, "fwimage download: IMAGE is missing (fwimage download IMAGE)"},
         {{"info", "--repeat", "a.bin"}, 2, "--repeat: fwimage info has no such option"},
+        {{"download", "--serial", "SN\t1", "a.bin"}, 2,
+         "--serial: \"SN\t1\" is not a serial number: 1 to 64 characters, none of them a tab or another control "
+         "character"},
+        {{"download", "--ask-serial", "--serial", "SN-1", "a.bin"}, 2,
+         "--serial: names the one unit of a download; with --ask-serial each unit's serial is asked on the "
+         "console (--ask-serial)"},
         {{"--version", "a.bin"}, 2, "--version: \"a.bin\" may not follow it"},
         {{"info", "--version"}, 2, "--version: fwimage info has no such option"},
         {{"--help"}, 0, "\nCommands\n", ""},
