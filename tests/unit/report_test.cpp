@@ -128,7 +128,7 @@ TEST(Report, Rules) {
          Record("2026-12-01T09:00:00Z", "done") + "\n2026-12-01T09:00:00Z\ta.hex\t3\t0102\tdone\t0\n" +
              Record("2026-12-01T09:00:00Z", "done").substr(0, 120) + "\n" +
              Record("2026-12-01T09:00:00Z", "done", "-", std::string(64, 'B')) +
-             Record("2026-12-01T09:00:00Z", "done", "S1").replace(115, 1, "x"),
+             Record("2026-12-01T09:00:00Z", "done", "S1").replace(115, 1, 1, 'x'),
          {"image \"a.hex\": 1 1 1 1 1", "summary 1: 1 1 1 1 1"},
          {},
          "L:3: not a record (its first six columns are not a record's time, file, size, sum, outcome and exit code)"
