@@ -15,6 +15,7 @@
 #include "image/InfoCommand.h"
 #include "image/LockCommand.h"
 #include "JsonOutput.h"
+#include "report/ReportCommand.h"
 #include "Usage.h"
 #include "Version.h"
 #include "runtime/Display.h"
@@ -31,13 +32,21 @@ struct TUsageError {
 // The command line as the commands read it.
 struct TArgs {
     std::vector<std::string> Operands;
-    std::optional<std::string> Key, Log, Timeout, ExpectSha256, ExpectSum, Serial;
+    std::optional<std::string> Key, Log, Timeout, ExpectSha256, ExpectSum, Serial, Since, Until, Html;
     bool Map = false, Digest = false, Json = false, Yes = false, Quiet = false, Repeat = false,
          AllowEmpty = false, AskSerial = false;
 };
 
 // The commands an option belongs to, one bit each; kEvery: all of them.
-enum TCommandBit : unsigned { kInfo = 1, kCheck = 2, kConvert = 4, kLock = 8, kDownload = 16, kEvery = 31 };
+enum TCommandBit : unsigned {
+    kInfo = 1,
+    kCheck = 2,
+    kConvert = 4,
+    kLock = 8,
+    kDownload = 16,
+    kReport = 32,
+    kEvery = 63
+};
 
 // An option: a flag, or one with a value (named as the help names it).
 struct TOption {
@@ -62,7 +71,7 @@ constexpr TOption Valued(std::string_view name, std::string_view valueName, unsi
 constexpr TOption kOptions[] = {
     Flag("--map", kInfo, &TArgs::Map),
     Flag("--digest", kInfo, &TArgs::Digest),
-    Flag("--json", kInfo | kCheck | kDownload, &TArgs::Json),
+    Flag("--json", kInfo | kCheck | kDownload | kReport, &TArgs::Json),
     Valued("--key", "TEXT", kLock, &TArgs::Key),
     Flag("--yes", kDownload, &TArgs::Yes),
     Flag("--quiet", kDownload, &TArgs::Quiet),
@@ -74,6 +83,9 @@ constexpr TOption kOptions[] = {
     Flag("--allow-empty", kDownload, &TArgs::AllowEmpty),
     Valued("--serial", "TEXT", kDownload, &TArgs::Serial),
     Flag("--ask-serial", kDownload, &TArgs::AskSerial),
+    Valued("--since", "YYYY-MM-DD", kReport, &TArgs::Since),
+    Valued("--until", "YYYY-MM-DD", kReport, &TArgs::Until),
+    Valued("--html", "FILE", kReport, &TArgs::Html),
 };
 
 // Runs one step and reports its failure as the window would show it, after
@@ -184,6 +196,12 @@ TCommandEnd RunDownload(const TArgs& args, std::ostream& out, std::ostream& err)
     return {RunDownloadCommand(request, out, err), true};
 }
 
+TCommandEnd RunReport(const TArgs& args, std::ostream& out, std::ostream& err) {
+    const TReportRequest request{args.Operands, args.Since, args.Until, args.Html, args.Json};
+    if (const std::optional<std::string> wrong = ReportUsageError(request)) throw TUsageError{*wrong};
+    return {RunReportCommand(request, out, err)};
+}
+
 struct TCommand {
     std::string_view Name;
     TCommandBit Bit;
@@ -198,6 +216,7 @@ constexpr TCommand kCommands[] = {
     {"convert", kConvert, "IN.hex OUT.bin", RunConvert},
     {"lock", kLock, "FILE", RunLock},
     {"download", kDownload, "IMAGE", RunDownload},
+    {"report", kReport, "LOG...", RunReport},
 };
 
 const TCommand* CommandNamed(std::string_view name) {

@@ -147,6 +147,25 @@ const THelpPart kParts[] = {
      "      third Ctrl+C ends without waiting for the library (exit 9).\n"
      "      The exit code is the outcome's even when the standard output cannot\n"
      "      be written; that is only told on the error output.\n"},
+    {"report",
+     "fwimage report [--since YYYY-MM-DD] [--until YYYY-MM-DD] [--json]\n"
+     "               [--html FILE] LOG...\n",
+     "  report [--since YYYY-MM-DD] [--until YYYY-MM-DD] [--json] [--html FILE]\n"
+     "         LOG...\n"
+     "      Reads the download logs (--log of download and of the loader, of any\n"
+     "      age) and counts per image (SHA-256, else the file's name), per station\n"
+     "      and per day (UTC): attempts, done, units (distinct serials; a record\n"
+     "      without one is a unit of its own), done units, first-pass units\n"
+     "      (whose earliest attempt is done), both yields in per cent and the\n"
+     "      records of each outcome. A record that sent nothing to the\n"
+     "      instrument (declined, not-asked, interrupted, wrong-image, empty,\n"
+     "      busy, no-library, failed, load-crashed) counts in the outcomes only.\n"
+     "      A line that is not a record is told as LOG:LINE and skipped.\n"
+     "      --since, --until  only the records of these days, both inclusive\n"
+     "      --json     JSON lines instead of the tables: image, station, day and\n"
+     "                 summary\n"
+     "      --html FILE  also write the report as one self-contained page with\n"
+     "                 charts of the yield per day and the outcomes per image\n"},
 };
 
 // The usage block's lines after the commands'.
@@ -179,7 +198,8 @@ const TExitPart kExits[] = {
      "       library or one that crashed while loading, a log file that cannot\n"
      "       be written, or no process for the library; no library call; check:\n"
      "       a file the loader would refuse, that cannot be read or whose image\n"
-     "       is empty (the finding on the standard output)\n"},
+     "       is empty (the finding on the standard output); report: a log that\n"
+     "       cannot be read, or a page that cannot be written\n"},
     {"",
      "  2    wrong usage; download: not confirmed, or no console to ask on;\n"
      "       lock: a key that changes nothing\n"},

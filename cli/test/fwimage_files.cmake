@@ -183,6 +183,17 @@ if(WINDOWS)
   expect_start("${err}" "${z}${WORK}/two-gib.hex: Out of memory.\n" "info of 1 and 2 GiB images: error output")
 endif()
 
+# report over the two logs of tests/data/report, with its page.
+get_filename_component(logs ${CMAKE_CURRENT_LIST_DIR}/../../tests/data/report ABSOLUTE)
+fwimage(ARGS report --json --html ${z}${WORK}/report.html ${z}${logs}/old.tsv ${z}${logs}/new.tsv)
+string(REGEX MATCH "{\"format\":1,\"event\":\"summary\",[^\r\n]*" summary "${out}")
+string(REGEX MATCH "new.tsv:7: [^\r\n]*" torn "${err}")
+file(READ ${WORK}/report.html page LIMIT 15)
+string(STRIP "${page}" page)
+expect_equal("${rc} ${torn} ${page}\n${summary}"
+             "0 new.tsv:7: not a record (7 columns; a record has 6, 10, or 13 or more); skipped <!DOCTYPE html>\n{\"format\":1,\"event\":\"summary\",\"logs\":2,\"records\":14,\"skipped_lines\":1,\"since\":null,\"until\":null,\"attempts\":12,\"done\":7,\"units\":9,\"done_units\":6,\"first_pass_units\":4,\"outcomes\":{\"busy\":1,\"declined\":1,\"done\":7,\"loader-refused\":1,\"return-failed\":1,\"transfer-failed\":3},\"first_pass_yield\":44.4,\"final_yield\":66.7}"
+             "report of two logs: exit code, the torn line, the page, the summary")
+
 file(REMOVE_RECURSE ${WORK})
 if(failures)
   list(JOIN failures "\n  " text)

@@ -119,6 +119,10 @@ bool IsDownloadLog(std::string_view head) {
     return RecordStart(line);
 }
 
+bool IsRecordStart(std::string_view line) {
+    return RecordStart(line);
+}
+
 TLogForm LogFormOf(uint64_t size, std::string_view head, char last) {
     if (size == 0) return {};
     const size_t end = head.find('\n');

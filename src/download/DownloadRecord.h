@@ -58,6 +58,8 @@ uint64_t WholeSeconds(std::chrono::steady_clock::duration duration);
 // included) or with a line whose first six columns are a record's. Nothing
 // else is ever written to: a log named by mistake may be a firmware image.
 bool IsDownloadLog(std::string_view head);
+// Whether line's first six columns are a record's, as IsDownloadLog judges them.
+bool IsRecordStart(std::string_view line);
 // Enough for a first record of the longest path Windows takes.
 inline constexpr size_t kLogHeadBytes = 128 * 1024;
 

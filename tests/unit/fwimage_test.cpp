@@ -71,12 +71,12 @@ TEST(Fwimage, UsageAndHelp) {
         std::string says;
         std::string notSaid = "\nCommands\n";  // help: what it leaves out, if anything
     };
-    const std::vector<std::string> commands = {"info", "check", "convert", "lock", "download"};
+    const std::vector<std::string> commands = {"info", "check", "convert", "lock", "download", "report"};
     const std::string sha63(63, 'a');
     const Case cases[] = {
-        {{}, 2, "fwimage: no command given (info, check, convert, lock or download)"},
-        {{"frobnicate"}, 2, "fwimage: \"frobnicate\" is not a command (info, check, convert, lock or download)"},
-        {{"--json", "info"}, 2, "fwimage: the command (info, check, convert, lock or download) comes before \"--json\""},
+        {{}, 2, "fwimage: no command given (info, check, convert, lock, download or report)"},
+        {{"frobnicate"}, 2, "fwimage: \"frobnicate\" is not a command (info, check, convert, lock, download or report)"},
+        {{"--json", "info"}, 2, "fwimage: the command (info, check, convert, lock, download or report) comes before \"--json\""},
         {{"info"}, 2, "fwimage info: FILE is missing (fwimage info FILE...)"},
         {{"info", "-x", "a.bin"}, 2, "-x: fwimage info has no such option"},
         {{"info", "-5", "--", "-6"}, 2, "-5: fwimage info has no such option"},
@@ -120,6 +120,16 @@ TEST(Fwimage, UsageAndHelp) {
         {{"download", "--ask-serial", "--serial", "SN-1", "a.bin"}, 2,
          "--serial: names the one unit of a download; with --ask-serial each unit's serial is asked on the "
          "console (--ask-serial)"},
+        {{"report"}, 2, "fwimage report: LOG is missing (fwimage report LOG...)"},
+        {{"report", "--since", "2026-02-29", "a.tsv"}, 2,
+         "--since: \"2026-02-29\" is not a day as YYYY-MM-DD (UTC)"},
+        {{"report", "--json", "--until=2026-1-05", "a.tsv"}, 2,
+         "--until: \"2026-1-05\" is not a day as YYYY-MM-DD (UTC)"},
+        {{"report", "--since", "2026-12-02", "--until", "2026-12-01", "a.tsv"}, 2,
+         "--until: \"2026-12-01\" is before --since \"2026-12-02\""},
+        {{"report", "--html", "a.tsv", "b.tsv", "a.tsv"}, 2, "--html: \"a.tsv\" is one of the logs read"},
+        {{"report", "--html", "fw.HEX", "a.tsv"}, 2, "--html: \"fw.HEX\" is a firmware image's name, not a page's"},
+        {{"report", "--map", "a.tsv"}, 2, "--map: fwimage report has no such option"},
         {{"--version", "a.bin"}, 2, "--version: \"a.bin\" may not follow it"},
         {{"info", "--version"}, 2, "--version: fwimage info has no such option"},
         {{"--help"}, 0, "\nCommands\n", ""},
@@ -128,6 +138,7 @@ TEST(Fwimage, UsageAndHelp) {
         {{"check", "--json", "-h"}, 0, "  7    check: every file loads", "  3    download:"},
         {{"lock", "a.bin", "--help"}, 0, "usage: fwimage lock [--key TEXT] FILE\n\n  lock [--key TEXT] FILE\n"},
         {{"download", "--help"}, 0, "\n  9    download: ended", "  7    check:"},
+        {{"report", "--help"}, 0, "usage: fwimage report [--since YYYY-MM-DD]", "  3    download:"},
         {{"--version"}, 0, "fwimage " FWL_VERSION_TEXT "\n"},
         {{"--version", "--help"}, 0, "\nCommands\n", ""},
         {{"convert", "--help"}, 0, "\nExit status\n  0    done", "  3    download:"},
