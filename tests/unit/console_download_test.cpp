@@ -106,6 +106,7 @@ TEST(ConsoleDownload, Endings) {
                                   {"text", line.substr(0, line.size() - 1)},
                                   {"unit", 7}}),
                   nlohmann::json::parse(json.str()));
+        testsupport::KeepJsonLines(json.str());
     }
 }
 
@@ -425,6 +426,7 @@ TEST(ConsoleDownload, Progress) {
         progress.Finish(row.delivered);
         std::string events = row.json ? "" : out.str();
         std::istringstream lines(row.json ? out.str() : "");
+        if (row.json) testsupport::KeepJsonLines(out.str());
         for (std::string line; std::getline(lines, line);) {
             const nlohmann::json event = nlohmann::json::parse(line);
             EXPECT_EQ(1, event.at("format")) << line;
