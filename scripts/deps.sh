@@ -7,7 +7,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest
           g++-mingw-w64-i686 wine wine32:i386 xvfb xauth fonts-wine locales
           binutils srecord python3-intelhex time imagemagick x11-utils
           libssl-dev nlohmann-json3-dev openssl osslsigncode dosfstools fusefat
-          wixl msitools procps chromium)
+          wixl msitools procps chromium python3-jsonschema)
 
 missing=()
 for p in "${packages[@]}"; do

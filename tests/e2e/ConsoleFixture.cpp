@@ -73,6 +73,7 @@ std::vector<std::string> LibraryCalls(const std::wstring& simLog) {
 }
 
 void ExpectEvents(const std::vector<nlohmann::json>& expected, const std::string& out) {
+    testsupport::KeepJsonLines(out);
     std::vector<nlohmann::json> events;
     for (const std::string& line : Split(out, '\n')) {
         const nlohmann::json event = nlohmann::json::parse(line);

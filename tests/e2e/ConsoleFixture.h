@@ -5,6 +5,7 @@
 
 #include "Fixture.h"
 #include "SimControl.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

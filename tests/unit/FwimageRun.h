@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FwimageMain.h"
+#include "TestSupport.h"
 
 struct TRun {
     int code;
@@ -16,5 +17,7 @@ struct TRun {
 inline TRun RunTool(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int code = RunFwimage(args, out, err);
+    for (const std::string& arg : args)
+        if (arg == "--json") testsupport::KeepJsonLines(out.str());
     return {code, out.str(), err.str()};
 }

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -10,6 +11,21 @@
 namespace fs = std::filesystem;
 
 namespace testsupport {
+
+void KeepJsonLines(std::string_view text) {
+    const char* kept = std::getenv("FWL_JSON_LINES");
+    if (!kept || !*kept) return;
+    std::ofstream out(FromUtf8(kept), std::ios::binary | std::ios::app);
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (line.starts_with('{')) out << line << '\n';
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    if (!out) throw std::runtime_error(std::string("cannot keep JSON lines in ") + kept);
+}
 
 fs::path FromUtf8(const std::string& utf8Path) {
     return fs::path(std::u8string(utf8Path.begin(), utf8Path.end()));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Expects statement to throw exactly the kind `type` with message text `msg`.
@@ -53,6 +54,11 @@ private:
 // A UTF-8 path as the library's path, and back.
 std::filesystem::path FromUtf8(const std::string& utf8Path);
 std::string ToUtf8(const std::filesystem::path& path);
+
+// Keeps every JSON line of text (a line that starts with '{') for the check
+// of all JSON lines against docs/fwimage.schema.json: appended to the file
+// that FWL_JSON_LINES names, when it is set.
+void KeepJsonLines(std::string_view text);
 
 void WriteFile(const std::string& path, const std::string& bytes);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);

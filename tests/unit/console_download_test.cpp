@@ -113,6 +113,7 @@ TEST(ConsoleDownload, Endings) {
                                   {"unit", 7}, {"serial", "SN-0001"}, {"station", "СТЕНД-1"},
                                   {"operator", "оператор"}}),
                   nlohmann::json::parse(json.str()));
+        testsupport::KeepJsonLines(json.str());
     }
 }
 
@@ -497,6 +498,7 @@ TEST(ConsoleDownload, Progress) {
         progress.Finish(row.delivered);
         std::string events = row.json ? "" : out.str();
         std::istringstream lines(row.json ? out.str() : "");
+        if (row.json) testsupport::KeepJsonLines(out.str());
         for (std::string line; std::getline(lines, line);) {
             const nlohmann::json event = nlohmann::json::parse(line);
             EXPECT_EQ(1, event.at("format")) << line;
